@@ -1,0 +1,60 @@
+# Ferrybox: every set-up step is here, so `make run` and `make test` work on
+# a fresh Debian 12 machine.
+
+BUILD ?= build
+BUILD_TYPE ?= RelWithDebInfo
+PREFIX ?= /usr/local
+
+# Debian packages, by what needs them.
+BUILD_DEPS := build-essential cmake ninja-build qt6-base-dev libgl-dev \
+	libgtest-dev libgmock-dev fonts-liberation
+TEST_DEPS :=
+SCREENSHOT_DEPS := xvfb xauth imagemagick
+BENCH_DEPS := rsync hyperfine time
+
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+# Installs whichever of the named packages are missing; nothing when all are
+# present.
+define install_missing
+	@missing=$$(for p in $(1); do \
+	  dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; \
+	done); \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:" $$missing; \
+	  $(SUDO) apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
+	fi
+endef
+
+.PHONY: all deps test-deps build run test screenshot bench install clean
+
+all: build
+
+deps:
+	$(call install_missing,$(BUILD_DEPS))
+
+test-deps: deps
+	$(if $(strip $(TEST_DEPS)),$(call install_missing,$(TEST_DEPS)))
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD)
+
+run: build
+	./$(BUILD)/ferrybox
+
+test: test-deps build
+	cd $(BUILD) && ctest --output-on-failure --timeout 600 -j2
+
+screenshot: build
+	$(call install_missing,$(SCREENSHOT_DEPS))
+	./tools/screenshot.sh $(BUILD)
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,59 @@
+// The main window as the backup engine sees it.
+#ifndef FERRYBOX_ENGINE_WINDOW_H_
+#define FERRYBOX_ENGINE_WINDOW_H_
+
+#include <string>
+
+namespace ferrybox {
+
+/// The three message lists of the main window.
+enum class ListBox { kList1, kList2, kList3 };
+
+/// The four figure boxes of the run: files handled, files copied,
+/// megabytes, megabytes per second.
+enum class FigureBox { kText3, kText4, kText5, kText6 };
+
+/// The three option check boxes: "Show Files" (source), "Show Files"
+/// (destination), "Incremental Backup".
+enum class CheckBox { kCheck1, kCheck2, kCheck3 };
+
+/// The one door between the engine and whatever shows its work: Form1 with
+/// widgets, the command-line program on the console, tests in memory.
+/// Everything is called on one thread.
+class Window {
+ public:
+  virtual ~Window() = default;
+
+  /// The source and destination folder boxes, as typed.
+  virtual std::string Text1() const = 0;
+  virtual std::string Text2() const = 0;
+
+  /// A check box state: 0 clear, 1 ticked, 2 greyed.
+  virtual int CheckValue(CheckBox box) const = 0;
+
+  /// Sets a figure box and shows it at once (a window may defer the paint
+  /// to the display's pace, but never past the next ProcessEvents).
+  virtual void SetFigure(FigureBox box, const std::string& text) = 0;
+
+  /// Appends one line at the bottom of a list.
+  virtual void AddItem(ListBox list, const std::string& line) = 0;
+  /// Removes every line of a list.
+  virtual void ClearList(ListBox list) = 0;
+  /// Asks the list to show line `index` (0-based) at its top.
+  virtual void SetTopIndex(ListBox list, int index) = 0;
+  /// Shows the list's newest state at once (same deferral rule as
+  /// SetFigure).
+  virtual void RepaintList(ListBox list) = 0;
+
+  /// Handles pending user events: the run's only way to see "Stop",
+  /// "Pause Copying" or a nested "Go".
+  virtual void ProcessEvents() = 0;
+
+  /// Tells the window whether the run is paused, so that the pause button
+  /// can offer to resume.
+  virtual void ShowPaused(bool paused) = 0;
+};
+
+}  // namespace ferrybox
+
+#endif  // FERRYBOX_ENGINE_WINDOW_H_

@@ -1,0 +1,61 @@
+// A window held in memory, for driving the engine in tests.
+#ifndef FERRYBOX_TESTS_SUPPORT_MEMORY_WINDOW_H_
+#define FERRYBOX_TESTS_SUPPORT_MEMORY_WINDOW_H_
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/window.h"
+
+namespace ferrybox::testing {
+
+/// Records everything the engine shows. `on_process_events` stands in for
+/// the clicks a user makes while the run yields.
+class MemoryWindow : public Window {
+ public:
+  std::string text1;
+  std::string text2;
+  int check[3] = {1, 1, 0};
+  std::string figure[4] = {"0", "0", "0", "0"};
+  std::vector<std::string> list[3];
+  /// Every SetTopIndex call, per list, in order.
+  std::vector<int> top_index_calls[3];
+  int repaints[3] = {0, 0, 0};
+  int process_events_calls = 0;
+  bool paused_shown = false;
+  std::function<void()> on_process_events;
+
+  std::vector<std::string>& List(ListBox box) {
+    return list[static_cast<int>(box)];
+  }
+  const std::string& Figure(FigureBox box) const {
+    return figure[static_cast<int>(box)];
+  }
+
+  std::string Text1() const override { return text1; }
+  std::string Text2() const override { return text2; }
+  int CheckValue(CheckBox box) const override {
+    return check[static_cast<int>(box)];
+  }
+  void SetFigure(FigureBox box, const std::string& text) override {
+    figure[static_cast<int>(box)] = text;
+  }
+  void AddItem(ListBox box, const std::string& line) override {
+    List(box).push_back(line);
+  }
+  void ClearList(ListBox box) override { List(box).clear(); }
+  void SetTopIndex(ListBox box, int index) override {
+    top_index_calls[static_cast<int>(box)].push_back(index);
+  }
+  void RepaintList(ListBox box) override { ++repaints[static_cast<int>(box)]; }
+  void ProcessEvents() override {
+    ++process_events_calls;
+    if (on_process_events) on_process_events();
+  }
+  void ShowPaused(bool paused) override { paused_shown = paused; }
+};
+
+}  // namespace ferrybox::testing
+
+#endif  // FERRYBOX_TESTS_SUPPORT_MEMORY_WINDOW_H_

@@ -1,0 +1,251 @@
+#include "ui/form1.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
+
+#include "ui/line_list.h"
+
+namespace ferrybox {
+namespace {
+
+// Layout figures are in twips; 15 twips make one pixel.
+QRect Twips(int left, int top, int width, int height) {
+  return QRect(left / 15, top / 15, width / 15, height / 15);
+}
+
+// A paint older than this is one display frame old.
+constexpr std::chrono::milliseconds kFrame{15};
+
+template <typename T>
+T* Place(QWidget* parent, const char* name, QRect geometry) {
+  T* control = new T(parent);
+  control->setObjectName(name);
+  control->setGeometry(geometry);
+  return control;
+}
+
+QGroupBox* MakeFrame(QWidget* parent, const char* name, const char* caption,
+                     QRect geometry) {
+  auto* frame = Place<QGroupBox>(parent, name, geometry);
+  frame->setTitle(caption);
+  return frame;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption,
+                        QRect geometry) {
+  auto* button = Place<QPushButton>(parent, name, geometry);
+  button->setText(caption);
+  return button;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption,
+                  QRect geometry) {
+  auto* label = Place<QLabel>(parent, name, geometry);
+  label->setText(caption);
+  return label;
+}
+
+QCheckBox* MakeCheck(QWidget* parent, const char* name, const char* caption,
+                     bool ticked, QRect geometry) {
+  auto* check = Place<QCheckBox>(parent, name, geometry);
+  check->setText(caption);
+  check->setChecked(ticked);
+  return check;
+}
+
+QLineEdit* MakeText(QWidget* parent, const char* name, const QString& text,
+                    QRect geometry) {
+  auto* edit = Place<QLineEdit>(parent, name, geometry);
+  edit->setText(text);
+  return edit;
+}
+
+}  // namespace
+
+Form1::Form1(std::string program_folder, QWidget* parent)
+    : QWidget(parent), program_folder_(std::move(program_folder)) {
+  setObjectName("Form1");
+  QFont font("Arial");
+  font.setPointSizeF(8.25);
+  setFont(font);
+  setFixedSize(1021, 682);
+  BuildControls();
+  SetTabOrder();
+
+  paint_timer_ = new QTimer(this);
+  paint_timer_->setSingleShot(true);
+  paint_timer_->setInterval(0);
+  connect(paint_timer_, &QTimer::timeout, this, &Form1::FlushDisplay);
+
+  Timer3 = new QTimer(this);
+  Timer3->setObjectName("Timer3");
+  Timer3->setInterval(1000);
+  Timer3->start();
+}
+
+Form1::~Form1() = default;
+
+void Form1::BuildControls() {
+  Frame1 = MakeFrame(this, "Frame1", "Copy Files From:", Twips(60, 0, 5655, 8235));
+  Frame2 = MakeFrame(this, "Frame2", "Copy Files To:", Twips(5760, 0, 5655, 8235));
+  Frame4 = MakeFrame(this, "Frame4", "Messages and Errors:", Twips(11460, 0, 3795, 3975));
+  Frame6 = MakeFrame(this, "Frame6", "Choose Profile, Click to load:", Twips(11460, 3960, 3795, 6255));
+  Frame3 = MakeFrame(this, "Frame3", "Folder Select", Twips(60, 8220, 11355, 975));
+  Frame5 = MakeFrame(this, "Frame5", "Controls", Twips(60, 9180, 11355, 1035));
+
+  List1 = Place<LineList>(Frame1, "List1", Twips(60, 240, 5535, 7620));
+  Check1 = MakeCheck(Frame1, "Check1", "Show Files", true, Twips(60, 7920, 1215, 255));
+  Label5 = MakeLabel(Frame1, "Label5", "Hint: Show files = slower copying", Twips(1800, 7935, 2955, 195));
+
+  List2 = Place<LineList>(Frame2, "List2", Twips(60, 240, 5475, 7620));
+  Check2 = MakeCheck(Frame2, "Check2", "Show Files", true, Twips(60, 7920, 1215, 255));
+
+  List3 = Place<LineList>(Frame4, "List3", Twips(60, 240, 3675, 3630));
+
+  List4 = Place<QListWidget>(Frame6, "List4", Twips(60, 240, 3675, 5520));
+  List4->setSelectionMode(QAbstractItemView::SingleSelection);
+  List4->setSortingEnabled(false);
+  Command10 = MakeButton(Frame6, "Command10", "Save Profile", Twips(60, 5820, 1095, 315));
+  Text7 = MakeText(Frame6, "Text7", QString(), Twips(1200, 5820, 2535, 315));
+
+  const QString home = QDir::homePath();
+  Command4 = MakeButton(Frame3, "Command4", "Source:", Twips(120, 240, 1095, 255));
+  Text1_ = MakeText(Frame3, "Text1", home + "/allfiles", Twips(1260, 240, 9975, 285));
+  Text1_->setToolTip("Directory to be backed up and made a copy from. This directory MUST already exist!");
+  Command5 = MakeButton(Frame3, "Command5", "Destination:", Twips(120, 600, 1095, 255));
+  Text2_ = MakeText(Frame3, "Text2", home + "/allfilesbackup", Twips(1260, 600, 9975, 285));
+  Text2_->setToolTip("Directory where the backed up files should be stored. This directory MUST already exist!");
+
+  Command3 = MakeButton(Frame5, "Command3", "Go", Twips(120, 240, 1335, 315));
+  Command2 = MakeButton(Frame5, "Command2", "Stop", Twips(1560, 240, 1335, 315));
+  Command11 = MakeButton(Frame5, "Command11", "Pause Copying", Twips(120, 600, 1335, 315));
+  Command6 = MakeButton(Frame5, "Command6", "Exit", Twips(1560, 600, 1335, 315));
+  Check3 = MakeCheck(Frame5, "Check3", "Incremental Backup", false, Twips(3060, 360, 1155, 495));
+  Label1 = MakeLabel(Frame5, "Label1", "Scanning Files", Twips(4320, 300, 1095, 255));
+  Text3 = MakeText(Frame5, "Text3", "0", Twips(4320, 600, 1095, 285));
+  Label2 = MakeLabel(Frame5, "Label2", "Copying Files", Twips(5520, 300, 1095, 255));
+  Text4 = MakeText(Frame5, "Text4", "0", Twips(5460, 600, 1095, 285));
+  Label3 = MakeLabel(Frame5, "Label3", "Mb Copied", Twips(6900, 300, 1095, 255));
+  Text5 = MakeText(Frame5, "Text5", "0", Twips(6600, 600, 1575, 285));
+  Label4 = MakeLabel(Frame5, "Label4", "Mb per Second", Twips(8340, 300, 1095, 255));
+  Text6 = MakeText(Frame5, "Text6", "0", Twips(8220, 600, 1335, 285));
+
+  // The caption is too long for its box on one line.
+  Check3->setStyleSheet("QCheckBox { spacing: 2px; }");
+  for (int i = 0; i < 4; ++i) figure_text_[i] = "0";
+}
+
+void Form1::SetTabOrder() {
+  // Focus follows the controls' tab order numbers, lowest first.
+  QWidget* const order[] = {List1,     List2,    Command4,  Text1_,   Command5,
+                            Text2_,    Check1,   Check2,    List3,    Command10,
+                            List4,     Text7,    Command6,  Command3, Command2,
+                            Command11, Text6,    Text5,     Text4,    Text3,
+                            Check3};
+  for (size_t i = 1; i < std::size(order); ++i)
+    QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+std::string Form1::Text1() const { return Text1_->text().toStdString(); }
+
+std::string Form1::Text2() const { return Text2_->text().toStdString(); }
+
+int Form1::CheckValue(CheckBox box) const {
+  const QCheckBox* check = box == CheckBox::kCheck1   ? Check1
+                           : box == CheckBox::kCheck2 ? Check2
+                                                      : Check3;
+  switch (check->checkState()) {
+    case Qt::Unchecked:
+      return 0;
+    case Qt::Checked:
+      return 1;
+    case Qt::PartiallyChecked:
+      return 2;
+  }
+  return 0;
+}
+
+LineList* Form1::List(ListBox list) const {
+  switch (list) {
+    case ListBox::kList1:
+      return List1;
+    case ListBox::kList2:
+      return List2;
+    case ListBox::kList3:
+      return List3;
+  }
+  return List3;
+}
+
+QLineEdit* Form1::Figure(FigureBox box) const {
+  QLineEdit* const boxes[] = {Text3, Text4, Text5, Text6};
+  return boxes[static_cast<int>(box)];
+}
+
+void Form1::SetFigure(FigureBox box, const std::string& text) {
+  figure_text_[static_cast<int>(box)] = QString::fromStdString(text);
+  figures_pending_ = true;
+  RequestPaint();
+}
+
+void Form1::AddItem(ListBox list, const std::string& line) {
+  List(list)->AddLine(QString::fromStdString(line));
+}
+
+void Form1::ClearList(ListBox list) { List(list)->Clear(); }
+
+void Form1::SetTopIndex(ListBox list, int index) {
+  List(list)->SetTopIndex(index);
+}
+
+void Form1::RepaintList(ListBox) { RequestPaint(); }
+
+void Form1::RequestPaint() {
+  const auto now = std::chrono::steady_clock::now();
+  if (now - last_paint_ >= kFrame) {
+    FlushDisplay();
+    last_paint_ = now;
+    // Paint now: the run may not return to the event loop for a while.
+    repaint();
+  } else if (!paint_timer_->isActive()) {
+    paint_timer_->start();
+  }
+}
+
+void Form1::FlushDisplay() {
+  paint_timer_->stop();
+  for (LineList* list : {List1, List2, List3}) list->Flush();
+  if (figures_pending_) {
+    for (int i = 0; i < 4; ++i) {
+      QLineEdit* edit = Figure(static_cast<FigureBox>(i));
+      if (edit->text() != figure_text_[i]) edit->setText(figure_text_[i]);
+    }
+    figures_pending_ = false;
+  }
+}
+
+void Form1::ProcessEvents() {
+  FlushDisplay();
+  QApplication::processEvents();
+}
+
+void Form1::ShowPaused(bool paused) {
+  Command11->setText(paused ? "Resume Copying" : "Pause Copying");
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+  // Closing through the title bar saves nothing and ends the program, also
+  // in the middle of a run.
+  event->accept();
+  QApplication::exit(0);
+}
+
+}  // namespace ferrybox
