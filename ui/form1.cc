@@ -89,6 +89,10 @@ Form1::Form1(std::string program_folder, QWidget* parent)
   Timer3->setObjectName("Timer3");
   Timer3->setInterval(1000);
   Timer3->start();
+
+  ConnectRunHandlers();
+  ConnectSettingsHandlers();
+  ConnectUpdateHandlers();
 }
 
 Form1::~Form1() = default;

@@ -35,6 +35,9 @@ class Form1 : public QWidget, public Window {
   ~Form1() override;
 
   const std::string& program_folder() const { return program_folder_; }
+
+  /// The program's version as text, "1.1.28"; set by Form_Load.
+  std::string VersionText;
   MessageLists& lists() { return lists_; }
 
   // Window, as the engine sees it.
@@ -58,6 +61,10 @@ class Form1 : public QWidget, public Window {
  private:
   void BuildControls();
   void SetTabOrder();
+  // Each connects the handlers of one area; defined beside those handlers.
+  void ConnectRunHandlers();
+  void ConnectSettingsHandlers();
+  void ConnectUpdateHandlers();
   LineList* List(ListBox list) const;
   QLineEdit* Figure(FigureBox box) const;
   /// Paints at the display's pace: at once when the last paint is older
