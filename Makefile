@@ -53,6 +53,12 @@ screenshot: build
 	$(call install_missing,$(SCREENSHOT_DEPS))
 	./tools/screenshot.sh $(BUILD)
 
+# Release build in build-release/, trees and destinations in its
+# bench-scratch/ folder, the table in build/bench.md. Takes several minutes.
+bench: deps
+	$(call install_missing,$(BENCH_DEPS))
+	BENCH_REPORT=$(CURDIR)/$(BUILD)/bench.md ./bench/bench.sh
+
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
