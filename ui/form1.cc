@@ -248,6 +248,7 @@ void Form1::ShowPaused(bool paused) {
 void Form1::closeEvent(QCloseEvent* event) {
   // Closing through the title bar saves nothing and ends the program, also
   // in the middle of a run.
+  AbandonRun();
   event->accept();
   QApplication::exit(0);
 }
