@@ -1,0 +1,126 @@
+#include "cli/cli_arguments.h"
+
+#include <string_view>
+
+namespace ferrybox {
+
+const char kCliUsage[] =
+    "Usage: ferrybox-cli [--incremental] [--show-files] SOURCE DESTINATION\n"
+    "       ferrybox-cli --profile NAME\n"
+    "       ferrybox-cli --help | --version\n";
+
+const char kCliHelp[] =
+    "Usage: ferrybox-cli [--incremental] [--show-files] SOURCE DESTINATION\n"
+    "       ferrybox-cli --profile NAME\n"
+    "       ferrybox-cli --help | --version\n"
+    "\n"
+    "Backs up the folder tree SOURCE into DESTINATION, as \"Go\" does in the\n"
+    "Ferrybox window.\n"
+    "\n"
+    "  --incremental   copy only files that are missing or differ at the\n"
+    "                  destination (\"Incremental Backup\")\n"
+    "  --show-files    also list every source file and destination action\n"
+    "                  (both \"Show Files\" boxes)\n"
+    "  --profile NAME  run a saved profile: its two folders and three boxes;\n"
+    "                  NAME as the profile list shows it, \".prf\" optional\n"
+    "  --help          show this text\n"
+    "  --version       show the version\n"
+    "\n"
+    "Standard output receives the run's messages, one per line. Standard\n"
+    "error shows a progress line when it is a terminal. SIGINT and SIGTERM\n"
+    "stop the run after the file in hand.\n"
+    "\n"
+    "Exit status: 0 the run completed and every copy succeeded; 1 at least\n"
+    "one copy failed (the copy log lists them); 2 wrong arguments, an\n"
+    "unknown profile, or a run refused (empty or missing source, same\n"
+    "folder); 130 stopped by SIGINT or SIGTERM.\n";
+
+namespace {
+
+bool Fail(std::string* error, std::string text) {
+  *error = std::move(text);
+  return false;
+}
+
+}  // namespace
+
+bool ParseCliArguments(const std::vector<std::string>& args,
+                       CliRequest* request, std::string* error) {
+  *request = CliRequest();
+  std::vector<std::string> folders;
+  bool has_profile = false;
+  bool options_ended = false;
+  bool help = false;
+  bool version = false;
+  std::string first_problem;
+
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (options_ended || arg.empty() || arg[0] != '-' || arg == "-") {
+      folders.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      options_ended = true;
+    } else if (arg == "--help" || arg == "-h") {
+      help = true;
+    } else if (arg == "--version") {
+      version = true;
+    } else if (arg == "--incremental") {
+      request->incremental = true;
+    } else if (arg == "--show-files") {
+      request->show_files = true;
+    } else if (arg == "--profile" || arg.starts_with("--profile=")) {
+      std::string name;
+      if (arg == "--profile") {
+        if (i + 1 == args.size()) {
+          if (first_problem.empty()) first_problem = "--profile needs a NAME";
+          continue;
+        }
+        name = args[++i];
+      } else {
+        name = arg.substr(std::string_view("--profile=").size());
+      }
+      if (has_profile && first_problem.empty()) {
+        first_problem = "--profile may be given only once";
+      }
+      has_profile = true;
+      request->profile = name;
+    } else if (first_problem.empty()) {
+      first_problem = "unknown option " + arg;
+    }
+  }
+
+  if (help) {
+    request->action = CliRequest::Action::kHelp;
+    return true;
+  }
+  if (version) {
+    request->action = CliRequest::Action::kVersion;
+    return true;
+  }
+  if (!first_problem.empty()) return Fail(error, first_problem);
+
+  if (has_profile) {
+    if (!folders.empty() || request->incremental || request->show_files) {
+      return Fail(error,
+                  "--profile takes its folders and options from the profile; "
+                  "give nothing else with it");
+    }
+    if (request->profile.empty()) return Fail(error, "--profile needs a NAME");
+    request->action = CliRequest::Action::kProfile;
+    return true;
+  }
+  if (folders.size() != 2) {
+    return Fail(error, folders.size() < 2
+                           ? "SOURCE and DESTINATION are both needed"
+                           : "too many arguments: only SOURCE and "
+                             "DESTINATION are taken");
+  }
+  request->action = CliRequest::Action::kRun;
+  request->source = folders[0];
+  request->destination = folders[1];
+  return true;
+}
+
+}  // namespace ferrybox

@@ -1,0 +1,40 @@
+// The command line of ferrybox-cli.
+#ifndef FERRYBOX_CLI_CLI_ARGUMENTS_H_
+#define FERRYBOX_CLI_CLI_ARGUMENTS_H_
+
+#include <string>
+#include <vector>
+
+namespace ferrybox {
+
+/// The three accepted forms, one line each, for usage errors and --help.
+extern const char kCliUsage[];
+/// The whole --help text (usage, options, exit status).
+extern const char kCliHelp[];
+
+/// What one command line asks for.
+struct CliRequest {
+  enum class Action { kRun, kProfile, kHelp, kVersion };
+  Action action = Action::kRun;
+  /// kRun: the two folders as given (they play the source and destination
+  /// folder boxes) and the three option boxes.
+  std::string source;
+  std::string destination;
+  bool incremental = false;
+  bool show_files = false;
+  /// kProfile: the profile name as given.
+  std::string profile;
+};
+
+/// Parses the arguments that follow the program name. Options may come
+/// before, between or after the two folders; "--" ends the options, so a
+/// folder whose name begins with "-" can be named. "--help" or "--version"
+/// anywhere before "--" wins over everything else. Returns false, with a
+/// one-line explanation in `error`, when the arguments form none of the
+/// accepted commands.
+bool ParseCliArguments(const std::vector<std::string>& args,
+                       CliRequest* request, std::string* error);
+
+}  // namespace ferrybox
+
+#endif  // FERRYBOX_CLI_CLI_ARGUMENTS_H_

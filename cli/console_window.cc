@@ -1,0 +1,102 @@
+#include "cli/console_window.h"
+
+#include <charconv>
+
+namespace ferrybox {
+
+ConsoleWindow::ConsoleWindow(ConsoleBoxes boxes, std::ostream& out,
+                             bool out_is_terminal, ProgressLine& progress,
+                             std::function<bool()> stop_requested, Clock clock)
+    : boxes_(std::move(boxes)),
+      out_(out),
+      out_is_terminal_(out_is_terminal),
+      progress_(progress),
+      stop_requested_(std::move(stop_requested)),
+      clock_(std::move(clock)) {
+  next_tick_ = clock_();
+}
+
+void ConsoleWindow::Connect(std::function<void()> stop,
+                            std::function<void(ProgressFigures&)> figures) {
+  stop_ = std::move(stop);
+  figures_ = std::move(figures);
+}
+
+int ConsoleWindow::CheckValue(CheckBox box) const {
+  switch (box) {
+    case CheckBox::kCheck1:
+      return boxes_.check1;
+    case CheckBox::kCheck2:
+      return boxes_.check2;
+    case CheckBox::kCheck3:
+      return boxes_.check3;
+  }
+  return 0;
+}
+
+void ConsoleWindow::SetFigure(FigureBox box, const std::string& text) {
+  // Text3 is set once before the scan ("0") and once for every file.
+  if (box != FigureBox::kText3) return;
+  files_handled_ = text;
+  if (text == "0") {
+    loop_started_ = false;
+  } else if (!loop_started_) {
+    loop_started_ = true;
+    loop_start_ = clock_();
+  }
+  Tick();
+}
+
+void ConsoleWindow::AddItem(ListBox list, const std::string& line) {
+  pending_ += line;
+  pending_ += '\n';
+  if (list == ListBox::kList3) {
+    previous_list3_ = std::move(last_list3_);
+    last_list3_ = line;
+    WriteOutput();
+  } else if (pending_.size() >= kOutputChunk) {
+    WriteOutput();
+  }
+}
+
+void ConsoleWindow::Finish() {
+  WriteOutput();
+  progress_.Clear();
+}
+
+void ConsoleWindow::Tick() {
+  if (stop_ && stop_requested_ && stop_requested_()) stop_();
+  const auto now = clock_();
+  if (now < next_tick_) return;
+  next_tick_ = now + kTick;
+  WriteOutput();
+  if (!progress_.enabled()) return;
+  // Text3 leaves "0" with the first file; before that the tree is scanned.
+  progress_.Draw(loop_started_ ? ProgressText(Figures()) : "Scanning files...");
+}
+
+void ConsoleWindow::WriteOutput() {
+  if (pending_.empty()) return;
+  if (out_is_terminal_) progress_.Clear();
+  if (!output_failed_) {
+    out_.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
+    out_.flush();
+    if (!out_) output_failed_ = true;
+  }
+  pending_.clear();
+}
+
+ProgressFigures ConsoleWindow::Figures() const {
+  ProgressFigures figures;
+  std::from_chars(files_handled_.data(),
+                  files_handled_.data() + files_handled_.size(),
+                  figures.files_handled);
+  if (figures_) figures_(figures);
+  if (loop_started_) {
+    figures.seconds =
+        std::chrono::duration<double>(clock_() - loop_start_).count();
+  }
+  return figures;
+}
+
+}  // namespace ferrybox

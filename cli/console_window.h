@@ -1,0 +1,105 @@
+// The main window as the command-line program shows it: on the console.
+#ifndef FERRYBOX_CLI_CONSOLE_WINDOW_H_
+#define FERRYBOX_CLI_CONSOLE_WINDOW_H_
+
+#include <chrono>
+#include <functional>
+#include <ostream>
+#include <string>
+
+#include "cli/progress_line.h"
+#include "engine/window.h"
+
+namespace ferrybox {
+
+/// The folder boxes and option boxes of one command-line run; they never
+/// change while it runs.
+struct ConsoleBoxes {
+  std::string text1;
+  std::string text2;
+  int check1 = 0;
+  int check2 = 0;
+  int check3 = 0;
+};
+
+/// Shows a run on the console. Every line the run adds to any of the three
+/// lists goes to `out` unchanged, one per line, in the order added (the
+/// "Show Files" gates have already decided what reaches a list). Figures
+/// feed the progress line; the scroll and repaint requests mean nothing
+/// here.
+///
+/// Lines are written in batches: when a messages-list line arrives, when
+/// 64 KiB are waiting, at every tick (ten a second) and at Finish(). At a
+/// tick the progress line is redrawn too. Ticks are looked for after every
+/// file and whenever the run yields; there the stop request is looked at
+/// too, so a stop takes effect before the next file.
+class ConsoleWindow : public Window {
+ public:
+  using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
+  /// Shortest time between two ticks.
+  static constexpr std::chrono::milliseconds kTick{100};
+  /// Waiting output that is written without waiting for a tick.
+  static constexpr size_t kOutputChunk = 64 * 1024;
+
+  /// `out_is_terminal` says that `out` shares the screen with the progress
+  /// line, which is then erased before lines are written.
+  /// `stop_requested` is asked at every file and yield.
+  ConsoleWindow(ConsoleBoxes boxes, std::ostream& out, bool out_is_terminal,
+                ProgressLine& progress, std::function<bool()> stop_requested,
+                Clock clock = std::chrono::steady_clock::now);
+
+  /// Connects the run once it exists: `stop` is called while a stop is
+  /// requested; `figures` fills in the run's counters (total, copied,
+  /// size) for the progress line.
+  void Connect(std::function<void()> stop,
+               std::function<void(ProgressFigures&)> figures);
+
+  /// Writes every waiting line and erases the progress line.
+  void Finish();
+
+  /// Whether writing to `out` failed; lines from then on were dropped.
+  bool output_failed() const { return output_failed_; }
+  /// The messages-list line added before the newest one (empty if none).
+  const std::string& PreviousList3Line() const { return previous_list3_; }
+
+  // Window
+  std::string Text1() const override { return boxes_.text1; }
+  std::string Text2() const override { return boxes_.text2; }
+  int CheckValue(CheckBox box) const override;
+  void SetFigure(FigureBox box, const std::string& text) override;
+  void AddItem(ListBox list, const std::string& line) override;
+  void ClearList(ListBox) override {}
+  void SetTopIndex(ListBox, int) override {}
+  void RepaintList(ListBox) override {}
+  void ProcessEvents() override { Tick(); }
+  void ShowPaused(bool) override {}
+
+ private:
+  void Tick();
+  void WriteOutput();
+  ProgressFigures Figures() const;
+
+  ConsoleBoxes boxes_;
+  std::ostream& out_;
+  bool out_is_terminal_;
+  ProgressLine& progress_;
+  std::function<bool()> stop_requested_;
+  Clock clock_;
+  std::function<void()> stop_;
+  std::function<void(ProgressFigures&)> figures_;
+
+  std::string pending_;
+  bool output_failed_ = false;
+  std::string last_list3_;
+  std::string previous_list3_;
+
+  std::string files_handled_ = "0";
+  bool loop_started_ = false;
+  std::chrono::steady_clock::time_point loop_start_{};
+  std::chrono::steady_clock::time_point next_tick_{};
+};
+
+}  // namespace ferrybox
+
+#endif  // FERRYBOX_CLI_CONSOLE_WINDOW_H_

@@ -1,0 +1,131 @@
+#include "cli/run_cli.h"
+
+#include "cli/cli_arguments.h"
+#include "cli/console_window.h"
+#include "cli/progress_line.h"
+#include "engine/backup_run.h"
+#include "engine/copy_log.h"
+#include "engine/folder_scan.h"
+#include "engine/message_lists.h"
+#include "settings/profile.h"
+#include "settings/profile_name.h"
+#include "settings/version.h"
+
+namespace ferrybox {
+namespace {
+
+constexpr char kProgram[] = "ferrybox-cli: ";
+
+// A name as the profile list shows it ("work.prf", "old.prf.bak") names
+// that file; any other name gets ".prf" added, as a save adds it.
+bool FindProfile(Platform& platform, const std::string& program_folder,
+                 const std::string& name, std::string* path,
+                 std::string* error) {
+  if (!IsPlainProfileName(name)) {
+    *error = "\"" + name + "\" is not a profile name";
+    return false;
+  }
+  const std::string as_listed = ProfilesFolder(program_folder) + "/" + name;
+  if (name.find(kProfileExtension) != std::string::npos &&
+      FileExists(platform, as_listed)) {
+    *path = as_listed;
+    return true;
+  }
+  *path = ProfilePath(program_folder, name);
+  if (!FileExists(platform, *path)) {
+    *error = "no profile \"" + name + "\" in " + ProfilesFolder(program_folder);
+    return false;
+  }
+  return true;
+}
+
+int Run(const ConsoleBoxes& boxes, const std::string& program_folder,
+        const CliContext& context) {
+  Platform& platform = *context.platform;
+  ProgressLine progress(context.err, context.err_is_terminal);
+  ConsoleWindow window(boxes, context.out, context.out_is_terminal, progress,
+                       context.stop_requested);
+  MessageLists lists(window);
+  BackupRun run(window, lists, platform, program_folder);
+  window.Connect([&run] { run.Command2_Click(); },
+                 [&run](ProgressFigures& figures) {
+                   figures.files_total = run.FilesTotal();
+                   figures.files_copied = run.FilesCopied();
+                   figures.kb_total = run.KbTotal();
+                 });
+  run.Command3_Click();
+  window.Finish();
+
+  std::ostream& err = context.err;
+  if (window.output_failed()) {
+    err << kProgram
+        << "standard output could not be written; the backup went on\n";
+  }
+  const BackupRun::Outcome& outcome = run.LastOutcome();
+  if (outcome.refused) {
+    err << kProgram << "refused: " << window.PreviousList3Line() << "\n";
+    return kExitRefused;
+  }
+  if (outcome.failed_copies > 0) {
+    err << kProgram << outcome.failed_copies
+        << (outcome.failed_copies == 1 ? " copy" : " copies")
+        << " failed; the copy log lists them: " << CopyLogPath(program_folder)
+        << "\n";
+  }
+  if (outcome.stopped) {
+    err << kProgram << "stopped before the last file\n";
+    return kExitStopped;
+  }
+  return outcome.failed_copies > 0 ? kExitCopyFailed : kExitOk;
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, const CliContext& context) {
+  CliRequest request;
+  std::string error;
+  if (!ParseCliArguments(args, &request, &error)) {
+    context.err << kProgram << error << "\n" << kCliUsage;
+    return kExitRefused;
+  }
+  switch (request.action) {
+    case CliRequest::Action::kHelp:
+      context.out << kCliHelp << std::flush;
+      return kExitOk;
+    case CliRequest::Action::kVersion:
+      context.out << ProgramVersionText() << "\n" << std::flush;
+      return kExitOk;
+    case CliRequest::Action::kRun: {
+      ConsoleBoxes boxes;
+      boxes.text1 = request.source;
+      boxes.text2 = request.destination;
+      boxes.check1 = boxes.check2 = request.show_files ? 1 : 0;
+      boxes.check3 = request.incremental ? 1 : 0;
+      return Run(boxes, context.program_folder(), context);
+    }
+    case CliRequest::Action::kProfile:
+      break;
+  }
+
+  const std::string program_folder = context.program_folder();
+  std::string path;
+  if (!FindProfile(*context.platform, program_folder, request.profile, &path,
+                   &error)) {
+    context.err << kProgram << error << "\n";
+    return kExitRefused;
+  }
+  const ProfileRead read = ReadProfile(path);
+  if (!read.ok()) {
+    context.err << kProgram << read.error << "\n";
+    return kExitRefused;
+  }
+  ConsoleBoxes boxes;
+  boxes.text1 = read.profile.source;
+  boxes.text2 = read.profile.destination;
+  boxes.check1 = read.profile.check1;
+  boxes.check2 = read.profile.check2;
+  boxes.check3 = read.profile.check3;
+  return Run(boxes, program_folder, context);
+}
+
+}  // namespace ferrybox
