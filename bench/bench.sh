@@ -86,6 +86,9 @@ if [ -f "$deleted_at" ]; then
   fi
 fi
 
+# Other work on the machine distorts every figure: note the load.
+load_before=$(cut -d' ' -f1 /proc/loadavg)
+
 hyper() {
   local name=$1
   shift
@@ -137,6 +140,8 @@ huge_kb=$(peak_kb "$trees/huge" "$complete/huge")
 tiny_kb=$(peak_kb "$trees/tiny" "$complete/tiny")
 huge_files=$(find "$trees/huge" -type f | wc -l)
 
+load_after=$(cut -d' ' -f1 /proc/loadavg)
+
 log "clearing the destinations"
 rm -rf "$trash" "$dst"
 mkdir -p "$trash"
@@ -159,7 +164,12 @@ verdict() { # value, limit, strict
   echo "$(date -u +%Y-%m-%d), $(uname -sr), $(nproc) CPUs," \
     "$(df -T "$scratch" | awk 'NR == 2 { print $2 }') scratch file system." \
     "Medians of $runs runs with hyperfine $(hyperfine --version |
-      cut -d' ' -f2), warm cache."
+      cut -d' ' -f2), warm cache. Load average $load_before before," \
+    "$load_after after."
+  if awk -v a="$load_before" -v b="$load_after" 'BEGIN { exit !(a > 1.5 || b > 1.5) }'; then
+    echo
+    echo "**The machine was busy while this ran: the figures are unreliable.**"
+  fi
   echo
   echo "Trees: small = 20,000 files of 1-8 KiB in 400 folders, 4 levels;" \
     "large = 4 files of 256 MiB; mixed = 4,000 files from empty to 16 MiB" \

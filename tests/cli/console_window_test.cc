@@ -53,17 +53,14 @@ class ConsoleWindowTest : public ::testing::Test {
   int stops_ = 0;
 };
 
-TEST_F(ConsoleWindowTest, ShowsTheBoxesItWasGiven) {
+TEST_F(ConsoleWindowTest, EveryListLineReachesOutputUnchangedAndInOrder) {
   auto window = Make(false);
   EXPECT_EQ(window->Text1(), "/src");
   EXPECT_EQ(window->Text2(), "/dst");
   EXPECT_EQ(window->CheckValue(CheckBox::kCheck1), 1);
   EXPECT_EQ(window->CheckValue(CheckBox::kCheck2), 0);
   EXPECT_EQ(window->CheckValue(CheckBox::kCheck3), 2);
-}
 
-TEST_F(ConsoleWindowTest, EveryListLineReachesOutputUnchangedAndInOrder) {
-  auto window = Make(false);
   window->AddItem(ListBox::kList3, "Starting copy: 14:05:09");
   window->AddItem(ListBox::kList1, "/src/a b.txt");
   window->AddItem(ListBox::kList2, "New File, Copying: /dst/a b.txt");
@@ -201,15 +198,6 @@ TEST(ProgressText, FiguresAndRate) {
   figures.seconds = 4;
   EXPECT_EQ(ProgressText(figures),
             "1234 of 20000 files, 1200 copied, 12 MB, 3.0 MB/s");
-}
-
-TEST(ProgressLine, DisabledLineWritesNothing) {
-  std::ostringstream err;
-  ProgressLine line(err, false);
-  line.Draw("1 of 2 files");
-  line.Clear();
-  EXPECT_FALSE(line.drawn());
-  EXPECT_EQ(err.str(), "");
 }
 
 }  // namespace
