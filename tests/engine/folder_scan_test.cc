@@ -78,10 +78,10 @@ TEST(RecursiveDirOrder, DotNamesAreOrdinaryFilesAndFolders) {
   tree.Write(".hidden", "x");
   tree.Write(".config/.inner", "x");
   tree.Write("..double", "x");
-  EXPECT_EQ(AsSet(Scan(tree.root())),
-            (std::set<std::string>{tree.Path(".hidden"),
-                                   tree.Path(".config/.inner"),
-                                   tree.Path("..double")}));
+  EXPECT_EQ(
+      AsSet(Scan(tree.root())),
+      (std::set<std::string>{tree.Path(".hidden"), tree.Path(".config/.inner"),
+                             tree.Path("..double")}));
 }
 
 TEST(RecursiveDirRoots, WithOrWithoutTrailingSlashGiveTheSamePaths) {
@@ -146,12 +146,13 @@ TEST(RecursiveDirEntries, ALinkBackToTheParentNeverLoops) {
 
 TEST(RecursiveDirEntries, NamesAreBytes) {
   TempTree tree;
-  const std::vector<std::string> names = {
-      "with space", "new\nline", "-leading-dash", "\xff\xfe not utf-8",
-      std::string(255, 'n')};
+  const std::vector<std::string> names = {"with space", "new\nline",
+                                          "-leading-dash", "\xff\xfe not utf-8",
+                                          std::string(255, 'n')};
   for (const std::string& name : names) tree.Write("sub/" + name, name);
   std::set<std::string> expected;
-  for (const std::string& name : names) expected.insert(tree.Path("sub/" + name));
+  for (const std::string& name : names)
+    expected.insert(tree.Path("sub/" + name));
   EXPECT_EQ(AsSet(Scan(tree.root())), expected);
 }
 
@@ -175,8 +176,9 @@ TEST(RecursiveDirOptions, TheSkippedFolderIsNeverEntered) {
   ScanOptions options;
   options.skip_folder = FileId{st.st_dev, st.st_ino};
   options.has_skip_folder = true;
-  EXPECT_EQ(AsSet(Scan(tree.root(), options)),
-            (std::set<std::string>{tree.Path("a.txt"), tree.Path("other/b.txt")}));
+  EXPECT_EQ(
+      AsSet(Scan(tree.root(), options)),
+      (std::set<std::string>{tree.Path("a.txt"), tree.Path("other/b.txt")}));
 }
 
 TEST(RecursiveDirOptions, AnUnreadableFolderIsReportedAndTheWalkGoesOn) {
@@ -196,8 +198,8 @@ TEST(RecursiveDirOptions, AnUnreadableFolderIsReportedAndTheWalkGoesOn) {
   std::vector<std::string> files;
   std::string folder = tree.root();
   RecursiveDir(platform, files, folder, options);
-  EXPECT_EQ(AsSet(files),
-            (std::set<std::string>{tree.Path("a.txt"), tree.Path("open/b.txt")}));
+  EXPECT_EQ(AsSet(files), (std::set<std::string>{tree.Path("a.txt"),
+                                                 tree.Path("open/b.txt")}));
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].first, tree.Path("locked"));
   EXPECT_EQ(reports[0].second, EACCES);
@@ -235,8 +237,8 @@ TEST(ListFilesP, NamesContainingTheExtensionExactly) {
   tree.MakeFolder("profiles/folder.prf");
   std::vector<std::string> names =
       ListFiles_p(DefaultPlatform(), tree.Path("profiles/"), ".prf");
-  EXPECT_EQ(AsSet(names), (std::set<std::string>{"work.prf", "old.prf.bak",
-                                                  ".hidden.prf"}));
+  EXPECT_EQ(AsSet(names),
+            (std::set<std::string>{"work.prf", "old.prf.bak", ".hidden.prf"}));
   EXPECT_TRUE(
       ListFiles_p(DefaultPlatform(), tree.Path("missing/"), ".prf").empty());
 }

@@ -63,7 +63,8 @@ class TempTree {
       std::vector<std::string> names;
       while (struct dirent* entry = readdir(stream)) {
         const std::string entry_name = entry->d_name;
-        if (entry_name != "." && entry_name != "..") names.push_back(entry_name);
+        if (entry_name != "." && entry_name != "..")
+          names.push_back(entry_name);
       }
       for (const std::string& entry_name : names) {
         if (unlinkat(dir, entry_name.c_str(), 0) != 0)
@@ -127,9 +128,8 @@ inline bool MakeDeepChain(const std::string& root, int levels,
     int file = openat(dir, file_name.c_str(), O_WRONLY | O_CREAT, 0644);
     if (file < 0) break;
     const std::string content = std::to_string(level);
-    const bool written =
-        write(file, content.data(), content.size()) ==
-        static_cast<ssize_t>(content.size());
+    const bool written = write(file, content.data(), content.size()) ==
+                         static_cast<ssize_t>(content.size());
     close(file);
     if (!written) break;
     if (level == levels - 1) {

@@ -19,8 +19,17 @@ namespace ferrybox::testing {
 /// Calls on a handle count under the name the handle was opened with.
 class FaultyPlatform : public Platform {
  public:
-  enum class Kind { kNone, kList, kStat, kOpen, kRead, kWrite, kSetTimes,
-                    kRename, kMkdir };
+  enum class Kind {
+    kNone,
+    kList,
+    kStat,
+    kOpen,
+    kRead,
+    kWrite,
+    kSetTimes,
+    kRename,
+    kMkdir
+  };
 
   Kind fail_kind = Kind::kNone;
   std::string fail_name;
