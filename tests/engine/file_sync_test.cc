@@ -1,0 +1,380 @@
+#include "engine/file_sync.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "tests/engine/run_fixture.h"
+#include "tests/support/test_platforms.h"
+
+namespace ferrybox {
+namespace {
+
+using testing::CaseFoldingPlatform;
+using testing::Exists;
+using testing::FaultyPlatform;
+using testing::MtimeNs;
+using testing::ReadFile;
+using testing::SetMtimeNs;
+
+using SyncPaths = RunFixture;
+using SyncFullMode = RunFixture;
+using SyncIncremental = RunFixture;
+using SyncFailures = RunFixture;
+using SyncDestinationSafety = RunFixture;
+
+int Count(const std::vector<std::string>& lines, const std::string& prefix) {
+  return static_cast<int>(std::count_if(
+      lines.begin(), lines.end(),
+      [&](const std::string& line) { return line.starts_with(prefix); }));
+}
+
+TEST_F(SyncPaths, CheckCreateAndCopyLinesComeInOrderPerFolder) {
+  tree.Write("src/a.txt", "a");
+  tree.Write("src/sub/b.txt", "b");
+  tree.Write("src/sub/deep/c.txt", "c");
+  Go();
+  EXPECT_EQ(List2(), (std::vector<std::string>{
+                         "checking directory exists=" + Dst(),
+                         "Creating Folder: " + Dst(),
+                         "New File, Copying: " + Dst("a.txt"),
+                         "checking directory exists=" + Dst("sub"),
+                         "Creating Folder: " + Dst("sub"),
+                         "New File, Copying: " + Dst("sub/b.txt"),
+                         "checking directory exists=" + Dst("sub/deep"),
+                         "Creating Folder: " + Dst("sub/deep"),
+                         "New File, Copying: " + Dst("sub/deep/c.txt"),
+                     }));
+  EXPECT_EQ(ReadFile(Dst("sub/deep/c.txt")), "c");
+  EXPECT_TRUE(Messages().empty());
+}
+
+TEST_F(SyncPaths, TrailingSeparatorsOnEitherRootJoinWithOne) {
+  tree.Write("src/a.txt", "a");
+  tree.Write("src/sub/b.txt", "b");
+  tree.MakeFolder("dst");
+  window.text1 = Src("");  // ends in a separator
+  window.text2 = Dst() + "//";
+  Go();
+  EXPECT_EQ(Count(List2(), "New File, Copying: " + Dst("a.txt")), 1);
+  EXPECT_EQ(Count(List2(), "New File, Copying: " + Dst("sub/b.txt")), 1);
+  EXPECT_EQ(List2().front(), "checking directory exists=" + Dst());
+  EXPECT_EQ(Count(List2(), "Creating Folder: "), 1);  // only sub
+  EXPECT_EQ(ReadFile(Dst("sub/b.txt")), "b");
+}
+
+TEST_F(SyncPaths, AFolderIsCheckedOnceAndASiblingWithALongerNameToo) {
+  tree.Write("src/ab/1", "x");
+  tree.Write("src/ab/2", "x");
+  tree.Write("src/a/3", "x");
+  Go();
+  auto exact = [&](const std::string& line) {
+    return std::count(List2().begin(), List2().end(), line);
+  };
+  EXPECT_EQ(exact("checking directory exists=" + Dst("ab")), 1);
+  EXPECT_EQ(exact("checking directory exists=" + Dst("a")), 1);
+  EXPECT_EQ(exact("Creating Folder: " + Dst("a")), 1);
+  EXPECT_EQ(ReadFile(Dst("a/3")), "x");
+  EXPECT_TRUE(Messages().empty());
+}
+
+TEST_F(SyncPaths, EachRunChecksAgainSoADeletedBackupIsRebuilt) {
+  tree.Write("src/sub/a", "x");
+  Go();
+  std::filesystem::remove_all(Dst());
+  Go();
+  EXPECT_EQ(Count(List2(), "Creating Folder: " + Dst("sub")), 1);
+  EXPECT_EQ(ReadFile(Dst("sub/a")), "x");
+  EXPECT_TRUE(Messages().empty());
+}
+
+TEST_F(SyncFullMode, CopiesAndReportsEveryFileEvenWhenUnchanged) {
+  tree.Write("src/a", "1");
+  tree.Write("src/b", "2");
+  tree.Write("src/c/d", "3");
+  Go();
+  Go();
+  EXPECT_EQ(Count(List2(), "New File, Copying: "), 3);
+  EXPECT_EQ(Figure(FigureBox::kText4), "3");
+  EXPECT_EQ(run->FilesCopied(), 3);
+}
+
+TEST_F(SyncIncremental, AnIdenticalCopyIsSkippedSilently) {
+  tree.Write("src/a", "same");
+  tree.Write("src/sub/b", "same too");
+  Go();
+  Go(true);
+  EXPECT_EQ(List2(), (std::vector<std::string>{
+                         "checking directory exists=" + Dst(),
+                         "checking directory exists=" + Dst("sub")}));
+  EXPECT_EQ(Figure(FigureBox::kText4), "0");
+  EXPECT_EQ(Figure(FigureBox::kText3), "2");
+}
+
+TEST_F(SyncIncremental, UpdatesOnLengthOrTimeInEitherDirection) {
+  for (const char* name : {"length", "newer", "older", "same"})
+    tree.Write(std::string("src/") + name, "content");
+  Go();
+  tree.Write("dst/length", "content, longer");
+  SetMtimeNs(Dst("length"), MtimeNs(Src("length")));
+  SetMtimeNs(Dst("newer"), MtimeNs(Src("newer")) + 1);
+  SetMtimeNs(Dst("older"), MtimeNs(Src("older")) - 1);
+  tree.Write("src/added", "new");
+
+  Go(true);
+  for (const char* name : {"length", "newer", "older"}) {
+    EXPECT_EQ(Count(List2(), "Different File, Updating=" + Dst(name)), 1)
+        << name;
+    EXPECT_EQ(ReadFile(Dst(name)), "content");
+    EXPECT_EQ(MtimeNs(Dst(name)), MtimeNs(Src(name)));
+  }
+  EXPECT_EQ(Count(List2(), "New File, Copying: " + Dst("added")), 1);
+  EXPECT_EQ(Count(List2(), "Different File, Updating=" + Dst("same")), 0);
+  EXPECT_EQ(Figure(FigureBox::kText4), "4");
+}
+
+TEST_F(SyncIncremental, ACopyKeepsContentModeAndTimeSoTheNextRunCopiesNothing) {
+  const std::string a = tree.Write("src/a.sh", "#!/bin/sh\n");
+  ASSERT_EQ(chmod(a.c_str(), 0700), 0);
+  SetMtimeNs(a, 1600000000123456789);
+  tree.Write("src/deep/er/b", std::string(200000, 'b'));
+  Go(true);
+  EXPECT_EQ(Figure(FigureBox::kText4), "2");
+  EXPECT_EQ(testing::Mode(Dst("a.sh")), 0700u);
+  EXPECT_EQ(MtimeNs(Dst("a.sh")), 1600000000123456789);
+  Go(true);
+  EXPECT_EQ(Figure(FigureBox::kText4), "0");
+  EXPECT_EQ(Count(List2(), "New File"), 0);
+  EXPECT_EQ(Count(List2(), "Different File"), 0);
+}
+
+TEST_F(SyncIncremental, ANameDifferingOnlyInCaseIsUpdatedToTheSourceCase) {
+  CaseFoldingPlatform platform;
+  UsePlatform(platform);
+  tree.Write("src/README.txt", "text");
+  tree.Write("dst/readme.txt", "text");
+  SetMtimeNs(Dst("readme.txt"), MtimeNs(Src("README.txt")));
+  Go(true);
+  EXPECT_EQ(Count(List2(), "Different File, Updating=" + Dst("README.txt")), 1);
+  EXPECT_TRUE(Exists(Dst("README.txt")));
+  EXPECT_FALSE(Exists(Dst("readme.txt")));
+  Go(true);
+  EXPECT_EQ(Figure(FigureBox::kText4), "0");
+}
+
+TEST_F(SyncIncremental, SameFileComparesLengthTimeAndStoredName) {
+  FileLookup source{true, FileInfo{}, "a.txt"};
+  source.info.type = EntryType::kFile;
+  source.info.size = 10;
+  source.info.mtime_ns = 5;
+  FileLookup destination = source;
+  EXPECT_TRUE(SameFile(source, destination));
+  destination.stored_name = "A.txt";
+  EXPECT_FALSE(SameFile(source, destination));
+  destination.stored_name.clear();  // could not be learned
+  EXPECT_FALSE(SameFile(source, destination));
+  destination = source;
+  destination.info.type = EntryType::kLink;
+  EXPECT_FALSE(SameFile(source, destination));
+  destination = source;
+  destination.found = false;
+  EXPECT_FALSE(SameFile(source, destination));
+}
+
+TEST_F(SyncFailures, AnUnreadableSourceIsReportedAndTheEarlierCopySurvives) {
+  tree.Write("src/secret", "new secret");
+  tree.Write("src/plain", "plain");
+  tree.Write("dst/secret", "earlier secret");
+  FaultyPlatform platform;
+  platform.fail_kind = FaultyPlatform::Kind::kOpen;
+  platform.fail_name = "secret";
+  platform.fail_error = EACCES;
+  UsePlatform(platform);
+  Go();
+  EXPECT_EQ(Messages(),
+            std::vector<std::string>{"Error copying file: " + Dst("secret")});
+  EXPECT_EQ(CopyLog(), "Error copying file: " + Dst("secret") + "\r\n");
+  EXPECT_EQ(ReadFile(Dst("secret")), "earlier secret");
+  EXPECT_EQ(ReadFile(Dst("plain")), "plain");
+  EXPECT_EQ(Figure(FigureBox::kText4), "2");  // a failed copy still counts
+  EXPECT_EQ(run->LastOutcome().failed_copies, 1);
+  EXPECT_EQ(platform.open_handles(), 0u);
+}
+
+TEST_F(SyncFailures, AFullDiskFailsTheFileAndLeavesNoPartialCopy) {
+  tree.Write("src/big", std::string(1 << 20, 'b'));
+  tree.Write("src/small", "s");
+  tree.Write("dst/big", "earlier");
+  FaultyPlatform platform;
+  platform.fail_kind = FaultyPlatform::Kind::kWrite;
+  platform.fail_name = ".~ferrybox-";
+  platform.fail_error = ENOSPC;
+  UsePlatform(platform);
+  Go();
+  EXPECT_EQ(Count(Messages(), "Error copying file: "), 2);
+  EXPECT_EQ(ReadFile(Dst("big")), "earlier");
+  EXPECT_FALSE(Exists(Dst("small")));
+  size_t entries = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(Dst())) {
+    (void)entry;
+    ++entries;
+  }
+  EXPECT_EQ(entries, 1u);
+}
+
+TEST_F(SyncFailures, AFileWhereAFolderShouldBeFailsItsFilesOnly) {
+  tree.Write("src/sub/a", "x");
+  tree.Write("src/sub/b", "x");
+  tree.Write("src/ok/c", "x");
+  tree.Write("dst/sub", "a file in the way");
+  Go();
+  EXPECT_EQ(Count(List2(), "checking directory exists=" + Dst("sub")), 1);
+  EXPECT_EQ(Count(List2(), "Creating Folder: " + Dst("sub")), 0);
+  EXPECT_EQ(Count(Messages(), "Error copying file: " + Dst("sub/")), 2);
+  EXPECT_EQ(Messages().size(), 2u);
+  EXPECT_EQ(ReadFile(Dst("sub")), "a file in the way");
+  EXPECT_EQ(ReadFile(Dst("ok/c")), "x");
+}
+
+TEST_F(SyncFailures, ADestinationRootThatIsAFileFailsEveryFile) {
+  tree.Write("src/a", "x");
+  tree.Write("src/sub/b", "x");
+  tree.Write("dst", "not a folder");
+  Go();
+  EXPECT_EQ(Messages(),
+            (std::vector<std::string>{"Error copying file: " + Dst("a"),
+                                      "Error copying file: " + Dst("sub/b")}));
+  EXPECT_EQ(ReadFile(Dst()), "not a folder");
+}
+
+TEST_F(SyncFailures, AFolderThatCannotBeCreatedFailsItsFiles) {
+  tree.Write("src/sub/a", "x");
+  FaultyPlatform platform;
+  platform.fail_kind = FaultyPlatform::Kind::kMkdir;
+  platform.fail_name = "sub";
+  platform.fail_error = EROFS;
+  UsePlatform(platform);
+  Go();
+  EXPECT_EQ(Count(List2(), "Creating Folder: " + Dst("sub")), 1);
+  EXPECT_EQ(Messages(),
+            std::vector<std::string>{"Error copying file: " + Dst("sub/a")});
+}
+
+TEST_F(SyncFailures, SourceFilesGoneAfterTheScanAreReportedAndTheRunGoesOn) {
+  for (int i = 0; i < 150; ++i) tree.Write("src/f" + std::to_string(i), "x");
+  window.on_process_events = [&] {
+    for (int i = 0; i < 150; ++i) unlink(Src("f" + std::to_string(i)).c_str());
+  };
+  Go();
+  EXPECT_EQ(Figure(FigureBox::kText3), "150");
+  EXPECT_EQ(Count(Messages(), "Error copying file: " + Dst("f")), 49);
+  EXPECT_EQ(run->LastOutcome().failed_copies, 49);
+}
+
+TEST_F(SyncFailures, AnUnreadableSourceFolderIsReported) {
+  tree.Write("src/a", "x");
+  tree.Write("src/locked/b", "x");
+  FaultyPlatform platform;
+  platform.fail_kind = FaultyPlatform::Kind::kList;
+  platform.fail_name = "locked";
+  platform.fail_error = EACCES;
+  UsePlatform(platform);
+  Go();
+  EXPECT_EQ(Messages(),
+            std::vector<std::string>{"Error copying file: " + Dst("locked")});
+  EXPECT_EQ(ReadFile(Dst("a")), "x");
+}
+
+TEST_F(SyncFailures, TheCopyLogHoldsOnlyTheLastRunsFailures) {
+  tree.Write("src/a", "x");
+  tree.Write("dst", "in the way");
+  Go();
+  EXPECT_EQ(CopyLog(), "Error copying file: " + Dst("a") + "\r\n");
+  unlink(Dst().c_str());
+  Go();
+  EXPECT_TRUE(Exists(CopyLogPath(tree.Path("program"))));
+  EXPECT_EQ(CopyLog(), "");
+  // List3 keeps both runs.
+  EXPECT_EQ(Count(List3(), "Error copying file: "), 1);
+  EXPECT_EQ(Count(List3(), "Finished....in :"), 2);
+}
+
+TEST_F(SyncDestinationSafety, ALinkPlantedInTheBackupIsNeverWrittenThrough) {
+  tree.Write("src/sub/a", "new");
+  tree.Write("src/b", "new");
+  Go();
+  tree.Write("outside/a", "outside a");
+  tree.Write("outside/b", "outside b");
+  std::filesystem::remove_all(Dst("sub"));
+  ASSERT_EQ(symlink(tree.Path("outside").c_str(), Dst("sub").c_str()), 0);
+  unlink(Dst("b").c_str());
+  ASSERT_EQ(symlink(tree.Path("outside/b").c_str(), Dst("b").c_str()), 0);
+  tree.Write("src/sub/a", "newer");
+  Go();
+  EXPECT_EQ(ReadFile(tree.Path("outside/a")), "outside a");
+  EXPECT_EQ(ReadFile(tree.Path("outside/b")), "outside b");
+  EXPECT_EQ(Count(Messages(), "Error copying file: "), 2);
+}
+
+TEST_F(SyncDestinationSafety, ALinkChosenAsTheDestinationRootIsFollowed) {
+  tree.Write("src/a", "x");
+  tree.MakeFolder("real_backup");
+  ASSERT_EQ(symlink(tree.Path("real_backup").c_str(), Dst().c_str()), 0);
+  Go();
+  EXPECT_EQ(ReadFile(tree.Path("real_backup/a")), "x");
+  EXPECT_TRUE(Messages().empty());
+}
+
+TEST_F(SyncDestinationSafety, LeftoversOfAKilledRunAreRemoved) {
+  tree.Write("src/sub/a", "x");
+  tree.Write("dst/sub/.~ferrybox-00000000000000ab-7.part", "partial");
+  tree.Write("dst/sub/keep.part", "a user's file");
+  Go(true);
+  EXPECT_FALSE(Exists(Dst("sub/.~ferrybox-00000000000000ab-7.part")));
+  EXPECT_TRUE(Exists(Dst("sub/keep.part")));
+  EXPECT_EQ(ReadFile(Dst("sub/a")), "x");
+}
+
+TEST_F(SyncDestinationSafety, ADestinationInsideTheSourceIsLeftOut) {
+  tree.Write("src/a", "x");
+  tree.Write("src/sub/b", "x");
+  window.text2 = Src("backup");
+  Go();
+  Go();
+  Go(true);
+  EXPECT_EQ(ReadFile(Src("backup/a")), "x");
+  EXPECT_EQ(ReadFile(Src("backup/sub/b")), "x");
+  EXPECT_FALSE(Exists(Src("backup/backup")));
+  EXPECT_EQ(Figure(FigureBox::kText3), "2");
+}
+
+TEST_F(SyncDestinationSafety, ATreeDeeperThanThePathLimitIsCopied) {
+  const std::string level(60, 'L');
+  ASSERT_TRUE(testing::MakeDeepChain(Src(""), 300, level, "file"));
+  Go();
+  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(Figure(FigureBox::kText4), "300");
+  EXPECT_EQ(testing::ReadDeepChain(Dst(), 299, level, "file"), "299");
+  EXPECT_EQ(testing::ReadDeepChain(Dst(), 150, level, "file"), "150");
+  Go(true);
+  EXPECT_EQ(Figure(FigureBox::kText4), "0");
+  EXPECT_TRUE(Messages().empty());
+}
+
+TEST_F(SyncDestinationSafety, OddNamesAndFifosGoThroughARun) {
+  const std::vector<std::string> names = {"with space", "new\nline", "-rf",
+                                          "\x80\x81", std::string(255, 'x')};
+  for (const std::string& name : names) tree.Write("src/d/" + name, name);
+  ASSERT_EQ(mkfifo(Src("d/pipe").c_str(), 0644), 0);
+  Go();
+  for (const std::string& name : names)
+    EXPECT_EQ(ReadFile(Dst("d/" + name)), name);
+  EXPECT_FALSE(Exists(Dst("d/pipe")));
+  EXPECT_TRUE(Messages().empty());
+}
+
+}  // namespace
+}  // namespace ferrybox

@@ -1,0 +1,73 @@
+// A backup run over real temporary trees, shown in a window held in memory.
+#ifndef FERRYBOX_TESTS_ENGINE_RUN_FIXTURE_H_
+#define FERRYBOX_TESTS_ENGINE_RUN_FIXTURE_H_
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/backup_run.h"
+#include "engine/copy_log.h"
+#include "tests/support/memory_window.h"
+#include "tests/support/temp_tree.h"
+
+namespace ferrybox {
+
+/// `src` and `dst` below a temporary folder, Text1 and Text2 naming them,
+/// and the copy log in `program`.
+class RunFixture : public ::testing::Test {
+ protected:
+  RunFixture() {
+    tree.MakeFolder("src");
+    tree.MakeFolder("program");
+    window.text1 = tree.Path("src");
+    window.text2 = tree.Path("dst");
+    UsePlatform(DefaultPlatform());
+  }
+
+  /// Starts over with a run on `platform`.
+  void UsePlatform(Platform& platform) {
+    run = std::make_unique<BackupRun>(window, lists, platform,
+                                      tree.Path("program"));
+  }
+
+  void Go(bool incremental = false) {
+    window.check[2] = incremental ? 1 : 0;
+    run->Command3_Click();
+  }
+
+  std::string Src(const std::string& relative) const {
+    return tree.Path("src/" + relative);
+  }
+  std::string Dst(const std::string& relative = "") const {
+    return relative.empty() ? tree.Path("dst") : tree.Path("dst/" + relative);
+  }
+
+  std::vector<std::string>& List1() { return window.List(ListBox::kList1); }
+  std::vector<std::string>& List2() { return window.List(ListBox::kList2); }
+  std::vector<std::string>& List3() { return window.List(ListBox::kList3); }
+  const std::string& Figure(FigureBox box) { return window.Figure(box); }
+  std::string CopyLog() {
+    return testing::ReadFile(CopyLogPath(tree.Path("program")));
+  }
+  /// List3 without the start and closing lines of runs.
+  std::vector<std::string> Messages() {
+    std::vector<std::string> lines;
+    for (const std::string& line : List3())
+      if (!line.starts_with("Starting copy: ") && line != "Please wait..." &&
+          !line.starts_with("Finished....in :"))
+        lines.push_back(line);
+    return lines;
+  }
+
+  testing::TempTree tree;
+  testing::MemoryWindow window;
+  MessageLists lists{window};
+  std::unique_ptr<BackupRun> run;
+};
+
+}  // namespace ferrybox
+
+#endif  // FERRYBOX_TESTS_ENGINE_RUN_FIXTURE_H_
