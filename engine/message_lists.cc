@@ -32,7 +32,8 @@ void MessageLists::Append(ListBox list, int& counter, const std::string& line) {
   ++counter;
   window_.AddItem(list, line);
   window_.RepaintList(list);
-  if (counter > kScrollDistance) window_.SetTopIndex(list, counter - kScrollDistance);
+  if (counter > kScrollDistance)
+    window_.SetTopIndex(list, counter - kScrollDistance);
 }
 
 }  // namespace ferrybox

@@ -9,6 +9,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 #include <QTimer>
 
 #include "ui/line_list.h"
@@ -23,6 +25,33 @@ QRect Twips(int left, int top, int width, int height) {
 
 // A paint older than this is one display frame old.
 constexpr std::chrono::milliseconds kFrame{15};
+
+// A check box whose caption wraps onto a second line when its box is too
+// narrow for one, as "Incremental Backup" is.
+class WrappingCheckBox : public QCheckBox {
+ public:
+  using QCheckBox::QCheckBox;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QStylePainter painter(this);
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    const QString caption = option.text;
+    option.text.clear();
+    painter.drawControl(QStyle::CE_CheckBox, option);
+    option.text = caption;
+    const QRect text_rect =
+        style()->subElementRect(QStyle::SE_CheckBoxContents, &option, this);
+    painter.drawText(text_rect,
+                     Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap,
+                     caption);
+  }
+  // The caption is part of the control: a click on either line toggles it.
+  bool hitButton(const QPoint& pos) const override {
+    return rect().contains(pos);
+  }
+};
 
 template <typename T>
 T* Place(QWidget* parent, const char* name, QRect geometry) {
@@ -55,7 +84,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption,
 
 QCheckBox* MakeCheck(QWidget* parent, const char* name, const char* caption,
                      bool ticked, QRect geometry) {
-  auto* check = Place<QCheckBox>(parent, name, geometry);
+  auto* check = Place<WrappingCheckBox>(parent, name, geometry);
   check->setText(caption);
   check->setChecked(ticked);
   return check;
@@ -98,62 +127,84 @@ Form1::Form1(std::string program_folder, QWidget* parent)
 Form1::~Form1() = default;
 
 void Form1::BuildControls() {
-  Frame1 = MakeFrame(this, "Frame1", "Copy Files From:", Twips(60, 0, 5655, 8235));
-  Frame2 = MakeFrame(this, "Frame2", "Copy Files To:", Twips(5760, 0, 5655, 8235));
-  Frame4 = MakeFrame(this, "Frame4", "Messages and Errors:", Twips(11460, 0, 3795, 3975));
-  Frame6 = MakeFrame(this, "Frame6", "Choose Profile, Click to load:", Twips(11460, 3960, 3795, 6255));
-  Frame3 = MakeFrame(this, "Frame3", "Folder Select", Twips(60, 8220, 11355, 975));
+  Frame1 =
+      MakeFrame(this, "Frame1", "Copy Files From:", Twips(60, 0, 5655, 8235));
+  Frame2 =
+      MakeFrame(this, "Frame2", "Copy Files To:", Twips(5760, 0, 5655, 8235));
+  Frame4 = MakeFrame(this, "Frame4",
+                     "Messages and Errors:", Twips(11460, 0, 3795, 3975));
+  Frame6 = MakeFrame(this, "Frame6", "Choose Profile, Click to load:",
+                     Twips(11460, 3960, 3795, 6255));
+  Frame3 =
+      MakeFrame(this, "Frame3", "Folder Select", Twips(60, 8220, 11355, 975));
   Frame5 = MakeFrame(this, "Frame5", "Controls", Twips(60, 9180, 11355, 1035));
 
   List1 = Place<LineList>(Frame1, "List1", Twips(60, 240, 5535, 7620));
-  Check1 = MakeCheck(Frame1, "Check1", "Show Files", true, Twips(60, 7920, 1215, 255));
-  Label5 = MakeLabel(Frame1, "Label5", "Hint: Show files = slower copying", Twips(1800, 7935, 2955, 195));
+  Check1 = MakeCheck(Frame1, "Check1", "Show Files", true,
+                     Twips(60, 7920, 1215, 255));
+  Label5 = MakeLabel(Frame1, "Label5", "Hint: Show files = slower copying",
+                     Twips(1800, 7935, 2955, 195));
 
   List2 = Place<LineList>(Frame2, "List2", Twips(60, 240, 5475, 7620));
-  Check2 = MakeCheck(Frame2, "Check2", "Show Files", true, Twips(60, 7920, 1215, 255));
+  Check2 = MakeCheck(Frame2, "Check2", "Show Files", true,
+                     Twips(60, 7920, 1215, 255));
 
   List3 = Place<LineList>(Frame4, "List3", Twips(60, 240, 3675, 3630));
 
   List4 = Place<QListWidget>(Frame6, "List4", Twips(60, 240, 3675, 5520));
   List4->setSelectionMode(QAbstractItemView::SingleSelection);
   List4->setSortingEnabled(false);
-  Command10 = MakeButton(Frame6, "Command10", "Save Profile", Twips(60, 5820, 1095, 315));
+  Command10 = MakeButton(Frame6, "Command10", "Save Profile",
+                         Twips(60, 5820, 1095, 315));
   Text7 = MakeText(Frame6, "Text7", QString(), Twips(1200, 5820, 2535, 315));
 
   const QString home = QDir::homePath();
-  Command4 = MakeButton(Frame3, "Command4", "Source:", Twips(120, 240, 1095, 255));
-  Text1_ = MakeText(Frame3, "Text1", home + "/allfiles", Twips(1260, 240, 9975, 285));
-  Text1_->setToolTip("Directory to be backed up and made a copy from. This directory MUST already exist!");
-  Command5 = MakeButton(Frame3, "Command5", "Destination:", Twips(120, 600, 1095, 255));
-  Text2_ = MakeText(Frame3, "Text2", home + "/allfilesbackup", Twips(1260, 600, 9975, 285));
-  Text2_->setToolTip("Directory where the backed up files should be stored. This directory MUST already exist!");
+  Command4 =
+      MakeButton(Frame3, "Command4", "Source:", Twips(120, 240, 1095, 255));
+  Text1_ = MakeText(Frame3, "Text1", home + "/allfiles",
+                    Twips(1260, 240, 9975, 285));
+  Text1_->setToolTip(
+      "Directory to be backed up and made a copy from. This directory MUST "
+      "already exist!");
+  Command5 = MakeButton(Frame3, "Command5",
+                        "Destination:", Twips(120, 600, 1095, 255));
+  Text2_ = MakeText(Frame3, "Text2", home + "/allfilesbackup",
+                    Twips(1260, 600, 9975, 285));
+  Text2_->setToolTip(
+      "Directory where the backed up files should be stored. This directory "
+      "MUST already exist!");
 
   Command3 = MakeButton(Frame5, "Command3", "Go", Twips(120, 240, 1335, 315));
-  Command2 = MakeButton(Frame5, "Command2", "Stop", Twips(1560, 240, 1335, 315));
-  Command11 = MakeButton(Frame5, "Command11", "Pause Copying", Twips(120, 600, 1335, 315));
-  Command6 = MakeButton(Frame5, "Command6", "Exit", Twips(1560, 600, 1335, 315));
-  Check3 = MakeCheck(Frame5, "Check3", "Incremental Backup", false, Twips(3060, 360, 1155, 495));
-  Label1 = MakeLabel(Frame5, "Label1", "Scanning Files", Twips(4320, 300, 1095, 255));
+  Command2 =
+      MakeButton(Frame5, "Command2", "Stop", Twips(1560, 240, 1335, 315));
+  Command11 = MakeButton(Frame5, "Command11", "Pause Copying",
+                         Twips(120, 600, 1335, 315));
+  Command6 =
+      MakeButton(Frame5, "Command6", "Exit", Twips(1560, 600, 1335, 315));
+  Check3 = MakeCheck(Frame5, "Check3", "Incremental Backup", false,
+                     Twips(3060, 360, 1155, 495));
+  Label1 = MakeLabel(Frame5, "Label1", "Scanning Files",
+                     Twips(4320, 300, 1095, 255));
   Text3 = MakeText(Frame5, "Text3", "0", Twips(4320, 600, 1095, 285));
-  Label2 = MakeLabel(Frame5, "Label2", "Copying Files", Twips(5520, 300, 1095, 255));
+  Label2 =
+      MakeLabel(Frame5, "Label2", "Copying Files", Twips(5520, 300, 1095, 255));
   Text4 = MakeText(Frame5, "Text4", "0", Twips(5460, 600, 1095, 285));
-  Label3 = MakeLabel(Frame5, "Label3", "Mb Copied", Twips(6900, 300, 1095, 255));
+  Label3 =
+      MakeLabel(Frame5, "Label3", "Mb Copied", Twips(6900, 300, 1095, 255));
   Text5 = MakeText(Frame5, "Text5", "0", Twips(6600, 600, 1575, 285));
-  Label4 = MakeLabel(Frame5, "Label4", "Mb per Second", Twips(8340, 300, 1095, 255));
+  Label4 =
+      MakeLabel(Frame5, "Label4", "Mb per Second", Twips(8340, 300, 1095, 255));
   Text6 = MakeText(Frame5, "Text6", "0", Twips(8220, 600, 1335, 285));
 
-  // The caption is too long for its box on one line.
-  Check3->setStyleSheet("QCheckBox { spacing: 2px; }");
   for (int i = 0; i < 4; ++i) figure_text_[i] = "0";
 }
 
 void Form1::SetTabOrder() {
   // Focus follows the controls' tab order numbers, lowest first.
-  QWidget* const order[] = {List1,     List2,    Command4,  Text1_,   Command5,
-                            Text2_,    Check1,   Check2,    List3,    Command10,
-                            List4,     Text7,    Command6,  Command3, Command2,
-                            Command11, Text6,    Text5,     Text4,    Text3,
-                            Check3};
+  QWidget* const order[] = {
+      List1,    List2,     Command4,  Text1_, Command5, Text2_,   Check1,
+      Check2,   List3,     Command10, List4,  Text7,    Command6, Command3,
+      Command2, Command11, Text6,     Text5,  Text4,    Text3,    Check3};
   for (size_t i = 1; i < std::size(order); ++i)
     QWidget::setTabOrder(order[i - 1], order[i]);
 }
@@ -248,6 +299,7 @@ void Form1::ShowPaused(bool paused) {
 void Form1::closeEvent(QCloseEvent* event) {
   // Closing through the title bar saves nothing and ends the program, also
   // in the middle of a run.
+  AbandonRun();
   event->accept();
   QApplication::exit(0);
 }

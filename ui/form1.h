@@ -4,8 +4,10 @@
 
 #include <QWidget>
 #include <chrono>
+#include <memory>
 #include <string>
 
+#include "engine/backup_run.h"
 #include "engine/message_lists.h"
 #include "engine/window.h"
 
@@ -114,6 +116,15 @@ class Form1 : public QWidget, public Window {
   QString figure_text_[4];
 
   // --- Backup run (form1_run.cc) ---
+ public:
+  /// The run's state and the run itself ("Go", "Stop", "Pause Copying").
+  BackupRun& run() { return *run_; }
+  /// The program is ending: every run under way stops before its next file
+  /// and unwinds. Used by "Exit" and by closing the window.
+  void AbandonRun();
+
+ private:
+  std::unique_ptr<BackupRun> run_;
 
   // --- Start-up, settings, profiles, folder picker (form1_settings.cc) ---
 

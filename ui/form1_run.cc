@@ -1,7 +1,21 @@
+#include <QPushButton>
+
+#include "engine/platform.h"
 #include "ui/form1.h"
 
 namespace ferrybox {
 
-void Form1::ConnectRunHandlers() {}
+void Form1::ConnectRunHandlers() {
+  run_ = std::make_unique<BackupRun>(*this, lists_, DefaultPlatform(),
+                                     program_folder_);
+  connect(Command3, &QPushButton::clicked, this,
+          [this] { run_->Command3_Click(); });
+  connect(Command2, &QPushButton::clicked, this,
+          [this] { run_->Command2_Click(); });
+  connect(Command11, &QPushButton::clicked, this,
+          [this] { run_->Command11_Click(); });
+}
+
+void Form1::AbandonRun() { run_->Abandon(); }
 
 }  // namespace ferrybox

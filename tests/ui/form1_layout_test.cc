@@ -76,7 +76,8 @@ TEST_F(Form1Layout, ControlsSitAtTheirTwipsPositions) {
 
 TEST_F(Form1Layout, EveryControlUsesArial825) {
   for (QWidget* widget : form().findChildren<QWidget*>()) {
-    EXPECT_EQ(widget->font().family(), "Arial") << widget->objectName().toStdString();
+    EXPECT_EQ(widget->font().family(), "Arial")
+        << widget->objectName().toStdString();
     EXPECT_DOUBLE_EQ(widget->font().pointSizeF(), 8.25);
     EXPECT_FALSE(widget->font().bold());
   }
@@ -84,10 +85,10 @@ TEST_F(Form1Layout, EveryControlUsesArial825) {
 
 TEST_F(Form1Layout, TabFollowsTheOrderNumbers) {
   const char* const expected[] = {
-      "List1",     "List2",    "Command4", "Text1",    "Command5", "Text2",
-      "Check1",    "Check2",   "List3",    "Command10", "List4",   "Text7",
-      "Command6",  "Command3", "Command2", "Command11", "Text6",   "Text5",
-      "Text4",     "Text3",    "Check3"};
+      "List1",    "List2",    "Command4", "Text1",     "Command5", "Text2",
+      "Check1",   "Check2",   "List3",    "Command10", "List4",    "Text7",
+      "Command6", "Command3", "Command2", "Command11", "Text6",    "Text5",
+      "Text4",    "Text3",    "Check3"};
   QWidget* widget = Child<QWidget>("List1");
   for (size_t i = 1; i < std::size(expected); ++i) {
     widget = widget->nextInFocusChain();

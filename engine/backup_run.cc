@@ -1,0 +1,189 @@
+#include "engine/backup_run.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "engine/copy_log.h"
+
+namespace ferrybox {
+namespace {
+
+constexpr int kFilesPerUpdate = 100;
+constexpr std::chrono::milliseconds kPauseSleep{3};
+
+double MonotonicSeconds() {
+  return std::chrono::duration<double>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// The time of day in the locale's format, such as 14:05:09.
+std::string TimeOfDayText() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  char text[64] = "";
+  if (localtime_r(&now, &local) != nullptr)
+    std::strftime(text, sizeof text, "%X", &local);
+  return text;
+}
+
+// printf follows the locale's decimal sign.
+std::string Formatted(const char* pattern, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, pattern, value);
+  return text;
+}
+
+}  // namespace
+
+BackupRun::BackupRun(Window& window, MessageLists& lists, Platform& platform,
+                     std::string program_folder)
+    : window_(window),
+      lists_(lists),
+      platform_(platform),
+      copy_log_path_(CopyLogPath(program_folder)),
+      clock_(MonotonicSeconds) {}
+
+void BackupRun::SetClockForTesting(std::function<double()> seconds) {
+  clock_ = std::move(seconds);
+}
+
+void BackupRun::Command2_Click() { stop_flag_ = true; }
+
+void BackupRun::Command11_Click() {
+  pause_flag_ = !pause_flag_;
+  window_.ShowPaused(pause_flag_);
+}
+
+void BackupRun::Abandon() { abandoned_ = true; }
+
+std::string BackupRun::Refusal(const std::string& source_root,
+                               const std::string& destination_root,
+                               ScanOptions* scan) {
+  if (source_root.empty()) return kNoSourceFolder;
+  FileInfo source;
+  if (platform_.Stat(kWorkingFolder, source_root, true, &source) != 0 ||
+      source.type != EntryType::kFolder)
+    return kSourceFolderNotFound + source_root;
+  if (destination_root.empty()) return kNoDestinationFolder;
+  FileInfo destination;
+  if (platform_.Stat(kWorkingFolder, destination_root, true, &destination) ==
+      0) {
+    if (destination.id == source.id) return kSameFolder;
+    scan->skip_folder = destination.id;
+    scan->has_skip_folder = true;
+  }
+  return {};
+}
+
+void BackupRun::ShowFigures(double elapsed, bool closing) {
+  const double megabytes = static_cast<double>(kb_total_) / 1024;
+  window_.SetFigure(FigureBox::kText5, Formatted("%.0f", megabytes) + "Mb");
+  // No time passed: the rate cannot be computed, and keeps its old text.
+  if (elapsed > 0) {
+    window_.SetFigure(
+        FigureBox::kText6,
+        Formatted("%.0f", megabytes / elapsed) + (closing ? "Mb per Sec" : ""));
+  }
+}
+
+void BackupRun::Command3_Click() {
+  ++depth_;
+  const int64_t outer_files_total = files_total_;
+
+  stop_flag_ = false;
+  pause_flag_ = false;
+  window_.ShowPaused(false);
+  lists_.lp3("Starting copy: " + TimeOfDayText());
+  lists_.lp3("Please wait...");
+  int64_t file_count = 0;
+  int update_count = 0;
+  kb_total_ = 0;
+  window_.SetFigure(FigureBox::kText4, "0");
+  sync_state_.FilesCopied = 0;
+  window_.SetFigure(FigureBox::kText5, "0");
+  window_.SetFigure(FigureBox::kText6, "0");
+  window_.SetFigure(FigureBox::kText3, "0");
+  lists_.ClearFileLists();
+  EmptyCopyLog(copy_log_path_);
+  sync_state_.LastCheckedFolder.clear();
+
+  // The roots are read once: typing in the boxes during the run, or loading
+  // a profile, must not send the rest of the files elsewhere.
+  const std::string source_root = window_.Text1();
+  const std::string destination_root = window_.Text2();
+  Outcome outcome;
+  std::vector<std::string> files;
+  std::optional<FileSync> sync;
+  ScanOptions scan;
+  const std::string refusal = Refusal(source_root, destination_root, &scan);
+  if (!refusal.empty()) {
+    lists_.lp3(refusal);
+    outcome.refused = true;
+  } else {
+    sync.emplace(platform_, window_, lists_, sync_state_, source_root,
+                 destination_root, copy_log_path_);
+    scan.on_error = [&sync](const std::string& folder, int) {
+      sync->CopyFailed(sync->DestinationPath(folder));
+    };
+    std::string folder = source_root;
+    RecursiveDir(platform_, files, folder, scan);
+  }
+  files_total_ = static_cast<int64_t>(files.size());
+
+  const double start_time = clock_();
+  for (const std::string& path : files) {
+    if (abandoned_) break;
+    while (pause_flag_ && !stop_flag_ && !abandoned_) {
+      std::this_thread::sleep_for(kPauseSleep);
+      window_.ProcessEvents();
+    }
+    if (abandoned_) break;
+    if (stop_flag_) {
+      outcome.stopped = true;
+      break;
+    }
+    ++file_count;
+    ++update_count;
+    window_.SetFigure(FigureBox::kText3, std::to_string(file_count));
+    lists_.lp1(path);
+    FileInfo source;
+    if (sync->StatSource(path, &source) != 0) {
+      // Gone or changed since the scan: nothing to copy from.
+      sync->CopyFailed(sync->DestinationPath(path));
+    } else {
+      kb_total_ = static_cast<int64_t>(
+          std::nearbyint(static_cast<double>(kb_total_) +
+                         static_cast<double>(source.size) / 1000));
+      sync->SyncFile(path, source);
+    }
+    if (update_count > kFilesPerUpdate) {
+      ShowFigures(clock_() - start_time, false);
+      update_count = 0;
+      window_.ProcessEvents();
+    }
+  }
+
+  if (abandoned_) {
+    outcome.stopped = true;
+  } else {
+    const double elapsed = clock_() - start_time;
+    ShowFigures(elapsed, true);
+    lists_.lp3("Finished....in :" + Formatted("%.2f", elapsed) + " seconds");
+  }
+  if (sync) outcome.failed_copies = sync->failed_copies();
+  last_outcome_ = outcome;
+  files_total_ = outer_files_total;
+  if (--depth_ == 0 && pause_flag_) {
+    // Nothing is left to resume.
+    pause_flag_ = false;
+    window_.ShowPaused(false);
+  }
+}
+
+}  // namespace ferrybox

@@ -1,0 +1,104 @@
+// The backup run: "Go", "Stop" and "Pause Copying".
+#ifndef FERRYBOX_ENGINE_BACKUP_RUN_H_
+#define FERRYBOX_ENGINE_BACKUP_RUN_H_
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "engine/file_sync.h"
+#include "engine/folder_scan.h"
+#include "engine/message_lists.h"
+#include "engine/platform.h"
+#include "engine/window.h"
+
+namespace ferrybox {
+
+/// Lines a run writes to List3 instead of copying when its folders cannot
+/// make a backup.
+inline constexpr char kNoSourceFolder[] =
+    "No source folder given: nothing copied";
+inline constexpr char kSourceFolderNotFound[] = "Source folder not found: ";
+inline constexpr char kNoDestinationFolder[] =
+    "No destination folder given: nothing copied";
+inline constexpr char kSameFolder[] =
+    "Source and destination are the same folder: nothing copied";
+
+/// The state of the backup that lives as long as the window, and the run
+/// itself. A run yields to the window's events only at its progress updates
+/// (every 101st file) and while paused, so a "Go" handled there starts a
+/// nested run inside the one under way; the outer run then goes on with its
+/// own files, keeping the counters the nested run left.
+class BackupRun {
+ public:
+  /// `program_folder` holds the copy log.
+  BackupRun(Window& window, MessageLists& lists, Platform& platform,
+            std::string program_folder);
+  BackupRun(const BackupRun&) = delete;
+  BackupRun& operator=(const BackupRun&) = delete;
+
+  /// "Go": one whole run from the folders in Text1 and Text2, fixed when it
+  /// starts. Returns after its closing line, or at once when abandoned.
+  void Command3_Click();
+  /// "Stop": the run under way (paused or not) ends before its next file.
+  void Command2_Click();
+  /// "Pause Copying": holds the run before its next file; a second click
+  /// resumes it.
+  void Command11_Click();
+  /// The program is ending: every run under way, nested or paused, stops
+  /// before its next file and returns without its closing line. Never
+  /// cleared.
+  void Abandon();
+
+  bool StopFlag() const { return stop_flag_; }
+  bool PauseFlag() const { return pause_flag_; }
+  /// Size of the files handled in the current run, in units of 1000 bytes.
+  int64_t KbTotal() const { return kb_total_; }
+  /// Files handed to the copy in the current run.
+  int64_t FilesCopied() const { return sync_state_.FilesCopied; }
+  /// Files collected by the scan of the innermost run under way (0 when
+  /// none is).
+  int64_t FilesTotal() const { return files_total_; }
+  /// The destination folder whose existence was checked last.
+  const std::string& LastCheckedFolder() const {
+    return sync_state_.LastCheckedFolder;
+  }
+
+  struct Outcome {
+    bool refused = false;
+    bool stopped = false;
+    int64_t failed_copies = 0;
+  };
+  /// Of the last run that finished.
+  const Outcome& LastOutcome() const { return last_outcome_; }
+
+  /// Replaces the clock (seconds, from any fixed point) that times a run.
+  void SetClockForTesting(std::function<double()> seconds);
+
+ private:
+  /// A line for List3 when the roots cannot make a backup, else empty.
+  /// Tells `scan` to leave out the destination, should it lie inside the
+  /// source.
+  std::string Refusal(const std::string& source_root,
+                      const std::string& destination_root, ScanOptions* scan);
+  void ShowFigures(double elapsed, bool closing);
+
+  Window& window_;
+  MessageLists& lists_;
+  Platform& platform_;
+  std::string copy_log_path_;
+  std::function<double()> clock_;
+
+  bool stop_flag_ = false;
+  bool pause_flag_ = false;
+  bool abandoned_ = false;
+  int64_t kb_total_ = 0;
+  SyncState sync_state_;
+  int64_t files_total_ = 0;
+  int depth_ = 0;
+  Outcome last_outcome_;
+};
+
+}  // namespace ferrybox
+
+#endif  // FERRYBOX_ENGINE_BACKUP_RUN_H_

@@ -1,0 +1,105 @@
+#include "engine/destination_folders.h"
+
+#include <errno.h>
+#include <strings.h>
+
+#include <vector>
+
+#include "engine/mkdirs.h"
+#include "engine/temp_name.h"
+
+namespace ferrybox {
+
+DestinationFolders::DestinationFolders(Platform& platform, std::string root)
+    : platform_(platform), root_(std::move(root)), cursor_(platform) {}
+
+int DestinationFolders::Enter(std::string_view relative) {
+  if (entered_ && relative == entered_relative_) return 0;
+  entered_ = false;
+  names_.clear();
+  listed_ = false;
+  relisted_ = false;
+  if (!cursor_.has_root()) {
+    const int error = cursor_.OpenRoot(root_);
+    if (error != 0) return error;
+  }
+  const int error = cursor_.MoveTo(relative);
+  if (error != 0) return error;
+  entered_ = true;
+  entered_relative_ = relative;
+  listed_ = List() == 0;
+  return 0;
+}
+
+FolderState DestinationFolders::Check(std::string_view relative) {
+  const int error = Enter(relative);
+  if (error == 0) return FolderState::kPresent;
+  if (error == ENOENT) return FolderState::kMissing;
+  return FolderState::kBlocked;
+}
+
+bool DestinationFolders::Create(std::string_view relative) {
+  entered_ = false;
+  if (!cursor_.has_root()) {
+    if (!MkDirs(platform_, root_)) return false;
+    if (cursor_.OpenRoot(root_) != 0) return false;
+  }
+  if (cursor_.MoveTo(relative, /*create_missing=*/true) != 0) return false;
+  return Enter(relative) == 0;
+}
+
+int DestinationFolders::List() {
+  names_.clear();
+  std::vector<DirEntry> entries;
+  FileId self;
+  const int error = platform_.ListFolder(cursor_.current(), &entries, &self);
+  if (error != 0) return error;
+  names_.reserve(entries.size());
+  for (DirEntry& entry : entries) {
+    if (IsTempName(entry.name)) {
+      // Left by a run that was killed before it could rename or remove it.
+      if (entry.type == EntryType::kFile || entry.type == EntryType::kUnknown)
+        platform_.Remove(cursor_.current(), entry.name);
+      continue;
+    }
+    names_.emplace(std::move(entry.name), entry.type);
+  }
+  return 0;
+}
+
+FileLookup DestinationFolders::Lookup(const std::string& name) {
+  FileLookup lookup;
+  if (!entered_) return lookup;
+  if (platform_.Stat(current(), name, false, &lookup.info) != 0) return lookup;
+  lookup.found = true;
+  if (!listed_ || names_.contains(name)) {
+    lookup.stored_name = name;
+    return lookup;
+  }
+  // Found, yet not listed: the listing is older than the file (a nested run
+  // copied it), or the file system ignores letter case and stores the name
+  // differently. One fresh listing per folder tells which.
+  if (!relisted_) {
+    relisted_ = true;
+    listed_ = List() == 0;
+    if (!listed_ || names_.contains(name)) {
+      lookup.stored_name = name;
+      return lookup;
+    }
+  }
+  for (const auto& [stored, type] : names_) {
+    if (stored.size() == name.size() &&
+        strcasecmp(stored.c_str(), name.c_str()) == 0) {
+      lookup.stored_name = stored;
+      break;
+    }
+  }
+  return lookup;
+}
+
+EntryType DestinationFolders::ListedType(const std::string& name) const {
+  const auto it = names_.find(name);
+  return it == names_.end() ? EntryType::kUnknown : it->second;
+}
+
+}  // namespace ferrybox

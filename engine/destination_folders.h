@@ -1,0 +1,74 @@
+// The destination tree of one run, folder by folder.
+#ifndef FERRYBOX_ENGINE_DESTINATION_FOLDERS_H_
+#define FERRYBOX_ENGINE_DESTINATION_FOLDERS_H_
+
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "engine/folder_cursor.h"
+#include "engine/platform.h"
+
+namespace ferrybox {
+
+/// What a file lookup found.
+struct FileLookup {
+  bool found = false;
+  FileInfo info;
+  /// The name as its folder stores it; empty when it could not be learned.
+  std::string stored_name;
+};
+
+/// Where a destination folder stands.
+enum class FolderState {
+  kPresent,
+  /// Nothing of that name: it can be created.
+  kMissing,
+  /// Something stands in the way: a file, a link, or a folder that cannot
+  /// be opened. Copies into it fail.
+  kBlocked,
+};
+
+/// The destination root and the folder of it that files are being copied
+/// into. Below the root no link is ever followed, so nothing planted inside
+/// the destination can redirect a write outside it. Entering a folder lists
+/// it once: lookups then report names exactly as stored (which matters on
+/// file systems that ignore letter case), and copies left behind by a run
+/// that was killed are removed.
+class DestinationFolders {
+ public:
+  /// `root` as the user gave it; it may be missing yet.
+  DestinationFolders(Platform& platform, std::string root);
+
+  /// Makes `relative` (below the root, "" for the root) the current folder.
+  int Enter(std::string_view relative);
+  FolderState Check(std::string_view relative);
+  /// Creates every missing level of `relative`, the root included, and
+  /// enters it. False when a level could not be made.
+  bool Create(std::string_view relative);
+
+  /// The folder entered last; valid after Enter gave 0.
+  Handle current() const { return cursor_.current(); }
+  /// A file lookup of `name` in the current folder, without following a
+  /// link.
+  FileLookup Lookup(const std::string& name);
+  /// The type the current folder's listing gave `name`, kUnknown when the
+  /// listing did not hold it.
+  EntryType ListedType(const std::string& name) const;
+
+ private:
+  int List();
+
+  Platform& platform_;
+  std::string root_;
+  FolderCursor cursor_;
+  bool entered_ = false;
+  std::string entered_relative_;
+  bool listed_ = false;
+  bool relisted_ = false;
+  std::unordered_map<std::string, EntryType> names_;
+};
+
+}  // namespace ferrybox
+
+#endif  // FERRYBOX_ENGINE_DESTINATION_FOLDERS_H_

@@ -1,0 +1,94 @@
+#include "engine/file_copy.h"
+
+#include <errno.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "engine/scoped_handle.h"
+#include "engine/temp_name.h"
+
+namespace ferrybox {
+namespace {
+
+constexpr size_t kBufferSize = 256 * 1024;
+constexpr int kNameAttempts = 5;
+
+bool KernelCopyUnsupported(int error) {
+  return error == EXDEV || error == EINVAL || error == ENOSYS ||
+         error == EOPNOTSUPP || error == ENOTSUP;
+}
+
+int CopyContent(Platform& platform, Handle in, Handle out, int64_t size) {
+  int64_t left = size;
+  bool in_kernel = true;
+  std::unique_ptr<char[]> buffer;
+  while (left > 0) {
+    if (in_kernel) {
+      int64_t copied = 0;
+      int error = platform.CopyRange(in, out, left, &copied);
+      if (KernelCopyUnsupported(error)) {
+        // Both offsets moved with whatever was copied so far, so the
+        // fallback carries on from there.
+        in_kernel = false;
+        continue;
+      }
+      if (error != 0) return error;
+      if (copied == 0) return ENODATA;
+      left -= copied;
+      continue;
+    }
+    if (!buffer) buffer = std::make_unique<char[]>(kBufferSize);
+    size_t got = 0;
+    const size_t want =
+        static_cast<size_t>(std::min<int64_t>(left, kBufferSize));
+    int error = platform.Read(in, buffer.get(), want, &got);
+    if (error != 0) return error;
+    if (got == 0) return ENODATA;
+    error = platform.Write(out, buffer.get(), got);
+    if (error != 0) return error;
+    left -= static_cast<int64_t>(got);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int CopyFileAt(Platform& platform, Handle source_dir,
+               const std::string& source_name, const FileInfo& source,
+               Handle destination_dir, const std::string& destination_name,
+               CopyResult* result) {
+  ScopedHandle in(platform);
+  int error =
+      platform.Open(source_dir, source_name, OpenMode::kReadFile, in.out());
+  if (error != 0) return error;
+
+  ScopedHandle out(platform);
+  std::string temp_name;
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    temp_name = NewTempName();
+    error = platform.Open(destination_dir, temp_name,
+                          OpenMode::kCreateExclusive, out.out());
+    if (error != EEXIST) break;
+  }
+  if (error != 0) return error;
+
+  int64_t stored_mtime_ns = 0;
+  error = CopyContent(platform, in.get(), out.get(), source.size);
+  if (error == 0)
+    error = platform.Finish(out.get(), source.mode, source.atime_ns,
+                            source.mtime_ns, &stored_mtime_ns);
+  const int close_error = out.reset();
+  if (error == 0) error = close_error;
+  if (error == 0)
+    error = platform.Rename(destination_dir, temp_name, destination_name);
+  if (error != 0) {
+    platform.Remove(destination_dir, temp_name);
+    return error;
+  }
+  result->bytes = source.size;
+  result->stored_mtime_ns = stored_mtime_ns;
+  return 0;
+}
+
+}  // namespace ferrybox

@@ -1,0 +1,36 @@
+// Copying one file so that the earlier copy survives any failure.
+#ifndef FERRYBOX_ENGINE_FILE_COPY_H_
+#define FERRYBOX_ENGINE_FILE_COPY_H_
+
+#include <cstdint>
+#include <string>
+
+#include "engine/platform.h"
+
+namespace ferrybox {
+
+/// What a successful copy wrote.
+struct CopyResult {
+  int64_t bytes = 0;
+  /// The last-modified time the destination's file system stored; it may be
+  /// coarser than the source's.
+  int64_t stored_mtime_ns = 0;
+};
+
+/// Copies `source_name` in the folder `source_dir` (a link is followed) to
+/// `destination_name` in the folder `destination_dir`, with its content,
+/// permission bits and times as `source` (the status read before the copy)
+/// gives them. The copy is written under a new temporary name, created
+/// exclusively and readable by the owner only, and renamed over
+/// `destination_name` only when complete; on any failure the temporary file
+/// is removed and whatever stood at `destination_name` is left as it was. A
+/// source that turns out shorter than `source.size` is a failure (it changed
+/// while being copied). Returns 0 or an errno value.
+int CopyFileAt(Platform& platform, Handle source_dir,
+               const std::string& source_name, const FileInfo& source,
+               Handle destination_dir, const std::string& destination_name,
+               CopyResult* result);
+
+}  // namespace ferrybox
+
+#endif  // FERRYBOX_ENGINE_FILE_COPY_H_

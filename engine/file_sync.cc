@@ -1,0 +1,164 @@
+#include "engine/file_sync.h"
+
+#include <errno.h>
+
+#include "engine/copy_log.h"
+#include "engine/file_copy.h"
+#include "engine/folder_scan.h"
+
+namespace ferrybox {
+namespace {
+
+std::string WithoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == kSeparator) path.pop_back();
+  return path;
+}
+
+// True when `folder` is `last` or a real ancestor of it, so that checking
+// `last` also settled `folder`.
+bool Covers(const std::string& last, const std::string& folder) {
+  if (last.empty() || !last.starts_with(folder)) return false;
+  if (last.size() == folder.size()) return true;
+  return folder.back() == kSeparator || last[folder.size()] == kSeparator;
+}
+
+}  // namespace
+
+bool SameFile(const FileLookup& source, const FileLookup& destination) {
+  if (!source.found || !destination.found) return false;
+  if (destination.info.type != EntryType::kFile) return false;
+  const bool same_length = source.info.size == destination.info.size;
+  const bool same_time = source.info.mtime_ns == destination.info.mtime_ns;
+  const bool same_name = !destination.stored_name.empty() &&
+                         source.stored_name == destination.stored_name;
+  return same_length && same_time && same_name;
+}
+
+FileSync::FileSync(Platform& platform, Window& window, MessageLists& lists,
+                   SyncState& state, const std::string& source_root,
+                   const std::string& destination_root,
+                   std::string copy_log_path)
+    : platform_(platform),
+      window_(window),
+      lists_(lists),
+      state_(state),
+      source_prefix_(TrailingSlash(source_root)),
+      destination_prefix_(
+          TrailingSlash(WithoutTrailingSlashes(destination_root))),
+      copy_log_path_(std::move(copy_log_path)),
+      source_(platform),
+      destination_(platform, destination_root) {
+  source_root_error_ = source_.OpenRoot(source_root);
+}
+
+FileSync::Parts FileSync::Split(std::string_view source_path) const {
+  Parts parts;
+  if (source_path.starts_with(source_prefix_)) {
+    parts.relative = source_path.substr(source_prefix_.size());
+  } else if (source_prefix_.size() == source_path.size() + 1 &&
+             source_prefix_.starts_with(source_path)) {
+    // The source root itself.
+    parts.relative = {};
+  } else {
+    parts.relative = source_path;
+  }
+  const size_t cut = parts.relative.rfind(kSeparator);
+  if (cut == std::string_view::npos) {
+    parts.name = parts.relative;
+  } else {
+    parts.folder = parts.relative.substr(0, cut);
+    parts.name = parts.relative.substr(cut + 1);
+  }
+  return parts;
+}
+
+std::string FileSync::DestinationPath(std::string_view source_path) const {
+  const Parts parts = Split(source_path);
+  if (parts.relative.empty())
+    return WithoutTrailingSlashes(destination_prefix_);
+  std::string path = destination_prefix_;
+  path += parts.relative;
+  return path;
+}
+
+int FileSync::StatSource(const std::string& source_path, FileInfo* info) {
+  if (source_root_error_ != 0) return source_root_error_;
+  const Parts parts = Split(source_path);
+  int error = source_.MoveTo(parts.folder);
+  if (error != 0) return error;
+  error =
+      platform_.Stat(source_.current(), std::string(parts.name), true, info);
+  if (error != 0) return error;
+  return info->type == EntryType::kFile ? 0 : EINVAL;
+}
+
+void FileSync::SyncFile(const std::string& source_path,
+                        const FileInfo& source) {
+  const Parts parts = Split(source_path);
+  const std::string destination_path = DestinationPath(source_path);
+  std::string destination_folder =
+      destination_path.substr(0, lastslash(destination_path) - 1);
+  if (destination_folder.empty()) destination_folder = kSeparator;
+
+  if (!Covers(state_.LastCheckedFolder, destination_folder)) {
+    state_.LastCheckedFolder = destination_folder;
+    lists_.lp2(kCheckingFolder + destination_folder);
+    if (destination_.Check(parts.folder) == FolderState::kMissing) {
+      lists_.lp2(kCreatingFolder + destination_folder);
+      // A folder that cannot be made shows as failed copies of its files.
+      destination_.Create(parts.folder);
+    }
+  }
+
+  if (window_.CheckValue(CheckBox::kCheck3) != 1) {
+    lists_.lp2(kNewFile + destination_path);
+  } else {
+    FileLookup there;
+    if (destination_.Enter(parts.folder) == 0)
+      there = destination_.Lookup(std::string(parts.name));
+    if (!there.found) {
+      lists_.lp2(kNewFile + destination_path);
+    } else {
+      const FileLookup here{true, source, std::string(parts.name)};
+      if (SameFile(here, there)) return;
+      lists_.lp2(kDifferentFile + destination_path);
+    }
+  }
+
+  CopyOneFile(parts, source, destination_path);
+  ++state_.FilesCopied;
+  window_.SetFigure(FigureBox::kText4, std::to_string(state_.FilesCopied));
+}
+
+bool FileSync::CopyOneFile(const Parts& parts, const FileInfo& source,
+                           const std::string& destination_path) {
+  const std::string name(parts.name);
+  int error = destination_.Enter(parts.folder);
+  if (error == 0) {
+    // Replacing a link would be harmless, but a link planted in the backup
+    // is not ours to remove; a folder cannot be replaced by a file.
+    const EntryType there = destination_.ListedType(name);
+    if (there == EntryType::kLink) error = ELOOP;
+    if (there == EntryType::kFolder) error = EISDIR;
+  }
+  if (error == 0) error = source_root_error_;
+  if (error == 0) error = source_.MoveTo(parts.folder);
+  if (error == 0) {
+    CopyResult result;
+    error = CopyFileAt(platform_, source_.current(), name, source,
+                       destination_.current(), name, &result);
+  }
+  if (error != 0) {
+    CopyFailed(destination_path);
+    return false;
+  }
+  return true;
+}
+
+void FileSync::CopyFailed(const std::string& destination_path) {
+  ++failed_copies_;
+  lists_.lp3(kCopyErrorPrefix + destination_path);
+  AppendCopyLog(copy_log_path_, destination_path);
+}
+
+}  // namespace ferrybox

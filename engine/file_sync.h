@@ -1,0 +1,91 @@
+// Bringing one source file over to the destination tree.
+#ifndef FERRYBOX_ENGINE_FILE_SYNC_H_
+#define FERRYBOX_ENGINE_FILE_SYNC_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "engine/destination_folders.h"
+#include "engine/folder_cursor.h"
+#include "engine/message_lists.h"
+#include "engine/platform.h"
+#include "engine/window.h"
+
+namespace ferrybox {
+
+/// List2 lines, each followed by a path.
+inline constexpr char kCheckingFolder[] = "checking directory exists=";
+inline constexpr char kCreatingFolder[] = "Creating Folder: ";
+inline constexpr char kNewFile[] = "New File, Copying: ";
+inline constexpr char kDifferentFile[] = "Different File, Updating=";
+
+/// True when the destination copy exists as a regular file and matches the
+/// source: the same length, exactly the same last-modified time (whichever
+/// is newer), and the same stored name, letter case included.
+bool SameFile(const FileLookup& source, const FileLookup& destination);
+
+/// The values synchronisation keeps for as long as the window lives.
+struct SyncState {
+  /// The destination folder whose existence was checked last.
+  std::string LastCheckedFolder;
+  /// Files handed to the copy in the current run.
+  int64_t FilesCopied = 0;
+};
+
+/// Copies the files of one run from its source root to its destination
+/// root; both roots are fixed when it is made. Each file's step is reported
+/// through lp2, each failure through lp3 and the copy log.
+class FileSync {
+ public:
+  FileSync(Platform& platform, Window& window, MessageLists& lists,
+           SyncState& state, const std::string& source_root,
+           const std::string& destination_root, std::string copy_log_path);
+
+  /// The destination path of a path under the source root (or of the root
+  /// itself): the destination root and the part below the source root,
+  /// joined by exactly one separator.
+  std::string DestinationPath(std::string_view source_path) const;
+
+  /// Reads the status of a collected source file, following a link. A
+  /// source that is no longer a regular file fails with EINVAL.
+  int StatSource(const std::string& source_path, FileInfo* info);
+
+  /// Brings the file at `source_path` (whose status StatSource gave as
+  /// `source`) over: checks its destination folder once per folder,
+  /// creating it when missing, decides by "Incremental Backup" (Check3,
+  /// read now) and SameFile whether to copy, and copies. Every file handed
+  /// to the copy raises FilesCopied, shown in Text4.
+  void SyncFile(const std::string& source_path, const FileInfo& source);
+
+  /// Reports that the file for `destination_path` could not be copied.
+  void CopyFailed(const std::string& destination_path);
+
+  int64_t failed_copies() const { return failed_copies_; }
+
+ private:
+  struct Parts {
+    std::string_view relative;  // below the source root
+    std::string_view folder;    // of `relative`, "" for the root
+    std::string_view name;
+  };
+  Parts Split(std::string_view source_path) const;
+  bool CopyOneFile(const Parts& parts, const FileInfo& source,
+                   const std::string& destination_path);
+
+  Platform& platform_;
+  Window& window_;
+  MessageLists& lists_;
+  SyncState& state_;
+  std::string source_prefix_;
+  std::string destination_prefix_;
+  std::string copy_log_path_;
+  FolderCursor source_;
+  DestinationFolders destination_;
+  int source_root_error_ = 0;
+  int64_t failed_copies_ = 0;
+};
+
+}  // namespace ferrybox
+
+#endif  // FERRYBOX_ENGINE_FILE_SYNC_H_

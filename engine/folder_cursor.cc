@@ -1,0 +1,49 @@
+#include "engine/folder_cursor.h"
+
+#include <errno.h>
+
+#include "engine/folder_scan.h"
+#include "engine/folder_walk.h"
+
+namespace ferrybox {
+
+int FolderCursor::OpenRoot(const std::string& path) {
+  positioned_ = false;
+  current_.reset();
+  return platform_.Open(kWorkingFolder, path.empty() ? "." : path,
+                        OpenMode::kFolder, root_.out());
+}
+
+int FolderCursor::MoveTo(std::string_view relative, bool create_missing) {
+  if (!root_.valid()) return EBADF;
+  if (positioned_ && relative == relative_ && !create_missing) return 0;
+  const WalkRules rules{.create_missing = create_missing,
+                        .follow_links = false};
+  Handle start = root_.get();
+  std::string_view rest = relative;
+  if (positioned_ && relative.size() > relative_.size() &&
+      relative.starts_with(relative_) &&
+      (relative_.empty() || relative[relative_.size()] == kSeparator)) {
+    start = current();
+    rest = relative.substr(relative_.size());
+  }
+  positioned_ = false;
+  if (rest.find_first_not_of(kSeparator) == std::string_view::npos &&
+      start == root_.get()) {
+    current_.reset();
+  } else {
+    Handle next = kNoHandle;
+    const int error =
+        WalkFolders(platform_, start, rest, rules, &next, nullptr);
+    if (error != 0) {
+      current_.reset();
+      return error;
+    }
+    current_.reset(next);
+  }
+  relative_ = relative;
+  positioned_ = true;
+  return 0;
+}
+
+}  // namespace ferrybox

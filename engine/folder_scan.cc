@@ -1,0 +1,148 @@
+#include "engine/folder_scan.h"
+
+#include <errno.h>
+
+#include <algorithm>
+
+#include "engine/scoped_handle.h"
+
+namespace ferrybox {
+namespace {
+
+// The type of an entry as a walk treats it: a link counts as what it points
+// at, folders excepted (a link to a folder is never entered). Anything that
+// cannot be settled, such as an entry removed since the listing, is kOther.
+EntryType ResolvedType(Platform& platform, Handle dir, const DirEntry& entry) {
+  EntryType type = entry.type;
+  if (type == EntryType::kUnknown) {
+    FileInfo info;
+    if (platform.Stat(dir, entry.name, false, &info) != 0)
+      return EntryType::kOther;
+    type = info.type;
+  }
+  if (type == EntryType::kLink) {
+    FileInfo info;
+    if (platform.Stat(dir, entry.name, true, &info) != 0)
+      return EntryType::kOther;
+    return info.type == EntryType::kFile ? EntryType::kFile : EntryType::kOther;
+  }
+  return type;
+}
+
+class Walker {
+ public:
+  Walker(Platform& platform, std::vector<std::string>& files,
+         const ScanOptions& options)
+      : platform_(platform), files_(files), options_(options) {}
+
+  // `folder` is the folder's path with its trailing separator.
+  void Walk(Handle dir, const std::string& folder) {
+    std::vector<DirEntry> entries;
+    FileId self;
+    int error = platform_.ListFolder(dir, &entries, &self);
+    if (error != 0) {
+      Report(folder, error);
+      return;
+    }
+    if (options_.has_skip_folder && self == options_.skip_folder) return;
+    if (std::find(ancestors_.begin(), ancestors_.end(), self) !=
+        ancestors_.end())
+      return;
+
+    std::vector<std::string> subfolders;
+    for (DirEntry& entry : entries) {
+      switch (ResolvedType(platform_, dir, entry)) {
+        case EntryType::kFile:
+          files_.push_back(folder + entry.name);
+          break;
+        case EntryType::kFolder:
+          subfolders.push_back(std::move(entry.name));
+          break;
+        default:
+          break;
+      }
+    }
+    entries = {};
+
+    ancestors_.push_back(self);
+    for (const std::string& name : subfolders) {
+      ScopedHandle child(platform_);
+      error = platform_.Open(dir, name, OpenMode::kFolderNoFollow, child.out());
+      if (error == 0) {
+        Walk(child.get(), folder + name + kSeparator);
+      } else if (error != ENOENT) {
+        // Gone since the listing is nothing to copy; anything else is.
+        Report(folder + name, error);
+      }
+    }
+    ancestors_.pop_back();
+  }
+
+  void Report(std::string folder, int error) {
+    if (!options_.on_error) return;
+    while (folder.size() > 1 && folder.back() == kSeparator) folder.pop_back();
+    options_.on_error(folder, error);
+  }
+
+ private:
+  Platform& platform_;
+  std::vector<std::string>& files_;
+  const ScanOptions& options_;
+  std::vector<FileId> ancestors_;
+};
+
+}  // namespace
+
+std::string TrailingSlash(const std::string& strFolder) {
+  if (strFolder.empty() || strFolder.back() == kSeparator) return strFolder;
+  return strFolder + kSeparator;
+}
+
+int lastslash(const std::string& fname) {
+  const size_t pos = fname.rfind(kSeparator);
+  return pos == std::string::npos ? 0 : static_cast<int>(pos) + 1;
+}
+
+bool FileExists(Platform& platform, const std::string& path) {
+  if (path.empty()) return false;
+  FileInfo info;
+  return platform.Stat(kWorkingFolder, path, true, &info) == 0 &&
+         info.type == EntryType::kFile;
+}
+
+std::vector<std::string> ListFiles_p(Platform& platform,
+                                     const std::string& Path,
+                                     const std::string& extension) {
+  std::vector<std::string> names;
+  ScopedHandle dir(platform);
+  if (platform.Open(kWorkingFolder, Path.empty() ? "." : Path,
+                    OpenMode::kFolder, dir.out()) != 0)
+    return names;
+  std::vector<DirEntry> entries;
+  FileId self;
+  // A listing cut short still gives the names it reached.
+  (void)platform.ListFolder(dir.get(), &entries, &self);
+  for (DirEntry& entry : entries) {
+    if (entry.name.find(extension) == std::string::npos) continue;
+    if (ResolvedType(platform, dir.get(), entry) != EntryType::kFile) continue;
+    names.push_back(std::move(entry.name));
+  }
+  return names;
+}
+
+void RecursiveDir(Platform& platform, std::vector<std::string>& colFiles,
+                  std::string& strFolder, const ScanOptions& options) {
+  strFolder = TrailingSlash(strFolder);
+  Walker walker(platform, colFiles, options);
+  ScopedHandle root(platform);
+  const int error =
+      platform.Open(kWorkingFolder, strFolder.empty() ? "." : strFolder,
+                    OpenMode::kFolder, root.out());
+  if (error == 0) {
+    walker.Walk(root.get(), strFolder);
+  } else if (error != ENOENT) {
+    walker.Report(strFolder, error);
+  }
+}
+
+}  // namespace ferrybox

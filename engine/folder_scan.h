@@ -1,0 +1,61 @@
+// Walking folders and the small path routines built on the separator.
+#ifndef FERRYBOX_ENGINE_FOLDER_SCAN_H_
+#define FERRYBOX_ENGINE_FOLDER_SCAN_H_
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/platform.h"
+
+namespace ferrybox {
+
+/// The only path separator the program writes.
+inline constexpr char kSeparator = '/';
+
+/// `strFolder` with a separator at its end; an empty string stays empty and
+/// a path already ending in one is given back unchanged.
+std::string TrailingSlash(const std::string& strFolder);
+
+/// The 1-based position of the last separator in `fname`, 0 when there is
+/// none.
+int lastslash(const std::string& fname);
+
+/// True when `path` names a regular file (or a link to one) whose length can
+/// be read. Every error is false.
+bool FileExists(Platform& platform, const std::string& path);
+
+/// The names of the regular files in the folder `Path` whose names contain
+/// `extension` (exact, case-sensitive), in listing order. A folder that
+/// cannot be listed gives no names.
+std::vector<std::string> ListFiles_p(Platform& platform,
+                                     const std::string& Path,
+                                     const std::string& extension);
+
+/// What RecursiveDir needs besides the folder.
+struct ScanOptions {
+  /// A folder never entered, such as a destination that lies inside the
+  /// source. Ignored unless `has_skip_folder`.
+  FileId skip_folder;
+  bool has_skip_folder = false;
+  /// Told of every folder below the root that exists but cannot be read;
+  /// `folder` carries no trailing separator. The walk goes on without it.
+  std::function<void(const std::string& folder, int error)> on_error;
+};
+
+/// Appends to `colFiles` the full path of every file under `strFolder`,
+/// depth first: the files of a folder in listing order, then the whole tree
+/// of each of its subfolders in listing order. `strFolder` is given back in
+/// its TrailingSlash form, and every path is that prefix followed by the
+/// names below it. Each folder is listed once. Regular files and links to
+/// regular files are collected; a link to a folder is never entered, nor is
+/// a folder already on the way down (a loop through a mount); FIFOs,
+/// sockets, devices and dangling links are left out. An empty `strFolder`
+/// walks the working folder and collects bare names. A missing root adds
+/// nothing.
+void RecursiveDir(Platform& platform, std::vector<std::string>& colFiles,
+                  std::string& strFolder, const ScanOptions& options = {});
+
+}  // namespace ferrybox
+
+#endif  // FERRYBOX_ENGINE_FOLDER_SCAN_H_

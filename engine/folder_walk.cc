@@ -1,0 +1,50 @@
+#include "engine/folder_walk.h"
+
+#include <errno.h>
+
+#include <string>
+
+#include "engine/folder_scan.h"
+#include "engine/scoped_handle.h"
+
+namespace ferrybox {
+
+int WalkFolders(Platform& platform, Handle start, std::string_view relative,
+                WalkRules rules, Handle* out, bool* created) {
+  if (created != nullptr) *created = false;
+  const OpenMode mode =
+      rules.follow_links ? OpenMode::kFolder : OpenMode::kFolderNoFollow;
+  ScopedHandle current(platform);
+  size_t pos = 0;
+  for (;;) {
+    while (pos < relative.size() && relative[pos] == kSeparator) ++pos;
+    if (pos >= relative.size()) break;
+    size_t end = relative.find(kSeparator, pos);
+    if (end == std::string_view::npos) end = relative.size();
+    const std::string name(relative.substr(pos, end - pos));
+    pos = end;
+    if (!rules.follow_links && (name == "." || name == "..")) return EINVAL;
+
+    const Handle parent = current.valid() ? current.get() : start;
+    Handle next = kNoHandle;
+    int error = platform.Open(parent, name, mode, &next);
+    if (error == ENOENT && rules.create_missing) {
+      error = platform.MakeFolder(parent, name);
+      // Someone else may have made it in between: then it is there.
+      if (error == 0 && created != nullptr) *created = true;
+      if (error == 0 || error == EEXIST)
+        error = platform.Open(parent, name, mode, &next);
+    }
+    if (error != 0) return error;
+    current.reset(next);
+  }
+  if (!current.valid()) {
+    // `relative` named `start` itself.
+    int error = platform.Open(start, ".", OpenMode::kFolder, current.out());
+    if (error != 0) return error;
+  }
+  *out = current.release();
+  return 0;
+}
+
+}  // namespace ferrybox

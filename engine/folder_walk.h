@@ -1,0 +1,31 @@
+// Reaching a folder level by level from a folder already open.
+#ifndef FERRYBOX_ENGINE_FOLDER_WALK_H_
+#define FERRYBOX_ENGINE_FOLDER_WALK_H_
+
+#include <string_view>
+
+#include "engine/platform.h"
+
+namespace ferrybox {
+
+/// How WalkFolders treats the levels it passes.
+struct WalkRules {
+  /// Create a missing level instead of failing with ENOENT.
+  bool create_missing = false;
+  /// Follow a link at any level. Without it a link fails the walk (ELOOP or
+  /// ENOTDIR), and so do "." and ".." (EINVAL): nothing below `start` is
+  /// ever left.
+  bool follow_links = false;
+};
+
+/// Opens the folder `relative` (names joined by separators; empty or only
+/// separators means `start` itself, opened anew) below the folder handle
+/// `start`, one level at a time so that its length is never limited by the
+/// system's path limit. On success `*out` is a new handle. `*created` (when
+/// given) tells whether any level was made.
+int WalkFolders(Platform& platform, Handle start, std::string_view relative,
+                WalkRules rules, Handle* out, bool* created = nullptr);
+
+}  // namespace ferrybox
+
+#endif  // FERRYBOX_ENGINE_FOLDER_WALK_H_

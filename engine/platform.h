@@ -1,0 +1,134 @@
+// The one door between the engine and the operating system.
+#ifndef FERRYBOX_ENGINE_PLATFORM_H_
+#define FERRYBOX_ENGINE_PLATFORM_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ferrybox {
+
+/// An open file or folder, as the platform hands it out.
+using Handle = int;
+/// No handle.
+inline constexpr Handle kNoHandle = -1;
+/// Stands for the process's working folder where a folder handle is asked
+/// for: names relative to it are resolved as plain relative paths.
+inline constexpr Handle kWorkingFolder = -2;
+
+/// What an entry is. Links are reported as links only where the caller
+/// asked not to follow them.
+enum class EntryType { kUnknown, kFile, kFolder, kLink, kOther };
+
+/// Identifies a file or folder on its device.
+struct FileId {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  friend bool operator==(const FileId&, const FileId&) = default;
+};
+
+/// What a status lookup tells about an entry.
+struct FileInfo {
+  EntryType type = EntryType::kUnknown;
+  int64_t size = 0;
+  /// Last-modified and last-accessed times, nanoseconds since 1970.
+  int64_t mtime_ns = 0;
+  int64_t atime_ns = 0;
+  /// Permission bits, including set-id and sticky bits.
+  uint32_t mode = 0;
+  FileId id;
+};
+
+/// One entry of a folder listing. `type` comes from the listing itself and
+/// is kUnknown where the file system does not say; a link stays kLink.
+struct DirEntry {
+  std::string name;
+  EntryType type = EntryType::kUnknown;
+};
+
+/// How Open opens an entry.
+enum class OpenMode {
+  /// A folder, following a link in the last component.
+  kFolder,
+  /// A folder; a link in the last component fails with ELOOP or ENOTDIR.
+  kFolderNoFollow,
+  /// A file for reading, following links. Never blocks, even on a FIFO.
+  kReadFile,
+  /// A new file for writing, created exclusively (EEXIST when the name is
+  /// taken, whatever the entry is), readable and writable by the owner only.
+  kCreateExclusive,
+};
+
+/// Every operating-system call the engine makes goes through here, so that
+/// a test can wrap it and fail the Nth call of a kind. Each method reports
+/// failure as an errno value (0 for success) and never throws. Names are
+/// resolved relative to the folder handle `dir` (kWorkingFolder for the
+/// process's working folder; an absolute name ignores `dir`), so paths
+/// deeper than the system's path limit stay reachable level by level.
+///
+/// Kinds, for fault injection: ListFolder is "list"; Stat is "stat"; Open is
+/// "open"; Read is "read"; Write and CopyRange are "write"; Finish is
+/// "set-times"; Rename is "rename"; MakeFolder is "mkdir". Remove and Close
+/// only clean up.
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  /// Opens `name` in `dir`. On success `*out` holds a handle for Close.
+  [[nodiscard]] virtual int Open(Handle dir, const std::string& name,
+                                 OpenMode mode, Handle* out) = 0;
+
+  /// Lists the folder open as `dir` in one pass, without "." and "..", in
+  /// the order the file system gives. `*self` receives the folder's own
+  /// identity.
+  [[nodiscard]] virtual int ListFolder(Handle dir,
+                                       std::vector<DirEntry>* entries,
+                                       FileId* self) = 0;
+
+  /// Status of `name` in `dir`; an empty `name` means `dir` itself. With
+  /// `follow_link` false a link is reported as kLink.
+  [[nodiscard]] virtual int Stat(Handle dir, const std::string& name,
+                                 bool follow_link, FileInfo* info) = 0;
+
+  /// Reads up to `size` bytes; `*got` is 0 at the end of the file.
+  [[nodiscard]] virtual int Read(Handle file, char* buffer, size_t size,
+                                 size_t* got) = 0;
+
+  /// Writes all `size` bytes.
+  [[nodiscard]] virtual int Write(Handle file, const char* buffer,
+                                  size_t size) = 0;
+
+  /// Copies up to `size` bytes from the current position of `from` to that
+  /// of `to` inside the kernel; `*copied` is 0 at the end of `from`. Fails
+  /// with EXDEV, EINVAL, ENOSYS or EOPNOTSUPP when the two files cannot be
+  /// copied this way: the caller then falls back to Read and Write.
+  [[nodiscard]] virtual int CopyRange(Handle from, Handle to, int64_t size,
+                                      int64_t* copied) = 0;
+
+  /// Completes a written file: sets its permission bits and its times
+  /// (nanoseconds since 1970), then reports the last-modified time the file
+  /// system actually stored, which may be coarser.
+  [[nodiscard]] virtual int Finish(Handle file, uint32_t mode, int64_t atime_ns,
+                                   int64_t mtime_ns,
+                                   int64_t* stored_mtime_ns) = 0;
+
+  /// Renames `from` to `to`, both in `dir`, replacing a file named `to`.
+  [[nodiscard]] virtual int Rename(Handle dir, const std::string& from,
+                                   const std::string& to) = 0;
+
+  /// Creates the folder `name` in `dir`.
+  [[nodiscard]] virtual int MakeFolder(Handle dir, const std::string& name) = 0;
+
+  /// Removes the file `name` from `dir`.
+  virtual int Remove(Handle dir, const std::string& name) = 0;
+
+  /// Closes a handle from Open. Returns the error a delayed write reported.
+  virtual int Close(Handle handle) = 0;
+};
+
+/// The process-wide platform of the system the program runs on.
+Platform& DefaultPlatform();
+
+}  // namespace ferrybox
+
+#endif  // FERRYBOX_ENGINE_PLATFORM_H_

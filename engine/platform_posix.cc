@@ -1,0 +1,225 @@
+// The platform on Linux: openat-family calls, getdents through readdir,
+// copy_file_range.
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "engine/platform.h"
+
+namespace ferrybox {
+namespace {
+
+int Fd(Handle dir) { return dir == kWorkingFolder ? AT_FDCWD : dir; }
+
+EntryType TypeOfMode(mode_t mode) {
+  if (S_ISREG(mode)) return EntryType::kFile;
+  if (S_ISDIR(mode)) return EntryType::kFolder;
+  if (S_ISLNK(mode)) return EntryType::kLink;
+  return EntryType::kOther;
+}
+
+EntryType TypeOfDirent(unsigned char d_type) {
+  switch (d_type) {
+    case DT_REG:
+      return EntryType::kFile;
+    case DT_DIR:
+      return EntryType::kFolder;
+    case DT_LNK:
+      return EntryType::kLink;
+    case DT_UNKNOWN:
+      return EntryType::kUnknown;
+    default:
+      return EntryType::kOther;
+  }
+}
+
+int64_t Nanoseconds(const struct timespec& time) {
+  return static_cast<int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+struct timespec Timespec(int64_t ns) {
+  struct timespec time;
+  time.tv_sec = ns / 1000000000;
+  time.tv_nsec = ns % 1000000000;
+  if (time.tv_nsec < 0) {
+    time.tv_nsec += 1000000000;
+    time.tv_sec -= 1;
+  }
+  return time;
+}
+
+void FillInfo(const struct stat& st, FileInfo* info) {
+  info->type = TypeOfMode(st.st_mode);
+  info->size = st.st_size;
+  info->mtime_ns = Nanoseconds(st.st_mtim);
+  info->atime_ns = Nanoseconds(st.st_atim);
+  info->mode = st.st_mode & 07777;
+  info->id = FileId{static_cast<uint64_t>(st.st_dev),
+                    static_cast<uint64_t>(st.st_ino)};
+}
+
+class PosixPlatform : public Platform {
+ public:
+  int Open(Handle dir, const std::string& name, OpenMode mode,
+           Handle* out) override {
+    int flags = O_CLOEXEC;
+    mode_t create_mode = 0;
+    switch (mode) {
+      case OpenMode::kFolder:
+        flags |= O_RDONLY | O_DIRECTORY;
+        break;
+      case OpenMode::kFolderNoFollow:
+        flags |= O_RDONLY | O_DIRECTORY | O_NOFOLLOW;
+        break;
+      case OpenMode::kReadFile:
+        // O_NONBLOCK: a FIFO put in place of a file must not hang the run.
+        flags |= O_RDONLY | O_NONBLOCK | O_NOCTTY;
+        break;
+      case OpenMode::kCreateExclusive:
+        flags |= O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY;
+        create_mode = 0600;
+        break;
+    }
+    int fd = openat(Fd(dir), name.c_str(), flags, create_mode);
+    if (fd < 0 && errno == EACCES &&
+        (mode == OpenMode::kFolder || mode == OpenMode::kFolderNoFollow)) {
+      // A folder we may pass through but not list: good enough to reach
+      // what lies below it.
+      fd = openat(Fd(dir), name.c_str(),
+                  (flags & (O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) | O_PATH);
+    }
+    if (fd < 0) return errno;
+    *out = fd;
+    return 0;
+  }
+
+  int ListFolder(Handle dir, std::vector<DirEntry>* entries,
+                 FileId* self) override {
+    struct stat st;
+    if (fstat(Fd(dir), &st) != 0) return errno;
+    *self = FileId{static_cast<uint64_t>(st.st_dev),
+                   static_cast<uint64_t>(st.st_ino)};
+    // fdopendir takes over the descriptor it is given; list a duplicate so
+    // the caller's handle stays open.
+    int fd = fcntl(Fd(dir), F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) return errno;
+    DIR* stream = fdopendir(fd);
+    if (stream == nullptr) {
+      int error = errno;
+      close(fd);
+      return error;
+    }
+    rewinddir(stream);
+    int error = 0;
+    for (;;) {
+      errno = 0;
+      struct dirent* entry = readdir(stream);
+      if (entry == nullptr) {
+        error = errno;
+        break;
+      }
+      const char* name = entry->d_name;
+      if (name[0] == '.' &&
+          (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+        continue;
+      entries->push_back(DirEntry{name, TypeOfDirent(entry->d_type)});
+    }
+    closedir(stream);
+    return error;
+  }
+
+  int Stat(Handle dir, const std::string& name, bool follow_link,
+           FileInfo* info) override {
+    struct stat st;
+    int flags = follow_link ? 0 : AT_SYMLINK_NOFOLLOW;
+    if (name.empty()) flags |= AT_EMPTY_PATH;
+    if (fstatat(Fd(dir), name.c_str(), &st, flags) != 0) return errno;
+    FillInfo(st, info);
+    return 0;
+  }
+
+  int Read(Handle file, char* buffer, size_t size, size_t* got) override {
+    for (;;) {
+      ssize_t n = read(file, buffer, size);
+      if (n >= 0) {
+        *got = static_cast<size_t>(n);
+        return 0;
+      }
+      if (errno != EINTR) return errno;
+    }
+  }
+
+  int Write(Handle file, const char* buffer, size_t size) override {
+    while (size > 0) {
+      ssize_t n = write(file, buffer, size);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return errno;
+      }
+      if (n == 0) return EIO;
+      buffer += n;
+      size -= static_cast<size_t>(n);
+    }
+    return 0;
+  }
+
+  int CopyRange(Handle from, Handle to, int64_t size,
+                int64_t* copied) override {
+    for (;;) {
+      ssize_t n = copy_file_range(from, nullptr, to, nullptr,
+                                  static_cast<size_t>(size), 0);
+      if (n >= 0) {
+        *copied = n;
+        return 0;
+      }
+      if (errno != EINTR) return errno;
+    }
+  }
+
+  int Finish(Handle file, uint32_t mode, int64_t atime_ns, int64_t mtime_ns,
+             int64_t* stored_mtime_ns) override {
+    if (fchmod(file, static_cast<mode_t>(mode & 07777)) != 0) return errno;
+    struct timespec times[2] = {Timespec(atime_ns), Timespec(mtime_ns)};
+    if (futimens(file, times) != 0) return errno;
+    struct stat st;
+    if (fstat(file, &st) != 0) return errno;
+    *stored_mtime_ns = Nanoseconds(st.st_mtim);
+    return 0;
+  }
+
+  int Rename(Handle dir, const std::string& from,
+             const std::string& to) override {
+    if (renameat(Fd(dir), from.c_str(), Fd(dir), to.c_str()) != 0) return errno;
+    return 0;
+  }
+
+  int MakeFolder(Handle dir, const std::string& name) override {
+    if (mkdirat(Fd(dir), name.c_str(), 0777) != 0) return errno;
+    return 0;
+  }
+
+  int Remove(Handle dir, const std::string& name) override {
+    if (unlinkat(Fd(dir), name.c_str(), 0) != 0) return errno;
+    return 0;
+  }
+
+  int Close(Handle handle) override {
+    if (handle < 0) return EBADF;
+    // Linux releases the descriptor even when close reports an error, so
+    // it is never retried.
+    if (close(handle) != 0 && errno != EINTR) return errno;
+    return 0;
+  }
+};
+
+}  // namespace
+
+Platform& DefaultPlatform() {
+  static PosixPlatform* platform = new PosixPlatform();
+  return *platform;
+}
+
+}  // namespace ferrybox

@@ -1,0 +1,41 @@
+#include "engine/temp_name.h"
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <random>
+
+namespace ferrybox {
+namespace {
+
+constexpr std::string_view kPrefix = ".~ferrybox-";
+constexpr std::string_view kSuffix = ".part";
+
+uint64_t ProcessToken() {
+  static const uint64_t token = [] {
+    std::random_device device;
+    return (static_cast<uint64_t>(device()) << 32) ^ device();
+  }();
+  return token;
+}
+
+}  // namespace
+
+std::string NewTempName() {
+  static std::atomic<uint64_t> counter{0};
+  char middle[48];
+  std::snprintf(middle, sizeof middle, "%016llx-%llu",
+                static_cast<unsigned long long>(ProcessToken()),
+                static_cast<unsigned long long>(++counter));
+  std::string name(kPrefix);
+  name += middle;
+  name += kSuffix;
+  return name;
+}
+
+bool IsTempName(std::string_view name) {
+  return name.size() > kPrefix.size() + kSuffix.size() &&
+         name.starts_with(kPrefix) && name.ends_with(kSuffix);
+}
+
+}  // namespace ferrybox
