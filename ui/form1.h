@@ -4,12 +4,14 @@
 
 #include <QWidget>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "engine/backup_run.h"
 #include "engine/message_lists.h"
 #include "engine/window.h"
+#include "ui/qt_dialogs.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -127,6 +129,39 @@ class Form1 : public QWidget, public Window {
   std::unique_ptr<BackupRun> run_;
 
   // --- Start-up, settings, profiles, folder picker (form1_settings.cc) ---
+ public:
+  /// Start-up, run once before the window is first shown: the version and
+  /// the caption, the profiles folder (made when nothing of that name is
+  /// there), the profile list, and the folder boxes from the settings file.
+  void Form_Load();
+  /// "Exit": writes the settings file, then ends the program.
+  void Command6_Click();
+  /// "Save Profile": saves the folders and the three options under the
+  /// name in Text7 (made from Text1 when empty) after asking.
+  void Command10_Click();
+  /// A selection in the profile list: loads the first selected profile.
+  void List4_Click();
+  /// "Source:" and "Destination:": the folder picker into Text1 or Text2.
+  void Command4_Click();
+  void Command5_Click();
+
+  /// Answers every message box and folder dialog from now on; the window's
+  /// own Qt dialogs when never set or set to nullptr. Not owned.
+  void SetDialogs(Dialogs* dialogs) { dialogs_ = dialogs; }
+  /// What "Exit" calls last to end the program: abandons a run under way
+  /// and leaves the event loop, unless replaced.
+  void SetEndProgram(std::function<void()> end_program) {
+    end_program_ = std::move(end_program);
+  }
+
+ private:
+  Dialogs& dialogs();
+  /// Refills List4 from the profiles folder, nothing selected.
+  void FillList4();
+
+  QtDialogs qt_dialogs_{this};
+  Dialogs* dialogs_ = nullptr;
+  std::function<void()> end_program_;
 
   // --- Version check (form1_update.cc) ---
 };
