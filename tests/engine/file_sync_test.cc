@@ -288,20 +288,6 @@ TEST_F(SyncFailures, AnUnreadableSourceFolderIsReported) {
   EXPECT_EQ(ReadFile(Dst("a")), "x");
 }
 
-TEST_F(SyncFailures, TheCopyLogHoldsOnlyTheLastRunsFailures) {
-  tree.Write("src/a", "x");
-  tree.Write("dst", "in the way");
-  Go();
-  EXPECT_EQ(CopyLog(), "Error copying file: " + Dst("a") + "\r\n");
-  unlink(Dst().c_str());
-  Go();
-  EXPECT_TRUE(Exists(CopyLogPath(tree.Path("program"))));
-  EXPECT_EQ(CopyLog(), "");
-  // List3 keeps both runs.
-  EXPECT_EQ(Count(List3(), "Error copying file: "), 1);
-  EXPECT_EQ(Count(List3(), "Finished....in :"), 2);
-}
-
 TEST_F(SyncDestinationSafety, ALinkPlantedInTheBackupIsNeverWrittenThrough) {
   tree.Write("src/sub/a", "new");
   tree.Write("src/b", "new");
