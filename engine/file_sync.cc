@@ -118,7 +118,8 @@ void FileSync::SyncFile(const std::string& source_path,
   const char* line = kNewFile;
   if (window_.CheckValue(CheckBox::kCheck3) == 1) {
     FileLookup there;
-    if (destination_.Enter(parts.folder) == 0) there = destination_.Lookup(name);
+    if (destination_.Enter(parts.folder) == 0)
+      there = destination_.Lookup(name);
     if (there.found) {
       if (SameFile(FileLookup{true, source, name}, there)) return;
       line = kDifferentFile;
