@@ -53,6 +53,8 @@ Dialogs& Form1::dialogs() {
 }
 
 void Form1::Form_Load() {
+  UpdateTicks = 0;
+  VersionChecked = false;
   VersionText = ProgramVersionText();
   setWindowTitle(
       FromBytes("Ferrybox" + std::string(15, ' ') + "Version: " + VersionText));
