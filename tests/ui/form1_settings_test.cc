@@ -70,7 +70,11 @@ class Form1Settings : public Form1Fixture {
 };
 
 TEST_F(Form1Settings, FirstStartMakesTheProfilesFolderAndKeepsInitialTexts) {
+  form().UpdateTicks = 2;
+  form().VersionChecked = true;
   form().Form_Load();
+  EXPECT_EQ(form().UpdateTicks, 0);
+  EXPECT_FALSE(form().VersionChecked);
   EXPECT_EQ(form().windowTitle(),
             "Ferrybox" + QString(15, ' ') + "Version: 1.1.28");
   EXPECT_EQ(form().VersionText, "1.1.28");
