@@ -1,7 +1,158 @@
+// Start-up, "Exit", profiles and the folder picker.
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <cstdio>
+
+#include "engine/folder_scan.h"
+#include "engine/platform.h"
+#include "settings/profile.h"
+#include "settings/profile_name.h"
+#include "settings/profiles_folder.h"
+#include "settings/settings_file.h"
+#include "settings/version.h"
+#include "ui/browse_folder.h"
 #include "ui/form1.h"
 
 namespace ferrybox {
+namespace {
 
-void Form1::ConnectSettingsHandlers() {}
+QString FromBytes(const std::string& bytes) {
+  return QString::fromStdString(bytes);
+}
+
+void SetCheckState(QCheckBox* check, int state) {
+  // Clicks reach the greyed state only on a box that a profile made greyed.
+  check->setTristate(state == 2);
+  check->setCheckState(state == 2   ? Qt::PartiallyChecked
+                       : state == 1 ? Qt::Checked
+                                    : Qt::Unchecked);
+}
+
+}  // namespace
+
+void Form1::ConnectSettingsHandlers() {
+  end_program_ = [this] {
+    // A run under way returns without touching another file.
+    AbandonRun();
+    QCoreApplication::exit(0);
+  };
+  connect(Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
+  connect(Command10, &QPushButton::clicked, this, &Form1::Command10_Click);
+  connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
+  connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
+  // A profile loads whenever an entry becomes selected, by mouse or keys.
+  connect(List4, &QListWidget::itemSelectionChanged, this, &Form1::List4_Click);
+}
+
+Dialogs& Form1::dialogs() {
+  return dialogs_ != nullptr ? *dialogs_ : qt_dialogs_;
+}
+
+void Form1::Form_Load() {
+  UpdateTicks = 0;
+  VersionChecked = false;
+  VersionText = ProgramVersionText();
+  setWindowTitle(
+      FromBytes("Ferrybox" + std::string(15, ' ') + "Version: " + VersionText));
+  Platform& platform = DefaultPlatform();
+  EnsureProfilesFolder(platform, program_folder_);
+  FillList4();
+
+  const std::string settings_path = SettingsFilePath(program_folder_);
+  if (FileExists(platform, settings_path)) {
+    std::vector<std::string> folders;
+    std::string err;
+    // An unreadable settings file is like none: the boxes keep their texts.
+    if (ReadSettingsFile(settings_path, &folders, &err)) {
+      if (folders.size() > 0) Text1_->setText(FromBytes(folders[0]));
+      if (folders.size() > 1) Text2_->setText(FromBytes(folders[1]));
+    }
+  }
+}
+
+void Form1::FillList4() {
+  const QSignalBlocker blocker(List4);
+  List4->clear();
+  for (const std::string& name :
+       ListFiles_p(DefaultPlatform(), ProfilesFolder(program_folder_) + "/",
+                   kProfileExtension)) {
+    auto* item = new QListWidgetItem(FromBytes(name), List4);
+    // The name as the file system has it, whatever its display became.
+    item->setData(Qt::UserRole, QByteArray::fromStdString(name));
+  }
+  List4->setCurrentRow(-1);
+}
+
+void Form1::Command6_Click() {
+  std::string err;
+  if (!WriteSettingsFile(SettingsFilePath(program_folder_), Text1(), Text2(),
+                         &err)) {
+    // Exit asks nothing and still ends; the earlier file stays as it was.
+    std::fprintf(stderr, "ferrybox: settings not saved: %s\n", err.c_str());
+  }
+  end_program_();
+}
+
+void Form1::Command10_Click() {
+  if (Text7->text().isEmpty())
+    Text7->setText(FromBytes(ProfileNameFromSource(Text1())));
+  const std::string name = Text7->text().toStdString();
+  if (!IsPlainProfileName(name)) {
+    dialogs().ShowMessage(
+        {"A profile name cannot contain \"/\" and cannot be \".\" or \"..\". "
+         "Nothing was saved.",
+         "Save Profile", MessageButtons::kOk, MessageIcon::kWarning,
+         MessageAnswer::kOk});
+    return;
+  }
+  const MessageAnswer answer = dialogs().ShowMessage(
+      {"Save as: " + Text7->text(), "Save Profile As", MessageButtons::kYesNo,
+       MessageIcon::kQuestion, MessageAnswer::kYes});
+  if (answer != MessageAnswer::kYes) return;
+
+  const Profile profile{Text1(), Text2(), CheckValue(CheckBox::kCheck1),
+                        CheckValue(CheckBox::kCheck2),
+                        CheckValue(CheckBox::kCheck3)};
+  std::string err;
+  if (!WriteProfile(ProfilePath(program_folder_, name), profile, &err)) {
+    dialogs().ShowMessage({"The profile was not saved: " + FromBytes(err),
+                           "Save Profile", MessageButtons::kOk,
+                           MessageIcon::kWarning, MessageAnswer::kOk});
+  }
+  FillList4();
+}
+
+void Form1::List4_Click() {
+  int index = 0;
+  while (index < List4->count() && !List4->item(index)->isSelected()) ++index;
+  if (index == List4->count()) return;
+  const std::string file_name =
+      List4->item(index)->data(Qt::UserRole).toByteArray().toStdString();
+  ProcessEvents();
+
+  const ProfileRead read =
+      ReadProfile(ProfilesFolder(program_folder_) + "/" + file_name);
+  if (!read.ok()) {
+    dialogs().ShowMessage(
+        {"The profile was not loaded: " + FromBytes(read.error), "Load Profile",
+         MessageButtons::kOk, MessageIcon::kWarning, MessageAnswer::kOk});
+    return;
+  }
+  Text1_->setText(FromBytes(read.profile.source));
+  Text2_->setText(FromBytes(read.profile.destination));
+  SetCheckState(Check1, read.profile.check1);
+  SetCheckState(Check2, read.profile.check2);
+  SetCheckState(Check3, read.profile.check3);
+  dialogs().ShowMessage({"Profile Loaded.", "", MessageButtons::kOk,
+                         MessageIcon::kNone, MessageAnswer::kOk});
+}
+
+void Form1::Command4_Click() { Text1_->setText(BrowseFolder(dialogs())); }
+
+void Form1::Command5_Click() { Text2_->setText(BrowseFolder(dialogs())); }
 
 }  // namespace ferrybox

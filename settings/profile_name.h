@@ -1,0 +1,21 @@
+// The profile name rule.
+#ifndef FERRYBOX_SETTINGS_PROFILE_NAME_H_
+#define FERRYBOX_SETTINGS_PROFILE_NAME_H_
+
+#include <string>
+
+namespace ferrybox {
+
+/// The name "Save Profile" makes up when no name was typed: the source
+/// folder with every "/" and then every ":" replaced by "_"
+/// ("/home/ann/allfiles" gives "_home_ann_allfiles"). Nothing else changes.
+std::string ProfileNameFromSource(const std::string& source);
+
+/// True when `name` can only name a file inside the profiles folder: it
+/// holds no "/" and is neither "." nor "..". The empty name is allowed
+/// (its file is ".prf").
+bool IsPlainProfileName(const std::string& name);
+
+}  // namespace ferrybox
+
+#endif  // FERRYBOX_SETTINGS_PROFILE_NAME_H_

@@ -1,0 +1,21 @@
+#include "settings/settings_file.h"
+
+#include "settings/text_file.h"
+
+namespace ferrybox {
+
+std::string SettingsFilePath(const std::string& program_folder) {
+  return program_folder + "/config.txt";
+}
+
+bool ReadSettingsFile(const std::string& path,
+                      std::vector<std::string>* folders, std::string* err) {
+  return ReadLines(path, 2, folders, err);
+}
+
+bool WriteSettingsFile(const std::string& path, const std::string& source,
+                       const std::string& destination, std::string* err) {
+  return WriteLines(path, {source, destination}, err);
+}
+
+}  // namespace ferrybox

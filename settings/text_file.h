@@ -1,0 +1,30 @@
+// Line-per-value text files: the settings file and the profiles.
+#ifndef FERRYBOX_SETTINGS_TEXT_FILE_H_
+#define FERRYBOX_SETTINGS_TEXT_FILE_H_
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace ferrybox {
+
+/// Reads at most `max_lines` lines of the file at `path` into `lines`.
+/// A line ends at LF; a CR right before that LF is part of the line end.
+/// An unterminated last line counts as a line. Nothing else is removed:
+/// values keep their leading and trailing spaces. Returns false and sets
+/// `err` (naming the call and the path) when the file cannot be read.
+bool ReadLines(const std::string& path, std::size_t max_lines,
+               std::vector<std::string>* lines, std::string* err);
+
+/// Writes `lines` to `path`, each followed by CR LF. The text goes to a
+/// new file in the same folder that is renamed over `path` only when
+/// complete, so `path` holds either its earlier content or all of the new
+/// one. A value holding a line break is refused (it would read back as two
+/// values). Returns false and sets `err` on any failure; no temporary file
+/// is left behind then.
+bool WriteLines(const std::string& path, const std::vector<std::string>& lines,
+                std::string* err);
+
+}  // namespace ferrybox
+
+#endif  // FERRYBOX_SETTINGS_TEXT_FILE_H_

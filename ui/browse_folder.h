@@ -1,0 +1,18 @@
+// The folder picker behind "Source:" and "Destination:".
+#ifndef FERRYBOX_UI_BROWSE_FOLDER_H_
+#define FERRYBOX_UI_BROWSE_FOLDER_H_
+
+#include <QString>
+
+namespace ferrybox {
+
+class Dialogs;
+
+/// Shows the folder dialog, titled "This is the title" and opened at the
+/// home folder every time, and returns the chosen folder's path, or "" when
+/// the user cancelled. The path is not tested in any way.
+QString BrowseFolder(Dialogs& dialogs);
+
+}  // namespace ferrybox
+
+#endif  // FERRYBOX_UI_BROWSE_FOLDER_H_

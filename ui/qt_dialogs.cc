@@ -1,0 +1,61 @@
+#include "ui/qt_dialogs.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace ferrybox {
+namespace {
+
+QMessageBox::Icon IconOf(MessageIcon icon) {
+  switch (icon) {
+    case MessageIcon::kNone:
+      return QMessageBox::NoIcon;
+    case MessageIcon::kQuestion:
+      return QMessageBox::Question;
+    case MessageIcon::kInformation:
+      return QMessageBox::Information;
+    case MessageIcon::kWarning:
+      return QMessageBox::Warning;
+  }
+  return QMessageBox::NoIcon;
+}
+
+QMessageBox::StandardButton ButtonOf(MessageAnswer answer) {
+  switch (answer) {
+    case MessageAnswer::kOk:
+      return QMessageBox::Ok;
+    case MessageAnswer::kYes:
+      return QMessageBox::Yes;
+    case MessageAnswer::kNo:
+      return QMessageBox::No;
+  }
+  return QMessageBox::Ok;
+}
+
+}  // namespace
+
+MessageAnswer QtDialogs::ShowMessage(const MessageRequest& request) {
+  const bool yes_no = request.buttons == MessageButtons::kYesNo;
+  QMessageBox box(IconOf(request.icon), request.title, request.text,
+                  yes_no ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok,
+                  window_);
+  box.setDefaultButton(ButtonOf(request.default_answer));
+  // Closing the box is the same as No, never Yes.
+  if (yes_no) box.setEscapeButton(QMessageBox::No);
+  switch (box.exec()) {
+    case QMessageBox::Yes:
+      return MessageAnswer::kYes;
+    case QMessageBox::No:
+      return MessageAnswer::kNo;
+    default:
+      return yes_no ? MessageAnswer::kNo : MessageAnswer::kOk;
+  }
+}
+
+QString QtDialogs::ChooseFolder(const QString& title,
+                                const QString& start_folder) {
+  return QFileDialog::getExistingDirectory(nullptr, title, start_folder,
+                                           QFileDialog::ShowDirsOnly);
+}
+
+}  // namespace ferrybox

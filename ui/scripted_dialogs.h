@@ -1,0 +1,45 @@
+// Message boxes and folder dialogs answered in advance, for tests.
+#ifndef FERRYBOX_UI_SCRIPTED_DIALOGS_H_
+#define FERRYBOX_UI_SCRIPTED_DIALOGS_H_
+
+#include <deque>
+#include <vector>
+
+#include "ui/dialogs.h"
+
+namespace ferrybox {
+
+/// Shows nothing. Records every request and answers from what was set in
+/// advance: a message box with the next answer set (or its default button
+/// when none is left), a folder dialog with the next folder set (or as
+/// cancelled when none is left).
+class ScriptedDialogs : public Dialogs {
+ public:
+  struct FolderRequest {
+    QString title;
+    QString start_folder;
+  };
+
+  void SetNextAnswer(MessageAnswer answer) { answers_.push_back(answer); }
+  /// "" answers as a cancelled dialog.
+  void SetNextDirectory(const QString& folder) { folders_.push_back(folder); }
+
+  const std::vector<MessageRequest>& messages() const { return messages_; }
+  const std::vector<FolderRequest>& folder_requests() const {
+    return folder_requests_;
+  }
+
+  MessageAnswer ShowMessage(const MessageRequest& request) override;
+  QString ChooseFolder(const QString& title,
+                       const QString& start_folder) override;
+
+ private:
+  std::deque<MessageAnswer> answers_;
+  std::deque<QString> folders_;
+  std::vector<MessageRequest> messages_;
+  std::vector<FolderRequest> folder_requests_;
+};
+
+}  // namespace ferrybox
+
+#endif  // FERRYBOX_UI_SCRIPTED_DIALOGS_H_
