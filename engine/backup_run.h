@@ -2,6 +2,7 @@
 #ifndef FERRYBOX_ENGINE_BACKUP_RUN_H_
 #define FERRYBOX_ENGINE_BACKUP_RUN_H_
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -41,6 +42,7 @@ class BackupRun {
   /// starts. Returns after its closing line, or at once when abandoned.
   void Command3_Click();
   /// "Stop": the run under way (paused or not) ends before its next file.
+  /// Safe to call from a signal handler.
   void Command2_Click();
   /// "Pause Copying": holds the run before its next file; a second click
   /// resumes it.
@@ -89,9 +91,10 @@ class BackupRun {
   std::string copy_log_path_;
   std::function<double()> clock_;
 
-  bool stop_flag_ = false;
+  // Atomic so that a console front end may set them from a signal handler.
+  std::atomic<bool> stop_flag_{false};
   bool pause_flag_ = false;
-  bool abandoned_ = false;
+  std::atomic<bool> abandoned_{false};
   int64_t kb_total_ = 0;
   SyncState sync_state_;
   int64_t files_total_ = 0;

@@ -3,7 +3,7 @@
 #include <errno.h>
 #include <strings.h>
 
-#include <vector>
+#include <algorithm>
 
 #include "engine/mkdirs.h"
 #include "engine/temp_name.h"
@@ -50,21 +50,31 @@ bool DestinationFolders::Create(std::string_view relative) {
 
 int DestinationFolders::List() {
   names_.clear();
-  std::vector<DirEntry> entries;
   FileId self;
-  const int error = platform_.ListFolder(cursor_.current(), &entries, &self);
-  if (error != 0) return error;
-  names_.reserve(entries.size());
-  for (DirEntry& entry : entries) {
-    if (IsTempName(entry.name)) {
-      // Left by a run that was killed before it could rename or remove it.
-      if (entry.type == EntryType::kFile || entry.type == EntryType::kUnknown)
-        platform_.Remove(cursor_.current(), entry.name);
-      continue;
-    }
-    names_.emplace(std::move(entry.name), entry.type);
+  const int error = platform_.ListFolder(cursor_.current(), &names_, &self);
+  if (error != 0) {
+    names_.clear();
+    return error;
   }
+  std::erase_if(names_, [this](const DirEntry& entry) {
+    if (!IsTempName(entry.name)) return false;
+    // Left by a run that was killed before it could rename or remove it.
+    if (entry.type == EntryType::kFile || entry.type == EntryType::kUnknown)
+      platform_.Remove(cursor_.current(), entry.name);
+    return true;
+  });
+  std::sort(
+      names_.begin(), names_.end(),
+      [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
   return 0;
+}
+
+const DirEntry* DestinationFolders::Listed(const std::string& name) const {
+  auto it = std::lower_bound(names_.begin(), names_.end(), name,
+                             [](const DirEntry& entry, const std::string& key) {
+                               return entry.name < key;
+                             });
+  return it != names_.end() && it->name == name ? &*it : nullptr;
 }
 
 FileLookup DestinationFolders::Lookup(const std::string& name) {
@@ -72,7 +82,7 @@ FileLookup DestinationFolders::Lookup(const std::string& name) {
   if (!entered_) return lookup;
   if (platform_.Stat(current(), name, false, &lookup.info) != 0) return lookup;
   lookup.found = true;
-  if (!listed_ || names_.contains(name)) {
+  if (!listed_ || Listed(name) != nullptr) {
     lookup.stored_name = name;
     return lookup;
   }
@@ -82,15 +92,15 @@ FileLookup DestinationFolders::Lookup(const std::string& name) {
   if (!relisted_) {
     relisted_ = true;
     listed_ = List() == 0;
-    if (!listed_ || names_.contains(name)) {
+    if (!listed_ || Listed(name) != nullptr) {
       lookup.stored_name = name;
       return lookup;
     }
   }
-  for (const auto& [stored, type] : names_) {
-    if (stored.size() == name.size() &&
-        strcasecmp(stored.c_str(), name.c_str()) == 0) {
-      lookup.stored_name = stored;
+  for (const DirEntry& entry : names_) {
+    if (entry.name.size() == name.size() &&
+        strcasecmp(entry.name.c_str(), name.c_str()) == 0) {
+      lookup.stored_name = entry.name;
       break;
     }
   }
@@ -98,8 +108,8 @@ FileLookup DestinationFolders::Lookup(const std::string& name) {
 }
 
 EntryType DestinationFolders::ListedType(const std::string& name) const {
-  const auto it = names_.find(name);
-  return it == names_.end() ? EntryType::kUnknown : it->second;
+  const DirEntry* entry = Listed(name);
+  return entry == nullptr ? EntryType::kUnknown : entry->type;
 }
 
 }  // namespace ferrybox

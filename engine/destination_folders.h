@@ -4,7 +4,7 @@
 
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 #include "engine/folder_cursor.h"
 #include "engine/platform.h"
@@ -58,6 +58,7 @@ class DestinationFolders {
 
  private:
   int List();
+  const DirEntry* Listed(const std::string& name) const;
 
   Platform& platform_;
   std::string root_;
@@ -66,7 +67,8 @@ class DestinationFolders {
   std::string entered_relative_;
   bool listed_ = false;
   bool relisted_ = false;
-  std::unordered_map<std::string, EntryType> names_;
+  // The current folder's entries, sorted by name.
+  std::vector<DirEntry> names_;
 };
 
 }  // namespace ferrybox

@@ -95,36 +95,38 @@ int FileSync::StatSource(const std::string& source_path, FileInfo* info) {
 void FileSync::SyncFile(const std::string& source_path,
                         const FileInfo& source) {
   const Parts parts = Split(source_path);
-  const std::string destination_path = DestinationPath(source_path);
-  std::string destination_folder =
-      destination_path.substr(0, lastslash(destination_path) - 1);
-  if (destination_folder.empty()) destination_folder = kSeparator;
+  // Files arrive folder by folder: work the folder's path out once.
+  if (!folder_known_ || parts.folder != folder_relative_) {
+    folder_relative_ = parts.folder;
+    destination_folder_ = destination_prefix_;
+    destination_folder_ += parts.folder;
+    destination_folder_ = WithoutTrailingSlashes(destination_folder_);
+    folder_known_ = true;
+  }
 
-  if (!Covers(state_.LastCheckedFolder, destination_folder)) {
-    state_.LastCheckedFolder = destination_folder;
-    lists_.lp2(kCheckingFolder + destination_folder);
+  if (!Covers(state_.LastCheckedFolder, destination_folder_)) {
+    state_.LastCheckedFolder = destination_folder_;
+    lists_.lp2(kCheckingFolder + destination_folder_);
     if (destination_.Check(parts.folder) == FolderState::kMissing) {
-      lists_.lp2(kCreatingFolder + destination_folder);
+      lists_.lp2(kCreatingFolder + destination_folder_);
       // A folder that cannot be made shows as failed copies of its files.
       destination_.Create(parts.folder);
     }
   }
 
-  if (window_.CheckValue(CheckBox::kCheck3) != 1) {
-    lists_.lp2(kNewFile + destination_path);
-  } else {
+  const std::string name(parts.name);
+  const char* line = kNewFile;
+  if (window_.CheckValue(CheckBox::kCheck3) == 1) {
     FileLookup there;
     if (destination_.Enter(parts.folder) == 0)
-      there = destination_.Lookup(std::string(parts.name));
-    if (!there.found) {
-      lists_.lp2(kNewFile + destination_path);
-    } else {
-      const FileLookup here{true, source, std::string(parts.name)};
-      if (SameFile(here, there)) return;
-      lists_.lp2(kDifferentFile + destination_path);
+      there = destination_.Lookup(name);
+    if (there.found) {
+      if (SameFile(FileLookup{true, source, name}, there)) return;
+      line = kDifferentFile;
     }
   }
-
+  const std::string destination_path = DestinationPath(source_path);
+  lists_.lp2(line + destination_path);
   CopyOneFile(parts, source, destination_path);
   ++state_.FilesCopied;
   window_.SetFigure(FigureBox::kText4, std::to_string(state_.FilesCopied));

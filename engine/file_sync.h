@@ -83,6 +83,10 @@ class FileSync {
   FolderCursor source_;
   DestinationFolders destination_;
   int source_root_error_ = 0;
+  // The destination folder of the last file, and its part below the root.
+  bool folder_known_ = false;
+  std::string folder_relative_;
+  std::string destination_folder_;
   int64_t failed_copies_ = 0;
 };
 

@@ -23,6 +23,7 @@ class QTimer;
 
 namespace ferrybox {
 
+class Form9;
 class LineList;
 
 /// The program's working window. It owns the controls and every value that
@@ -164,6 +165,54 @@ class Form1 : public QWidget, public Window {
   std::function<void()> end_program_;
 
   // --- Version check (form1_update.cc) ---
+ public:
+  /// Opens an address in the user's web browser; returns whether it could.
+  using UrlOpener = std::function<bool(const std::string& address)>;
+
+  /// Ticks of Timer3 since start-up; back to 0 when it reaches 1000.
+  int UpdateTicks = 0;
+  /// True once this program start's version check has begun: it never
+  /// starts again.
+  bool VersionChecked = false;
+  /// The answer given in the new-version notice: true for "Yes, Download".
+  bool DownloadWanted = false;
+
+  /// One tick of Timer3: the third starts the version check.
+  void Timer3_Timer();
+  /// Loads the version page at `address`, says in List3 whether a newer
+  /// version is published, and when one is, offers its download page in the
+  /// notice. Events are processed while the page loads and while the notice
+  /// waits for its answer. A page that fails, times out or carries no
+  /// version marker ends the check without a further word.
+  void CheckNewVersion(const std::string& address);
+
+  /// The maker's web server, FERRYBOX_UPDATE_SITE unless set here.
+  void SetUpdateSite(std::string site) { update_site_ = std::move(site); }
+  const std::string& update_site() const { return update_site_; }
+  /// Replaces the desktop's URL opener, which opens the download page.
+  void SetUrlOpener(UrlOpener opener) { open_url_ = std::move(opener); }
+  /// How long the version page may take to arrive, and the pause after it
+  /// has arrived.
+  void SetVersionCheckTiming(std::chrono::milliseconds page_limit,
+                             std::chrono::milliseconds settle_pause) {
+    page_limit_ = page_limit;
+    settle_pause_ = settle_pause;
+  }
+  /// The new-version notice; null until a check first needs it.
+  Form9* notice() const { return Form9_; }
+
+ private:
+  /// `path` on the maker's web server.
+  std::string SiteAddress(const std::string& path) const;
+  /// Shows the notice and processes events until it is answered or the
+  /// application quits.
+  void WaitForAnswer();
+
+  std::string update_site_ = FERRYBOX_UPDATE_SITE;
+  UrlOpener open_url_;
+  std::chrono::milliseconds page_limit_{50000};
+  std::chrono::milliseconds settle_pause_{1000};
+  Form9* Form9_ = nullptr;
 };
 
 }  // namespace ferrybox

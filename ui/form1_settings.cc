@@ -25,7 +25,7 @@ QString FromBytes(const std::string& bytes) {
 }
 
 void SetCheckState(QCheckBox* check, int state) {
-  // Greyed is a state a profile can bring, never one a click should reach.
+  // Clicks reach the greyed state only on a box that a profile made greyed.
   check->setTristate(state == 2);
   check->setCheckState(state == 2   ? Qt::PartiallyChecked
                        : state == 1 ? Qt::Checked
@@ -53,6 +53,8 @@ Dialogs& Form1::dialogs() {
 }
 
 void Form1::Form_Load() {
+  UpdateTicks = 0;
+  VersionChecked = false;
   VersionText = ProgramVersionText();
   setWindowTitle(
       FromBytes("Ferrybox" + std::string(15, ' ') + "Version: " + VersionText));

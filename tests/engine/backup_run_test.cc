@@ -1,6 +1,7 @@
 #include "engine/backup_run.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -221,16 +222,25 @@ TEST_F(RunNesting, GoWhilePausedRunsASecondRunThenThePausedOneFinishes) {
 
 TEST_F(RunNesting, TwoRunsInARowKeepBothInList3Only) {
   MakeFiles(3);
-  window.text2 = "";
+  tree.Write("dst", "a file in the way");
   Go();
-  window.text2 = Dst();
+  EXPECT_EQ(List1().size(), 3u);
+  EXPECT_EQ(run->LastOutcome().failed_copies, 3);
+  unlink(Dst().c_str());
   tree.Write("src/extra", "x");
   Go();
   EXPECT_EQ(Closings(), 2);
+  EXPECT_EQ(std::count_if(List3().begin(), List3().end(),
+                          [](const auto& line) {
+                            return line.starts_with("Error copying file: ");
+                          }),
+            3);
   EXPECT_EQ(List1().size(), 4u);
+  EXPECT_EQ(List2().front(), "checking directory exists=" + Dst());
   EXPECT_EQ(Figure(FigureBox::kText3), "4");
-  EXPECT_EQ(List3()[2], kNoDestinationFolder);
+  EXPECT_EQ(Figure(FigureBox::kText4), "4");
   EXPECT_EQ(CopyLog(), "");
+  EXPECT_TRUE(Exists(CopyLogPath(tree.Path("program"))));
 }
 
 TEST_F(RunRefusals, EveryRefusalWritesItsLineAndClosesWithoutCopying) {

@@ -1,9 +1,7 @@
 #include "engine/folder_scan.h"
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -120,16 +118,6 @@ TEST(RecursiveDirEntries, OnlyRegularFilesAndLinksToThemAreCollected) {
   ASSERT_EQ(symlink("sub", tree.Path("link_to_folder").c_str()), 0);
   ASSERT_EQ(symlink("nowhere", tree.Path("dangling").c_str()), 0);
   ASSERT_EQ(symlink("fifo", tree.Path("link_to_fifo").c_str()), 0);
-  int sock = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const std::string socket_path = tree.Path("socket");
-  if (socket_path.size() < sizeof address.sun_path) {
-    socket_path.copy(address.sun_path, socket_path.size());
-    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address),
-              0);
-  }
-  close(sock);
 
   EXPECT_EQ(AsSet(Scan(tree.root())),
             (std::set<std::string>{tree.Path("plain"), tree.Path("sub/inner"),

@@ -20,17 +20,13 @@ class TempFolder {
  public:
   TempFolder() {
     std::string pattern =
-        (std::filesystem::temp_directory_path() / "ferrybox-test-XXXXXX")
-            .string();
+        (std::filesystem::temp_directory_path() / "ferrybox-test-XXXXXX");
     if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
   }
   ~TempFolder() {
     std::error_code ec;
     if (!path_.empty()) std::filesystem::remove_all(path_, ec);
   }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
   const std::string& path() const { return path_; }
   std::string operator/(const std::string& name) const {
     return path_ + "/" + name;
@@ -44,14 +40,13 @@ inline void WriteBytes(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
-/// The file's whole content, or "<missing>" when it cannot be opened.
+/// The file's whole content, or "<missing>".
 inline std::string ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return "<missing>";
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-/// The names in `folder`, sorted.
 inline std::set<std::string> NamesIn(const std::string& folder) {
   std::set<std::string> names;
   std::error_code ec;
@@ -60,9 +55,8 @@ inline std::set<std::string> NamesIn(const std::string& folder) {
   return names;
 }
 
-/// While it lives, no file of this process can grow beyond `bytes`: a write
-/// past it fails (EFBIG), which makes a full disk without one, even for
-/// root.
+/// While it lives, a write that would grow a file of this process beyond
+/// `bytes` fails (EFBIG): a full disk without one, even for root.
 class ScopedFileSizeLimit {
  public:
   explicit ScopedFileSizeLimit(rlim_t bytes) {
@@ -76,8 +70,6 @@ class ScopedFileSizeLimit {
     ::setrlimit(RLIMIT_FSIZE, &old_);
     std::signal(SIGXFSZ, old_handler_);
   }
-  ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
-  ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
 
  private:
   rlimit old_{};

@@ -21,6 +21,9 @@ class Form1Fixture : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(program_dir_.isValid());
     form_ = std::make_unique<Form1>(program_dir_.path().toStdString());
+    // A test that waits past the third Timer3 tick must not reach out to
+    // the real update site: a closed loopback port fails at once.
+    form_->SetUpdateSite("http://127.0.0.1:9");
   }
 
   Form1& form() { return *form_; }

@@ -1,0 +1,60 @@
+// Form9: the new-version notice.
+#ifndef FERRYBOX_UI_FORM9_H_
+#define FERRYBOX_UI_FORM9_H_
+
+#include <QWidget>
+
+class QGroupBox;
+class QLabel;
+class QPushButton;
+
+namespace ferrybox {
+
+class Form1;
+
+/// A small window, not modal, that tells the user a newer version is
+/// published and asks whether to download it. The answer goes into the main
+/// window's DownloadWanted; the notice is hidden, never destroyed, after an
+/// answer. Closing it through its title bar answers "No, Continue".
+class Form9 : public QWidget {
+  Q_OBJECT
+
+ public:
+  /// A child window of `main`, hidden until ShowNotice().
+  explicit Form9(Form1& main);
+
+  /// True once the user has answered.
+  bool Answered = false;
+
+  /// Shows the notice; the first time, Form_Load places it.
+  void ShowNotice();
+
+  /// Brings the notice to the front and places it at the main window's
+  /// outer size less its own, halved, in screen coordinates.
+  void Form_Load();
+  /// "Yes, Download".
+  void Command1_Click();
+  /// "No, Continue".
+  void Command2_Click();
+
+ signals:
+  /// One of the two answers was given.
+  void AnswerGiven();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void Answer(bool download);
+
+  Form1& main_;
+  bool loaded_ = false;
+  QGroupBox* Frame1;
+  QLabel* Label1;
+  QPushButton* Command1;
+  QPushButton* Command2;
+};
+
+}  // namespace ferrybox
+
+#endif  // FERRYBOX_UI_FORM9_H_
