@@ -44,6 +44,10 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);
   ferrybox::Form1 form(QCoreApplication::applicationDirPath().toStdString());
+  form.Form_Load();
+  // The version check (third tick of Timer3) is no part of a backup; on a
+  // machine without network it would stall a run that lasts three seconds.
+  if (auto* timer3 = form.findChild<QTimer*>("Timer3")) timer3->stop();
   form.show();
   auto* text1 = form.findChild<QLineEdit*>("Text1");
   auto* text2 = form.findChild<QLineEdit*>("Text2");
