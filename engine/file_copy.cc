@@ -52,6 +52,18 @@ int CopyContent(Platform& platform, Handle in, Handle out, int64_t size) {
   return 0;
 }
 
+// The copy was planned from `source`; the status of the file the content
+// came from must still match it. Otherwise the file was replaced, or written
+// to while being copied, and the copy may mix two versions of it.
+int CheckUnchanged(Platform& platform, Handle in, const FileInfo& source) {
+  FileInfo now;
+  const int error = platform.Stat(in, "", true, &now);
+  if (error != 0) return error;
+  if (now.type != EntryType::kFile || now.id != source.id) return ESTALE;
+  if (now.size != source.size || now.mtime_ns != source.mtime_ns) return EAGAIN;
+  return 0;
+}
+
 }  // namespace
 
 int CopyFileAt(Platform& platform, Handle source_dir,
@@ -75,6 +87,7 @@ int CopyFileAt(Platform& platform, Handle source_dir,
 
   int64_t stored_mtime_ns = 0;
   error = CopyContent(platform, in.get(), out.get(), source.size);
+  if (error == 0) error = CheckUnchanged(platform, in.get(), source);
   if (error == 0)
     error = platform.Finish(out.get(), source.mode, source.atime_ns,
                             source.mtime_ns, &stored_mtime_ns);

@@ -24,8 +24,10 @@ struct CopyResult {
 /// exclusively and readable by the owner only, and renamed over
 /// `destination_name` only when complete; on any failure the temporary file
 /// is removed and whatever stood at `destination_name` is left as it was. A
-/// source that turns out shorter than `source.size` is a failure (it changed
-/// while being copied). Returns 0 or an errno value.
+/// source that no longer matches `source` once its content is copied (it
+/// was replaced, or its length or last-modified time changed while it was
+/// being read) is a failure: the copy might mix two versions. Returns 0 or
+/// an errno value.
 int CopyFileAt(Platform& platform, Handle source_dir,
                const std::string& source_name, const FileInfo& source,
                Handle destination_dir, const std::string& destination_name,
