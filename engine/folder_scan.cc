@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "engine/scoped_handle.h"
+#include "engine/temp_name.h"
 
 namespace ferrybox {
 namespace {
@@ -69,7 +70,9 @@ class Walker {
     for (DirEntry& entry : entries) {
       switch (ResolvedType(platform_, dir, entry, &error)) {
         case EntryType::kFile:
-          files_.push_back(folder + entry.name);
+          // An unfinished copy, found where a tree that holds a backup is
+          // itself backed up, is not worth a copy.
+          if (!IsTempName(entry.name)) files_.push_back(folder + entry.name);
           break;
         case EntryType::kFolder:
           subfolders.push_back(std::move(entry.name));

@@ -52,8 +52,8 @@ struct ScanOptions {
 /// names below it. Each folder is listed once. Regular files and links to
 /// regular files are collected; a link to a folder is never entered, nor is
 /// a folder already on the way down (a loop through a mount); FIFOs,
-/// sockets, devices, dangling links and entries gone since the listing are
-/// left out. An empty `strFolder`
+/// sockets, devices, dangling links, entries gone since the listing and
+/// unfinished copies (IsTempName) are left out. An empty `strFolder`
 /// walks the working folder and collects bare names. A missing root adds
 /// nothing.
 void RecursiveDir(Platform& platform, std::vector<std::string>& colFiles,

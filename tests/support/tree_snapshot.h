@@ -58,17 +58,18 @@ inline void SnapshotBelow(int dir, const std::string& prefix,
       entry.type = SnapshotEntry::kFile;
       const int file = openat(dirfd(stream), name.c_str(),
                               O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-      char buffer[65536];
+      // On the heap: this frame repeats once per level of a deep tree.
+      std::vector<char> buffer(65536);
       ssize_t n;
-      while (file >= 0 && (n = read(file, buffer, sizeof buffer)) > 0)
-        entry.content.append(buffer, static_cast<size_t>(n));
+      while (file >= 0 && (n = read(file, buffer.data(), buffer.size())) > 0)
+        entry.content.append(buffer.data(), static_cast<size_t>(n));
       if (file >= 0) close(file);
     } else if (S_ISLNK(st.st_mode)) {
       entry.type = SnapshotEntry::kLink;
-      char target[4096];
+      std::vector<char> target(4096);
       const ssize_t n =
-          readlinkat(dirfd(stream), name.c_str(), target, sizeof target);
-      if (n > 0) entry.content.assign(target, static_cast<size_t>(n));
+          readlinkat(dirfd(stream), name.c_str(), target.data(), target.size());
+      if (n > 0) entry.content.assign(target.data(), static_cast<size_t>(n));
     } else if (S_ISDIR(st.st_mode)) {
       entry.type = SnapshotEntry::kFolder;
       entry.mtime_ns = 0;  // changes with every entry made inside
