@@ -36,6 +36,9 @@ struct FileInfo {
   int64_t atime_ns = 0;
   /// Permission bits, including set-id and sticky bits.
   uint32_t mode = 0;
+  /// The numeric ids of the user and the group that own the entry.
+  uint32_t owner = 0;
+  uint32_t group = 0;
   FileId id;
 };
 

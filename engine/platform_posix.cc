@@ -57,6 +57,8 @@ void FillInfo(const struct stat& st, FileInfo* info) {
   info->mtime_ns = Nanoseconds(st.st_mtim);
   info->atime_ns = Nanoseconds(st.st_atim);
   info->mode = st.st_mode & 07777;
+  info->owner = static_cast<uint32_t>(st.st_uid);
+  info->group = static_cast<uint32_t>(st.st_gid);
   info->id = FileId{static_cast<uint64_t>(st.st_dev),
                     static_cast<uint64_t>(st.st_ino)};
 }
