@@ -10,7 +10,7 @@ std::string OneLine(const std::string& path) {
   text.reserve(path.size());
   for (const char c : path) {
     const unsigned char byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7f) {
+    if ((byte >= 0x20 && byte != 0x7f) || c == '\t') {
       text += c;
       continue;
     }

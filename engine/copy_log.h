@@ -17,10 +17,10 @@ std::string CopyLogPath(const std::string& program_folder);
 bool EmptyCopyLog(const std::string& log_path);
 
 /// Appends "Error copying file: " + destination path + CR LF. Control
-/// characters in the path (a line break in a file name) are written as
-/// "\xHH", so that every failure stays one line. Opens, writes and closes
-/// the file each time; a failure is ignored (the same line has already
-/// reached List3).
+/// characters in the path other than tab (a line break in a file name, a
+/// terminal escape) are written as "\xHH", so that every failure stays one
+/// plain line. Opens, writes and closes the file each time; a failure is
+/// ignored (the same line has already reached List3).
 void AppendCopyLog(const std::string& log_path,
                    const std::string& destination_path);
 

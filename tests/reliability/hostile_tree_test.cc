@@ -125,18 +125,32 @@ TEST_F(HostileTree, OddNamesAreCopiedAndAFailedOneStaysOneLineInTheLog) {
   ExpectFailures({});
   ExpectComplete();
 
-  // A file whose copy fails, with a line break in its name.
-  WriteSrc("odd/new\nline", "changed");
-  testing::SetMtimeNs(Src("odd/new\nline"),
-                      testing::MtimeNs(Src("odd/new\nline")) + 1000000000);
+  // Copies that fail, of files with a line break, a terminal escape and a
+  // tab in their names: one plain line each in the copy log.
+  const std::vector<std::string> failing = {"new\nline", "\x1b[31mred",
+                                            "tab\there"};
+  for (const std::string& name : failing) {
+    WriteSrc("odd/" + name, "changed");
+    testing::SetMtimeNs(Src("odd/" + name),
+                        testing::MtimeNs(Src("odd/" + name)) + 1000000000);
+    faults.FailNth(Kind::kRename, 1, EIO, name);
+  }
   const Snapshot before = TakeSnapshot(Dst(""));
-  faults.FailNth(Kind::kRename, 1, EIO, "new\nline");
   Go(true);
   ExpectClosingLine();
-  EXPECT_EQ(Failures(),
-            std::vector<std::string>{kCopyErrorPrefix + Dst("odd/new\nline")});
-  EXPECT_EQ(CopyLog(),
-            std::string(kCopyErrorPrefix) + Dst("odd/new\\x0aline") + "\r\n");
+  std::vector<std::string> shown = Failures();
+  std::sort(shown.begin(), shown.end());
+  std::vector<std::string> expected;
+  for (const std::string& name : failing)
+    expected.push_back(kCopyErrorPrefix + Dst("odd/" + name));
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(shown, expected);
+  std::vector<std::string> logged = CopyLogLines(CopyLog());
+  std::sort(logged.begin(), logged.end());
+  EXPECT_EQ(logged, (std::vector<std::string>{
+                        kCopyErrorPrefix + Dst("odd/\\x1b[31mred"),
+                        kCopyErrorPrefix + Dst("odd/new\\x0aline"),
+                        kCopyErrorPrefix + Dst("odd/tab\there")}));
   ExpectNoDamage(before);
   ExpectIncrementalRunCompletes();
 }
