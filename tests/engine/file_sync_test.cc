@@ -187,6 +187,18 @@ TEST_F(SyncIncremental, SameFileComparesLengthTimeAndStoredName) {
   destination = source;
   destination.found = false;
   EXPECT_FALSE(SameFile(source, destination));
+
+  // At a destination's coarse step only the time is compared loosely.
+  const int64_t fat_step = 2'000'000'000;
+  destination = source;
+  destination.info.mtime_ns = source.info.mtime_ns + fat_step - 1;
+  EXPECT_FALSE(SameFile(source, destination));
+  EXPECT_TRUE(SameFile(source, destination, fat_step));
+  destination.info.size = 11;
+  EXPECT_FALSE(SameFile(source, destination, fat_step));
+  destination = source;
+  destination.stored_name = "A.txt";
+  EXPECT_FALSE(SameFile(source, destination, fat_step));
 }
 
 TEST_F(SyncFailures, AnUnreadableSourceIsReportedAndTheEarlierCopySurvives) {

@@ -14,13 +14,11 @@
 
 namespace ferrybox::testing {
 
-/// A fresh folder under the system's temporary folder, removed with
-/// everything in it when the object goes.
+/// A fresh temporary folder, removed with its content when the object goes.
 class TempFolder {
  public:
   TempFolder() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "ferrybox-test-XXXXXX");
+    std::string pattern = std::filesystem::temp_directory_path() / "fb-XXXXXX";
     if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
   }
   ~TempFolder() {
@@ -43,8 +41,7 @@ inline void WriteBytes(const std::string& path, const std::string& bytes) {
 /// The file's whole content, or "<missing>".
 inline std::string ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) return "<missing>";
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
 }
 
 inline std::set<std::string> NamesIn(const std::string& folder) {
@@ -55,25 +52,21 @@ inline std::set<std::string> NamesIn(const std::string& folder) {
   return names;
 }
 
-/// While it lives, a write that would grow a file of this process beyond
-/// `bytes` fails (EFBIG): a full disk without one, even for root.
+/// While it lives, a write that would grow a file beyond `bytes` fails
+/// (EFBIG): a full disk without one, even for root. SIGXFSZ stays ignored.
 class ScopedFileSizeLimit {
  public:
   explicit ScopedFileSizeLimit(rlim_t bytes) {
+    std::signal(SIGXFSZ, SIG_IGN);
     ::getrlimit(RLIMIT_FSIZE, &old_);
-    old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
     rlimit limit = old_;
     limit.rlim_cur = bytes;
     ::setrlimit(RLIMIT_FSIZE, &limit);
   }
-  ~ScopedFileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &old_);
-    std::signal(SIGXFSZ, old_handler_);
-  }
+  ~ScopedFileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &old_); }
 
  private:
   rlimit old_{};
-  void (*old_handler_)(int) = SIG_DFL;
 };
 
 }  // namespace ferrybox::testing

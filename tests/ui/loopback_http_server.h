@@ -10,37 +10,12 @@
 
 namespace ferrybox {
 
-/// What the server sends for one path. Unknown paths get a 404.
-struct HttpAnswer {
-  HttpAnswer(int status = 200, QByteArray body = {}, QByteArray headers = {})
-      : status(status), body(std::move(body)), headers(std::move(headers)) {}
-  /// Takes the request and never answers it.
-  static HttpAnswer Silent() {
-    HttpAnswer answer;
-    answer.silent = true;
-    return answer;
-  }
-  /// Sends `body` as the start of a far longer page that never comes.
-  static HttpAnswer Unfinished(QByteArray body) {
-    HttpAnswer answer(200, std::move(body));
-    answer.announced_length = 100 << 20;
-    return answer;
-  }
-
-  int status;
-  QByteArray body;
-  QByteArray headers;  ///< extra header lines, each ended by "\r\n"
-  qint64 announced_length = -1;
-  bool silent = false;
-};
-
 class LoopbackHttpServer {
  public:
   LoopbackHttpServer() {
     QObject::connect(&server_, &QTcpServer::newConnection, [this] {
       while (QTcpSocket* socket = server_.nextPendingConnection()) {
         socket->setParent(&server_);
-        if (!greeting_.isEmpty()) socket->write(greeting_);
         QObject::connect(socket, &QTcpSocket::readyRead,
                          [this, socket] { Answer(socket); });
       }
@@ -50,44 +25,50 @@ class LoopbackHttpServer {
   bool Start() { return server_.listen(QHostAddress::LocalHost, 0); }
   void Stop() { server_.close(); }  ///< later connections are refused
 
-  void Serve(const QByteArray& path, HttpAnswer answer) {
-    answers_[path] = std::move(answer);
+  /// Answers `path` with `body`; `headers` are extra lines, each ended by
+  /// "\r\n". Unknown paths get a 404.
+  void Serve(const QByteArray& path, const QByteArray& body, int status = 200,
+             const QByteArray& headers = {}) {
+    answers_[path] = {body, status, headers, body.size()};
   }
-  void ServePage(const QByteArray& path, const QByteArray& body) {
-    Serve(path, HttpAnswer(200, body));
+  /// Sends `body` as the start of a far longer page that never comes.
+  void ServeUnfinished(const QByteArray& path, const QByteArray& body) {
+    answers_[path] = {body, 200, {}, 100 << 20};
   }
-  /// Sends `bytes` to every connection at once, before any request.
-  void GreetWith(QByteArray bytes) { greeting_ = std::move(bytes); }
+  /// Takes each request for `path` and never answers it.
+  void ServeNothing(const QByteArray& path) { answers_[path] = {{}, 0, {}, 0}; }
 
-  std::string Site(const char* scheme = "http") const {
-    return std::string(scheme) +
-           "://127.0.0.1:" + std::to_string(server_.serverPort());
+  std::string Site() const {
+    return "http://127.0.0.1:" + std::to_string(server_.serverPort());
   }
   std::string Url(const std::string& path) const { return Site() + path; }
-  int Requests(const QByteArray& path) const { return requests_.value(path); }
 
  private:
+  struct Reply {
+    QByteArray body;
+    int status;  // 0: no reply at all
+    QByteArray headers;
+    qint64 length;
+  };
+
   void Answer(QTcpSocket* socket) {
     QByteArray& request = pending_[socket];
     request += socket->readAll();
     if (!request.contains("\r\n\r\n")) return;
     const QByteArray path = request.split(' ').value(1);  // GET /path HTTP/1.1
     request.clear();
-    ++requests_[path];
-    const HttpAnswer answer = answers_.value(path, HttpAnswer(404, "not here"));
-    if (answer.silent) return;
-    const qint64 length = std::max(answer.announced_length, answer.body.size());
-    socket->write("HTTP/1.1 " + QByteArray::number(answer.status) +
-                  " Status\r\nContent-Length: " + QByteArray::number(length) +
-                  "\r\n" + answer.headers + "\r\n" + answer.body);
-    if (length == answer.body.size()) socket->disconnectFromHost();
+    const Reply reply = answers_.value(path, {"not here", 404, {}, 8});
+    if (reply.status == 0) return;
+    socket->write(
+        "HTTP/1.1 " + QByteArray::number(reply.status) +
+        " Status\r\nContent-Length: " + QByteArray::number(reply.length) +
+        "\r\n" + reply.headers + "\r\n" + reply.body);
+    if (reply.length == reply.body.size()) socket->disconnectFromHost();
   }
 
   QTcpServer server_;
-  QMap<QByteArray, HttpAnswer> answers_;
-  QMap<QByteArray, int> requests_;
+  QMap<QByteArray, Reply> answers_;
   QMap<QTcpSocket*, QByteArray> pending_;
-  QByteArray greeting_;
 };
 
 }  // namespace ferrybox

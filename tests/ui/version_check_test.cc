@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QElapsedTimer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -31,28 +29,33 @@ class VersionCheckTest : public Form1Fixture {
     ASSERT_TRUE(server_.Start());
     Child<QTimer>("Timer3")->stop();  // ticks come from the tests only
     form().VersionText = "1.1.28";
-    form().SetUpdateSite(server_.Site());
+    form().SetUpdateSite(server_.Site() + "/");  // no doubled separator
     form().SetVersionCheckTiming(milliseconds(10000), milliseconds(0));
     form().SetUrlOpener([this](const std::string& address) {
       opened_.push_back(address);
       return true;
     });
-    // A shown notice gets answer_, "No, Continue" unless a test says
-    // otherwise, so a notice that should not open never hangs a test.
+    // A shown notice gets answer_, so that a notice that should not open
+    // never hangs a test.
     QObject::connect(&answerer_, &QTimer::timeout, [this] {
       if (form().notice() == nullptr || !form().notice()->isVisible()) return;
-      ++notices_shown_;
+      while_waiting_ = Messages();
       answer_();
     });
     answerer_.start(5);
   }
 
-  void Click(const char* button) {
-    QTest::mouseClick(form().notice()->findChild<QPushButton*>(button),
-                      Qt::LeftButton);
+  /// Serves `body` at a new address and returns that address.
+  std::string Page(const QByteArray& body) {
+    const QByteArray path = "/" + QByteArray::number(++pages_) + ".htm";
+    server_.Serve(path, body);
+    return server_.Url(path.toStdString());
   }
-  void ServeVersion(const QByteArray& page) {
-    server_.ServePage("/version.htm", page);
+  /// The lines a check of `address` leaves in List3.
+  Texts CheckAt(const std::string& address) {
+    form().ClearList(ListBox::kList3);
+    form().CheckNewVersion(address);
+    return Messages();
   }
   Texts Messages() {
     Texts lines;
@@ -62,134 +65,93 @@ class VersionCheckTest : public Form1Fixture {
   }
 
   LoopbackHttpServer server_;
+  int pages_ = 0;
   Texts opened_;
+  Texts while_waiting_;  ///< List3 when the notice was last answered
   QTimer answerer_;
-  std::function<void()> answer_ = [this] { Click("Command2"); };
-  int notices_shown_ = 0;
+  std::function<void()> answer_ = [this] { form().notice()->close(); };
 };
 
-TEST_F(VersionCheckTest, ANewerVersionIsAnnouncedAndOffered) {
-  ServeVersion("<html><body>Latest: version@1129</body></html>");
-  Texts while_waiting;
-  answer_ = [&] {
-    while_waiting = Messages();
-    Click("Command2");
-  };
-  form().CheckNewVersion(server_.Url("/version.htm"));
-  EXPECT_EQ(while_waiting, (Texts{kChecking, kNewVersion}));
-  EXPECT_EQ(Messages(), (Texts{kChecking, kNewVersion}));
-  EXPECT_EQ(notices_shown_, 1);
-  EXPECT_FALSE(form().notice()->isVisible());
-  EXPECT_FALSE(form().DownloadWanted);
-  EXPECT_TRUE(opened_.empty());
-}
-
-TEST_F(VersionCheckTest, YesDownloadOpensTheDownloadPageOnce) {
-  ServeVersion("version@2000");
-  answer_ = [this] { Click("Command1"); };
-  form().CheckNewVersion(server_.Url("/version.htm"));
-  EXPECT_TRUE(form().DownloadWanted);
-  EXPECT_FALSE(form().notice()->isVisible());
-  EXPECT_EQ(opened_,
-            (Texts{server_.Site() + "/downloadpage_incrementalbackup.php"}));
-}
-
-TEST_F(VersionCheckTest, AVersionThatIsNotNewerSaysSoWithoutANotice) {
-  for (const char* page :
-       {"version@1128", "<p>version@0999</p>", "version@abc",
-        "end of page version@", "version@12", "version@1128 version@9999"}) {
-    form().ClearList(ListBox::kList3);
-    ServeVersion(page);
-    form().CheckNewVersion(server_.Url("/version.htm"));
-    EXPECT_EQ(Messages(), (Texts{kChecking, kUpToDate})) << page;
+TEST_F(VersionCheckTest, ANewerVersionIsAnnouncedAndOnlyYesOpensItsPage) {
+  const std::string address = Page("<p>Latest: version@1129</p>");
+  const std::string download =
+      server_.Site() + "/downloadpage_incrementalbackup.php";
+  // Closing the main window, last, ends the program and with it the wait.
+  const std::pair<std::string, Texts> answers[] = {
+      {"Command2", {}}, {"Command1", {download}}, {"Form1", {}}};
+  for (const auto& [answer, opened] : answers) {
+    SCOPED_TRACE(answer);
+    opened_.clear();
+    while_waiting_.clear();
+    answer_ = [this, button = answer] {
+      if (button == "Form1") {
+        form().close();
+      } else {
+        form().notice()->findChild<QPushButton*>(button.c_str())->click();
+      }
+    };
+    // Inside the application's own loop, as the program runs every handler.
+    QTimer::singleShot(0, [&] {
+      CheckAt(address);
+      QCoreApplication::exit(0);
+    });
+    QCoreApplication::exec();
+    EXPECT_EQ(while_waiting_, (Texts{kChecking, kNewVersion}));
+    EXPECT_EQ(opened_, opened);
+    if (answer != "Form1") {
+      EXPECT_TRUE(form().notice()->isHidden());  // answered
+    }
   }
-  EXPECT_EQ(form().notice(), nullptr);
 }
 
-TEST_F(VersionCheckTest, AFailedCheckEndsAfterItsFirstLine) {
-  server_.ServePage("/plain.htm", "<html>no marker, Version@9999</html>");
-  server_.Serve("/error.htm", HttpAnswer(500, "version@9999"));
-  server_.Serve("/silent.htm", HttpAnswer::Silent());
+TEST_F(VersionCheckTest, WithoutANewerVersionNoNoticeOpens) {
+  server_.Serve("/error.htm", "version@9999", 500);
+  server_.ServeNothing("/silent.htm");
   LoopbackHttpServer closed;
   ASSERT_TRUE(closed.Start());
   closed.Stop();
-
+  const Texts up_to_date = {kChecking, kUpToDate};
+  const Texts failed = {kChecking};
+  const std::pair<std::string, Texts> cases[] = {
+      {Page("version@1128"), up_to_date},
+      {Page("<p>version@0999</p>"), up_to_date},
+      {Page("version@abc"), up_to_date},
+      {Page("end of page version@"), up_to_date},
+      {Page("version@12"), up_to_date},
+      {Page("<html>no marker, Version@9999</html>"), failed},
+      {server_.Url("/error.htm"), failed},
+      {closed.Url("/version.htm"), failed}};
+  for (const auto& [address, lines] : cases)
+    EXPECT_EQ(CheckAt(address), lines) << address;
   form().SetVersionCheckTiming(milliseconds(300), milliseconds(0));
-  for (const std::string& url :
-       {server_.Url("/plain.htm"), server_.Url("/error.htm"),
-        server_.Url("/silent.htm"), closed.Url("/version.htm")}) {
-    form().ClearList(ListBox::kList3);
-    form().CheckNewVersion(url);
-    EXPECT_EQ(Messages(), (Texts{kChecking})) << url;
-  }
+  EXPECT_EQ(CheckAt(server_.Url("/silent.htm")), failed);
   EXPECT_EQ(form().notice(), nullptr);
 }
 
 TEST_F(VersionCheckTest, TheThirdTickStartsTheOnlyCheck) {
-  ServeVersion("version@1128");
+  server_.ServeNothing("/version.htm");
+  form().SetVersionCheckTiming(milliseconds(300), milliseconds(0));
   form().Timer3_Timer();
   form().Timer3_Timer();
   EXPECT_TRUE(Messages().empty());
-  EXPECT_FALSE(form().VersionChecked);
-
-  form().Timer3_Timer();
-  EXPECT_TRUE(form().VersionChecked);
-  EXPECT_EQ(Messages(), (Texts{kChecking, kUpToDate}));
-
-  // The counter wraps at 1000 and passes 3 again: no second check.
-  while (form().UpdateTicks != 999) form().Timer3_Timer();
-  form().Timer3_Timer();
-  EXPECT_EQ(form().UpdateTicks, 0);
-  for (int tick = 1; tick <= 1005; ++tick) form().Timer3_Timer();
-  EXPECT_EQ(form().UpdateTicks, 5);
-  EXPECT_EQ(server_.Requests("/version.htm"), 1);
-  EXPECT_EQ(Messages().size(), 2u);
-}
-
-TEST_F(VersionCheckTest, TicksDuringTheCheckNeverStartASecond) {
-  server_.Serve("/version.htm", HttpAnswer::Silent());
-  form().SetVersionCheckTiming(milliseconds(300), milliseconds(0));
-  // Runs while the page loads, since the window keeps handling events:
-  // rounds the counter back to 3.
-  bool ran = false;
+  // Ticks go on while the page loads; 1000 bring the count round to 3.
+  bool ticked = false;
   QTimer::singleShot(0, [&] {
     for (int i = 0; i < 1000; ++i) form().Timer3_Timer();
-    ran = true;
+    ticked = true;
   });
-  for (int tick = 1; tick <= 3; ++tick) form().Timer3_Timer();
-  EXPECT_TRUE(ran);
+  form().Timer3_Timer();
+  ASSERT_TRUE(ticked);
   EXPECT_EQ(form().UpdateTicks, 3);
-  EXPECT_EQ(server_.Requests("/version.htm"), 1);
-  EXPECT_EQ(Messages(), (Texts{kChecking}));
+  for (int i = 0; i < 1000; ++i) form().Timer3_Timer();
+  EXPECT_EQ(Messages(), Texts{kChecking});  // one check only
 }
 
-TEST_F(VersionCheckTest, Timer3DrivesTheCheckAgainstTheMakersSite) {
-  ServeVersion("version@1128");
-  form().SetUpdateSite(server_.Site() + "/");  // no doubled separator
+TEST_F(VersionCheckTest, Timer3DrivesTheCheck) {
+  server_.Serve("/version.htm", "version@1128");
   Child<QTimer>("Timer3")->start(1);
-  QElapsedTimer clock;
-  clock.start();
-  while (Messages().size() < 2 && clock.elapsed() < 10000)
-    QApplication::processEvents(QEventLoop::AllEvents, 10);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Messages().size() == 2; }, 10000));
   EXPECT_EQ(Messages(), (Texts{kChecking, kUpToDate}));
-  EXPECT_EQ(server_.Requests("/version.htm"), 1);
-}
-
-TEST_F(VersionCheckTest, ClosingTheMainWindowEndsAWaitingCheck) {
-  ServeVersion("version@2000");
-  answer_ = [this] { form().close(); };
-  bool returned = false;
-  // Inside the application's own loop, as the program runs every handler.
-  QTimer::singleShot(0, [&] {
-    form().CheckNewVersion(server_.Url("/version.htm"));
-    returned = true;
-    QCoreApplication::exit(0);
-  });
-  QCoreApplication::exec();
-  EXPECT_TRUE(returned);
-  EXPECT_EQ(notices_shown_, 1);
-  EXPECT_FALSE(form().DownloadWanted);
-  EXPECT_TRUE(opened_.empty());
 }
 
 }  // namespace
