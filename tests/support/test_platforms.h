@@ -152,7 +152,7 @@ class FaultyPlatform : public Platform {
   int SetTimes(Handle dir, const std::string& name, int64_t atime_ns,
                int64_t mtime_ns, int64_t* stored_mtime_ns) override {
     if (int error = Fail(Kind::kSetTimes, name)) return error;
-    return real_.SetTimes(dir, name, atime_ns, mtime_ns, stored_mtime_ns);
+    return base_.SetTimes(dir, name, atime_ns, mtime_ns, stored_mtime_ns);
   }
   int Rename(Handle dir, const std::string& from,
              const std::string& to) override {
