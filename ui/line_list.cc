@@ -46,6 +46,8 @@ bool LineList::Flush() {
   if (wanted_top_ >= 0) bar->setValue(wanted_top_);
   wanted_top_ = -1;
   changed_ = false;
+  // Painted at the next chance; a caller in a hurry repaints at once.
+  viewport()->update();
   return true;
 }
 
