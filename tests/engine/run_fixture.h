@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,8 +16,7 @@
 
 namespace ferrybox {
 
-/// `src` and `dst` below a temporary folder, Text1 and Text2 naming them,
-/// and the copy log in `program`.
+/// Text1 and Text2 name `src` and `dst`; the copy log goes in `program`.
 class RunFixture : public ::testing::Test {
  protected:
   RunFixture() {
@@ -27,12 +27,10 @@ class RunFixture : public ::testing::Test {
     UsePlatform(DefaultPlatform());
   }
 
-  /// Starts over with a run on `platform`.
   void UsePlatform(Platform& platform) {
     run = std::make_unique<BackupRun>(window, lists, platform,
                                       tree.Path("program"));
   }
-
   void Go(bool incremental = false) {
     window.check[2] = incremental ? 1 : 0;
     run->Command3_Click();
@@ -44,22 +42,17 @@ class RunFixture : public ::testing::Test {
   std::string Dst(const std::string& relative = "") const {
     return relative.empty() ? tree.Path("dst") : tree.Path("dst/" + relative);
   }
-
-  std::vector<std::string>& List1() { return window.List(ListBox::kList1); }
   std::vector<std::string>& List2() { return window.List(ListBox::kList2); }
   std::vector<std::string>& List3() { return window.List(ListBox::kList3); }
   const std::string& Figure(FigureBox box) { return window.Figure(box); }
   std::string CopyLog() {
     return testing::ReadFile(CopyLogPath(tree.Path("program")));
   }
-  /// List3 without the start and closing lines of runs.
-  std::vector<std::string> Messages() {
-    std::vector<std::string> lines;
-    for (const std::string& line : List3())
-      if (!line.starts_with("Starting copy: ") && line != "Please wait..." &&
-          !line.starts_with("Finished....in :"))
-        lines.push_back(line);
-    return lines;
+  static int Count(const std::vector<std::string>& lines,
+                   const std::string& prefix) {
+    return static_cast<int>(std::count_if(
+        lines.begin(), lines.end(),
+        [&](const std::string& line) { return line.starts_with(prefix); }));
   }
 
   testing::TempTree tree;
