@@ -8,7 +8,8 @@ PREFIX ?= /usr/local
 # Debian packages, by what needs them.
 BUILD_DEPS := build-essential cmake ninja-build qt6-base-dev libgl-dev \
 	libgtest-dev libgmock-dev fonts-liberation
-TEST_DEPS :=
+# File-system images the timestamp tests mount.
+TEST_DEPS := exfat-fuse exfatprogs fusefat dosfstools e2fsprogs
 SCREENSHOT_DEPS := xvfb xauth imagemagick
 BENCH_DEPS := rsync hyperfine time
 

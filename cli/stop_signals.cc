@@ -23,6 +23,7 @@ bool InstallStopSignals() {
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
   ok = sigaction(SIGPIPE, &ignore, nullptr) == 0 && ok;
+  ok = sigaction(SIGXFSZ, &ignore, nullptr) == 0 && ok;
   return ok;
 }
 

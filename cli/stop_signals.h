@@ -5,9 +5,10 @@
 namespace ferrybox {
 
 /// From now on SIGINT and SIGTERM only raise a flag (interrupted system
-/// calls resume), and a closed standard output no longer kills the
-/// process: writes to it fail instead, and the backup goes on. Returns
-/// false when the handlers could not be installed.
+/// calls resume), and neither a closed standard output nor a file-size
+/// limit kills the process: the write fails instead (the copy that hit the
+/// limit is reported as failed), and the backup goes on. Returns false when
+/// the handlers could not be installed.
 bool InstallStopSignals();
 
 /// Whether SIGINT or SIGTERM has arrived since InstallStopSignals().

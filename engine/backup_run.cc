@@ -128,8 +128,8 @@ void BackupRun::Command3_Click() {
   } else {
     sync.emplace(platform_, window_, lists_, sync_state_, source_root,
                  destination_root, copy_log_path_);
-    scan.on_error = [&sync](const std::string& folder, int) {
-      sync->CopyFailed(sync->DestinationPath(folder));
+    scan.on_error = [&sync](const std::string& path, int) {
+      sync->CopyFailed(sync->DestinationPath(path));
     };
     std::string folder = source_root;
     RecursiveDir(platform_, files, folder, scan);

@@ -3,6 +3,25 @@
 #include <cstdio>
 
 namespace ferrybox {
+namespace {
+
+std::string OneLine(const std::string& path) {
+  std::string text;
+  text.reserve(path.size());
+  for (const char c : path) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if ((byte >= 0x20 && byte != 0x7f) || c == '\t') {
+      text += c;
+      continue;
+    }
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+    text += escaped;
+  }
+  return text;
+}
+
+}  // namespace
 
 std::string CopyLogPath(const std::string& program_folder) {
   return program_folder + "/filelog.txt";
@@ -19,7 +38,7 @@ void AppendCopyLog(const std::string& log_path,
   std::FILE* file = std::fopen(log_path.c_str(), "ab");
   if (file == nullptr) return;
   // One write, so a line never interleaves with another writer's.
-  std::string line = kCopyErrorPrefix + destination_path + "\r\n";
+  std::string line = kCopyErrorPrefix + OneLine(destination_path) + "\r\n";
   std::fwrite(line.data(), 1, line.size(), file);
   std::fclose(file);
 }

@@ -16,9 +16,11 @@ std::string CopyLogPath(const std::string& program_folder);
 /// created; callers go on without a log.
 bool EmptyCopyLog(const std::string& log_path);
 
-/// Appends "Error copying file: " + destination path + CR LF. Opens, writes
-/// and closes the file each time; a failure is ignored (the same line has
-/// already reached List3).
+/// Appends "Error copying file: " + destination path + CR LF. Control
+/// characters in the path other than tab (a line break in a file name, a
+/// terminal escape) are written as "\xHH", so that every failure stays one
+/// plain line. Opens, writes and closes the file each time; a failure is
+/// ignored (the same line has already reached List3).
 void AppendCopyLog(const std::string& log_path,
                    const std::string& destination_path);
 

@@ -50,8 +50,7 @@ bool DestinationFolders::Create(std::string_view relative) {
 
 int DestinationFolders::List() {
   names_.clear();
-  FileId self;
-  const int error = platform_.ListFolder(cursor_.current(), &names_, &self);
+  const int error = platform_.ListFolder(cursor_.current(), &names_, &id_);
   if (error != 0) {
     names_.clear();
     return error;

@@ -2,6 +2,8 @@
 #ifndef FERRYBOX_ENGINE_DESTINATION_FOLDERS_H_
 #define FERRYBOX_ENGINE_DESTINATION_FOLDERS_H_
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,6 +57,11 @@ class DestinationFolders {
   /// The type the current folder's listing gave `name`, kUnknown when the
   /// listing did not hold it.
   EntryType ListedType(const std::string& name) const;
+  /// The device of the current folder, known once it was listed.
+  std::optional<uint64_t> device() const {
+    if (!entered_ || !listed_) return std::nullopt;
+    return id_.device;
+  }
 
  private:
   int List();
@@ -67,8 +74,9 @@ class DestinationFolders {
   std::string entered_relative_;
   bool listed_ = false;
   bool relisted_ = false;
-  // The current folder's entries, sorted by name.
+  // The current folder's entries, sorted by name, and its identity.
   std::vector<DirEntry> names_;
+  FileId id_;
 };
 
 }  // namespace ferrybox

@@ -52,6 +52,36 @@ int CopyContent(Platform& platform, Handle in, Handle out, int64_t size) {
   return 0;
 }
 
+// The copy was planned from `source`; the status of the file the content
+// came from must still match it. Otherwise the file was replaced, or written
+// to while being copied, and the copy may mix two versions of it.
+int CheckUnchanged(Platform& platform, Handle in, const FileInfo& source) {
+  FileInfo now;
+  const int error = platform.Stat(in, "", true, &now);
+  if (error != 0) return error;
+  if (now.type != EntryType::kFile || now.id != source.id) return ESTALE;
+  if (now.size != source.size || now.mtime_ns != source.mtime_ns) return EAGAIN;
+  return 0;
+}
+
+// The permission bits for the copy open as `out`. The copy belongs to
+// whoever makes the backup, so a set-user-id or set-group-id bit is kept
+// only where the copy has the source's owner or group: on someone else's
+// program it would hand them the rights of the one making the backup.
+int CopyMode(Platform& platform, Handle out, const FileInfo& source,
+             uint32_t* mode) {
+  constexpr uint32_t kSetUserId = 04000;
+  constexpr uint32_t kSetGroupId = 02000;
+  *mode = source.mode;
+  if ((source.mode & (kSetUserId | kSetGroupId)) == 0) return 0;
+  FileInfo copy;
+  const int error = platform.Stat(out, "", false, &copy);
+  if (error != 0) return error;
+  if (copy.owner != source.owner) *mode &= ~kSetUserId;
+  if (copy.group != source.group) *mode &= ~kSetGroupId;
+  return 0;
+}
+
 }  // namespace
 
 int CopyFileAt(Platform& platform, Handle source_dir,
@@ -75,9 +105,12 @@ int CopyFileAt(Platform& platform, Handle source_dir,
 
   int64_t stored_mtime_ns = 0;
   error = CopyContent(platform, in.get(), out.get(), source.size);
+  if (error == 0) error = CheckUnchanged(platform, in.get(), source);
+  uint32_t mode = 0;
+  if (error == 0) error = CopyMode(platform, out.get(), source, &mode);
   if (error == 0)
-    error = platform.Finish(out.get(), source.mode, source.atime_ns,
-                            source.mtime_ns, &stored_mtime_ns);
+    error = platform.Finish(out.get(), mode, source.atime_ns, source.mtime_ns,
+                            &stored_mtime_ns);
   const int close_error = out.reset();
   if (error == 0) error = close_error;
   if (error == 0)

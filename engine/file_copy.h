@@ -20,12 +20,15 @@ struct CopyResult {
 /// Copies `source_name` in the folder `source_dir` (a link is followed) to
 /// `destination_name` in the folder `destination_dir`, with its content,
 /// permission bits and times as `source` (the status read before the copy)
-/// gives them. The copy is written under a new temporary name, created
-/// exclusively and readable by the owner only, and renamed over
-/// `destination_name` only when complete; on any failure the temporary file
-/// is removed and whatever stood at `destination_name` is left as it was. A
-/// source that turns out shorter than `source.size` is a failure (it changed
-/// while being copied). Returns 0 or an errno value.
+/// gives them; a set-user-id or set-group-id bit is dropped where the copy's
+/// owner or group differs from the source's. The copy is written under a new
+/// temporary name, created exclusively and readable by the owner only, and
+/// renamed over `destination_name` only when complete; on any failure the
+/// temporary file is removed and whatever stood at `destination_name` is left
+/// as it was. A source that no longer matches `source` once its content is
+/// copied (it was replaced, or its length or last-modified time changed while
+/// it was being read) is a failure: the copy might mix two versions. Returns 0
+/// or an errno value.
 int CopyFileAt(Platform& platform, Handle source_dir,
                const std::string& source_name, const FileInfo& source,
                Handle destination_dir, const std::string& destination_name,

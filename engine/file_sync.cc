@@ -24,11 +24,13 @@ bool Covers(const std::string& last, const std::string& folder) {
 
 }  // namespace
 
-bool SameFile(const FileLookup& source, const FileLookup& destination) {
+bool SameFile(const FileLookup& source, const FileLookup& destination,
+              int64_t time_step_ns) {
   if (!source.found || !destination.found) return false;
   if (destination.info.type != EntryType::kFile) return false;
   const bool same_length = source.info.size == destination.info.size;
-  const bool same_time = source.info.mtime_ns == destination.info.mtime_ns;
+  const bool same_time = SameTimeAtStep(
+      source.info.mtime_ns, destination.info.mtime_ns, time_step_ns);
   const bool same_name = !destination.stored_name.empty() &&
                          source.stored_name == destination.stored_name;
   return same_length && same_time && same_name;
@@ -47,7 +49,8 @@ FileSync::FileSync(Platform& platform, Window& window, MessageLists& lists,
           TrailingSlash(WithoutTrailingSlashes(destination_root))),
       copy_log_path_(std::move(copy_log_path)),
       source_(platform),
-      destination_(platform, destination_root) {
+      destination_(platform, destination_root),
+      time_steps_(platform) {
   source_root_error_ = source_.OpenRoot(source_root);
 }
 
@@ -121,7 +124,13 @@ void FileSync::SyncFile(const std::string& source_path,
     if (destination_.Enter(parts.folder) == 0)
       there = destination_.Lookup(name);
     if (there.found) {
-      if (SameFile(FileLookup{true, source, name}, there)) return;
+      // Only differing times need the step, and learning it may take a
+      // probe: equal times on an exact file system cost nothing more.
+      const int64_t step =
+          there.info.mtime_ns == source.mtime_ns
+              ? kExactTimes
+              : time_steps_.Step(there.info.id.device, destination_.current());
+      if (SameFile(FileLookup{true, source, name}, there, step)) return;
       line = kDifferentFile;
     }
   }
@@ -149,6 +158,11 @@ bool FileSync::CopyOneFile(const Parts& parts, const FileInfo& source,
     CopyResult result;
     error = CopyFileAt(platform_, source_.current(), name, source,
                        destination_.current(), name, &result);
+    // Setting the times again can fail only after the copy is complete and
+    // in place: it stays, and the next incremental run copies it again.
+    if (error == 0 && destination_.device())
+      time_steps_.Copied(*destination_.device(), destination_.current(), name,
+                         source, result.stored_mtime_ns);
   }
   if (error != 0) {
     CopyFailed(destination_path);

@@ -10,6 +10,7 @@
 #include "engine/folder_cursor.h"
 #include "engine/message_lists.h"
 #include "engine/platform.h"
+#include "engine/time_step.h"
 #include "engine/window.h"
 
 namespace ferrybox {
@@ -21,9 +22,12 @@ inline constexpr char kNewFile[] = "New File, Copying: ";
 inline constexpr char kDifferentFile[] = "Different File, Updating=";
 
 /// True when the destination copy exists as a regular file and matches the
-/// source: the same length, exactly the same last-modified time (whichever
-/// is newer), and the same stored name, letter case included.
-bool SameFile(const FileLookup& source, const FileLookup& destination);
+/// source: the same length, the same last-modified time at the step the
+/// destination's file system keeps times in (exactly the same at
+/// kExactTimes; whichever is newer), and the same stored name, letter case
+/// included.
+bool SameFile(const FileLookup& source, const FileLookup& destination,
+              int64_t time_step_ns = kExactTimes);
 
 /// The values synchronisation keeps for as long as the window lives.
 struct SyncState {
@@ -82,6 +86,7 @@ class FileSync {
   std::string copy_log_path_;
   FolderCursor source_;
   DestinationFolders destination_;
+  TimeSteps time_steps_;
   int source_root_error_ = 0;
   // The destination folder of the last file, and its part below the root.
   bool folder_known_ = false;

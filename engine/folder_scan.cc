@@ -5,25 +5,42 @@
 #include <algorithm>
 
 #include "engine/scoped_handle.h"
+#include "engine/temp_name.h"
 
 namespace ferrybox {
 namespace {
 
+// True when a lookup failed because there is nothing to look at: the entry
+// went away since the listing, or a link leads nowhere (or only round in
+// a loop of links).
+bool NothingThere(int error) {
+  return error == ENOENT || error == ENOTDIR || error == ELOOP;
+}
+
 // The type of an entry as a walk treats it: a link counts as what it points
 // at, folders excepted (a link to a folder is never entered). Anything that
-// cannot be settled, such as an entry removed since the listing, is kOther.
-EntryType ResolvedType(Platform& platform, Handle dir, const DirEntry& entry) {
+// cannot be settled is kOther; when that is because a lookup failed on
+// something that is there, `*error` tells why.
+EntryType ResolvedType(Platform& platform, Handle dir, const DirEntry& entry,
+                       int* error) {
+  *error = 0;
   EntryType type = entry.type;
   if (type == EntryType::kUnknown) {
     FileInfo info;
-    if (platform.Stat(dir, entry.name, false, &info) != 0)
+    const int lookup = platform.Stat(dir, entry.name, false, &info);
+    if (lookup != 0) {
+      if (!NothingThere(lookup)) *error = lookup;
       return EntryType::kOther;
+    }
     type = info.type;
   }
   if (type == EntryType::kLink) {
     FileInfo info;
-    if (platform.Stat(dir, entry.name, true, &info) != 0)
+    const int lookup = platform.Stat(dir, entry.name, true, &info);
+    if (lookup != 0) {
+      if (!NothingThere(lookup)) *error = lookup;
       return EntryType::kOther;
+    }
     return info.type == EntryType::kFile ? EntryType::kFile : EntryType::kOther;
   }
   return type;
@@ -51,14 +68,19 @@ class Walker {
 
     std::vector<std::string> subfolders;
     for (DirEntry& entry : entries) {
-      switch (ResolvedType(platform_, dir, entry)) {
+      switch (ResolvedType(platform_, dir, entry, &error)) {
         case EntryType::kFile:
-          files_.push_back(folder + entry.name);
+          // An unfinished copy, found where a tree that holds a backup is
+          // itself backed up, is not worth a copy.
+          if (!IsTempName(entry.name)) files_.push_back(folder + entry.name);
           break;
         case EntryType::kFolder:
           subfolders.push_back(std::move(entry.name));
           break;
         default:
+          // Something there that could not be looked up may be a file to
+          // copy: that must not pass in silence.
+          if (error != 0) Report(folder + entry.name, error);
           break;
       }
     }
@@ -124,7 +146,9 @@ std::vector<std::string> ListFiles_p(Platform& platform,
   (void)platform.ListFolder(dir.get(), &entries, &self);
   for (DirEntry& entry : entries) {
     if (entry.name.find(extension) == std::string::npos) continue;
-    if (ResolvedType(platform, dir.get(), entry) != EntryType::kFile) continue;
+    int error = 0;
+    if (ResolvedType(platform, dir.get(), entry, &error) != EntryType::kFile)
+      continue;
     names.push_back(std::move(entry.name));
   }
   return names;

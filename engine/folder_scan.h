@@ -38,9 +38,11 @@ struct ScanOptions {
   /// source. Ignored unless `has_skip_folder`.
   FileId skip_folder;
   bool has_skip_folder = false;
-  /// Told of every folder below the root that exists but cannot be read;
-  /// `folder` carries no trailing separator. The walk goes on without it.
-  std::function<void(const std::string& folder, int error)> on_error;
+  /// Told of every folder below the root that exists but cannot be read,
+  /// and of every entry that exists but cannot be looked up (so it may be a
+  /// file left out); the path carries no trailing separator. The walk goes
+  /// on without it.
+  std::function<void(const std::string& path, int error)> on_error;
 };
 
 /// Appends to `colFiles` the full path of every file under `strFolder`,
@@ -50,7 +52,8 @@ struct ScanOptions {
 /// names below it. Each folder is listed once. Regular files and links to
 /// regular files are collected; a link to a folder is never entered, nor is
 /// a folder already on the way down (a loop through a mount); FIFOs,
-/// sockets, devices and dangling links are left out. An empty `strFolder`
+/// sockets, devices, dangling links, entries gone since the listing and
+/// unfinished copies (IsTempName) are left out. An empty `strFolder`
 /// walks the working folder and collects bare names. A missing root adds
 /// nothing.
 void RecursiveDir(Platform& platform, std::vector<std::string>& colFiles,

@@ -36,6 +36,9 @@ struct FileInfo {
   int64_t atime_ns = 0;
   /// Permission bits, including set-id and sticky bits.
   uint32_t mode = 0;
+  /// The numeric ids of the user and the group that own the entry.
+  uint32_t owner = 0;
+  uint32_t group = 0;
   FileId id;
 };
 
@@ -67,9 +70,9 @@ enum class OpenMode {
 /// deeper than the system's path limit stay reachable level by level.
 ///
 /// Kinds, for fault injection: ListFolder is "list"; Stat is "stat"; Open is
-/// "open"; Read is "read"; Write and CopyRange are "write"; Finish is
-/// "set-times"; Rename is "rename"; MakeFolder is "mkdir". Remove and Close
-/// only clean up.
+/// "open"; Read is "read"; Write and CopyRange are "write"; Finish and
+/// SetTimes are "set-times"; Rename is "rename"; MakeFolder is "mkdir".
+/// Remove and Close only clean up.
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -105,12 +108,19 @@ class Platform {
   [[nodiscard]] virtual int CopyRange(Handle from, Handle to, int64_t size,
                                       int64_t* copied) = 0;
 
-  /// Completes a written file: sets its permission bits and its times
-  /// (nanoseconds since 1970), then reports the last-modified time the file
-  /// system actually stored, which may be coarser.
+  /// Completes a written file: sets its permission bits (where the file
+  /// system keeps any: FAT keeps none) and its times (nanoseconds since
+  /// 1970), then reports the last-modified time the file system actually
+  /// stored, which may be coarser.
   [[nodiscard]] virtual int Finish(Handle file, uint32_t mode, int64_t atime_ns,
                                    int64_t mtime_ns,
                                    int64_t* stored_mtime_ns) = 0;
+
+  /// Sets the times of `name` in `dir` (a link itself, never its target),
+  /// then reports the last-modified time the file system stored.
+  [[nodiscard]] virtual int SetTimes(Handle dir, const std::string& name,
+                                     int64_t atime_ns, int64_t mtime_ns,
+                                     int64_t* stored_mtime_ns) = 0;
 
   /// Renames `from` to `to`, both in `dir`, replacing a file named `to`.
   [[nodiscard]] virtual int Rename(Handle dir, const std::string& from,

@@ -51,12 +51,22 @@ struct timespec Timespec(int64_t ns) {
   return time;
 }
 
+// fchmod on a file we just created fails only where the file system has no
+// place for the bits: FAT through FUSE answers ENOSYS, the kernel's FAT
+// EPERM for bits it cannot show. The copy is still good.
+bool KeepsNoPermissions(int error) {
+  return error == EPERM || error == ENOSYS || error == EOPNOTSUPP ||
+         error == ENOTSUP;
+}
+
 void FillInfo(const struct stat& st, FileInfo* info) {
   info->type = TypeOfMode(st.st_mode);
   info->size = st.st_size;
   info->mtime_ns = Nanoseconds(st.st_mtim);
   info->atime_ns = Nanoseconds(st.st_atim);
   info->mode = st.st_mode & 07777;
+  info->owner = static_cast<uint32_t>(st.st_uid);
+  info->group = static_cast<uint32_t>(st.st_gid);
   info->id = FileId{static_cast<uint64_t>(st.st_dev),
                     static_cast<uint64_t>(st.st_ino)};
 }
@@ -181,11 +191,25 @@ class PosixPlatform : public Platform {
 
   int Finish(Handle file, uint32_t mode, int64_t atime_ns, int64_t mtime_ns,
              int64_t* stored_mtime_ns) override {
-    if (fchmod(file, static_cast<mode_t>(mode & 07777)) != 0) return errno;
+    if (fchmod(file, static_cast<mode_t>(mode & 07777)) != 0 &&
+        !KeepsNoPermissions(errno))
+      return errno;
     struct timespec times[2] = {Timespec(atime_ns), Timespec(mtime_ns)};
     if (futimens(file, times) != 0) return errno;
     struct stat st;
     if (fstat(file, &st) != 0) return errno;
+    *stored_mtime_ns = Nanoseconds(st.st_mtim);
+    return 0;
+  }
+
+  int SetTimes(Handle dir, const std::string& name, int64_t atime_ns,
+               int64_t mtime_ns, int64_t* stored_mtime_ns) override {
+    struct timespec times[2] = {Timespec(atime_ns), Timespec(mtime_ns)};
+    if (utimensat(Fd(dir), name.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+      return errno;
+    struct stat st;
+    if (fstatat(Fd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+      return errno;
     *stored_mtime_ns = Nanoseconds(st.st_mtim);
     return 0;
   }

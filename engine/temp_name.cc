@@ -34,8 +34,17 @@ std::string NewTempName() {
 }
 
 bool IsTempName(std::string_view name) {
-  return name.size() > kPrefix.size() + kSuffix.size() &&
-         name.starts_with(kPrefix) && name.ends_with(kSuffix);
+  if (!name.starts_with(kPrefix) || !name.ends_with(kSuffix)) return false;
+  name.remove_prefix(kPrefix.size());
+  name.remove_suffix(kSuffix.size());
+  // The token, then the counter: nothing else has this shape by chance.
+  constexpr size_t kTokenDigits = 16;
+  if (name.size() < kTokenDigits + 2 || name[kTokenDigits] != '-') return false;
+  const std::string_view token = name.substr(0, kTokenDigits);
+  const std::string_view counter = name.substr(kTokenDigits + 1);
+  return token.find_first_not_of("0123456789abcdef") ==
+             std::string_view::npos &&
+         counter.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
 }  // namespace ferrybox

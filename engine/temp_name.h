@@ -12,8 +12,9 @@ namespace ferrybox {
 /// the name of the file being copied.
 std::string NewTempName();
 
-/// True for every name NewTempName can return, in any process: a file left
-/// behind under such a name by a run that was killed.
+/// True for every name NewTempName can return, in any process, and for no
+/// other: a file under such a name is an unfinished copy, left behind by a
+/// run that was killed or being written by one under way.
 bool IsTempName(std::string_view name);
 
 }  // namespace ferrybox

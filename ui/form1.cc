@@ -112,7 +112,7 @@ Form1::Form1(std::string program_folder, QWidget* parent)
   paint_timer_ = new QTimer(this);
   paint_timer_->setSingleShot(true);
   paint_timer_->setInterval(0);
-  connect(paint_timer_, &QTimer::timeout, this, &Form1::FlushDisplay);
+  connect(paint_timer_, &QTimer::timeout, this, [this] { FlushDisplay(); });
 
   Timer3 = new QTimer(this);
   Timer3->setObjectName("Timer3");
@@ -266,25 +266,39 @@ void Form1::RepaintList(ListBox) { RequestPaint(); }
 void Form1::RequestPaint() {
   const auto now = std::chrono::steady_clock::now();
   if (now - last_paint_ >= kFrame) {
-    FlushDisplay();
     last_paint_ = now;
-    // Paint now: the run may not return to the event loop for a while.
-    repaint();
+    // Paint what changed now: the run may not return to the event loop for
+    // a while. Only those controls: a whole-window paint costs far more.
+    QWidget* changed[7];
+    const int count = FlushDisplay(changed);
+    for (int i = 0; i < count; ++i) changed[i]->repaint();
   } else if (!paint_timer_->isActive()) {
     paint_timer_->start();
   }
 }
 
 void Form1::FlushDisplay() {
+  QWidget* changed[7];
+  FlushDisplay(changed);
+}
+
+int Form1::FlushDisplay(QWidget* changed[7]) {
   paint_timer_->stop();
-  for (LineList* list : {List1, List2, List3}) list->Flush();
+  int count = 0;
+  for (LineList* list : {List1, List2, List3}) {
+    if (list->Flush()) changed[count++] = list;
+  }
   if (figures_pending_) {
     for (int i = 0; i < 4; ++i) {
       QLineEdit* edit = Figure(static_cast<FigureBox>(i));
-      if (edit->text() != figure_text_[i]) edit->setText(figure_text_[i]);
+      if (edit->text() != figure_text_[i]) {
+        edit->setText(figure_text_[i]);
+        changed[count++] = edit;
+      }
     }
     figures_pending_ = false;
   }
+  return count;
 }
 
 void Form1::ProcessEvents() {

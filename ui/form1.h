@@ -75,6 +75,9 @@ class Form1 : public QWidget, public Window {
   /// Paints at the display's pace: at once when the last paint is older
   /// than one frame, otherwise as soon as the event loop runs again.
   void RequestPaint();
+  /// Applies deferred changes; fills `changed` with the controls that need
+  /// painting and returns how many.
+  int FlushDisplay(QWidget* changed[7]);
 
   std::string program_folder_;
   MessageLists lists_{*this};

@@ -1,65 +1,107 @@
 #include "ui/line_list.h"
 
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <algorithm>
+
 namespace ferrybox {
 
-int LineModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : lines_.size();
+LineList::LineList(QWidget* parent) : QAbstractScrollArea(parent) {
+  setFocusPolicy(Qt::StrongFocus);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  viewport()->setBackgroundRole(QPalette::Base);
+  viewport()->setAutoFillBackground(true);
+  verticalScrollBar()->setSingleStep(1);
 }
 
-QVariant LineModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !index.isValid() ||
-      index.row() >= lines_.size())
-    return {};
-  return lines_.at(index.row());
-}
-
-void LineModel::Clear() {
-  pending_.clear();
-  if (lines_.isEmpty()) return;
-  beginResetModel();
-  lines_.clear();
-  endResetModel();
-}
-
-QString LineModel::Line(int index) const {
-  if (index < lines_.size()) return lines_.at(index);
-  return pending_.value(index - lines_.size());
-}
-
-bool LineModel::Flush() {
-  if (pending_.isEmpty()) return false;
-  const int first = lines_.size();
-  beginInsertRows(QModelIndex(), first, first + pending_.size() - 1);
-  lines_.append(pending_);
-  pending_.clear();
-  endInsertRows();
-  return true;
-}
-
-LineList::LineList(QWidget* parent) : QListView(parent), model_(this) {
-  setModel(&model_);
-  setSelectionMode(QAbstractItemView::SingleSelection);
-  setEditTriggers(QAbstractItemView::NoEditTriggers);
-  // Every line is one text row: lets the view skip measuring each line.
-  setUniformItemSizes(true);
+void LineList::AddLine(const QString& line) {
+  lines_.append(line);
+  changed_ = true;
 }
 
 void LineList::Clear() {
-  model_.Clear();
+  lines_.clear();
   wanted_top_ = -1;
+  current_ = -1;
+  changed_ = true;
 }
 
-int LineList::TopIndex() const {
-  const QModelIndex top = indexAt(QPoint(1, 1));
-  return top.isValid() ? top.row() : 0;
+int LineList::RowHeight() const { return fontMetrics().height() + 1; }
+
+int LineList::VisibleRows() const {
+  return std::max(1, viewport()->height() / RowHeight());
 }
 
-void LineList::Flush() {
-  model_.Flush();
-  if (wanted_top_ >= 0 && wanted_top_ < model_.rowCount()) {
-    scrollTo(model_.index(wanted_top_), QAbstractItemView::PositionAtTop);
+int LineList::TopIndex() const { return verticalScrollBar()->value(); }
+
+bool LineList::Flush() {
+  if (!changed_ && wanted_top_ < 0) return false;
+  QScrollBar* bar = verticalScrollBar();
+  const int rows = VisibleRows();
+  bar->setRange(0, std::max(0, static_cast<int>(lines_.size()) - rows));
+  bar->setPageStep(rows);
+  if (wanted_top_ >= 0) bar->setValue(wanted_top_);
+  wanted_top_ = -1;
+  changed_ = false;
+  // Painted at the next chance; a caller in a hurry repaints at once.
+  viewport()->update();
+  return true;
+}
+
+void LineList::resizeEvent(QResizeEvent* event) {
+  QAbstractScrollArea::resizeEvent(event);
+  changed_ = true;
+  Flush();
+}
+
+void LineList::paintEvent(QPaintEvent*) {
+  QPainter painter(viewport());
+  const int height = RowHeight();
+  const int top = TopIndex();
+  const int last = std::min<int>(lines_.size(), top + VisibleRows() + 1);
+  const int width = viewport()->width();
+  for (int row = top; row < last; ++row) {
+    const QRect rect(0, (row - top) * height, width, height);
+    if (row == current_) {
+      painter.fillRect(rect, palette().highlight());
+      painter.setPen(palette().highlightedText().color());
+    } else {
+      painter.setPen(palette().text().color());
+    }
+    painter.drawText(rect.adjusted(3, 0, -3, 0),
+                     Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                     lines_.at(row));
   }
-  wanted_top_ = -1;
+}
+
+void LineList::Select(int row) {
+  if (row < 0 || row >= lines_.size()) return;
+  current_ = row;
+  const int top = TopIndex();
+  if (row < top) verticalScrollBar()->setValue(row);
+  if (row >= top + VisibleRows())
+    verticalScrollBar()->setValue(row - VisibleRows() + 1);
+  viewport()->update();
+}
+
+void LineList::mousePressEvent(QMouseEvent* event) {
+  Select(TopIndex() + event->position().toPoint().y() / RowHeight());
+}
+
+void LineList::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Up:
+      Select(current_ - 1);
+      break;
+    case Qt::Key_Down:
+      Select(current_ + 1);
+      break;
+    default:
+      QAbstractScrollArea::keyPressEvent(event);
+  }
 }
 
 }  // namespace ferrybox

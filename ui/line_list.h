@@ -2,59 +2,53 @@
 #ifndef FERRYBOX_UI_LINE_LIST_H_
 #define FERRYBOX_UI_LINE_LIST_H_
 
-#include <QAbstractListModel>
-#include <QListView>
+#include <QAbstractScrollArea>
 #include <QString>
 #include <QStringList>
 
 namespace ferrybox {
 
-/// The lines of one list. Appended lines wait in a batch until Flush(), so
-/// that a run adding thousands of lines a second pays for one view update
-/// per paint instead of one per line.
-class LineModel : public QAbstractListModel {
-  Q_OBJECT
-
- public:
-  using QAbstractListModel::QAbstractListModel;
-
-  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
-  QVariant data(const QModelIndex& index, int role) const override;
-
-  void Append(const QString& line) { pending_.append(line); }
-  void Clear();
-  /// Lines held, shown or not yet shown.
-  int Count() const { return lines_.size() + pending_.size(); }
-  QString Line(int index) const;
-  /// Moves the waiting lines into the view. Returns whether any moved.
-  bool Flush();
-
- private:
-  QStringList lines_;
-  QStringList pending_;
-};
-
-/// An unsorted, single-selection list of lines.
-class LineList : public QListView {
+/// An unsorted, single-selection list of text lines. It paints only the
+/// lines in view from a plain array, so appending is constant time however
+/// long the list grows, and a run adding thousands of lines a second pays
+/// for one paint per display frame, not one per line.
+class LineList : public QAbstractScrollArea {
   Q_OBJECT
 
  public:
   explicit LineList(QWidget* parent = nullptr);
 
-  void AddLine(const QString& line) { model_.Append(line); }
+  void AddLine(const QString& line);
   void Clear();
-  int Count() const { return model_.Count(); }
-  QString Line(int index) const { return model_.Line(index); }
-  /// Asks for line `index` at the top; applied at the next Flush().
+  int Count() const { return lines_.size(); }
+  QString Line(int index) const { return lines_.value(index); }
+  /// Asks for line `index` at the top; applied at the next Flush(), as far
+  /// as the scroll range allows.
   void SetTopIndex(int index) { wanted_top_ = index; }
-  /// The first line the view shows.
+  /// The first line in view.
   int TopIndex() const;
-  /// Shows every waiting line and the wanted scroll position.
-  void Flush();
+  /// The selected line, or -1.
+  int CurrentRow() const { return current_; }
+  /// Lines that fit in the view.
+  int VisibleRows() const;
+  /// Brings the scroll range and position up to date with the lines added
+  /// since the last call. Returns whether the view needs painting.
+  bool Flush();
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
-  LineModel model_;
+  int RowHeight() const;
+  void Select(int row);
+
+  QStringList lines_;
   int wanted_top_ = -1;
+  int current_ = -1;
+  bool changed_ = false;
 };
 
 }  // namespace ferrybox

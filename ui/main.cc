@@ -1,9 +1,14 @@
+#include <signal.h>
+
 #include <QApplication>
 
 #include "settings/program_folder.h"
 #include "ui/form1.h"
 
 int main(int argc, char** argv) {
+  // A copy that passes the file-size limit fails with EFBIG and is reported
+  // like any failed copy, instead of ending the program mid-run.
+  signal(SIGXFSZ, SIG_IGN);
   QApplication app(argc, argv);
   ferrybox::Form1 form(ferrybox::ProgramFolder());
   form.Form_Load();

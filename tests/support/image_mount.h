@@ -1,5 +1,6 @@
-// Mounts a small FAT32 or exFAT image through FUSE, for tests that need a
-// destination which stores coarse timestamps.
+// Mounts a small file-system image: FAT32 or exFAT through FUSE, for tests
+// that need a destination which stores coarse timestamps, or ext4 through
+// the kernel, for one that stores exact ones.
 #ifndef FERRYBOX_TESTS_SUPPORT_IMAGE_MOUNT_H_
 #define FERRYBOX_TESTS_SUPPORT_IMAGE_MOUNT_H_
 
@@ -13,10 +14,10 @@ namespace ferrybox::testing {
 
 /// A mounted file-system image; unmounted and removed on destruction.
 /// Needs root, /dev/fuse and the FUSE drivers (exfat-fuse, fusefat) with the
-/// formatters (exfatprogs, dosfstools).
+/// formatters (exfatprogs, dosfstools), or loop devices and mkfs.ext4.
 class ImageMount {
  public:
-  enum class Kind { kExfat, kFat32 };
+  enum class Kind { kExfat, kFat32, kExt4 };
 
   /// Creates, formats and mounts an image in `work_folder`. Returns null and
   /// says why in `why_not` when this machine cannot mount it.
@@ -25,7 +26,9 @@ class ImageMount {
                                             std::string* why_not) {
     namespace fs = std::filesystem;
     auto mount = std::unique_ptr<ImageMount>(new ImageMount);
-    const std::string name = kind == Kind::kExfat ? "exfat" : "fat32";
+    const std::string name = kind == Kind::kExfat   ? "exfat"
+                             : kind == Kind::kFat32 ? "fat32"
+                                                    : "ext4";
     mount->image_ = work_folder + "/" + name + ".img";
     mount->path_ = work_folder + "/" + name;
     std::error_code ec;
@@ -44,6 +47,13 @@ class ImageMount {
       mount->loop_device_ = device;
       if (!Run("mount.exfat-fuse " + Quote(device) + " " + Quote(mount->path_)))
         return Fail(why_not, "mount.exfat-fuse failed or is missing");
+    } else if (kind == Kind::kExt4) {
+      if (!Run("mkfs.ext4 -q -F " + Quote(mount->image_)))
+        return Fail(why_not, "mkfs.ext4 failed or is missing");
+      // The loop device goes with the unmount.
+      if (!Run("mount -o loop " + Quote(mount->image_) + " " +
+               Quote(mount->path_)))
+        return Fail(why_not, "cannot mount an ext4 image on a loop device");
     } else {
       if (!Run("mkfs.vfat -F 32 " + Quote(mount->image_)))
         return Fail(why_not, "mkfs.vfat failed or is missing");

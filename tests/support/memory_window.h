@@ -10,50 +10,44 @@
 
 namespace ferrybox::testing {
 
-/// Records everything the engine shows. `on_process_events` stands in for
-/// the clicks a user makes while the run yields.
+/// Records what the engine shows; `on_process_events` clicks as a user would.
 class MemoryWindow : public Window {
  public:
-  std::string text1;
-  std::string text2;
+  std::string text1, text2;
   int check[3] = {1, 1, 0};
   std::string figure[4] = {"0", "0", "0", "0"};
   std::vector<std::string> list[3];
-  /// Every SetTopIndex call, per list, in order.
-  std::vector<int> top_index_calls[3];
+  std::vector<int> top_index_calls[3];  ///< every SetTopIndex, per list
   int repaints[3] = {0, 0, 0};
   int process_events_calls = 0;
   bool paused_shown = false;
   std::function<void()> on_process_events;
 
-  std::vector<std::string>& List(ListBox box) {
-    return list[static_cast<int>(box)];
-  }
-  const std::string& Figure(FigureBox box) const {
-    return figure[static_cast<int>(box)];
-  }
+  std::vector<std::string>& List(ListBox box) { return list[At(box)]; }
+  const std::string& Figure(FigureBox box) const { return figure[At(box)]; }
 
   std::string Text1() const override { return text1; }
   std::string Text2() const override { return text2; }
-  int CheckValue(CheckBox box) const override {
-    return check[static_cast<int>(box)];
-  }
+  int CheckValue(CheckBox box) const override { return check[At(box)]; }
   void SetFigure(FigureBox box, const std::string& text) override {
-    figure[static_cast<int>(box)] = text;
+    figure[At(box)] = text;
   }
   void AddItem(ListBox box, const std::string& line) override {
     List(box).push_back(line);
   }
   void ClearList(ListBox box) override { List(box).clear(); }
   void SetTopIndex(ListBox box, int index) override {
-    top_index_calls[static_cast<int>(box)].push_back(index);
+    top_index_calls[At(box)].push_back(index);
   }
-  void RepaintList(ListBox box) override { ++repaints[static_cast<int>(box)]; }
+  void RepaintList(ListBox box) override { ++repaints[At(box)]; }
   void ProcessEvents() override {
     ++process_events_calls;
     if (on_process_events) on_process_events();
   }
   void ShowPaused(bool paused) override { paused_shown = paused; }
+
+ private:
+  static int At(auto box) { return static_cast<int>(box); }
 };
 
 }  // namespace ferrybox::testing

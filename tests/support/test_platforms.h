@@ -6,6 +6,8 @@
 #include <errno.h>
 #include <strings.h>
 
+#include <algorithm>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -14,9 +16,12 @@
 
 namespace ferrybox::testing {
 
-/// Passes every call to the system's platform, except that calls of
-/// `fail_kind` on a name containing `fail_name` fail with `fail_error`.
-/// Calls on a handle count under the name the handle was opened with.
+/// Wraps another platform the way leveldb's ErrorEnv wraps its Env: every
+/// call goes through to it, except the calls a fault picks, which fail with
+/// the fault's errno without reaching it. Calls on a handle count under the
+/// name the handle was opened with; a rename counts under its new name; a
+/// kernel copy counts as one read of its source and one write of its
+/// destination. Remove and Close never fail.
 class FaultyPlatform : public Platform {
  public:
   enum class Kind {
@@ -30,82 +35,186 @@ class FaultyPlatform : public Platform {
     kRename,
     kMkdir
   };
+  static constexpr Kind kAllKinds[] = {
+      Kind::kList,  Kind::kStat,     Kind::kOpen,   Kind::kRead,
+      Kind::kWrite, Kind::kSetTimes, Kind::kRename, Kind::kMkdir};
 
+  static const char* KindName(Kind kind) {
+    switch (kind) {
+      case Kind::kNone:
+        return "none";
+      case Kind::kList:
+        return "list";
+      case Kind::kStat:
+        return "stat";
+      case Kind::kOpen:
+        return "open";
+      case Kind::kRead:
+        return "read";
+      case Kind::kWrite:
+        return "write";
+      case Kind::kSetTimes:
+        return "set-times";
+      case Kind::kRename:
+        return "rename";
+      case Kind::kMkdir:
+        return "mkdir";
+    }
+    return "?";
+  }
+
+  explicit FaultyPlatform(Platform& base = DefaultPlatform()) : base_(base) {}
+
+  /// A standing fault: every call of `fail_kind` on a name containing
+  /// `fail_name` fails with `fail_error`.
   Kind fail_kind = Kind::kNone;
   std::string fail_name;
   int fail_error = EIO;
+  /// Calls failed so far, by any fault.
   int failures = 0;
+
+  /// Fails the `nth` call (counting from 1, from now on) of `kind` on a
+  /// name containing `name`, and the `times - 1` such calls after it
+  /// (`times` 0: every one after it).
+  void FailNth(Kind kind, int nth, int error, std::string name = {},
+               int times = 1) {
+    planned_.push_back(Planned{kind, error, std::move(name), nth, times, 0});
+  }
+  /// The faults are gone: every call goes through from now on, and
+  /// before_call is dropped.
+  void Heal() {
+    planned_.clear();
+    fail_kind = Kind::kNone;
+    before_call = nullptr;
+  }
+
+  /// Called before every call that may fail, with its kind and name, so a
+  /// test can change the tree at an exact moment of a run.
+  std::function<void(Kind kind, const std::string& name)> before_call;
+
+  /// When not 0, one Read or kernel copy moves at most this many bytes, as
+  /// a system may: a large file then takes many calls.
+  size_t chunk_limit = 0;
+
+  /// Listings say nothing of entry types, as on file systems that do not
+  /// store them: every caller must look each entry up.
+  bool hide_entry_types = false;
+
+  /// Calls of `kind` made so far, failed or not.
+  int calls(Kind kind) const { return calls_[static_cast<int>(kind)]; }
+  /// Every name Open was given, in order.
+  const std::vector<std::string>& opened() const { return opened_; }
+  /// Handles open now; a test checks that nothing leaks.
+  size_t open_handles() const { return names_.size(); }
 
   int Open(Handle dir, const std::string& name, OpenMode mode,
            Handle* out) override {
+    opened_.push_back(name);
     if (int error = Fail(Kind::kOpen, name)) return error;
-    int error = real_.Open(dir, name, mode, out);
+    int error = base_.Open(dir, name, mode, out);
     if (error == 0) names_[*out] = name;
     return error;
   }
   int ListFolder(Handle dir, std::vector<DirEntry>* entries,
                  FileId* self) override {
     if (int error = Fail(Kind::kList, NameOf(dir))) return error;
-    return real_.ListFolder(dir, entries, self);
+    const int error = base_.ListFolder(dir, entries, self);
+    if (hide_entry_types)
+      for (DirEntry& entry : *entries) entry.type = EntryType::kUnknown;
+    return error;
   }
   int Stat(Handle dir, const std::string& name, bool follow_link,
            FileInfo* info) override {
     if (int error = Fail(Kind::kStat, name.empty() ? NameOf(dir) : name))
       return error;
-    return real_.Stat(dir, name, follow_link, info);
+    return base_.Stat(dir, name, follow_link, info);
   }
   int Read(Handle file, char* buffer, size_t size, size_t* got) override {
     if (int error = Fail(Kind::kRead, NameOf(file))) return error;
-    return real_.Read(file, buffer, size, got);
+    return base_.Read(file, buffer, Limited(size), got);
   }
   int Write(Handle file, const char* buffer, size_t size) override {
     if (int error = Fail(Kind::kWrite, NameOf(file))) return error;
-    return real_.Write(file, buffer, size);
+    return base_.Write(file, buffer, size);
   }
   int CopyRange(Handle from, Handle to, int64_t size,
                 int64_t* copied) override {
     if (int error = Fail(Kind::kWrite, NameOf(to))) return error;
     if (int error = Fail(Kind::kRead, NameOf(from))) return error;
-    return real_.CopyRange(from, to, size, copied);
+    return base_.CopyRange(from, to, static_cast<int64_t>(Limited(size)),
+                           copied);
   }
   int Finish(Handle file, uint32_t mode, int64_t atime_ns, int64_t mtime_ns,
              int64_t* stored_mtime_ns) override {
     if (int error = Fail(Kind::kSetTimes, NameOf(file))) return error;
-    return real_.Finish(file, mode, atime_ns, mtime_ns, stored_mtime_ns);
+    return base_.Finish(file, mode, atime_ns, mtime_ns, stored_mtime_ns);
+  }
+  int SetTimes(Handle dir, const std::string& name, int64_t atime_ns,
+               int64_t mtime_ns, int64_t* stored_mtime_ns) override {
+    if (int error = Fail(Kind::kSetTimes, name)) return error;
+    return base_.SetTimes(dir, name, atime_ns, mtime_ns, stored_mtime_ns);
   }
   int Rename(Handle dir, const std::string& from,
              const std::string& to) override {
     if (int error = Fail(Kind::kRename, to)) return error;
-    return real_.Rename(dir, from, to);
+    return base_.Rename(dir, from, to);
   }
   int MakeFolder(Handle dir, const std::string& name) override {
     if (int error = Fail(Kind::kMkdir, name)) return error;
-    return real_.MakeFolder(dir, name);
+    return base_.MakeFolder(dir, name);
   }
   int Remove(Handle dir, const std::string& name) override {
-    return real_.Remove(dir, name);
+    return base_.Remove(dir, name);
   }
   int Close(Handle handle) override {
     names_.erase(handle);
-    return real_.Close(handle);
+    return base_.Close(handle);
   }
 
-  /// Handles open now; a test checks that nothing leaks.
-  size_t open_handles() const { return names_.size(); }
-
  private:
+  struct Planned {
+    Kind kind;
+    int error;
+    std::string name;
+    int nth;
+    int times;
+    int seen;
+  };
+
   int Fail(Kind kind, const std::string& name) {
-    if (kind != fail_kind || name.find(fail_name) == std::string::npos)
-      return 0;
-    ++failures;
-    return fail_error;
+    ++calls_[static_cast<int>(kind)];
+    if (before_call) {
+      // A copy, so that the hook may replace itself.
+      const auto hook = before_call;
+      hook(kind, name);
+    }
+    int error = 0;
+    for (Planned& fault : planned_) {
+      if (fault.kind != kind || name.find(fault.name) == std::string::npos)
+        continue;
+      ++fault.seen;
+      if (error == 0 && fault.seen >= fault.nth &&
+          (fault.times == 0 || fault.seen < fault.nth + fault.times))
+        error = fault.error;
+    }
+    if (error == 0 && kind == fail_kind &&
+        name.find(fail_name) != std::string::npos)
+      error = fail_error;
+    if (error != 0) ++failures;
+    return error;
+  }
+  size_t Limited(size_t size) const {
+    return chunk_limit == 0 ? size : std::min(size, chunk_limit);
   }
   std::string NameOf(Handle handle) const {
     auto it = names_.find(handle);
     return it == names_.end() ? std::string() : it->second;
   }
 
-  Platform& real_ = DefaultPlatform();
+  Platform& base_;
+  std::vector<Planned> planned_;
+  int calls_[9] = {};
+  std::vector<std::string> opened_;
   std::map<Handle, std::string> names_;
 };
 

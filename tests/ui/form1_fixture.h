@@ -4,32 +4,39 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
+#include <QTimer>
 #include <memory>
 
+#include "tests/support/temp_tree.h"
 #include "ui/form1.h"
 #include "ui/line_list.h"
+
+// Shows QStrings as text in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
 
 namespace ferrybox {
 
 class Form1Fixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(program_dir_.isValid());
-    form_ = std::make_unique<Form1>(program_dir_.path().toStdString());
-    // A test that waits past the third Timer3 tick must not reach out to
-    // the real update site: a closed loopback port fails at once.
+    form_ = std::make_unique<Form1>(program_.root());
+    // A closed loopback port: no test reaches out to the real update site.
     form_->SetUpdateSite("http://127.0.0.1:9");
+  }
+  // A test that ended the program leaves a quit pending; it ends here.
+  void TearDown() override {
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
   }
 
   Form1& form() { return *form_; }
-  std::string program_folder() const {
-    return program_dir_.path().toStdString();
-  }
+  testing::TempTree& program() { return program_; }
 
   template <typename T>
   T* Child(const char* name) {
@@ -43,7 +50,7 @@ class Form1Fixture : public ::testing::Test {
   LineList* Lines(const char* name) { return Child<LineList>(name); }
 
  private:
-  QTemporaryDir program_dir_;
+  testing::TempTree program_;
   std::unique_ptr<Form1> form_;
 };
 

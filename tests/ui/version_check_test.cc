@@ -1,58 +1,65 @@
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QElapsedTimer>
 #include <QPushButton>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
-#include <chrono>
-#include <functional>
-#include <string>
-#include <vector>
 
 #include "tests/ui/form1_fixture.h"
-#include "tests/ui/loopback_http_server.h"
 #include "ui/form9.h"
+#include "update/version_marker.h"
 
 namespace ferrybox {
 namespace {
 
-using std::chrono::milliseconds;
 using Texts = std::vector<std::string>;
-
-const char kChecking[] = "Checking for new version";
-const char kNewVersion[] = "New version to download";
-const char kUpToDate[] = "Already at highest version";
+const Texts kFailed = {"Checking for new version"};
+const Texts kUpToDate = {kFailed[0], "Already at highest version"};
 
 class VersionCheckTest : public Form1Fixture {
  protected:
   void SetUp() override {
     Form1Fixture::SetUp();
-    ASSERT_TRUE(server_.Start());
+    // The update site: an HTTP server on 127.0.0.1, served by this thread.
+    ASSERT_TRUE(server_.listen(QHostAddress::LocalHost, 0));
+    QObject::connect(&server_, &QTcpServer::newConnection, [this] {
+      while (QTcpSocket* socket = server_.nextPendingConnection()) {
+        socket->setParent(&server_);
+        QObject::connect(socket, &QTcpSocket::readyRead,
+                         [this, socket] { Answer(socket); });
+      }
+    });
     Child<QTimer>("Timer3")->stop();  // ticks come from the tests only
     form().VersionText = "1.1.28";
-    form().SetUpdateSite(server_.Site());
-    form().SetVersionCheckTiming(milliseconds(10000), milliseconds(0));
+    form().SetUpdateSite(Site() + "/");  // no doubled separator
+    form().SetVersionCheckTiming(std::chrono::seconds(10), {});
     form().SetUrlOpener([this](const std::string& address) {
       opened_.push_back(address);
       return true;
     });
-    // A shown notice gets answer_, "No, Continue" unless a test says
-    // otherwise, so a notice that should not open never hangs a test.
-    QObject::connect(&answerer_, &QTimer::timeout, [this] {
-      if (form().notice() == nullptr || !form().notice()->isVisible()) return;
-      ++notices_shown_;
-      answer_();
-    });
-    answerer_.start(5);
   }
-
-  void Click(const char* button) {
-    QTest::mouseClick(form().notice()->findChild<QPushButton*>(button),
-                      Qt::LeftButton);
+  std::string Site() const {
+    return "http://127.0.0.1:" + std::to_string(server_.serverPort());
   }
-  void ServeVersion(const QByteArray& page) {
-    server_.ServePage("/version.htm", page);
+  /// Once the whole "GET /path ..." is in, answers the version page with
+  /// `page_` and `status_` (0: never).
+  void Answer(QTcpSocket* socket) {
+    if (!socket->peek(1 << 16).contains("\r\n\r\n") || status_ == 0) return;
+    const bool known = socket->readAll().split(' ').value(1) == "/version.htm";
+    const QByteArray body = known ? page_ : "not here";
+    socket->write("HTTP/1.1 " + QByteArray::number(known ? status_ : 404) +
+                  " Status\r\nContent-Length: " +
+                  QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    socket->disconnectFromHost();
+  }
+  /// The lines a check leaves in List3 when the version page is `page`.
+  Texts CheckPage(const QByteArray& page, int status = 200) {
+    page_ = page;
+    status_ = status;
+    form().ClearList(ListBox::kList3);
+    form().CheckNewVersion(Site() + "/version.htm");
+    return Messages();
   }
   Texts Messages() {
     Texts lines;
@@ -61,135 +68,90 @@ class VersionCheckTest : public Form1Fixture {
     return lines;
   }
 
-  LoopbackHttpServer server_;
+  QTcpServer server_;
+  QByteArray page_;
+  int status_ = 200;
   Texts opened_;
-  QTimer answerer_;
-  std::function<void()> answer_ = [this] { Click("Command2"); };
-  int notices_shown_ = 0;
 };
 
-TEST_F(VersionCheckTest, ANewerVersionIsAnnouncedAndOffered) {
-  ServeVersion("<html><body>Latest: version@1129</body></html>");
-  Texts while_waiting;
-  answer_ = [&] {
-    while_waiting = Messages();
-    Click("Command2");
-  };
-  form().CheckNewVersion(server_.Url("/version.htm"));
-  EXPECT_EQ(while_waiting, (Texts{kChecking, kNewVersion}));
-  EXPECT_EQ(Messages(), (Texts{kChecking, kNewVersion}));
-  EXPECT_EQ(notices_shown_, 1);
-  EXPECT_FALSE(form().notice()->isVisible());
-  EXPECT_FALSE(form().DownloadWanted);
-  EXPECT_TRUE(opened_.empty());
-}
-
-TEST_F(VersionCheckTest, YesDownloadOpensTheDownloadPageOnce) {
-  ServeVersion("version@2000");
-  answer_ = [this] { Click("Command1"); };
-  form().CheckNewVersion(server_.Url("/version.htm"));
-  EXPECT_TRUE(form().DownloadWanted);
-  EXPECT_FALSE(form().notice()->isVisible());
-  EXPECT_EQ(opened_,
-            (Texts{server_.Site() + "/downloadpage_incrementalbackup.php"}));
-}
-
-TEST_F(VersionCheckTest, AVersionThatIsNotNewerSaysSoWithoutANotice) {
-  for (const char* page :
-       {"version@1128", "<p>version@0999</p>", "version@abc",
-        "end of page version@", "version@12", "version@1128 version@9999"}) {
-    form().ClearList(ListBox::kList3);
-    ServeVersion(page);
-    form().CheckNewVersion(server_.Url("/version.htm"));
-    EXPECT_EQ(Messages(), (Texts{kChecking, kUpToDate})) << page;
+TEST_F(VersionCheckTest, ANewerVersionIsAnnouncedAndOnlyYesOpensItsPage) {
+  const std::pair<const char*, Texts> answers[] = {
+      {"Command2", {}},
+      {"Command1", {Site() + "/downloadpage_incrementalbackup.php"}}};
+  for (const auto& [button, opened] : answers) {
+    opened_.clear();
+    QTimer answerer;  // answers the notice once it shows
+    QObject::connect(&answerer, &QTimer::timeout, [&, button] {
+      if (form().notice() != nullptr && form().notice()->isVisible())
+        form().notice()->findChild<QPushButton*>(button)->click();
+    });
+    answerer.start(5);
+    EXPECT_EQ(CheckPage("<p>Latest: version@1129</p>"),
+              (Texts{kFailed[0], "New version to download"}));
+    EXPECT_EQ(opened_, opened) << button;
   }
-  EXPECT_EQ(form().notice(), nullptr);
 }
 
-TEST_F(VersionCheckTest, AFailedCheckEndsAfterItsFirstLine) {
-  server_.ServePage("/plain.htm", "<html>no marker, Version@9999</html>");
-  server_.Serve("/error.htm", HttpAnswer(500, "version@9999"));
-  server_.Serve("/silent.htm", HttpAnswer::Silent());
-  LoopbackHttpServer closed;
-  ASSERT_TRUE(closed.Start());
-  closed.Stop();
-
-  form().SetVersionCheckTiming(milliseconds(300), milliseconds(0));
-  for (const std::string& url :
-       {server_.Url("/plain.htm"), server_.Url("/error.htm"),
-        server_.Url("/silent.htm"), closed.Url("/version.htm")}) {
-    form().ClearList(ListBox::kList3);
-    form().CheckNewVersion(url);
-    EXPECT_EQ(Messages(), (Texts{kChecking})) << url;
-  }
+TEST_F(VersionCheckTest, WithoutANewerVersionNoNoticeOpens) {
+  const std::pair<QByteArray, Texts> pages[] = {
+      {"version@1128", kUpToDate}, {"<p>version@0999</p>", kUpToDate},
+      {"version@abc", kUpToDate},  {"end of page version@", kUpToDate},
+      {"version@12", kUpToDate},   {"no marker, Version@9999", kFailed}};
+  for (const auto& [page, lines] : pages)
+    EXPECT_EQ(CheckPage(page), lines) << page.toStdString();
+  EXPECT_EQ(CheckPage("version@9999", 500), kFailed);
+  form().SetVersionCheckTiming(std::chrono::milliseconds(300), {});
+  EXPECT_EQ(CheckPage("version@9999", 0), kFailed);          // never answered
+  form().CheckNewVersion("http://127.0.0.1:9/version.htm");  // closed port
+  EXPECT_EQ(Messages(), (Texts{kFailed[0], kFailed[0]}));
   EXPECT_EQ(form().notice(), nullptr);
 }
 
 TEST_F(VersionCheckTest, TheThirdTickStartsTheOnlyCheck) {
-  ServeVersion("version@1128");
-  form().Timer3_Timer();
-  form().Timer3_Timer();
+  page_ = "version@1128";
+  for (int i = 0; i < 2; ++i) form().Timer3_Timer();
   EXPECT_TRUE(Messages().empty());
-  EXPECT_FALSE(form().VersionChecked);
-
   form().Timer3_Timer();
-  EXPECT_TRUE(form().VersionChecked);
-  EXPECT_EQ(Messages(), (Texts{kChecking, kUpToDate}));
-
-  // The counter wraps at 1000 and passes 3 again: no second check.
-  while (form().UpdateTicks != 999) form().Timer3_Timer();
-  form().Timer3_Timer();
-  EXPECT_EQ(form().UpdateTicks, 0);
-  for (int tick = 1; tick <= 1005; ++tick) form().Timer3_Timer();
-  EXPECT_EQ(form().UpdateTicks, 5);
-  EXPECT_EQ(server_.Requests("/version.htm"), 1);
-  EXPECT_EQ(Messages().size(), 2u);
-}
-
-TEST_F(VersionCheckTest, TicksDuringTheCheckNeverStartASecond) {
-  server_.Serve("/version.htm", HttpAnswer::Silent());
-  form().SetVersionCheckTiming(milliseconds(300), milliseconds(0));
-  // Runs while the page loads, since the window keeps handling events:
-  // rounds the counter back to 3.
-  bool ran = false;
-  QTimer::singleShot(0, [&] {
-    for (int i = 0; i < 1000; ++i) form().Timer3_Timer();
-    ran = true;
-  });
-  for (int tick = 1; tick <= 3; ++tick) form().Timer3_Timer();
-  EXPECT_TRUE(ran);
-  EXPECT_EQ(form().UpdateTicks, 3);
-  EXPECT_EQ(server_.Requests("/version.htm"), 1);
-  EXPECT_EQ(Messages(), (Texts{kChecking}));
-}
-
-TEST_F(VersionCheckTest, Timer3DrivesTheCheckAgainstTheMakersSite) {
-  ServeVersion("version@1128");
-  form().SetUpdateSite(server_.Site() + "/");  // no doubled separator
+  EXPECT_EQ(Messages(), kUpToDate);
+  for (int i = 0; i < 1997; ++i) form().Timer3_Timer();  // to 3, then 0
+  EXPECT_EQ(Messages(), kUpToDate);
+  form().VersionChecked = false;  // Timer3 itself gives the ticks
   Child<QTimer>("Timer3")->start(1);
-  QElapsedTimer clock;
-  clock.start();
-  while (Messages().size() < 2 && clock.elapsed() < 10000)
-    QApplication::processEvents(QEventLoop::AllEvents, 10);
-  EXPECT_EQ(Messages(), (Texts{kChecking, kUpToDate}));
-  EXPECT_EQ(server_.Requests("/version.htm"), 1);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Messages().size() == 4; }, 10000));
 }
 
-TEST_F(VersionCheckTest, ClosingTheMainWindowEndsAWaitingCheck) {
-  ServeVersion("version@2000");
-  answer_ = [this] { form().close(); };
-  bool returned = false;
-  // Inside the application's own loop, as the program runs every handler.
-  QTimer::singleShot(0, [&] {
-    form().CheckNewVersion(server_.Url("/version.htm"));
-    returned = true;
-    QCoreApplication::exit(0);
-  });
-  QCoreApplication::exec();
-  EXPECT_TRUE(returned);
-  EXPECT_EQ(notices_shown_, 1);
-  EXPECT_FALSE(form().DownloadWanted);
-  EXPECT_TRUE(opened_.empty());
+TEST_F(VersionCheckTest, TheNoticeOpensByTheMainWindowWithNoContinueFocused) {
+  form().move(300, 200);
+  form().show();
+  auto* notice = new Form9(form());  // owned by the main window
+  notice->ShowNotice();
+  EXPECT_EQ(notice->size(), QSize(375, 94));
+  // Half the main window's outer size less its own, wherever that window is.
+  const QSize room = form().frameGeometry().size() - notice->frameSize();
+  EXPECT_EQ(notice->frameGeometry().topLeft(),
+            QPoint(room.width() / 2, room.height() / 2));
+  EXPECT_EQ(notice->findChild<QPushButton*>("Command1")->geometry(),
+            QRect(80, 56, 101, 29));
+  EXPECT_EQ(notice->focusWidget(), notice->findChild<QPushButton*>("Command2"));
+  // Closing it through its title bar answers "No, Continue".
+  form().DownloadWanted = true;
+  EXPECT_TRUE(notice->close());
+  EXPECT_TRUE(notice->Answered && !form().DownloadWanted);
+}
+
+TEST(VersionMarkerScanner, FindsTheFirstMarkerWhereverThePiecesSplitIt) {
+  const std::string page = "<html>versionversion@ 1129 version@9999";
+  for (std::size_t size = 1; size <= page.size(); ++size) {
+    VersionMarkerScanner scanner;
+    for (std::size_t at = 0; at < page.size(); at += size)
+      scanner.Feed(std::string_view(page).substr(at, size));
+    // The blank is one of the four characters: 112 is older.
+    EXPECT_EQ(JudgeVersion(scanner, "1.1.28"), VersionVerdict::kNotNewer);
+  }
+  // It asks for no more only once four characters follow the marker.
+  VersionMarkerScanner scanner;
+  EXPECT_FALSE(scanner.Feed(std::string(100000, 'v') + "ersion@11"));
+  EXPECT_TRUE(scanner.Feed("29 and more"));
 }
 
 }  // namespace

@@ -1,0 +1,80 @@
+// How finely a destination's file system keeps last-modified times.
+#ifndef FERRYBOX_ENGINE_TIME_STEP_H_
+#define FERRYBOX_ENGINE_TIME_STEP_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/platform.h"
+
+namespace ferrybox {
+
+/// The step of a file system that keeps times to the nanosecond.
+inline constexpr int64_t kExactTimes = 1;
+/// The coarsest step known: FAT keeps last-modified times in 2 s.
+inline constexpr int64_t kCoarsestTimeStep = 2'000'000'000;
+
+/// The smallest step (1 ns, 10 ns, ... 1 s, 2 s) at which a file system that
+/// was asked to keep `requested_ns` could have kept `stored_ns`: a step that
+/// `stored_ns` is a whole multiple of and that is wider than the distance
+/// between the two. kExactTimes when they are equal; 0 when no rounding
+/// explains the difference (a file system that ignored the request, or
+/// shifted it by hours).
+int64_t StepOfRounding(int64_t requested_ns, int64_t stored_ns);
+
+/// True when two last-modified times are the same at `step_ns`: equal when
+/// the step is kExactTimes, otherwise less than one step apart, whichever
+/// way the file system rounded.
+bool SameTimeAtStep(int64_t a_ns, int64_t b_ns, int64_t step_ns);
+
+/// Learns a file system's step without touching anything of the user's:
+/// creates a file under a temporary name in `folder`, asks it to keep two
+/// chosen times, reads back what was kept, and removes it. Returns 0 or an
+/// errno value; EPROTO when what was kept is no rounding of what was asked.
+int ProbeTimeStep(Platform& platform, Handle folder, int64_t* step_ns);
+
+/// The steps of the devices one run writes to, learned for the rest of the
+/// run: from every copy (what was asked against what was kept) and, the
+/// first time a device's step is needed, from one probe on that device, so
+/// that a run that copies nothing knows it too.
+class TimeSteps {
+ public:
+  explicit TimeSteps(Platform& platform) : platform_(platform) {}
+
+  /// A copy onto `device` asked for `requested_ns` and the file system kept
+  /// `stored_ns`.
+  void Learn(uint64_t device, int64_t requested_ns, int64_t stored_ns);
+
+  /// A copy with the times of `source` was renamed into place as `name` in
+  /// `folder` on `device`, after the file system had kept `stored_mtime_ns`
+  /// for it. Learns from that, and sets the times again where the device
+  /// stamps a renamed file with the time of the rename (FAT through FUSE
+  /// does); the first copy onto a device tells which it does. Returns 0, or
+  /// the error of setting the times again: the copy is good, but shows as
+  /// changed to the next incremental run.
+  int Copied(uint64_t device, Handle folder, const std::string& name,
+             const FileInfo& source, int64_t stored_mtime_ns);
+
+  /// The step of `device`; `folder` is a folder on it that the probe may
+  /// write to. kExactTimes when nothing shows that the device rounds.
+  int64_t Step(uint64_t device, Handle folder);
+
+ private:
+  enum class Renames { kUnknown, kKeepTimes, kLoseTimes };
+  struct Device {
+    uint64_t id = 0;
+    int64_t step = kExactTimes;
+    bool probed = false;
+    Renames renames = Renames::kUnknown;
+  };
+  Device& Of(uint64_t device);
+
+  Platform& platform_;
+  // A run writes to one device, seldom more: a short list is enough.
+  std::vector<Device> devices_;
+};
+
+}  // namespace ferrybox
+
+#endif  // FERRYBOX_ENGINE_TIME_STEP_H_
