@@ -1,245 +1,128 @@
-// Source trees built to trip a backup: special files, links that loop or
-// lead nowhere, names no one would type, and a tree deeper than any path
-// the system accepts.
-#include <fcntl.h>
+// Source trees built to trip a backup, and backups tampered with.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/un.h>
 #include <unistd.h>
-
-#include <algorithm>
 
 #include "tests/reliability/scenario_fixture.h"
 
 namespace ferrybox {
 namespace {
 
-using Kind = FaultyPlatform::Kind;
-using testing::Exists;
-using testing::ReadFile;
-
-using HostileTree = ScenarioTest;
-using DeepTree = ScenarioTest;
-
-bool OpenedAny(const FaultyPlatform& faults, const std::string& name) {
-  return std::count(faults.opened().begin(), faults.opened().end(), name) > 0;
-}
-
-bool MakeSocket(const std::string& path) {
-  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-  if (fd < 0) return false;
-  struct sockaddr_un address = {};
-  address.sun_family = AF_UNIX;
-  if (path.size() >= sizeof address.sun_path) return false;
-  path.copy(address.sun_path, path.size());
-  const bool bound = bind(fd, reinterpret_cast<struct sockaddr*>(&address),
-                          sizeof address) == 0;
-  close(fd);
-  return bound;
-}
-
-TEST_F(HostileTree, FifosAndSocketsAreNeverOpenedNorCopied) {
-  for (const bool hide_types : {false, true}) {
-    SCOPED_TRACE(hide_types ? "untyped listings" : "typed listings");
-    UseCase(hide_types ? "untyped" : "typed");
-    faults.hide_entry_types = hide_types;
-    WriteSrc("plain.txt", "plain");
-    WriteSrc("sub/inner.txt", "inner");
-    ASSERT_EQ(mkfifo(Src("pipe").c_str(), 0644), 0);
-    ASSERT_EQ(mkfifo(Src("sub/pipe2").c_str(), 0644), 0);
-    ASSERT_TRUE(MakeSocket(Src("sub/socket")));
-    // The copy of a file a FIFO stands in for must neither hang nor be
-    // made.
-    Go();
-    ExpectClosingLine();
-    ExpectFailures({});
-    for (const char* name : {"pipe", "pipe2", "socket"})
-      EXPECT_FALSE(OpenedAny(faults, name)) << name;
-    EXPECT_FALSE(Exists(Dst("pipe")));
-    EXPECT_FALSE(Exists(Dst("sub/socket")));
-    ExpectComplete();
-    ExpectIncrementalRunCompletes();
-  }
-}
-
-TEST_F(HostileTree, DeviceNodesAreNeverOpenedNorCopied) {
+TEST_F(ScenarioTest, SpecialFilesAreNeverOpenedAndOddLinksLeftOut) {
+  faults.hide_entry_types = true;  // so each entry is looked up
   WriteSrc("plain.txt", "plain");
-  // The character device of /dev/null: opening it would be harmless here,
-  // but a tape drive rewinds when opened.
-  if (mknod(Src("device").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
-    GTEST_SKIP() << "making a device node needs CAP_MKNOD";
+  WriteSrc("sub/inner.txt", "inner");
+  // Unfinished copies are not worth a copy; look-alikes are, and stay.
+  WriteSrc(".~ferrybox-0123456789abcdef-7.part", "half a file");
+  WriteSrc("sub/.~ferrybox-notes.part", "notes");
+  ASSERT_EQ(mkfifo(Src("pipe").c_str(), 0644), 0);
+  ASSERT_EQ(mknod(Src("sub/socket").c_str(), S_IFSOCK | 0644, 0), 0);
+  // /dev/null, when allowed; a tape drive would rewind when opened.
+  mknod(Src("device").c_str(), S_IFCHR | 0666, makedev(1, 3));
+  const std::pair<const char*, const char*> links[] = {
+      {"sub/up", ".."}, {"dangling", "none"}, {"to_file", "sub/inner.txt"}};
+  for (const auto& [link, target] : links)
+    ASSERT_EQ(symlink(target, Src(link).c_str()), 0);
+  faults.before_call = [](Kind kind, const std::string& name) {
+    EXPECT_FALSE(kind == Kind::kOpen &&
+                 (name == "pipe" || name == "socket" || name == "device"));
+  };
   Go();
-  ExpectClosingLine();
+  EXPECT_EQ(TakeFiles(Dst("")).size(), 4u);  // to_file copied as a file
   ExpectFailures({});
-  EXPECT_FALSE(OpenedAny(faults, "device"));
-  EXPECT_FALSE(Exists(Dst("device")));
-  ExpectIncrementalRunCompletes();
+  ExpectRepaired({});
 }
 
-TEST_F(HostileTree, LinksThatLoopOrLeadNowhereAreLeftOut) {
-  WriteSrc("a.txt", "alpha");
-  WriteSrc("sub/b.txt", "beta");
-  tree.Write("elsewhere/secret.txt", "not part of the source");
-  ASSERT_EQ(symlink("..", Src("sub/up").c_str()), 0);
-  ASSERT_EQ(symlink(".", Src("sub/self").c_str()), 0);
-  ASSERT_EQ(symlink("missing", Src("dangling").c_str()), 0);
-  ASSERT_EQ(symlink("loop2", Src("loop1").c_str()), 0);
-  ASSERT_EQ(symlink("loop1", Src("loop2").c_str()), 0);
-  ASSERT_EQ(symlink("a.txt/below", Src("through_a_file").c_str()), 0);
-  ASSERT_EQ(symlink(tree.Path("elsewhere").c_str(), Src("outside").c_str()), 0);
-  // Links to files are copied as the files they lead to.
-  ASSERT_EQ(symlink("sub/b.txt", Src("to_file").c_str()), 0);
-  ASSERT_EQ(symlink("to_file", Src("to_link").c_str()), 0);
+TEST_F(ScenarioTest, OddNamesAreCopiedAndAFailedOneIsOneLineInTheLog) {
+  // Names with "!" fail: one log line each, tabs as they are.
+  for (const std::string& name : std::vector<std::string>{
+           "new\nline", "\r\nbreaks", "\xff\xfe not UTF-8", "-rf", "--help",
+           std::string(255, 'n'), " space ", "back\\slash", "...", "-dir\n/in",
+           "\x1b[31mred!", "new\nline!", "tab\t!"})
+    WriteSrc("odd/" + name, name);
+  faults.fail_kind = Kind::kRename;
+  faults.fail_name = "!";
   Go();
-  ExpectClosingLine();
-  ExpectFailures({});
-  const Snapshot dst = TakeSnapshot(Dst(""));
-  std::vector<std::string> paths;
-  for (const auto& [path, entry] : dst) paths.push_back(path);
-  EXPECT_EQ(paths, (std::vector<std::string>{"a.txt", "sub", "sub/b.txt",
-                                             "to_file", "to_link"}));
-  EXPECT_EQ(dst.at("to_link").type, SnapshotEntry::kFile);
-  EXPECT_EQ(dst.at("to_link").content, "beta");
-  ExpectIncrementalRunCompletes();
+  const std::string odd = kCopyErrorPrefix + Dst("odd/"), log = CopyLog();
+  ExpectFailures({"odd/\x1b[31mred!", "odd/new\nline!", "odd/tab\t!"}, true);
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3);
+  for (const char* line : {"\\x1b[31mred!", "new\\x0aline!", "tab\t!"})
+    EXPECT_NE(log.find(odd + line + "\r\n"), std::string::npos) << line;
+  ExpectBackup({}, false);
+  ExpectRepaired({});
 }
 
-TEST_F(HostileTree, OddNamesAreCopiedAndAFailedOneStaysOneLineInTheLog) {
-  const std::vector<std::string> names = {"new\nline",
-                                          "\r\nbreaks",
-                                          "\xff\xfe not UTF-8",
-                                          "-rf",
-                                          "--help",
-                                          std::string(255, 'n'),
-                                          " leading space",
-                                          "trailing space ",
-                                          "back\\slash",
-                                          "tab\there",
-                                          "...",
-                                          "\x1b[31mred"};
-  for (const std::string& name : names) WriteSrc("odd/" + name, name);
-  WriteSrc("-folder\n/inside", "inside");
-  Go();
-  ExpectClosingLine();
-  ExpectFailures({});
-  ExpectComplete();
-
-  // Copies that fail, of files with a line break, a terminal escape and a
-  // tab in their names: one plain line each in the copy log.
-  const std::vector<std::string> failing = {"new\nline", "\x1b[31mred",
-                                            "tab\there"};
-  for (const std::string& name : failing) {
-    WriteSrc("odd/" + name, "changed");
-    testing::SetMtimeNs(Src("odd/" + name),
-                        testing::MtimeNs(Src("odd/" + name)) + 1000000000);
-    faults.FailNth(Kind::kRename, 1, EIO, name);
-  }
-  const Snapshot before = TakeSnapshot(Dst(""));
-  Go(true);
-  ExpectClosingLine();
-  std::vector<std::string> shown = Failures();
-  std::sort(shown.begin(), shown.end());
-  std::vector<std::string> expected;
-  for (const std::string& name : failing)
-    expected.push_back(kCopyErrorPrefix + Dst("odd/" + name));
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(shown, expected);
-  std::vector<std::string> logged = CopyLogLines(CopyLog());
-  std::sort(logged.begin(), logged.end());
-  EXPECT_EQ(logged, (std::vector<std::string>{
-                        kCopyErrorPrefix + Dst("odd/\\x1b[31mred"),
-                        kCopyErrorPrefix + Dst("odd/new\\x0aline"),
-                        kCopyErrorPrefix + Dst("odd/tab\there")}));
-  ExpectNoDamage(before);
-  ExpectIncrementalRunCompletes();
-}
-
-TEST_F(HostileTree, FilesNamedLikeUnfinishedCopiesAreNeverBackedUp) {
-  // A partial copy left in a tree that is itself being backed up (say, a
-  // disk that holds an older backup) is not worth a copy; a user's file
-  // that merely looks alike is.
-  const std::string partial = ".~ferrybox-0123456789abcdef-7.part";
-  WriteSrc(partial, "half a file");
-  WriteSrc("sub/" + partial, "half of another");
-  WriteSrc("sub/.~ferrybox-notes.part", "a user's notes");
-  WriteSrc("sub/.~ferrybox-0123456789abcdef-.part", "no number");
-  Go();
-  Go(true);
-  ExpectClosingLine();
-  EXPECT_EQ(Figure(FigureBox::kText4), "0") << "something copied again";
-  EXPECT_FALSE(Exists(Dst(partial)));
-  EXPECT_FALSE(Exists(Dst("sub/" + partial)));
-  EXPECT_EQ(ReadFile(Dst("sub/.~ferrybox-notes.part")), "a user's notes");
-  EXPECT_EQ(ReadFile(Dst("sub/.~ferrybox-0123456789abcdef-.part")),
-            "no number");
-}
-
-// 300 levels of this name and a separator make 6300 bytes.
-constexpr char kLevel[] = "deep-folder-level-20";
-
-// The path of the folder at `level` (from 0) of a chain of kLevel folders.
-std::string DeepFolder(int level) {
-  std::string path;
-  for (int i = 0; i <= level; ++i) path += std::string(i ? "/" : "") + kLevel;
-  return path;
-}
-
-// Writes `name` in the folder DeepFolder(`level`) below `root` (made when
-// missing), level by level, and moves its time a second on.
-bool WriteDeep(const std::string& root, int level, const std::string& name,
-               const std::string& content) {
-  int dir = open(root.c_str(), O_RDONLY | O_DIRECTORY);
-  size_t start = 0;
-  const std::string path = DeepFolder(level) + "/" + name;
-  for (size_t cut;
-       dir >= 0 && (cut = path.find('/', start)) != std::string::npos;
-       start = cut + 1) {
-    const std::string part = path.substr(start, cut - start);
-    mkdirat(dir, part.c_str(), 0755);
-    const int next = openat(dir, part.c_str(), O_RDONLY | O_DIRECTORY);
-    close(dir);
-    dir = next;
-  }
-  if (dir < 0) return false;
-  const int file = openat(dir, path.substr(start).c_str(),
-                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  close(dir);
-  if (file < 0) return false;
-  bool ok = write(file, content.data(), content.size()) ==
-            static_cast<ssize_t>(content.size());
-  struct stat st;
-  ok = ok && fstat(file, &st) == 0;
-  struct timespec times[2] = {st.st_atim, st.st_mtim};
-  times[1].tv_sec += 1;
-  ok = ok && futimens(file, times) == 0;
-  close(file);
-  return ok;
-}
-
-TEST_F(DeepTree, ThreeHundredLevelsBeyondThePathLimitAreCopiedAndRepaired) {
+TEST_F(ScenarioTest, ThreeHundredLevelsBeyondThePathLimitAreCopied) {
+  constexpr char kLevel[] = "deep-folder-level-20";  // 300 of them: 6300 bytes
   ASSERT_TRUE(testing::MakeDeepChain(Src(""), 300, kLevel, "file"));
-  ASSERT_GT(Dst(DeepFolder(299)).size(), 4096u);
   Go();
-  ExpectClosingLine();
   ExpectFailures({});
-  ExpectComplete();
+  EXPECT_EQ(testing::ReadDeepChain(Dst(""), 299, kLevel, "file"), "299");
+}
 
-  // Two files change, a new folder appears far down; the changed file at
-  // level 150 cannot be read and the new folder cannot be made.
-  ASSERT_TRUE(WriteDeep(Src(""), 150, "file", "changed 150"));
-  ASSERT_TRUE(WriteDeep(Src(""), 299, "file", "changed 299"));
-  ASSERT_TRUE(WriteDeep(Src(""), 250, "new/f", "new"));
-  const Snapshot before = TakeSnapshot(Dst(""));
-  faults.FailNth(Kind::kRead, 151, EIO, "file");  // files go level by level
-  faults.FailNth(Kind::kMkdir, 1, EIO, "new");
+TEST_F(ScenarioTest, LinksPlantedInTheBackupNeverRedirectAWrite) {
+  for (const bool incremental : {false, true}) {
+    SCOPED_TRACE(incremental ? "incremental" : "full");
+    UseCase(incremental ? "incremental" : "full");
+    MakeTreeAndEarlierBackup();
+    const std::string out = incremental ? "out1" : "out0";
+    for (const char* name : {"a.txt", "c.txt", "e.txt", "deep/f.txt", "link"})
+      tree.Write(out + "/" + name, name);
+    const Files outside = TakeFiles(tree.Path(out));
+    // Links to the outside, and a copy sharing an outside file's data.
+    for (const char* planted : {"a.txt", "link"})
+      ASSERT_EQ(unlink(Dst(planted).c_str()), 0);
+    std::filesystem::remove_all(Dst("sub"));
+    ASSERT_EQ(symlink(tree.Path(out + "/a.txt").c_str(), Dst("a.txt").c_str()),
+              0);
+    ASSERT_EQ(symlink(tree.Path(out).c_str(), Dst("sub").c_str()), 0);
+    ASSERT_EQ(symlink(tree.Path(out).c_str(), Dst("fresh").c_str()), 0);
+    ASSERT_EQ(link(tree.Path(out + "/link").c_str(), Dst("link").c_str()), 0);
+    const Files before = TakeFiles(Dst(""));
+    Go(incremental);
+    ExpectFailures({"a.txt", "sub/b.txt", "sub/c.txt", "sub/e.txt", "sub/d/d",
+                    "fresh/deep/f.txt"});
+    ExpectBackup(before, false);
+    for (const char* planted : {"a.txt", "sub", "fresh"})
+      ASSERT_EQ(unlink(Dst(planted).c_str()), 0);
+    ExpectRepaired(before);
+    EXPECT_EQ(TakeFiles(tree.Path(out)), outside);
+  }
+}
+
+TEST_F(ScenarioTest, CopiesNeverGiveAwayAccessNorTakeAName) {
+  // Set-id bits on others' programs would hand them the runner's rights.
+  const bool root = geteuid() == 0;
+  const struct {
+    const char* name;
+    uid_t owner;
+    gid_t group;
+    unsigned copied;
+  } files[] = {{"theirs", 4242, 4242, root ? 0755u : 06755u},
+               {"ours", geteuid(), getegid(), 06755}};
+  for (const auto& file : files) {
+    WriteSrc(file.name, "#!/bin/sh\n");
+    ASSERT_EQ(root ? chown(Src(file.name).c_str(), file.owner, file.group) : 0,
+              0);
+    ASSERT_EQ(chmod(Src(file.name).c_str(), 06755), 0);
+  }
+  // The first name picked for a copy is taken by someone just before.
+  tree.MakeFolder("case/dst");
+  std::string taken;
+  std::vector<unsigned> modes_when_complete;
+  faults.before_call = [&](Kind kind, const std::string& name) {
+    if (kind == Kind::kOpen && IsTempName(name) && taken.empty())
+      tree.Write("case/dst/" + (taken = name), "someone's");
+    if (kind == Kind::kSetTimes)
+      modes_when_complete.push_back(testing::Mode(Dst(name)));
+  };
   Go();
-  ExpectClosingLine();
-  ExpectFailures({DeepFolder(150) + "/file", DeepFolder(250) + "/new/f"});
-  ExpectNoDamage(before);
-  EXPECT_EQ(testing::ReadDeepChain(Dst(""), 299, kLevel, "file"),
-            "changed 299");
-  ExpectIncrementalRunCompletes();
+  ExpectFailures({});
+  EXPECT_EQ(ReadFile(Dst(taken)), "someone's");
+  EXPECT_EQ(modes_when_complete, std::vector<unsigned>(2, 0600));
+  for (const auto& file : files)
+    EXPECT_EQ(testing::Mode(Dst(file.name)), file.copied) << file.name;
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// Platforms for tests: one that fails chosen calls, one that ignores
-// letter case the way FAT and exFAT do.
+// Platforms for tests: one that fails chosen calls, one that ignores case.
 #ifndef FERRYBOX_TESTS_SUPPORT_TEST_PLATFORMS_H_
 #define FERRYBOX_TESTS_SUPPORT_TEST_PLATFORMS_H_
 
@@ -16,100 +15,44 @@
 
 namespace ferrybox::testing {
 
-/// Wraps another platform the way leveldb's ErrorEnv wraps its Env: every
-/// call goes through to it, except the calls a fault picks, which fail with
-/// the fault's errno without reaching it. Calls on a handle count under the
-/// name the handle was opened with; a rename counts under its new name; a
-/// kernel copy counts as one read of its source and one write of its
-/// destination. Remove and Close never fail.
+/// Passes calls on, except those a fault fails. Calls on a handle count
+/// under the name it was opened with, a rename under its new name, a kernel
+/// copy as a write and a read. Remove and Close never fail.
 class FaultyPlatform : public Platform {
  public:
-  enum class Kind {
-    kNone,
-    kList,
-    kStat,
-    kOpen,
-    kRead,
-    kWrite,
-    kSetTimes,
-    kRename,
-    kMkdir
-  };
-  static constexpr Kind kAllKinds[] = {
-      Kind::kList,  Kind::kStat,     Kind::kOpen,   Kind::kRead,
-      Kind::kWrite, Kind::kSetTimes, Kind::kRename, Kind::kMkdir};
+  // clang-format off
+  enum class Kind { kNone, kList, kStat, kOpen, kRead, kWrite, kSetTimes,
+                    kRename, kMkdir };
+  // clang-format on
 
-  static const char* KindName(Kind kind) {
-    switch (kind) {
-      case Kind::kNone:
-        return "none";
-      case Kind::kList:
-        return "list";
-      case Kind::kStat:
-        return "stat";
-      case Kind::kOpen:
-        return "open";
-      case Kind::kRead:
-        return "read";
-      case Kind::kWrite:
-        return "write";
-      case Kind::kSetTimes:
-        return "set-times";
-      case Kind::kRename:
-        return "rename";
-      case Kind::kMkdir:
-        return "mkdir";
-    }
-    return "?";
-  }
-
-  explicit FaultyPlatform(Platform& base = DefaultPlatform()) : base_(base) {}
-
-  /// A standing fault: every call of `fail_kind` on a name containing
-  /// `fail_name` fails with `fail_error`.
+  /// Every call of `fail_kind` on a name containing `fail_name` fails.
   Kind fail_kind = Kind::kNone;
   std::string fail_name;
   int fail_error = EIO;
   /// Calls failed so far, by any fault.
   int failures = 0;
+  /// Called before every call that may fail, with its kind and name.
+  std::function<void(Kind kind, const std::string& name)> before_call;
+  /// When not 0, one Read or kernel copy moves at most this many bytes.
+  size_t chunk_limit = 0;
+  bool hide_entry_types = false;
 
-  /// Fails the `nth` call (counting from 1, from now on) of `kind` on a
-  /// name containing `name`, and the `times - 1` such calls after it
-  /// (`times` 0: every one after it).
-  void FailNth(Kind kind, int nth, int error, std::string name = {},
-               int times = 1) {
-    planned_.push_back(Planned{kind, error, std::move(name), nth, times, 0});
+  /// Fails only the `nth` such call (from 1, counted from now on).
+  void FailNth(Kind kind, int nth, int error, std::string name = {}) {
+    fail_kind = kind;
+    fail_name = std::move(name);
+    fail_error = error;
+    nth_ = nth;
   }
-  /// The faults are gone: every call goes through from now on, and
-  /// before_call is dropped.
   void Heal() {
-    planned_.clear();
+    nth_ = 0;
     fail_kind = Kind::kNone;
     before_call = nullptr;
   }
-
-  /// Called before every call that may fail, with its kind and name, so a
-  /// test can change the tree at an exact moment of a run.
-  std::function<void(Kind kind, const std::string& name)> before_call;
-
-  /// When not 0, one Read or kernel copy moves at most this many bytes, as
-  /// a system may: a large file then takes many calls.
-  size_t chunk_limit = 0;
-
-  /// Listings say nothing of entry types, as on file systems that do not
-  /// store them: every caller must look each entry up.
-  bool hide_entry_types = false;
-
-  /// Calls of `kind` made so far, failed or not.
-  int calls(Kind kind) const { return calls_[static_cast<int>(kind)]; }
-  /// Every name Open was given, in order.
-  const std::vector<std::string>& opened() const { return opened_; }
-  /// Handles open now; a test checks that nothing leaks.
   size_t open_handles() const { return names_.size(); }
 
   int Open(Handle dir, const std::string& name, OpenMode mode,
            Handle* out) override {
-    opened_.push_back(name);
     if (int error = Fail(Kind::kOpen, name)) return error;
     int error = base_.Open(dir, name, mode, out);
     if (error == 0) names_[*out] = name;
@@ -172,55 +115,33 @@ class FaultyPlatform : public Platform {
   }
 
  private:
-  struct Planned {
-    Kind kind;
-    int error;
-    std::string name;
-    int nth;
-    int times;
-    int seen;
-  };
-
   int Fail(Kind kind, const std::string& name) {
-    ++calls_[static_cast<int>(kind)];
     if (before_call) {
-      // A copy, so that the hook may replace itself.
-      const auto hook = before_call;
+      const auto hook = before_call;  // a copy: the hook may replace itself
       hook(kind, name);
     }
-    int error = 0;
-    for (Planned& fault : planned_) {
-      if (fault.kind != kind || name.find(fault.name) == std::string::npos)
-        continue;
-      ++fault.seen;
-      if (error == 0 && fault.seen >= fault.nth &&
-          (fault.times == 0 || fault.seen < fault.nth + fault.times))
-        error = fault.error;
-    }
-    if (error == 0 && kind == fail_kind &&
-        name.find(fail_name) != std::string::npos)
-      error = fail_error;
-    if (error != 0) ++failures;
-    return error;
+    if (kind != fail_kind || name.find(fail_name) == std::string::npos)
+      return 0;
+    const bool once = nth_ != 0;
+    if (once && --nth_ != 0) return 0;
+    if (once) fail_kind = Kind::kNone;
+    ++failures;
+    return fail_error;
   }
   size_t Limited(size_t size) const {
-    return chunk_limit == 0 ? size : std::min(size, chunk_limit);
+    return chunk_limit ? std::min(size, chunk_limit) : size;
   }
   std::string NameOf(Handle handle) const {
     auto it = names_.find(handle);
     return it == names_.end() ? std::string() : it->second;
   }
 
-  Platform& base_;
-  std::vector<Planned> planned_;
-  int calls_[9] = {};
-  std::vector<std::string> opened_;
+  Platform& base_ = DefaultPlatform();
+  int nth_ = 0;
   std::map<Handle, std::string> names_;
 };
 
-/// The system's platform, except that a name looked up or opened in any
-/// folder also finds an entry whose name differs only in letter case, as on
-/// FAT and exFAT.
+/// Names looked up or opened also find entries differing only in case.
 class CaseFoldingPlatform : public FaultyPlatform {
  public:
   int Open(Handle dir, const std::string& name, OpenMode mode,
@@ -231,8 +152,7 @@ class CaseFoldingPlatform : public FaultyPlatform {
            FileInfo* info) override {
     return FaultyPlatform::Stat(dir, Stored(dir, name), follow_link, info);
   }
-  /// Replacing a name that differs only in case leaves the new case, as
-  /// the FAT drivers do.
+  /// Replacing a name differing only in case leaves the new case, as FAT.
   int Rename(Handle dir, const std::string& from,
              const std::string& to) override {
     const std::string stored = Stored(dir, to);
