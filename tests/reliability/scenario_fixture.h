@@ -70,7 +70,10 @@ class ScenarioTest : public ::testing::Test {
   std::string In(const std::string& side, const std::string& path) const {
     return tree.Path(case_ + side + (path.empty() ? "" : "/" + path));
   }
-  std::string Program() { return tree.MakeFolder("program"); }
+  std::string Program() {
+    tree.MakeFolder("program");
+    return tree.Path("program");
+  }
   /// Its time a second on, as a clock tick may outlast a run.
   void WriteSrc(const std::string& path, const std::string& content) {
     tree.Write(case_ + "/src/" + path, content);
