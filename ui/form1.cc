@@ -68,18 +68,13 @@ QGroupBox* MakeFrame(QWidget* parent, const char* name, const char* caption,
   return frame;
 }
 
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption,
-                        QRect geometry) {
-  auto* button = Place<QPushButton>(parent, name, geometry);
-  button->setText(caption);
-  return button;
-}
-
-QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption,
-                  QRect geometry) {
-  auto* label = Place<QLabel>(parent, name, geometry);
-  label->setText(caption);
-  return label;
+// A button, label or text box with its caption or initial text.
+template <typename T>
+T* Captioned(QWidget* parent, const char* name, const QString& caption,
+             QRect geometry) {
+  T* control = Place<T>(parent, name, geometry);
+  control->setText(caption);
+  return control;
 }
 
 QCheckBox* MakeCheck(QWidget* parent, const char* name, const char* caption,
@@ -88,13 +83,6 @@ QCheckBox* MakeCheck(QWidget* parent, const char* name, const char* caption,
   check->setText(caption);
   check->setChecked(ticked);
   return check;
-}
-
-QLineEdit* MakeText(QWidget* parent, const char* name, const QString& text,
-                    QRect geometry) {
-  auto* edit = Place<QLineEdit>(parent, name, geometry);
-  edit->setText(text);
-  return edit;
 }
 
 }  // namespace
@@ -142,8 +130,9 @@ void Form1::BuildControls() {
   List1 = Place<LineList>(Frame1, "List1", Twips(60, 240, 5535, 7620));
   Check1 = MakeCheck(Frame1, "Check1", "Show Files", true,
                      Twips(60, 7920, 1215, 255));
-  Label5 = MakeLabel(Frame1, "Label5", "Hint: Show files = slower copying",
-                     Twips(1800, 7935, 2955, 195));
+  Label5 =
+      Captioned<QLabel>(Frame1, "Label5", "Hint: Show files = slower copying",
+                        Twips(1800, 7935, 2955, 195));
 
   List2 = Place<LineList>(Frame2, "List2", Twips(60, 240, 5475, 7620));
   Check2 = MakeCheck(Frame2, "Check2", "Show Files", true,
@@ -154,47 +143,53 @@ void Form1::BuildControls() {
   List4 = Place<QListWidget>(Frame6, "List4", Twips(60, 240, 3675, 5520));
   List4->setSelectionMode(QAbstractItemView::SingleSelection);
   List4->setSortingEnabled(false);
-  Command10 = MakeButton(Frame6, "Command10", "Save Profile",
-                         Twips(60, 5820, 1095, 315));
-  Text7 = MakeText(Frame6, "Text7", QString(), Twips(1200, 5820, 2535, 315));
+  Command10 = Captioned<QPushButton>(Frame6, "Command10", "Save Profile",
+                                     Twips(60, 5820, 1095, 315));
+  Text7 = Captioned<QLineEdit>(Frame6, "Text7", QString(),
+                               Twips(1200, 5820, 2535, 315));
 
   const QString home = QDir::homePath();
-  Command4 =
-      MakeButton(Frame3, "Command4", "Source:", Twips(120, 240, 1095, 255));
-  Text1_ = MakeText(Frame3, "Text1", home + "/allfiles",
-                    Twips(1260, 240, 9975, 285));
+  Command4 = Captioned<QPushButton>(Frame3, "Command4",
+                                    "Source:", Twips(120, 240, 1095, 255));
+  Text1_ = Captioned<QLineEdit>(Frame3, "Text1", home + "/allfiles",
+                                Twips(1260, 240, 9975, 285));
   Text1_->setToolTip(
       "Directory to be backed up and made a copy from. This directory MUST "
       "already exist!");
-  Command5 = MakeButton(Frame3, "Command5",
-                        "Destination:", Twips(120, 600, 1095, 255));
-  Text2_ = MakeText(Frame3, "Text2", home + "/allfilesbackup",
-                    Twips(1260, 600, 9975, 285));
+  Command5 = Captioned<QPushButton>(Frame3, "Command5",
+                                    "Destination:", Twips(120, 600, 1095, 255));
+  Text2_ = Captioned<QLineEdit>(Frame3, "Text2", home + "/allfilesbackup",
+                                Twips(1260, 600, 9975, 285));
   Text2_->setToolTip(
       "Directory where the backed up files should be stored. This directory "
       "MUST already exist!");
 
-  Command3 = MakeButton(Frame5, "Command3", "Go", Twips(120, 240, 1335, 315));
-  Command2 =
-      MakeButton(Frame5, "Command2", "Stop", Twips(1560, 240, 1335, 315));
-  Command11 = MakeButton(Frame5, "Command11", "Pause Copying",
-                         Twips(120, 600, 1335, 315));
-  Command6 =
-      MakeButton(Frame5, "Command6", "Exit", Twips(1560, 600, 1335, 315));
+  Command3 = Captioned<QPushButton>(Frame5, "Command3", "Go",
+                                    Twips(120, 240, 1335, 315));
+  Command2 = Captioned<QPushButton>(Frame5, "Command2", "Stop",
+                                    Twips(1560, 240, 1335, 315));
+  Command11 = Captioned<QPushButton>(Frame5, "Command11", "Pause Copying",
+                                     Twips(120, 600, 1335, 315));
+  Command6 = Captioned<QPushButton>(Frame5, "Command6", "Exit",
+                                    Twips(1560, 600, 1335, 315));
   Check3 = MakeCheck(Frame5, "Check3", "Incremental Backup", false,
                      Twips(3060, 360, 1155, 495));
-  Label1 = MakeLabel(Frame5, "Label1", "Scanning Files",
-                     Twips(4320, 300, 1095, 255));
-  Text3 = MakeText(Frame5, "Text3", "0", Twips(4320, 600, 1095, 285));
-  Label2 =
-      MakeLabel(Frame5, "Label2", "Copying Files", Twips(5520, 300, 1095, 255));
-  Text4 = MakeText(Frame5, "Text4", "0", Twips(5460, 600, 1095, 285));
-  Label3 =
-      MakeLabel(Frame5, "Label3", "Mb Copied", Twips(6900, 300, 1095, 255));
-  Text5 = MakeText(Frame5, "Text5", "0", Twips(6600, 600, 1575, 285));
-  Label4 =
-      MakeLabel(Frame5, "Label4", "Mb per Second", Twips(8340, 300, 1095, 255));
-  Text6 = MakeText(Frame5, "Text6", "0", Twips(8220, 600, 1335, 285));
+  Label1 = Captioned<QLabel>(Frame5, "Label1", "Scanning Files",
+                             Twips(4320, 300, 1095, 255));
+  Text3 =
+      Captioned<QLineEdit>(Frame5, "Text3", "0", Twips(4320, 600, 1095, 285));
+  Label2 = Captioned<QLabel>(Frame5, "Label2", "Copying Files",
+                             Twips(5520, 300, 1095, 255));
+  Text4 =
+      Captioned<QLineEdit>(Frame5, "Text4", "0", Twips(5460, 600, 1095, 285));
+  Label3 = Captioned<QLabel>(Frame5, "Label3", "Mb Copied",
+                             Twips(6900, 300, 1095, 255));
+  Text5 =
+      Captioned<QLineEdit>(Frame5, "Text5", "0", Twips(6600, 600, 1575, 285));
+  Label4 = Captioned<QLabel>(Frame5, "Label4", "Mb per Second",
+                             Twips(8340, 300, 1095, 255));
+  Text6 =
+      Captioned<QLineEdit>(Frame5, "Text6", "0", Twips(8220, 600, 1335, 285));
 
   for (int i = 0; i < 4; ++i) figure_text_[i] = "0";
 }
