@@ -14,24 +14,21 @@
 
 namespace ferrybox::testing {
 
-/// A fresh folder under the system's temporary folder, removed with
-/// everything in it when the object goes.
+/// A fresh temporary folder, removed with everything in it at the end.
 class ScopedTempDir {
  public:
   ScopedTempDir() {
     std::string pattern =
         (std::filesystem::temp_directory_path() / "ferrybox-cli-XXXXXX")
             .string();
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    path_ = pattern;
   }
   ~ScopedTempDir() {
     std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+    std::filesystem::remove_all(path_, ec);
   }
-  ScopedTempDir(const ScopedTempDir&) = delete;
-  ScopedTempDir& operator=(const ScopedTempDir&) = delete;
 
-  bool ok() const { return !path_.empty(); }
   const std::string& path() const { return path_; }
   std::string operator/(const std::string& name) const {
     return path_ + "/" + name;
@@ -65,7 +62,6 @@ inline std::set<std::string> TreeEntries(const std::string& root) {
   return entries;
 }
 
-/// Splits at "\n"; a final line without one is kept too.
 inline std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
