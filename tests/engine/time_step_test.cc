@@ -41,7 +41,7 @@ struct Destination {
   const char* name;
   int64_t step;
   bool image;  // a real file system in an image of `kind`, else simulated
-  ImageMount::Kind kind;
+  ImageMount::Kind kind = ImageMount::Kind::kExt4;
   friend void PrintTo(const Destination& d, std::ostream* os) { *os << d.name; }
 };
 
