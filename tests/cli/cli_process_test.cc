@@ -16,10 +16,10 @@ using testing::TreeEntries;
 
 TEST(CliProcessTest, SigtermStopsAfterTheFileInHandAndExits130) {
   // A copy of the program of its own, so the copy log beside it is ours.
-  testing::ScopedTempDir program_folder, trees;
-  const std::string program = program_folder / "ferrybox-cli";
+  testing::TempTree program_folder, trees;
+  const std::string program = program_folder.Path("ferrybox-cli");
   std::filesystem::copy_file(FERRYBOX_CLI_PATH, program);
-  const std::string src = trees / "src", dst = trees / "dst";
+  const std::string src = trees.Path("src"), dst = trees.Path("dst");
   // Long names make the listing far larger than a pipe holds, so the run
   // cannot finish while the test is not reading.
   const std::string folder = src + "/" + std::string(150, 'd');

@@ -51,17 +51,17 @@ class RunCliTest : public ::testing::Test {
     err_.str("");
     CliContext context{out_, err_};
     context.err_is_terminal = err_is_terminal_;
-    context.program_folder = [this] { return program_.path(); };
+    context.program_folder = [this] { return program_.root(); };
     context.platform = &DefaultPlatform();
     return RunCli(args, context);
   }
 
   std::vector<std::string> OutLines() const { return SplitLines(out_.str()); }
 
-  testing::ScopedTempDir program_;
-  testing::ScopedTempDir trees_;
-  std::string src_ = trees_ / "src";
-  std::string dst_ = trees_ / "dst";
+  testing::TempTree program_;
+  testing::TempTree trees_;
+  std::string src_ = trees_.Path("src");
+  std::string dst_ = trees_.Path("dst");
   std::ostringstream out_;
   std::ostringstream err_;
   bool err_is_terminal_ = false;
@@ -75,9 +75,9 @@ TEST_F(RunCliTest, OutputIsExactlyTheListLinesFileLinesOnlyOnRequest) {
   window.text2 = dst_;
   window.check[0] = window.check[1] = 1;
   MessageLists lists(window);
-  BackupRun run(window, lists, DefaultPlatform(), program_.path());
+  BackupRun run(window, lists, DefaultPlatform(), program_.root());
   run.Command3_Click();
-  std::filesystem::rename(dst_, trees_ / "first");
+  std::filesystem::rename(dst_, trees_.Path("first"));
 
   EXPECT_EQ(Run({"--show-files", src_, dst_}), kExitOk);
   EXPECT_EQ(WithoutTimes(OutLines()), WithoutTimes(window.lines));
@@ -91,7 +91,7 @@ TEST_F(RunCliTest, OutputIsExactlyTheListLinesFileLinesOnlyOnRequest) {
 }
 
 TEST_F(RunCliTest, WrongArgumentsUnknownProfilesAndRefusedRunsExitWithTwo) {
-  WriteFile(trees_ / "outside.prf",
+  WriteFile(trees_.Path("outside.prf"),
             src_ + "\r\n" + dst_ + "\r\n 0 \r\n 0 \r\n 0 \r\n");
   struct Case {
     std::vector<std::string> args;
@@ -103,7 +103,7 @@ TEST_F(RunCliTest, WrongArgumentsUnknownProfilesAndRefusedRunsExitWithTwo) {
       {{"--frobnicate", src_, dst_}, "unknown option --frobnicate"},
       {{"--profile", "nothing"}, "no profile \"nothing\""},
       {{"--profile", "../outside"}, "not a profile name"},
-      {{trees_ / "missing", dst_},
+      {{trees_.Path("missing"), dst_},
        std::string("refused: ") + kSourceFolderNotFound},
       {{src_, src_ + "/"}, std::string("refused: ") + kSameFolder},
   };
@@ -131,14 +131,14 @@ TEST_F(RunCliTest, AFailedCopyExitsWithOneAndLeavesTheOthersCopied) {
   EXPECT_EQ(Run({src_, dst_}), kExitCopyFailed);
   const std::string failure = "Error copying file: " + dst_ + "/a.txt";
   EXPECT_NE(out_.str().find(failure + "\n"), std::string::npos) << out_.str();
-  EXPECT_EQ(ReadFile(CopyLogPath(program_.path())), failure + "\r\n");
-  EXPECT_NE(err_.str().find(CopyLogPath(program_.path())), std::string::npos);
+  EXPECT_EQ(ReadFile(CopyLogPath(program_.root())), failure + "\r\n");
+  EXPECT_NE(err_.str().find(CopyLogPath(program_.root())), std::string::npos);
   EXPECT_EQ(ReadFile(dst_ + "/sub/deeper/c d.txt"), "c and d");
 }
 
 TEST_F(RunCliTest, ProfilesRunWithTheirFoldersAndBoxes) {
   // Folders, then only the source list's Show Files ticked.
-  WriteFile(ProfilesFolder(program_.path()) + "/work.prf",
+  WriteFile(ProfilesFolder(program_.root()) + "/work.prf",
             src_ + "\r\n" + dst_ + "\r\n 1 \r\n 0 \r\n 0 \r\n");
 
   for (const std::string name : {"work", "work.prf"}) {

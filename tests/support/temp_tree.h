@@ -38,13 +38,7 @@ class TempTree {
     return root_ + "/" + relative;
   }
   /// Writes a file, making its folders first; returns its path.
-  std::string Write(const std::string& relative, const std::string& content) {
-    const std::string path = Path(relative);
-    std::filesystem::create_directories(
-        std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-    return path;
-  }
+  std::string Write(const std::string& relative, const std::string& content);
   void MakeFolder(const std::string& relative) {
     std::filesystem::create_directories(Path(relative));
   }
@@ -52,6 +46,19 @@ class TempTree {
  private:
   std::string root_;
 };
+
+/// Writes `content` to `path`, making its folders first.
+inline void WriteFile(const std::string& path, const std::string& content) {
+  std::filesystem::create_directories(
+      std::filesystem::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+inline std::string TempTree::Write(const std::string& relative,
+                                   const std::string& content) {
+  WriteFile(Path(relative), content);
+  return Path(relative);
+}
 
 inline std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
