@@ -128,8 +128,8 @@ void BackupRun::Command3_Click() {
   } else {
     sync.emplace(platform_, window_, lists_, sync_state_, source_root,
                  destination_root, copy_log_path_);
-    scan.on_error = [&sync](const std::string& path, int) {
-      sync->CopyFailed(sync->DestinationPath(path));
+    scan.on_error = [&sync](const std::string& path, int error) {
+      sync->CopyFailed(path, sync->DestinationPath(path), error);
     };
     std::string folder = source_root;
     RecursiveDir(platform_, files, folder, scan);
@@ -153,9 +153,9 @@ void BackupRun::Command3_Click() {
     window_.SetFigure(FigureBox::kText3, std::to_string(file_count));
     lists_.lp1(path);
     FileInfo source;
-    if (sync->StatSource(path, &source) != 0) {
+    if (const int error = sync->StatSource(path, &source); error != 0) {
       // Gone or changed since the scan: nothing to copy from.
-      sync->CopyFailed(sync->DestinationPath(path));
+      sync->CopyFailed(path, sync->DestinationPath(path), error);
     } else {
       kb_total_ = static_cast<int64_t>(
           std::nearbyint(static_cast<double>(kb_total_) +

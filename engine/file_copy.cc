@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "engine/copy_failure.h"
 #include "engine/scoped_handle.h"
 #include "engine/temp_name.h"
 
@@ -59,8 +60,10 @@ int CheckUnchanged(Platform& platform, Handle in, const FileInfo& source) {
   FileInfo now;
   const int error = platform.Stat(in, "", true, &now);
   if (error != 0) return error;
-  if (now.type != EntryType::kFile || now.id != source.id) return ESTALE;
-  if (now.size != source.size || now.mtime_ns != source.mtime_ns) return EAGAIN;
+  if (now.type != EntryType::kFile || now.id != source.id)
+    return kErrorSourceChanged;
+  if (now.size != source.size || now.mtime_ns != source.mtime_ns)
+    return kErrorSourceChanged;
   return 0;
 }
 

@@ -92,7 +92,7 @@ int FileSync::StatSource(const std::string& source_path, FileInfo* info) {
   error =
       platform_.Stat(source_.current(), std::string(parts.name), true, info);
   if (error != 0) return error;
-  return info->type == EntryType::kFile ? 0 : EINVAL;
+  return info->type == EntryType::kFile ? 0 : kErrorNotAFile;
 }
 
 void FileSync::SyncFile(const std::string& source_path,
@@ -136,12 +136,13 @@ void FileSync::SyncFile(const std::string& source_path,
   }
   const std::string destination_path = DestinationPath(source_path);
   lists_.lp2(line + destination_path);
-  CopyOneFile(parts, source, destination_path);
+  CopyOneFile(source_path, parts, source, destination_path);
   ++state_.FilesCopied;
   window_.SetFigure(FigureBox::kText4, std::to_string(state_.FilesCopied));
 }
 
-bool FileSync::CopyOneFile(const Parts& parts, const FileInfo& source,
+bool FileSync::CopyOneFile(const std::string& source_path, const Parts& parts,
+                           const FileInfo& source,
                            const std::string& destination_path) {
   const std::string name(parts.name);
   int error = destination_.Enter(parts.folder);
@@ -165,16 +166,18 @@ bool FileSync::CopyOneFile(const Parts& parts, const FileInfo& source,
                          source, result.stored_mtime_ns);
   }
   if (error != 0) {
-    CopyFailed(destination_path);
+    CopyFailed(source_path, destination_path, error);
     return false;
   }
   return true;
 }
 
-void FileSync::CopyFailed(const std::string& destination_path) {
+void FileSync::CopyFailed(const std::string& source_path,
+                          const std::string& destination_path, int error) {
   ++failed_copies_;
   lists_.lp3(kCopyErrorPrefix + destination_path);
   AppendCopyLog(copy_log_path_, destination_path);
+  window_.ReportFailure(CopyFailure{source_path, destination_path, error});
 }
 
 }  // namespace ferrybox

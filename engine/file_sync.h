@@ -62,8 +62,10 @@ class FileSync {
   /// to the copy raises FilesCopied, shown in Text4.
   void SyncFile(const std::string& source_path, const FileInfo& source);
 
-  /// Reports that the file for `destination_path` could not be copied.
-  void CopyFailed(const std::string& destination_path);
+  /// Reports that `source_path` could not be copied to `destination_path`,
+  /// and why (an errno value or an EngineError).
+  void CopyFailed(const std::string& source_path,
+                  const std::string& destination_path, int error);
 
   int64_t failed_copies() const { return failed_copies_; }
 
@@ -74,8 +76,8 @@ class FileSync {
     std::string_view name;
   };
   Parts Split(std::string_view source_path) const;
-  bool CopyOneFile(const Parts& parts, const FileInfo& source,
-                   const std::string& destination_path);
+  bool CopyOneFile(const std::string& source_path, const Parts& parts,
+                   const FileInfo& source, const std::string& destination_path);
 
   Platform& platform_;
   Window& window_;

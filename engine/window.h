@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "engine/copy_failure.h"
+
 namespace ferrybox {
 
 /// The three message lists of the main window.
@@ -52,6 +54,11 @@ class Window {
   /// Tells the window whether the run is paused, so that the pause button
   /// can offer to resume.
   virtual void ShowPaused(bool paused) = 0;
+
+  /// Tells why a copy failed, after its line reached List3 and the copy
+  /// log. The window's lists keep their exact lines; a front end that can
+  /// say more (the command-line program) says it here.
+  virtual void ReportFailure(const CopyFailure& failure) { (void)failure; }
 };
 
 }  // namespace ferrybox

@@ -1,0 +1,33 @@
+// Why a file could not be brought over, as a value that travels from the
+// platform layer to whatever reports it.
+#ifndef FERRYBOX_ENGINE_COPY_FAILURE_H_
+#define FERRYBOX_ENGINE_COPY_FAILURE_H_
+
+#include <string>
+
+namespace ferrybox {
+
+/// One failed copy: the file it came from, the path the lists and the copy
+/// log name, and why (an errno value, or one of the engine's own reasons
+/// below).
+struct CopyFailure {
+  std::string source_path;
+  std::string destination_path;
+  int error = 0;
+};
+
+/// Reasons the engine finds itself, beside the system's errno values (which
+/// are all positive).
+enum EngineError : int {
+  /// The source changed while it was being copied.
+  kErrorSourceChanged = -1,
+  /// The source is no longer a regular file.
+  kErrorNotAFile = -2,
+};
+
+/// The words for an errno value or an EngineError, written in one place.
+std::string ErrorText(int error);
+
+}  // namespace ferrybox
+
+#endif  // FERRYBOX_ENGINE_COPY_FAILURE_H_
