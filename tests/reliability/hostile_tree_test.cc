@@ -99,8 +99,10 @@ TEST_F(ScenarioTest, CopiesNeverGiveAwayAccessNorTakeAName) {
     uid_t owner;
     gid_t group;
     unsigned copied;
-  } files[] = {{"theirs", 4242, 4242, root ? 0755u : 06755u},
-               {"ours", geteuid(), getegid(), 06755}};
+    uid_t copied_owner;
+  } files[] = {{"theirs", 4242, 4243, 06755, root ? 4242u : geteuid()},
+               {"refused", 4242, 4243, root ? 0755u : 06755u, geteuid()},
+               {"ours", geteuid(), getegid(), 06755, geteuid()}};
   for (const auto& file : files) {
     WriteSrc(file.name, "#!/bin/sh\n");
     ASSERT_EQ(root ? chown(Src(file.name).c_str(), file.owner, file.group) : 0,
@@ -114,15 +116,21 @@ TEST_F(ScenarioTest, CopiesNeverGiveAwayAccessNorTakeAName) {
   faults.before_call = [&](Kind kind, const std::string& name) {
     if (kind == Kind::kOpen && IsTempName(name) && taken.empty())
       tree.Write("case/dst/" + (taken = name), "someone's");
-    if (kind == Kind::kSetTimes)
+    if (kind == Kind::kSetTimes && IsTempName(name))
       modes_when_complete.push_back(testing::Mode(Dst(name)));
+    if (kind == Kind::kOpen && name == "refused")
+      faults.FailNth(Kind::kSetOwner, 1, EPERM);
   };
   Go();
   ExpectFailures({});
   EXPECT_EQ(ReadFile(Dst(taken)), "someone's");
-  EXPECT_EQ(modes_when_complete, std::vector<unsigned>(2, 0600));
-  for (const auto& file : files)
+  EXPECT_EQ(modes_when_complete, std::vector<unsigned>(3, 0600));
+  for (const auto& file : files) {
     EXPECT_EQ(testing::Mode(Dst(file.name)), file.copied) << file.name;
+    struct stat st;
+    ASSERT_EQ(lstat(Dst(file.name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, file.copied_owner) << file.name;
+  }
 }
 
 }  // namespace
