@@ -10,6 +10,8 @@ std::string ErrorText(int error) {
       return "the file changed while it was being copied";
     case kErrorNotAFile:
       return "no longer a regular file";
+    case kErrorNoLinks:
+      return "the destination cannot hold symbolic links";
     default:
       break;
   }

@@ -23,6 +23,8 @@ enum EngineError : int {
   kErrorSourceChanged = -1,
   /// The source is no longer a regular file.
   kErrorNotAFile = -2,
+  /// The destination's file system cannot hold symbolic links.
+  kErrorNoLinks = -3,
 };
 
 /// The words for an errno value or an EngineError, written in one place.

@@ -58,7 +58,8 @@ int DestinationFolders::List() {
   std::erase_if(names_, [this](const DirEntry& entry) {
     if (!IsTempName(entry.name)) return false;
     // Left by a run that was killed before it could rename or remove it.
-    if (entry.type == EntryType::kFile || entry.type == EntryType::kUnknown)
+    if (entry.type == EntryType::kFile || entry.type == EntryType::kLink ||
+        entry.type == EntryType::kUnknown)
       platform_.Remove(cursor_.current(), entry.name);
     return true;
   });

@@ -51,8 +51,8 @@ class FileSync {
   /// joined by exactly one separator.
   std::string DestinationPath(std::string_view source_path) const;
 
-  /// Reads the status of a collected source file, following a link. A
-  /// source that is no longer a regular file fails with EINVAL.
+  /// Reads the status of a collected source entry: a regular file, or a
+  /// symbolic link as itself. Anything else fails with kErrorNotAFile.
   int StatSource(const std::string& source_path, FileInfo* info);
 
   /// Brings the file at `source_path` (whose status StatSource gave as

@@ -45,6 +45,10 @@ class MemoryWindow : public Window {
     if (on_process_events) on_process_events();
   }
   void ShowPaused(bool paused) override { paused_shown = paused; }
+  void ReportFailure(const CopyFailure& failure) override {
+    failures.push_back(failure);
+  }
+  std::vector<CopyFailure> failures;  ///< every ReportFailure, in order
 
  private:
   static int At(auto box) { return static_cast<int>(box); }
