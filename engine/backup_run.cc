@@ -169,6 +169,7 @@ void BackupRun::Command3_Click() {
     }
   }
 
+  if (sync && !abandoned_) sync->FinishFolders();
   if (abandoned_) {
     outcome.stopped = true;
   } else {

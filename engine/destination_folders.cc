@@ -48,6 +48,11 @@ bool DestinationFolders::Create(std::string_view relative) {
   return Enter(relative) == 0;
 }
 
+Handle DestinationFolders::OpenRoot() {
+  if (!cursor_.has_root()) (void)cursor_.OpenRoot(root_);
+  return cursor_.root();
+}
+
 int DestinationFolders::List() {
   names_.clear();
   const int error = platform_.ListFolder(cursor_.current(), &names_, &id_);

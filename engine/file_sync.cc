@@ -51,7 +51,12 @@ FileSync::FileSync(Platform& platform, Window& window, MessageLists& lists,
       copy_log_path_(std::move(copy_log_path)),
       source_(platform),
       destination_(platform, destination_root),
-      time_steps_(platform) {
+      time_steps_(platform),
+      folders_(platform, [this](const std::string& relative, int error) {
+        const std::string path =
+            WithoutTrailingSlashes(source_prefix_ + relative);
+        CopyFailed(path, DestinationPath(path), error);
+      }) {
   source_root_error_ = source_.OpenRoot(source_root);
 }
 
@@ -110,6 +115,7 @@ void FileSync::SyncFile(const std::string& source_path,
     folder_known_ = true;
   }
 
+  folders_.Reach(parts.folder, source_, destination_.OpenRoot());
   if (!Covers(state_.LastCheckedFolder, destination_folder_)) {
     state_.LastCheckedFolder = destination_folder_;
     lists_.lp2(kCheckingFolder + destination_folder_);
@@ -119,6 +125,7 @@ void FileSync::SyncFile(const std::string& source_path,
       destination_.Create(parts.folder);
     }
   }
+  folders_.Made(destination_.OpenRoot());
 
   const std::string name(parts.name);
   const char* line = kNewFile;
@@ -180,6 +187,8 @@ bool FileSync::CopyOneFile(const std::string& source_path, const Parts& parts,
   }
   return true;
 }
+
+void FileSync::FinishFolders() { folders_.FinishAll(destination_.OpenRoot()); }
 
 void FileSync::CopyFailed(const std::string& source_path,
                           const std::string& destination_path, int error) {

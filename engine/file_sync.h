@@ -8,6 +8,7 @@
 
 #include "engine/destination_folders.h"
 #include "engine/folder_cursor.h"
+#include "engine/folder_finish.h"
 #include "engine/message_lists.h"
 #include "engine/platform.h"
 #include "engine/time_step.h"
@@ -58,9 +59,17 @@ class FileSync {
   /// Brings the file at `source_path` (whose status StatSource gave as
   /// `source`) over: checks its destination folder once per folder,
   /// creating it when missing, decides by "Incremental Backup" (Check3,
-  /// read now) and SameFile whether to copy, and copies. Every file handed
-  /// to the copy raises FilesCopied, shown in Text4.
+  /// read now) and SameFile (SameLink for a link) whether to copy, and
+  /// copies. Every file handed to the copy raises FilesCopied, shown in
+  /// Text4. A link is recreated as a link.
   void SyncFile(const std::string& source_path, const FileInfo& source);
+
+  /// Gives every destination folder still being worked in its source
+  /// folder's permissions, times and owner; the run has no more files.
+  void FinishFolders();
+
+  /// The destination root, opened when it exists; kNoHandle otherwise.
+  Handle DestinationRoot() { return destination_.OpenRoot(); }
 
   /// Reports that `source_path` could not be copied to `destination_path`,
   /// and why (an errno value or an EngineError).
@@ -89,6 +98,7 @@ class FileSync {
   FolderCursor source_;
   DestinationFolders destination_;
   TimeSteps time_steps_;
+  FolderFinisher folders_;
   int source_root_error_ = 0;
   // The destination folder of the last file, and its part below the root.
   bool folder_known_ = false;
