@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/copy_log.h"
+#include "engine/flush.h"
 
 namespace ferrybox {
 namespace {
@@ -169,7 +170,17 @@ void BackupRun::Command3_Click() {
     }
   }
 
-  if (sync && !abandoned_) sync->FinishFolders();
+  // Finished means on the disk, for a stopped run too: a drive unplugged
+  // after the closing line holds every copy the run reported.
+  if (sync && !abandoned_) {
+    sync->FinishFolders();
+    const Handle root = sync->DestinationRoot();
+    const int error = root == kNoHandle
+                          ? 0
+                          : FlushToDisk(platform_, root, window_, abandoned_);
+    if (error != 0 && !abandoned_)
+      sync->CopyFailed(source_root, destination_root, error);
+  }
   if (abandoned_) {
     outcome.stopped = true;
   } else {
