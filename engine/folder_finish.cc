@@ -107,7 +107,7 @@ void FolderFinisher::Prepare(size_t index) {
   Level& level = levels_[index];
   FileInfo now;
   if (platform_.Stat(level.destination.get(), "", false, &now) != 0 ||
-      Ready(now, level.source))
+      Ready(now, level.source) || now.mode == kOwnerOnly)
     return;
   // Best effort: a folder that stays as it is gets its bits when finished.
   int64_t stored_mtime_ns = 0;
