@@ -15,6 +15,7 @@ namespace {
 
 constexpr size_t kBufferSize = 256 * 1024;
 constexpr int kNameAttempts = 5;
+constexpr int64_t kWriteBackFrom = 4 << 20;
 
 bool KernelCopyUnsupported(int error) {
   return error == EXDEV || error == EINVAL || error == ENOSYS ||
@@ -155,8 +156,11 @@ int CopyFileAt(Platform& platform, Handle source_dir,
   int64_t stored_mtime_ns = 0;
   error = CopyData(platform, in.get(), out.get(), source);
   if (error == 0) error = CheckUnchanged(platform, in.get(), source);
-  // Started now, the write to the disk is mostly done when the run flushes.
-  if (error == 0) platform.StartWriteBack(out.get());
+  // Started now, the write to the disk of a big copy is mostly done when the
+  // run flushes. Not for small ones: written one by one they cost far more
+  // than the flush that writes them all together.
+  if (error == 0 && source.size >= kWriteBackFrom)
+    platform.StartWriteBack(out.get());
   if (error == 0) error = KeepOwner(platform, out.get(), "", source);
   uint32_t mode = 0;
   if (error == 0) error = CopyMode(platform, out.get(), source, &mode);
