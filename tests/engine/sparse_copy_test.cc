@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include "tests/engine/run_fixture.h"
-#include "tests/support/image_mount.h"
 
 namespace ferrybox {
 namespace {
@@ -89,28 +88,6 @@ TEST_F(SparseTest, HolesStayHolesInFullAndIncrementalRuns) {
   }
   EXPECT_EQ(At(Dst("disk.img"), 4 * kMiB).substr(0, 4), kData);
   EXPECT_EQ(At(Dst("disk.img"), 0), std::string(8, '\0'));
-}
-
-TEST_F(SparseTest, WhereTheDestinationCannotMakeHolesTheWholeFileIsWritten) {
-  // FAT through FUSE refuses to write past the end of a file; exFAT fills
-  // what lies between with zeros itself.
-  for (const auto kind :
-       {testing::ImageMount::Kind::kFat32, testing::ImageMount::Kind::kExfat}) {
-    SCOPED_TRACE(static_cast<int>(kind));
-    testing::TempTree images;
-    std::string why_not;
-    const auto mount =
-        testing::ImageMount::Create(kind, images.root(), &why_not);
-    if (!mount) GTEST_SKIP() << "cannot mount the image: " << why_not;
-    const Sparse file = {"image", 8 * kMiB, {4096, 6 * kMiB}};
-    MakeSparse(Src(file.name), file.size, file.offsets);
-    window.text2 = mount->path() + "/backup";
-    Go();
-    EXPECT_EQ(Count(List3(), "Error"), 0);
-    ExpectSameData(Src(file.name), window.text2 + "/image", file);
-    EXPECT_EQ(testing::ReadFile(window.text2 + "/image"),
-              testing::ReadFile(Src(file.name)));
-  }
 }
 
 }  // namespace
