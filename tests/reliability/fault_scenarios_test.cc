@@ -117,20 +117,25 @@ TEST_F(ScenarioTest, ASparseFileFailsAloneAndIsCopiedWithItsHolesLater) {
 
 TEST_F(ScenarioTest, KilledInTheMiddleOfACopyThenRunAgain) {
   const Files before = MakeTreeAndEarlierBackup(64 << 20);
-  auto copying = [&] {
+  // An unfinished copy of at least `bytes` is in the destination.
+  auto copying = [&](uintmax_t bytes = 0) {
     std::error_code e;
     for (const auto& entry : std::filesystem::directory_iterator(Dst(""), e))
-      if (IsTempName(entry.path().filename().string())) return true;
+      if (IsTempName(entry.path().filename().string()) &&
+          (bytes == 0 || (entry.file_size(e) >= bytes && !e)))
+        return true;
     return false;
   };
-  // Killed once an unfinished copy appears, until one is left behind.
+  // Killed in the middle of the big file's copy, until one is left behind.
+  // A small file's copy is too short: it is often renamed into place before
+  // the kill arrives.
   for (int attempt = 0; attempt < 5 && !copying(); ++attempt) {
     const pid_t child = fork();
     if (child == 0) {
       execl(cli.c_str(), "cli", Src("").c_str(), Dst("").c_str(), nullptr);
       _exit(127);
     }
-    while (!copying() && waitpid(child, nullptr, WNOHANG) == 0) {
+    while (!copying(1 << 20) && waitpid(child, nullptr, WNOHANG) == 0) {
     }
     if (waitpid(child, nullptr, WNOHANG) == 0 && kill(child, SIGKILL) == 0)
       waitpid(child, nullptr, 0);
