@@ -7,6 +7,8 @@
 # under /usr, /bin, /sbin or /opt is never portable.
 _ferrybox_cli_program_folder() {
   local program=$1 path
+  # The command word as typed: "~/" is not yet expanded.
+  # shellcheck disable=SC2088
   [[ $program == '~/'* ]] && program=$HOME/${program#'~/'}
   _ferrybox_cli_folder=
   # The program reads its own path with links resolved; so does this.

@@ -69,7 +69,8 @@ for page in ferrybox ferrybox-cli; do
   warnings=$(zcat "$file" | LC_ALL=C.UTF-8 groff -man -ww -z -Tutf8 2>&1)
   [[ -z $warnings ]] || fail "$page.1: $warnings"
   # The version and the shared sections are filled in by the build.
-  for line in "^\\.TH .* \"Ferrybox $version\"" '^\.SH FILES' '^\.SH GUARANTEES'; do
+  for line in "^\\.TH .* \"Ferrybox $version\"" '^\.SH FILES' \
+    '^\.SH GUARANTEES'; do
     zcat "$file" | grep -q "$line" || fail "$page.1 lacks $line"
   done
 done
