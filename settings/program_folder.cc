@@ -2,10 +2,13 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdlib>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 namespace ferrybox {
@@ -37,6 +40,20 @@ std::string UserConfigFolder(const ProgramFolderInputs& inputs) {
   return "";
 }
 
+// Creates the missing levels of `folder` owner-only, as the XDG rules ask
+// for configuration folders: the profiles name the user's folders and the
+// copy log names their files. Existing levels are left as they are.
+void MakeOwnerOnlyFolders(const std::string& folder) {
+  for (std::size_t slash = folder.find('/', 1);;
+       slash = folder.find('/', slash + 1)) {
+    const std::string level = folder.substr(0, slash);
+    // A failure (EEXIST above all) is not final: the next level, or the
+    // first save, reports what matters.
+    ::mkdir(level.c_str(), 0700);
+    if (slash == std::string::npos) return;
+  }
+}
+
 std::string Environment(const char* name) {
   const char* value = std::getenv(name);
   return value == nullptr ? "" : value;
@@ -44,16 +61,28 @@ std::string Environment(const char* name) {
 
 }  // namespace
 
+bool IsInstalledExecutable(const std::string& executable) {
+  // "/usr/" covers /usr/local as well.
+  static constexpr std::array<std::string_view, 4> kSystemPrefixes = {
+      "/usr/", "/bin/", "/sbin/", "/opt/"};
+  for (std::string_view prefix : kSystemPrefixes) {
+    if (executable.starts_with(prefix)) return true;
+  }
+  return false;
+}
+
 std::string ChooseProgramFolder(const ProgramFolderInputs& inputs) {
   const std::string executable_folder = FolderOf(inputs.executable);
-  if (!executable_folder.empty() && CanCreateFilesIn(executable_folder))
+  // Root may write into /usr/bin, but an installed program must not fill
+  // it with settings, profiles and copy logs.
+  if (!executable_folder.empty() && !IsInstalledExecutable(inputs.executable) &&
+      CanCreateFilesIn(executable_folder))
     return executable_folder;
   const std::string config_folder = UserConfigFolder(inputs);
   if (!config_folder.empty()) {
     // A folder that cannot be made is still the right place: start-up
     // then finds no settings and a save reports its failure.
-    std::error_code ec;
-    std::filesystem::create_directories(config_folder, ec);
+    MakeOwnerOnlyFolders(config_folder);
     return config_folder;
   }
   return executable_folder.empty() ? "." : executable_folder;
