@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include "ui/line_list.h"
+#include "ui/name_bytes.h"
 
 namespace ferrybox {
 namespace {
@@ -204,9 +205,9 @@ void Form1::SetTabOrder() {
     QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
-std::string Form1::Text1() const { return Text1_->text().toStdString(); }
+std::string Form1::Text1() const { return NameBytes(Text1_->text()); }
 
-std::string Form1::Text2() const { return Text2_->text().toStdString(); }
+std::string Form1::Text2() const { return NameBytes(Text2_->text()); }
 
 int Form1::CheckValue(CheckBox box) const {
   const QCheckBox* check = box == CheckBox::kCheck1   ? Check1

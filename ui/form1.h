@@ -45,7 +45,8 @@ class Form1 : public QWidget, public Window {
   std::string VersionText;
   MessageLists& lists() { return lists_; }
 
-  // Window, as the engine sees it.
+  // Window, as the engine sees it. The folder boxes give the bytes of the
+  // names they show (see ShownName).
   std::string Text1() const override;
   std::string Text2() const override;
   int CheckValue(CheckBox box) const override;

@@ -16,6 +16,7 @@
 #include "settings/version.h"
 #include "ui/browse_folder.h"
 #include "ui/form1.h"
+#include "ui/name_bytes.h"
 
 namespace ferrybox {
 namespace {
@@ -68,8 +69,8 @@ void Form1::Form_Load() {
     std::string err;
     // An unreadable settings file is like none: the boxes keep their texts.
     if (ReadSettingsFile(settings_path, &folders, &err)) {
-      if (folders.size() > 0) Text1_->setText(FromBytes(folders[0]));
-      if (folders.size() > 1) Text2_->setText(FromBytes(folders[1]));
+      if (folders.size() > 0) Text1_->setText(ShownName(folders[0]));
+      if (folders.size() > 1) Text2_->setText(ShownName(folders[1]));
     }
   }
 }
@@ -80,7 +81,7 @@ void Form1::FillList4() {
   for (const std::string& name :
        ListFiles_p(DefaultPlatform(), ProfilesFolder(program_folder_) + "/",
                    kProfileExtension)) {
-    auto* item = new QListWidgetItem(FromBytes(name), List4);
+    auto* item = new QListWidgetItem(ShownName(name), List4);
     // The name as the file system has it, whatever its display became.
     item->setData(Qt::UserRole, QByteArray::fromStdString(name));
   }
@@ -99,8 +100,8 @@ void Form1::Command6_Click() {
 
 void Form1::Command10_Click() {
   if (Text7->text().isEmpty())
-    Text7->setText(FromBytes(ProfileNameFromSource(Text1())));
-  const std::string name = Text7->text().toStdString();
+    Text7->setText(ShownName(ProfileNameFromSource(Text1())));
+  const std::string name = NameBytes(Text7->text());
   if (!IsPlainProfileName(name)) {
     dialogs().ShowMessage(
         {"A profile name cannot contain \"/\" and cannot be \".\" or \"..\". "
@@ -142,8 +143,8 @@ void Form1::List4_Click() {
          MessageButtons::kOk, MessageIcon::kWarning, MessageAnswer::kOk});
     return;
   }
-  Text1_->setText(FromBytes(read.profile.source));
-  Text2_->setText(FromBytes(read.profile.destination));
+  Text1_->setText(ShownName(read.profile.source));
+  Text2_->setText(ShownName(read.profile.destination));
   SetCheckState(Check1, read.profile.check1);
   SetCheckState(Check2, read.profile.check2);
   SetCheckState(Check3, read.profile.check3);
@@ -151,8 +152,12 @@ void Form1::List4_Click() {
                          MessageIcon::kNone, MessageAnswer::kOk});
 }
 
-void Form1::Command4_Click() { Text1_->setText(BrowseFolder(dialogs())); }
+void Form1::Command4_Click() {
+  Text1_->setText(ShownName(BrowseFolder(dialogs())));
+}
 
-void Form1::Command5_Click() { Text2_->setText(BrowseFolder(dialogs())); }
+void Form1::Command5_Click() {
+  Text2_->setText(ShownName(BrowseFolder(dialogs())));
+}
 
 }  // namespace ferrybox

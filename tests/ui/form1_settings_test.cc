@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QListWidget>
+#include <QTest>
 #include <csignal>
 #include <set>
 
@@ -134,6 +135,28 @@ TEST_F(Form1Settings, List4ShowsProfileFilesAndLoadsOnlyASoundOne) {
   EXPECT_EQ(Controls(), " /a b/ |/dest |112");
   EXPECT_EQ(dialogs_.messages().size(), 4u);
   EXPECT_EQ(LastBox().text, "Profile Loaded.");
+}
+
+TEST_F(Form1Settings, FolderNamesThatAreNotUtf8AreKeptByteForByte) {
+  const std::string source = "/no/such/caf\xE9", destination = "/x/bk\xE9\xFF";
+  program().Write("config.txt", source + "\r\n" + destination + "\r\n");
+  const std::string profile =
+      source + "/in\r\n" + destination + "\r\n 1 \r\n 0 \r\n 1 \r\n";
+  program().Write("profiles/old.prf", profile);
+  form().Form_Load();
+  EXPECT_EQ(form().Text1() + "|" + form().Text2(), source + "|" + destination);
+  // What is typed joins the bytes already there.
+  Edit("Text2")->end(false);
+  QTest::keyClicks(Edit("Text2"), "/new");
+  Button("Command6")->click();
+  EXPECT_EQ(ReadFile(At("config.txt")),
+            source + "\r\n" + destination + "/new\r\n");
+  // A profile loads them and saves them unchanged, under a name made of them.
+  List4()->setCurrentRow(0);
+  EXPECT_EQ(Controls(), source + "/in|" + destination + "|101");
+  Button("Command10")->click();
+  EXPECT_EQ(ReadFile(program().Path("profiles/_no_such_caf\xE9_in.prf")),
+            profile);
 }
 
 TEST_F(Form1Fixture, ACancelledFolderDialogEmptiesItsBox) {
