@@ -146,7 +146,8 @@ class Form1 : public QWidget, public Window {
   void Command10_Click();
   /// A selection in the profile list: loads the first selected profile.
   void List4_Click();
-  /// "Source:" and "Destination:": the folder picker into Text1 or Text2.
+  /// "Source:" and "Destination:": the folder picker into Text1 or Text2;
+  /// a cancelled picker leaves the box as it was.
   void Command4_Click();
   void Command5_Click();
 

@@ -152,12 +152,15 @@ void Form1::List4_Click() {
                          MessageIcon::kNone, MessageAnswer::kOk});
 }
 
+// A cancelled picker is no choice: the box keeps what it held.
 void Form1::Command4_Click() {
-  Text1_->setText(ShownName(BrowseFolder(dialogs())));
+  const std::string folder = BrowseFolder(dialogs());
+  if (!folder.empty()) Text1_->setText(ShownName(folder));
 }
 
 void Form1::Command5_Click() {
-  Text2_->setText(ShownName(BrowseFolder(dialogs())));
+  const std::string folder = BrowseFolder(dialogs());
+  if (!folder.empty()) Text2_->setText(ShownName(folder));
 }
 
 }  // namespace ferrybox

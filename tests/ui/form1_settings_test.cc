@@ -159,16 +159,21 @@ TEST_F(Form1Settings, FolderNamesThatAreNotUtf8AreKeptByteForByte) {
             profile);
 }
 
-TEST_F(Form1Fixture, ACancelledFolderDialogEmptiesItsBox) {
+// The real dialog, cancelled: a cancelled choice is not a choice of nothing.
+TEST_F(Form1Fixture, ACancelledFolderDialogLeavesItsBoxAsItWas) {
+  Edit("Text1")->setText("/kept/source");
+  Edit("Text2")->setText("/kept/destination");
   for (const char* button : {"Command4", "Command5"}) {
     QTimer::singleShot(0, [] {
       QWidget* dialog = QApplication::activeModalWidget();
+      ASSERT_NE(dialog, nullptr);
       EXPECT_EQ(dialog->windowTitle(), "This is the title");
       qobject_cast<QFileDialog*>(dialog)->reject();
     });
     Button(button)->click();
   }
-  EXPECT_EQ(form().Text1() + form().Text2(), "");
+  EXPECT_EQ(form().Text1() + "|" + form().Text2(),
+            "/kept/source|/kept/destination");
 }
 
 }  // namespace
