@@ -139,7 +139,9 @@ class Form1 : public QWidget, public Window {
   /// the caption, the profiles folder (made when nothing of that name is
   /// there), the profile list, and the folder boxes from the settings file.
   void Form_Load();
-  /// "Exit": writes the settings file, then ends the program.
+  /// "Exit": writes the settings file, then ends the program. A file that
+  /// cannot be written is first reported in a warning box that names it and
+  /// the reason.
   void Command6_Click();
   /// "Save Profile": saves the folders and the three options under the
   /// name in Text7 (made from Text1 when empty) after asking.

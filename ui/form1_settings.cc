@@ -5,7 +5,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalBlocker>
-#include <cstdio>
 
 #include "engine/folder_scan.h"
 #include "engine/platform.h"
@@ -89,11 +88,15 @@ void Form1::FillList4() {
 }
 
 void Form1::Command6_Click() {
+  const std::string path = SettingsFilePath(program_folder_);
   std::string err;
-  if (!WriteSettingsFile(SettingsFilePath(program_folder_), Text1(), Text2(),
-                         &err)) {
-    // Exit asks nothing and still ends; the earlier file stays as it was.
-    std::fprintf(stderr, "ferrybox: settings not saved: %s\n", err.c_str());
+  if (!WriteSettingsFile(path, Text1(), Text2(), &err)) {
+    // The program still ends, and the earlier file stays as it was; the
+    // user learns that the folders will not be there at the next start.
+    dialogs().ShowMessage({"The folders were not saved in " + FromBytes(path) +
+                               ":\n" + FromBytes(err),
+                           "Exit", MessageButtons::kOk, MessageIcon::kWarning,
+                           MessageAnswer::kOk});
   }
   end_program_();
 }

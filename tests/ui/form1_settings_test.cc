@@ -8,6 +8,7 @@
 #include <csignal>
 #include <set>
 
+#include "settings/settings_file.h"
 #include "tests/ui/form1_fixture.h"
 #include "ui/scripted_dialogs.h"
 
@@ -157,6 +158,20 @@ TEST_F(Form1Settings, FolderNamesThatAreNotUtf8AreKeptByteForByte) {
   Button("Command10")->click();
   EXPECT_EQ(ReadFile(program().Path("profiles/_no_such_caf\xE9_in.prf")),
             profile);
+}
+
+TEST_F(Form1Settings, ExitWarnsWhenTheSettingsFileCannotBeWrittenThenEnds) {
+  program().MakeFolder("config.txt");
+  std::string reason;
+  ASSERT_FALSE(WriteSettingsFile(At("config.txt"), "/a", "/b", &reason));
+  Button("Command6")->click();
+  ASSERT_EQ(dialogs_.messages().size(), 1u);
+  EXPECT_EQ(LastBox().title, "Exit");
+  EXPECT_EQ(LastBox().icon, MessageIcon::kWarning);
+  EXPECT_TRUE(
+      LastBox().text.contains(QString::fromStdString(At("config.txt"))));
+  EXPECT_TRUE(LastBox().text.contains(QString::fromStdString(reason)));
+  EXPECT_EQ(end_calls_, 1);
 }
 
 // The real dialog, cancelled: a cancelled choice is not a choice of nothing.
