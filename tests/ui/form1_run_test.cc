@@ -74,6 +74,36 @@ TEST_F(Form1Run, AProfileNamingAFolderThatIsNotUtf8BacksUpIntoThatFolder) {
   EXPECT_EQ(names, (std::set<std::string>{"src", backup}));
 }
 
+TEST_F(Form1Run, AFolderThatIsNotAFullPathIsRefusedBeforeAnythingIsMade) {
+  // Relative names would resolve here, where "src" is a folder to copy.
+  testing::TempTree work;
+  work.Write("src/a", "x");
+  const auto earlier = std::filesystem::current_path();
+  std::filesystem::current_path(work.root());
+  tree_.Write("src/a", "x");
+  const std::string src = tree_.Path("src"), dst = tree_.Path("dst");
+  const std::vector<std::vector<std::string>> cases = {
+      {src, " " + dst, kDestinationNotFullPath},
+      {src, "   ", kDestinationNotFullPath},
+      {src, "dst", kDestinationNotFullPath},
+      {" " + src, dst, kSourceNotFullPath},
+      {"src", "", kSourceNotFullPath},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c[0] + "|" + c[1]);
+    Edit("Text1")->setText(QString::fromStdString(c[0]));
+    Edit("Text2")->setText(QString::fromStdString(c[1]));
+    ClickGo();
+    EXPECT_EQ(LastLine("List3", 1), c[2]);
+    EXPECT_TRUE(LastLine("List3", 0).starts_with("Finished....in :"));
+  }
+  std::filesystem::current_path(earlier);
+  EXPECT_FALSE(testing::Exists(dst));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(work.root()),
+                          std::filesystem::directory_iterator()),
+            1);
+}
+
 TEST_F(Form1Run, ClosingTheWindowDuringARunAbandonsItAndEndsTheProgram) {
   QTimer::singleShot(0, &form(), [this] {
     QTest::mouseClick(Button("Command11"), Qt::LeftButton);  // paused too
