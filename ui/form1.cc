@@ -13,6 +13,7 @@
 #include <QStylePainter>
 #include <QTimer>
 
+#include "ui/enter_button.h"
 #include "ui/line_list.h"
 #include "ui/name_bytes.h"
 
@@ -144,20 +145,20 @@ void Form1::BuildControls() {
   List4 = Place<QListWidget>(Frame6, "List4", Twips(60, 240, 3675, 5520));
   List4->setSelectionMode(QAbstractItemView::SingleSelection);
   List4->setSortingEnabled(false);
-  Command10 = Captioned<QPushButton>(Frame6, "Command10", "Save Profile",
+  Command10 = Captioned<EnterButton>(Frame6, "Command10", "Save Profile",
                                      Twips(60, 5820, 1095, 315));
   Text7 = Captioned<QLineEdit>(Frame6, "Text7", QString(),
                                Twips(1200, 5820, 2535, 315));
 
   const QString home = QDir::homePath();
-  Command4 = Captioned<QPushButton>(Frame3, "Command4",
+  Command4 = Captioned<EnterButton>(Frame3, "Command4",
                                     "Source:", Twips(120, 240, 1095, 255));
   Text1_ = Captioned<QLineEdit>(Frame3, "Text1", home + "/allfiles",
                                 Twips(1260, 240, 9975, 285));
   Text1_->setToolTip(
       "Directory to be backed up and made a copy from. This directory MUST "
       "already exist!");
-  Command5 = Captioned<QPushButton>(Frame3, "Command5",
+  Command5 = Captioned<EnterButton>(Frame3, "Command5",
                                     "Destination:", Twips(120, 600, 1095, 255));
   Text2_ = Captioned<QLineEdit>(Frame3, "Text2", home + "/allfilesbackup",
                                 Twips(1260, 600, 9975, 285));
@@ -165,13 +166,13 @@ void Form1::BuildControls() {
       "Directory where the backed up files should be stored. This directory "
       "MUST already exist!");
 
-  Command3 = Captioned<QPushButton>(Frame5, "Command3", "Go",
+  Command3 = Captioned<EnterButton>(Frame5, "Command3", "Go",
                                     Twips(120, 240, 1335, 315));
-  Command2 = Captioned<QPushButton>(Frame5, "Command2", "Stop",
+  Command2 = Captioned<EnterButton>(Frame5, "Command2", "Stop",
                                     Twips(1560, 240, 1335, 315));
-  Command11 = Captioned<QPushButton>(Frame5, "Command11", "Pause Copying",
+  Command11 = Captioned<EnterButton>(Frame5, "Command11", "Pause Copying",
                                      Twips(120, 600, 1335, 315));
-  Command6 = Captioned<QPushButton>(Frame5, "Command6", "Exit",
+  Command6 = Captioned<EnterButton>(Frame5, "Command6", "Exit",
                                     Twips(1560, 600, 1335, 315));
   Check3 = MakeCheck(Frame5, "Check3", "Incremental Backup", false,
                      Twips(3060, 360, 1155, 495));
