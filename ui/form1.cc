@@ -188,8 +188,10 @@ void Form1::BuildControls() {
                              Twips(6900, 300, 1095, 255));
   Text5 =
       Captioned<QLineEdit>(Frame5, "Text5", "0", Twips(6600, 600, 1575, 285));
+  // Wider than its neighbours so that the caption is not clipped; the
+  // label is transparent and has nothing to its right.
   Label4 = Captioned<QLabel>(Frame5, "Label4", "Mb per Second",
-                             Twips(8340, 300, 1095, 255));
+                             Twips(8340, 300, 1200, 255));
   Text6 =
       Captioned<QLineEdit>(Frame5, "Text6", "0", Twips(8220, 600, 1335, 285));
 

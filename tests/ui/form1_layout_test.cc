@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QListWidget>
 #include <QSignalSpy>
 #include <QTest>
@@ -71,6 +72,14 @@ TEST_F(Form1Fixture, LinesAndFiguresShowOnceTheEventLoopRuns) {
   ASSERT_EQ(list3->Count(), 200);
   // The newest line is the last one in view.
   EXPECT_EQ(list3->TopIndex() + list3->VisibleRows(), 200);
+}
+
+TEST_F(Form1Fixture, EveryLabelShowsItsWholeCaption) {
+  for (const QLabel* label : form().findChildren<QLabel*>()) {
+    EXPECT_LE(label->fontMetrics().boundingRect(label->text()).width(),
+              label->contentsRect().width())
+        << label->objectName().toStdString();
+  }
 }
 
 TEST_F(Form1Fixture, EnterAndKeypadEnterClickAButtonOnceEvenWhenHeld) {
