@@ -1,5 +1,9 @@
 #include "cli/run_cli.h"
 
+#include <unistd.h>
+
+#include <cstdlib>
+
 #include "cli/cli_arguments.h"
 #include "cli/console_window.h"
 #include "cli/progress_line.h"
@@ -15,6 +19,20 @@ namespace ferrybox {
 namespace {
 
 constexpr char kProgram[] = "ferrybox-cli: ";
+
+// A run takes full paths only. A folder named on the command line is
+// relative to the working folder, as in the shell: it is joined to it as
+// written, leaving links and ".." for the file system. Unchanged when the
+// working folder is unknown (removed): the run then refuses it.
+std::string FullPath(const std::string& folder) {
+  if (folder.empty() || folder[0] == '/') return folder;
+  char* cwd = ::getcwd(nullptr, 0);
+  if (cwd == nullptr) return folder;
+  std::string full = cwd;
+  std::free(cwd);
+  if (full.back() != '/') full += '/';
+  return full + folder;
+}
 
 // A name as the profile list shows it ("work.prf", "old.prf.bak") names
 // that file; any other name gets ".prf" added, as a save adds it.
@@ -97,8 +115,8 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context) {
       return kExitOk;
     case CliRequest::Action::kRun: {
       ConsoleBoxes boxes;
-      boxes.text1 = request.source;
-      boxes.text2 = request.destination;
+      boxes.text1 = FullPath(request.source);
+      boxes.text2 = FullPath(request.destination);
       boxes.check1 = boxes.check2 = request.show_files ? 1 : 0;
       boxes.check3 = request.incremental ? 1 : 0;
       return Run(boxes, context.program_folder(), context);

@@ -65,6 +65,11 @@ void BackupRun::Abandon() { abandoned_ = true; }
 std::string BackupRun::Refusal(const std::string& source_root,
                                const std::string& destination_root,
                                ScanOptions* scan) {
+  // A relative folder would be taken from wherever the program happened to
+  // start; a stray leading space in a box must not create folders there.
+  if (!source_root.empty() && source_root[0] != '/') return kSourceNotFullPath;
+  if (!destination_root.empty() && destination_root[0] != '/')
+    return kDestinationNotFullPath;
   if (source_root.empty()) return kNoSourceFolder;
   FileInfo source;
   if (platform_.Stat(kWorkingFolder, source_root, true, &source) != 0 ||

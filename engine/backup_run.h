@@ -17,6 +17,10 @@ namespace ferrybox {
 
 /// Lines a run writes to List3 instead of copying when its folders cannot
 /// make a backup.
+inline constexpr char kSourceNotFullPath[] =
+    "Source folder is not a full path: nothing copied";
+inline constexpr char kDestinationNotFullPath[] =
+    "Destination folder is not a full path: nothing copied";
 inline constexpr char kNoSourceFolder[] =
     "No source folder given: nothing copied";
 inline constexpr char kSourceFolderNotFound[] = "Source folder not found: ";

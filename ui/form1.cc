@@ -13,7 +13,9 @@
 #include <QStylePainter>
 #include <QTimer>
 
+#include "ui/enter_button.h"
 #include "ui/line_list.h"
+#include "ui/name_bytes.h"
 
 namespace ferrybox {
 namespace {
@@ -143,20 +145,20 @@ void Form1::BuildControls() {
   List4 = Place<QListWidget>(Frame6, "List4", Twips(60, 240, 3675, 5520));
   List4->setSelectionMode(QAbstractItemView::SingleSelection);
   List4->setSortingEnabled(false);
-  Command10 = Captioned<QPushButton>(Frame6, "Command10", "Save Profile",
+  Command10 = Captioned<EnterButton>(Frame6, "Command10", "Save Profile",
                                      Twips(60, 5820, 1095, 315));
   Text7 = Captioned<QLineEdit>(Frame6, "Text7", QString(),
                                Twips(1200, 5820, 2535, 315));
 
   const QString home = QDir::homePath();
-  Command4 = Captioned<QPushButton>(Frame3, "Command4",
+  Command4 = Captioned<EnterButton>(Frame3, "Command4",
                                     "Source:", Twips(120, 240, 1095, 255));
   Text1_ = Captioned<QLineEdit>(Frame3, "Text1", home + "/allfiles",
                                 Twips(1260, 240, 9975, 285));
   Text1_->setToolTip(
       "Directory to be backed up and made a copy from. This directory MUST "
       "already exist!");
-  Command5 = Captioned<QPushButton>(Frame3, "Command5",
+  Command5 = Captioned<EnterButton>(Frame3, "Command5",
                                     "Destination:", Twips(120, 600, 1095, 255));
   Text2_ = Captioned<QLineEdit>(Frame3, "Text2", home + "/allfilesbackup",
                                 Twips(1260, 600, 9975, 285));
@@ -164,13 +166,13 @@ void Form1::BuildControls() {
       "Directory where the backed up files should be stored. This directory "
       "MUST already exist!");
 
-  Command3 = Captioned<QPushButton>(Frame5, "Command3", "Go",
+  Command3 = Captioned<EnterButton>(Frame5, "Command3", "Go",
                                     Twips(120, 240, 1335, 315));
-  Command2 = Captioned<QPushButton>(Frame5, "Command2", "Stop",
+  Command2 = Captioned<EnterButton>(Frame5, "Command2", "Stop",
                                     Twips(1560, 240, 1335, 315));
-  Command11 = Captioned<QPushButton>(Frame5, "Command11", "Pause Copying",
+  Command11 = Captioned<EnterButton>(Frame5, "Command11", "Pause Copying",
                                      Twips(120, 600, 1335, 315));
-  Command6 = Captioned<QPushButton>(Frame5, "Command6", "Exit",
+  Command6 = Captioned<EnterButton>(Frame5, "Command6", "Exit",
                                     Twips(1560, 600, 1335, 315));
   Check3 = MakeCheck(Frame5, "Check3", "Incremental Backup", false,
                      Twips(3060, 360, 1155, 495));
@@ -186,8 +188,10 @@ void Form1::BuildControls() {
                              Twips(6900, 300, 1095, 255));
   Text5 =
       Captioned<QLineEdit>(Frame5, "Text5", "0", Twips(6600, 600, 1575, 285));
+  // Wider than its neighbours so that the caption is not clipped; the
+  // label is transparent and has nothing to its right.
   Label4 = Captioned<QLabel>(Frame5, "Label4", "Mb per Second",
-                             Twips(8340, 300, 1095, 255));
+                             Twips(8340, 300, 1200, 255));
   Text6 =
       Captioned<QLineEdit>(Frame5, "Text6", "0", Twips(8220, 600, 1335, 285));
 
@@ -204,9 +208,9 @@ void Form1::SetTabOrder() {
     QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
-std::string Form1::Text1() const { return Text1_->text().toStdString(); }
+std::string Form1::Text1() const { return NameBytes(Text1_->text()); }
 
-std::string Form1::Text2() const { return Text2_->text().toStdString(); }
+std::string Form1::Text2() const { return NameBytes(Text2_->text()); }
 
 int Form1::CheckValue(CheckBox box) const {
   const QCheckBox* check = box == CheckBox::kCheck1   ? Check1

@@ -45,7 +45,8 @@ class Form1 : public QWidget, public Window {
   std::string VersionText;
   MessageLists& lists() { return lists_; }
 
-  // Window, as the engine sees it.
+  // Window, as the engine sees it. The folder boxes give the bytes of the
+  // names they show (see ShownName).
   std::string Text1() const override;
   std::string Text2() const override;
   int CheckValue(CheckBox box) const override;
@@ -138,14 +139,17 @@ class Form1 : public QWidget, public Window {
   /// the caption, the profiles folder (made when nothing of that name is
   /// there), the profile list, and the folder boxes from the settings file.
   void Form_Load();
-  /// "Exit": writes the settings file, then ends the program.
+  /// "Exit": writes the settings file, then ends the program. A file that
+  /// cannot be written is first reported in a warning box that names it and
+  /// the reason.
   void Command6_Click();
   /// "Save Profile": saves the folders and the three options under the
   /// name in Text7 (made from Text1 when empty) after asking.
   void Command10_Click();
   /// A selection in the profile list: loads the first selected profile.
   void List4_Click();
-  /// "Source:" and "Destination:": the folder picker into Text1 or Text2.
+  /// "Source:" and "Destination:": the folder picker into Text1 or Text2;
+  /// a cancelled picker leaves the box as it was.
   void Command4_Click();
   void Command5_Click();
 

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "ui/enter_button.h"
 #include "ui/form1.h"
 
 namespace ferrybox {
@@ -17,10 +18,10 @@ QRect Twips(int left, int top, int width, int height) {
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption,
                         QRect geometry) {
-  auto* button = new QPushButton(caption, parent);
+  auto* button = new EnterButton(caption, parent);
   button->setObjectName(name);
   button->setGeometry(geometry);
-  // Neither button answers Enter or Escape on its own.
+  // Neither button answers Enter or Escape without the focus.
   button->setAutoDefault(false);
   button->setDefault(false);
   return button;
