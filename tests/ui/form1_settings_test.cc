@@ -136,6 +136,24 @@ TEST_F(Form1Settings, List4ShowsProfileFilesAndLoadsOnlyASoundOne) {
   EXPECT_EQ(LastBox().text, "Profile Loaded.");
 }
 
+TEST_F(Form1Settings, OversizedSettingsAndProfilesAreRefusedAndChangeNothing) {
+  // 3 GiB sparse files whose first lines look sound.
+  const std::string lines = "/s\r\n/d\r\n 0 \r\n 0 \r\n 0 \r\n";
+  const std::string huge = program().Write("profiles/huge.prf", lines);
+  std::filesystem::resize_file(huge, uint64_t{3} << 30);
+  std::filesystem::resize_file(program().Write("config.txt", lines),
+                               uint64_t{3} << 30);
+  form().Form_Load();
+  const std::string initial = Controls();
+  EXPECT_EQ(form().Text1(), QDir::homePath().toStdString() + "/allfiles");
+  List4()->setCurrentRow(0);
+  EXPECT_EQ(Controls(), initial);
+  EXPECT_EQ(LastBox().icon, MessageIcon::kWarning);
+  EXPECT_EQ(LastBox().text,
+            QString::fromStdString("The profile was not loaded: " + huge +
+                                   " is damaged: larger than 64 KiB"));
+}
+
 TEST_F(Form1Fixture, ACancelledFolderDialogEmptiesItsBox) {
   for (const char* button : {"Command4", "Command5"}) {
     QTimer::singleShot(0, [] {
