@@ -18,7 +18,10 @@
 namespace ferrybox {
 namespace {
 
-constexpr char kProgram[] = "ferrybox-cli: ";
+// One message on standard error, one line whatever the paths in it hold.
+void Say(std::ostream& err, const std::string& text) {
+  err << kCliPrefix << OneLine(text) << "\n";
+}
 
 // A run takes full paths only. A folder named on the command line is
 // relative to the working folder, as in the shell: it is joined to it as
@@ -61,8 +64,8 @@ int Run(const ConsoleBoxes& boxes, const std::string& program_folder,
         const CliContext& context) {
   Platform& platform = *context.platform;
   ProgressLine progress(context.err, context.err_is_terminal);
-  ConsoleWindow window(boxes, context.out, context.out_is_terminal, progress,
-                       context.stop_requested);
+  ConsoleWindow window(boxes, context.out, context.out_is_terminal, context.err,
+                       progress, context.stop_requested);
   MessageLists lists(window);
   BackupRun run(window, lists, platform, program_folder);
   window.Connect([&run] { run.Command2_Click(); },
@@ -75,23 +78,19 @@ int Run(const ConsoleBoxes& boxes, const std::string& program_folder,
   window.Finish();
 
   std::ostream& err = context.err;
-  if (window.output_failed()) {
-    err << kProgram
-        << "standard output could not be written; the backup went on\n";
-  }
   const BackupRun::Outcome& outcome = run.LastOutcome();
+  // Output dropped because a stop could not wait for it is no news.
+  if (window.output_failed() && !outcome.stopped)
+    Say(err, "standard output could not be written; the backup went on");
   if (outcome.refused) {
-    err << kProgram << "refused: " << window.PreviousList3Line() << "\n";
+    Say(err, "refused: " + window.PreviousList3Line());
     return kExitRefused;
   }
-  if (outcome.failed_copies > 0) {
-    err << kProgram << outcome.failed_copies
-        << (outcome.failed_copies == 1 ? " copy" : " copies")
-        << " failed; the copy log lists them: " << CopyLogPath(program_folder)
-        << "\n";
-  }
+  const FailureTally& failures = window.failures();
+  if (failures.count() > 0)
+    Say(err, failures.Summary(CopyLogPath(program_folder)));
   if (outcome.stopped) {
-    err << kProgram << "stopped before the last file\n";
+    Say(err, "stopped before the last file");
     return kExitStopped;
   }
   return outcome.failed_copies > 0 ? kExitCopyFailed : kExitOk;
@@ -103,7 +102,8 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context) {
   CliRequest request;
   std::string error;
   if (!ParseCliArguments(args, &request, &error)) {
-    context.err << kProgram << error << "\n" << kCliUsage;
+    Say(context.err, error);
+    context.err << kCliUsage;
     return kExitRefused;
   }
   switch (request.action) {
@@ -129,12 +129,12 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context) {
   std::string path;
   if (!FindProfile(*context.platform, program_folder, request.profile, &path,
                    &error)) {
-    context.err << kProgram << error << "\n";
+    Say(context.err, error);
     return kExitRefused;
   }
   const ProfileRead read = ReadProfile(path);
   if (!read.ok()) {
-    context.err << kProgram << read.error << "\n";
+    Say(context.err, read.error);
     return kExitRefused;
   }
   ConsoleBoxes boxes;

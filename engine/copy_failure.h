@@ -14,6 +14,9 @@ struct CopyFailure {
   std::string source_path;
   std::string destination_path;
   int error = 0;
+  /// 0 when the failure's copy-log line was written, else the errno value
+  /// that kept it out of the log.
+  int log_error = 0;
 };
 
 /// Reasons the engine finds itself, beside the system's errno values (which

@@ -1,30 +1,28 @@
 #include "engine/copy_log.h"
 
+#include <cerrno>
 #include <cstdio>
 
 namespace ferrybox {
-namespace {
 
-std::string OneLine(const std::string& path) {
-  std::string text;
-  text.reserve(path.size());
-  for (const char c : path) {
+std::string CopyLogPath(const std::string& program_folder) {
+  return program_folder + "/filelog.txt";
+}
+
+std::string OneLine(std::string_view text) {
+  std::string line;
+  line.reserve(text.size());
+  for (const char c : text) {
     const unsigned char byte = static_cast<unsigned char>(c);
     if ((byte >= 0x20 && byte != 0x7f) || c == '\t') {
-      text += c;
+      line += c;
       continue;
     }
     char escaped[8];
     std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-    text += escaped;
+    line += escaped;
   }
-  return text;
-}
-
-}  // namespace
-
-std::string CopyLogPath(const std::string& program_folder) {
-  return program_folder + "/filelog.txt";
+  return line;
 }
 
 bool EmptyCopyLog(const std::string& log_path) {
@@ -33,14 +31,19 @@ bool EmptyCopyLog(const std::string& log_path) {
   return std::fclose(file) == 0;
 }
 
-void AppendCopyLog(const std::string& log_path,
-                   const std::string& destination_path) {
+int AppendCopyLog(const std::string& log_path,
+                  const std::string& destination_path) {
   std::FILE* file = std::fopen(log_path.c_str(), "ab");
-  if (file == nullptr) return;
+  if (file == nullptr) return errno;
   // One write, so a line never interleaves with another writer's.
-  std::string line = kCopyErrorPrefix + OneLine(destination_path) + "\r\n";
-  std::fwrite(line.data(), 1, line.size(), file);
-  std::fclose(file);
+  const std::string line =
+      kCopyErrorPrefix + OneLine(destination_path) + "\r\n";
+  int error = 0;
+  if (std::fwrite(line.data(), 1, line.size(), file) != line.size())
+    error = errno != 0 ? errno : EIO;
+  // A full disk often shows only when the buffer is written out here.
+  if (std::fclose(file) != 0 && error == 0) error = errno != 0 ? errno : EIO;
+  return error;
 }
 
 }  // namespace ferrybox

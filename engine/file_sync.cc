@@ -176,8 +176,9 @@ void FileSync::CopyFailed(const std::string& source_path,
                           const std::string& destination_path, int error) {
   ++failed_copies_;
   lists_.lp3(kCopyErrorPrefix + destination_path);
-  AppendCopyLog(copy_log_path_, destination_path);
-  window_.ReportFailure(CopyFailure{source_path, destination_path, error});
+  const int log_error = AppendCopyLog(copy_log_path_, destination_path);
+  window_.ReportFailure(
+      CopyFailure{source_path, destination_path, error, log_error});
 }
 
 }  // namespace ferrybox

@@ -1,6 +1,7 @@
 #include "settings/text_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -49,13 +50,31 @@ std::string TemporaryName(const std::string& folder) {
 bool ReadLines(const std::string& path, std::size_t max_lines,
                std::vector<std::string>* lines, std::string* err) {
   lines->clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without O_NONBLOCK, opening a FIFO waits for a writer.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     *err = ErrnoMessage("open", path, errno);
     return false;
   }
+  const std::string too_large = path + " is damaged: larger than " +
+                                std::to_string(kMaxTextFileBytes / 1024) +
+                                " KiB";
+  struct stat status;
+  if (::fstat(fd, &status) != 0) {
+    *err = ErrnoMessage("fstat", path, errno);
+    ::close(fd);
+    return false;
+  }
+  if (!S_ISREG(status.st_mode) ||
+      static_cast<std::size_t>(status.st_size) > kMaxTextFileBytes) {
+    *err =
+        S_ISREG(status.st_mode) ? too_large : path + " is not a regular file";
+    ::close(fd);
+    return false;
+  }
   std::string line;
   bool in_line = false;
+  std::size_t total = 0;
   char buffer[4096];
   while (lines->size() < max_lines) {
     const ssize_t got = ::read(fd, buffer, sizeof buffer);
@@ -66,6 +85,13 @@ bool ReadLines(const std::string& path, std::size_t max_lines,
       return false;
     }
     if (got == 0) break;
+    // The file may have grown since its size was read.
+    total += static_cast<std::size_t>(got);
+    if (total > kMaxTextFileBytes) {
+      *err = too_large;
+      ::close(fd);
+      return false;
+    }
     for (ssize_t i = 0; i < got && lines->size() < max_lines; ++i) {
       if (buffer[i] == '\n') {
         if (!line.empty() && line.back() == '\r') line.pop_back();

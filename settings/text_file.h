@@ -8,11 +8,19 @@
 
 namespace ferrybox {
 
+/// The largest settings or profile file that is read. The program writes a
+/// few hundred bytes; anything larger is damaged, and reading it whole
+/// could exhaust memory.
+inline constexpr std::size_t kMaxTextFileBytes = 64 * 1024;
+
 /// Reads at most `max_lines` lines of the file at `path` into `lines`.
 /// A line ends at LF; a CR right before that LF is part of the line end.
 /// An unterminated last line counts as a line. Nothing else is removed:
 /// values keep their leading and trailing spaces. Returns false and sets
-/// `err` (naming the call and the path) when the file cannot be read.
+/// `err` (naming the path, and the call when one failed) when the file
+/// cannot be read, is not a regular file (a FIFO would hold the reader
+/// forever), or is larger than kMaxTextFileBytes; no more than that is
+/// ever read.
 bool ReadLines(const std::string& path, std::size_t max_lines,
                std::vector<std::string>* lines, std::string* err);
 

@@ -174,6 +174,24 @@ TEST_F(Form1Settings, ExitWarnsWhenTheSettingsFileCannotBeWrittenThenEnds) {
   EXPECT_EQ(end_calls_, 1);
 }
 
+TEST_F(Form1Settings, OversizedSettingsAndProfilesAreRefusedAndChangeNothing) {
+  // 3 GiB sparse files whose first lines look sound.
+  const std::string lines = "/s\r\n/d\r\n 0 \r\n 0 \r\n 0 \r\n";
+  const std::string huge = program().Write("profiles/huge.prf", lines);
+  std::filesystem::resize_file(huge, uint64_t{3} << 30);
+  std::filesystem::resize_file(program().Write("config.txt", lines),
+                               uint64_t{3} << 30);
+  form().Form_Load();
+  const std::string initial = Controls();
+  EXPECT_EQ(form().Text1(), QDir::homePath().toStdString() + "/allfiles");
+  List4()->setCurrentRow(0);
+  EXPECT_EQ(Controls(), initial);
+  EXPECT_EQ(LastBox().icon, MessageIcon::kWarning);
+  EXPECT_EQ(LastBox().text,
+            QString::fromStdString("The profile was not loaded: " + huge +
+                                   " is damaged: larger than 64 KiB"));
+}
+
 // The real dialog, cancelled: a cancelled choice is not a choice of nothing.
 TEST_F(Form1Fixture, ACancelledFolderDialogLeavesItsBoxAsItWas) {
   Edit("Text1")->setText("/kept/source");
