@@ -1,6 +1,5 @@
 #include "engine/copy_log.h"
 
-#include <cerrno>
 #include <cstdio>
 
 namespace ferrybox {
@@ -25,25 +24,35 @@ std::string OneLine(std::string_view text) {
   return line;
 }
 
+bool EmptyCopyLog(FileSystem& files, const std::string& log_path) {
+  FileSystem::File file = -1;
+  if (files.OpenForWriting(log_path, WriteMode::kTruncate, &file) != 0)
+    return false;
+  return files.Close(file) == 0;
+}
+
 bool EmptyCopyLog(const std::string& log_path) {
-  std::FILE* file = std::fopen(log_path.c_str(), "wb");
-  if (file == nullptr) return false;
-  return std::fclose(file) == 0;
+  return EmptyCopyLog(DefaultFileSystem(), log_path);
+}
+
+int AppendCopyLog(FileSystem& files, const std::string& log_path,
+                  const std::string& destination_path) {
+  FileSystem::File file = -1;
+  if (int error = files.OpenForWriting(log_path, WriteMode::kAppend, &file))
+    return error;
+  // One write, so a line never interleaves with another writer's.
+  const std::string line =
+      kCopyErrorPrefix + OneLine(destination_path) + "\r\n";
+  const int error = files.Write(file, line);
+  // A full disk may show only when the file is closed (on a network file
+  // system above all).
+  const int close_error = files.Close(file);
+  return error != 0 ? error : close_error;
 }
 
 int AppendCopyLog(const std::string& log_path,
                   const std::string& destination_path) {
-  std::FILE* file = std::fopen(log_path.c_str(), "ab");
-  if (file == nullptr) return errno;
-  // One write, so a line never interleaves with another writer's.
-  const std::string line =
-      kCopyErrorPrefix + OneLine(destination_path) + "\r\n";
-  int error = 0;
-  if (std::fwrite(line.data(), 1, line.size(), file) != line.size())
-    error = errno != 0 ? errno : EIO;
-  // A full disk often shows only when the buffer is written out here.
-  if (std::fclose(file) != 0 && error == 0) error = errno != 0 ? errno : EIO;
-  return error;
+  return AppendCopyLog(DefaultFileSystem(), log_path, destination_path);
 }
 
 }  // namespace ferrybox

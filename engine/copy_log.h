@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/file_system.h"
+
 namespace ferrybox {
 
 /// The text of a copy-failure line, in List3 and in the copy log alike.
@@ -18,14 +20,19 @@ std::string CopyLogPath(const std::string& program_folder);
 /// carries it stays one plain line. Every other byte is kept as it is.
 std::string OneLine(std::string_view text);
 
-/// Creates the log anew with length 0. Returns false when it could not be
-/// created; callers go on without a log.
+/// Creates the log anew with length 0, through `files`. Returns false when
+/// it could not be created; callers go on without a log.
+bool EmptyCopyLog(FileSystem& files, const std::string& log_path);
+/// EmptyCopyLog on the system's own file system.
 bool EmptyCopyLog(const std::string& log_path);
 
-/// Appends "Error copying file: " + OneLine(destination path) + CR LF.
-/// Opens, writes and closes the file each time. Returns 0 when the line was
-/// written, else the errno value that stopped it; the run goes on either
-/// way (the same line has already reached List3).
+/// Appends "Error copying file: " + OneLine(destination path) + CR LF,
+/// through `files`. Opens, writes and closes the file each time. Returns 0
+/// when the line was written, else the errno value that stopped it; the run
+/// goes on either way (the same line has already reached List3).
+int AppendCopyLog(FileSystem& files, const std::string& log_path,
+                  const std::string& destination_path);
+/// AppendCopyLog on the system's own file system.
 int AppendCopyLog(const std::string& log_path,
                   const std::string& destination_path);
 

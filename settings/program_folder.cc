@@ -1,8 +1,6 @@
 #include "settings/program_folder.h"
 
-#include <fcntl.h>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -10,6 +8,9 @@
 #include <filesystem>
 #include <string_view>
 #include <system_error>
+
+#include "engine/file_system.h"
+#include "engine/temp_name.h"
 
 namespace ferrybox {
 namespace {
@@ -23,13 +24,15 @@ std::string FolderOf(const std::string& path) {
 
 // Whether a file can be created in `folder`: tried, not guessed from the
 // permission bits, which a read-only mount or root's rights make
-// misleading.
-bool CanCreateFilesIn(const std::string& folder) {
-  std::string probe = folder + "/.ferrybox-probe-XXXXXX";
-  const int fd = ::mkstemp(probe.data());
-  if (fd < 0) return false;
-  ::close(fd);
-  ::unlink(probe.c_str());
+// misleading. The probe has a temporary name, so a scan skips it and a
+// probe left by a killed process is known for what it is.
+bool CanCreateFilesIn(FileSystem& files, const std::string& folder) {
+  const std::string probe = folder + "/" + NewTempName();
+  FileSystem::File file = -1;
+  if (files.OpenForWriting(probe, WriteMode::kCreateExclusive, &file) != 0)
+    return false;
+  files.Close(file);
+  files.Remove(probe);
   return true;
 }
 
@@ -43,13 +46,13 @@ std::string UserConfigFolder(const ProgramFolderInputs& inputs) {
 // Creates the missing levels of `folder` owner-only, as the XDG rules ask
 // for configuration folders: the profiles name the user's folders and the
 // copy log names their files. Existing levels are left as they are.
-void MakeOwnerOnlyFolders(const std::string& folder) {
+void MakeOwnerOnlyFolders(FileSystem& files, const std::string& folder) {
   for (std::size_t slash = folder.find('/', 1);;
        slash = folder.find('/', slash + 1)) {
     const std::string level = folder.substr(0, slash);
     // A failure (EEXIST above all) is not final: the next level, or the
     // first save, reports what matters.
-    ::mkdir(level.c_str(), 0700);
+    files.MakeFolder(level, 0700);
     if (slash == std::string::npos) return;
   }
 }
@@ -71,18 +74,19 @@ bool IsInstalledExecutable(const std::string& executable) {
   return false;
 }
 
-std::string ChooseProgramFolder(const ProgramFolderInputs& inputs) {
+std::string ChooseProgramFolder(FileSystem& files,
+                                const ProgramFolderInputs& inputs) {
   const std::string executable_folder = FolderOf(inputs.executable);
   // Root may write into /usr/bin, but an installed program must not fill
   // it with settings, profiles and copy logs.
   if (!executable_folder.empty() && !IsInstalledExecutable(inputs.executable) &&
-      CanCreateFilesIn(executable_folder))
+      CanCreateFilesIn(files, executable_folder))
     return executable_folder;
   const std::string config_folder = UserConfigFolder(inputs);
   if (!config_folder.empty()) {
     // A folder that cannot be made is still the right place: start-up
     // then finds no settings and a save reports its failure.
-    MakeOwnerOnlyFolders(config_folder);
+    MakeOwnerOnlyFolders(files, config_folder);
     return config_folder;
   }
   return executable_folder.empty() ? "." : executable_folder;
@@ -100,7 +104,7 @@ std::string ProgramFolder() {
     if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr)
       inputs.home = entry->pw_dir;
   }
-  return ChooseProgramFolder(inputs);
+  return ChooseProgramFolder(DefaultFileSystem(), inputs);
 }
 
 }  // namespace ferrybox

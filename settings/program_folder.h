@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "engine/file_system.h"
+
 namespace ferrybox {
 
 /// What the program folder is decided from.
@@ -19,7 +21,7 @@ struct ProgramFolderInputs {
 /// "/usr2/ferrybox" is not below "/usr".
 bool IsInstalledExecutable(const std::string& executable);
 
-/// The program folder.
+/// The program folder, probed and made through `files`.
 /// - An installed copy (IsInstalledExecutable) never keeps its files beside
 ///   itself, whoever runs it, root included: it uses the per-user folder.
 /// - A portable copy (a build tree, a folder in the home, a USB stick) uses
@@ -30,7 +32,8 @@ bool IsInstalledExecutable(const std::string& executable);
 /// owner-only (0700). When no home is known, the executable's folder all
 /// the same, or "." without one. The result never ends in "/" unless it is
 /// the root.
-std::string ChooseProgramFolder(const ProgramFolderInputs& inputs);
+std::string ChooseProgramFolder(FileSystem& files,
+                                const ProgramFolderInputs& inputs);
 
 /// ChooseProgramFolder for this process (/proc/self/exe and the
 /// environment). The window program and the command-line program both

@@ -1,9 +1,13 @@
 #include "settings/program_folder.h"
 
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
+
+#include "engine/temp_name.h"
+#include "tests/support/recording_file_system.h"
 
 namespace ferrybox {
 namespace {
@@ -67,7 +71,8 @@ TEST(ProgramFolder, BesideAPortableCopyOnlyElseThePerUserFolder) {
       {"/opt/ferrybox/ferrybox", xdg, in_xdg},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(ChooseProgramFolder({c.executable, c.xdg_config_home, home}),
+    EXPECT_EQ(ChooseProgramFolder(DefaultFileSystem(),
+                                  {c.executable, c.xdg_config_home, home}),
               c.expected)
         << c.executable;
     EXPECT_TRUE(fs::is_directory(c.expected)) << c.expected;
@@ -80,6 +85,40 @@ TEST(ProgramFolder, BesideAPortableCopyOnlyElseThePerUserFolder) {
   EXPECT_EQ(ModeOf(home + "/.config"), 0700u);
   EXPECT_EQ(ModeOf(in_home), 0700u);
   EXPECT_EQ(ModeOf(xdg), 0755u);
+}
+
+// Root passes every permission check, so only a refusal made through the
+// file layer shows what a read-only mount does.
+TEST(ProgramFolder, TheProbeIsAFileMadeAndRemovedOrARefusalThatMovesOn) {
+  using Call = testing::RecordingFileSystem::Call;
+  const fs::path base = fs::path(::testing::TempDir()) / "program-probe";
+  fs::remove_all(base);
+  const fs::path portable = base / "usb";
+  fs::create_directories(portable);
+  const std::string xdg = (base / "xdg").string();
+  const std::string executable = (portable / "ferrybox").string();
+  for (int refusal : {0, EROFS, EACCES}) {
+    SCOPED_TRACE(refusal);
+    testing::RecordingFileSystem files;
+    if (refusal != 0) files.FailNth(Call::kCreate, 1, refusal);
+    const std::string chosen =
+        ChooseProgramFolder(files, {executable, xdg, (base / "home").string()});
+    ASSERT_FALSE(files.calls().empty());
+    const std::string probe = files.PathAt(0);
+    EXPECT_EQ(fs::path(probe).parent_path(), portable);
+    EXPECT_TRUE(IsTempName(fs::path(probe).filename().string())) << probe;
+    if (refusal == 0) {
+      EXPECT_EQ(chosen, portable.string());
+      EXPECT_EQ(files.calls(),
+                (std::vector<std::string>{"create " + probe, "close " + probe,
+                                          "remove " + probe}));
+    } else {
+      EXPECT_EQ(chosen, xdg + "/ferrybox");
+      EXPECT_EQ(files.calls().back(), "mkdir " + xdg + "/ferrybox");
+    }
+    EXPECT_EQ(files.open_files(), 0u);
+  }
+  EXPECT_TRUE(fs::is_empty(portable));
 }
 
 }  // namespace
