@@ -8,7 +8,7 @@
 #include <set>
 
 #include "tests/ui/form1_fixture.h"
-#include "ui/scripted_dialogs.h"
+#include "tests/ui/scripted_dialogs.h"
 
 namespace ferrybox {
 namespace {
