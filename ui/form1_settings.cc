@@ -53,11 +53,11 @@ Dialogs& Form1::dialogs() {
 }
 
 void Form1::Form_Load() {
-  UpdateTicks = 0;
-  VersionChecked = false;
-  VersionText = ProgramVersionText();
-  setWindowTitle(
-      FromBytes("Ferrybox" + std::string(15, ' ') + "Version: " + VersionText));
+  UpdateTicks_ = 0;
+  VersionChecked_ = false;
+  VersionText_ = ProgramVersionText();
+  setWindowTitle(FromBytes("Ferrybox" + std::string(15, ' ') +
+                           "Version: " + VersionText_));
   Platform& platform = DefaultPlatform();
   EnsureProfilesFolder(platform, program_folder_);
   FillList4();

@@ -6,7 +6,6 @@
 #include <QPushButton>
 
 #include "ui/enter_button.h"
-#include "ui/form1.h"
 
 namespace ferrybox {
 namespace {
@@ -29,7 +28,7 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption,
 
 }  // namespace
 
-Form9::Form9(Form1& main) : QWidget(&main, Qt::Dialog), main_(main) {
+Form9::Form9(QWidget& main) : QWidget(&main, Qt::Dialog), main_(main) {
   setObjectName("Form9");
   setWindowTitle("New Version for download is available.");
   QFont font("Arial");
@@ -66,6 +65,7 @@ Form9::Form9(Form1& main) : QWidget(&main, Qt::Dialog), main_(main) {
 }
 
 void Form9::ShowNotice() {
+  Answered_ = false;
   if (!loaded_) {
     loaded_ = true;
     Form_Load();
@@ -88,14 +88,13 @@ void Form9::Command1_Click() { Answer(true); }
 void Form9::Command2_Click() { Answer(false); }
 
 void Form9::Answer(bool download) {
-  main_.DownloadWanted = download;
   hide();
-  Answered = true;
-  emit AnswerGiven();
+  Answered_ = true;
+  emit AnswerGiven(download);
 }
 
 void Form9::closeEvent(QCloseEvent* event) {
-  // The wait for an answer must end however the notice goes away.
+  // The check must hear an answer however the notice goes away.
   Command2_Click();
   event->accept();
 }

@@ -10,7 +10,7 @@
 
 #include "tests/ui/form1_fixture.h"
 #include "ui/form9.h"
-#include "ui/scripted_dialogs.h"
+#include "tests/ui/scripted_dialogs.h"
 
 namespace ferrybox {
 namespace {
@@ -101,7 +101,7 @@ TEST_F(Form1Fixture, EnterAndKeypadEnterClickAButtonOnceEvenWhenHeld) {
   Form9 notice(form());
   QTest::keyClick(notice.findChild<QPushButton*>("Command2"), Qt::Key_Enter,
                   Qt::KeypadModifier);
-  EXPECT_TRUE(notice.Answered);
+  EXPECT_TRUE(notice.Answered());
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 
 #include "tests/support/temp_tree.h"
 #include "tests/ui/form1_fixture.h"
-#include "ui/scripted_dialogs.h"
+#include "tests/ui/scripted_dialogs.h"
 
 namespace ferrybox {
 namespace {
