@@ -56,6 +56,11 @@ Form9::Form9(QWidget& main) : QWidget(&main, Qt::Dialog), main_(main) {
                         Twips(1200, 840, 1515, 435));
   Command2 = MakeButton(Frame1, "Command2", "No, Continue",
                         Twips(2820, 840, 1515, 435));
+  // The label's text is its accessible name; the buttons say what follows.
+  Command1->setAccessibleDescription(
+      "Opens the download page in your web browser.");
+  Command2->setAccessibleDescription(
+      "Closes this notice and goes on with the version you have.");
   // "No, Continue" comes first, so it has the focus when the notice opens.
   QWidget::setTabOrder(Command2, Command1);
   Command2->setFocus();
