@@ -62,7 +62,7 @@ int CheckUnchanged(Platform& platform, Handle in, const FileInfo& source) {
   if (error != 0) return error;
   if (now.type != EntryType::kFile || now.id != source.id)
     return kErrorSourceChanged;
-  if (now.size != source.size || now.mtime_ns != source.mtime_ns)
+  if (now.size != source.size || now.mtime != source.mtime)
     return kErrorSourceChanged;
   return 0;
 }
@@ -106,14 +106,14 @@ int CopyFileAt(Platform& platform, Handle source_dir,
   }
   if (error != 0) return error;
 
-  int64_t stored_mtime_ns = 0;
+  FileTime stored_mtime;
   error = CopyContent(platform, in.get(), out.get(), source.size);
   if (error == 0) error = CheckUnchanged(platform, in.get(), source);
   uint32_t mode = 0;
   if (error == 0) error = CopyMode(platform, out.get(), source, &mode);
   if (error == 0)
-    error = platform.Finish(out.get(), mode, source.atime_ns, source.mtime_ns,
-                            &stored_mtime_ns);
+    error = platform.Finish(out.get(), mode, source.atime, source.mtime,
+                            &stored_mtime);
   const int close_error = out.reset();
   if (error == 0) error = close_error;
   if (error == 0)
@@ -123,7 +123,7 @@ int CopyFileAt(Platform& platform, Handle source_dir,
     return error;
   }
   result->bytes = source.size;
-  result->stored_mtime_ns = stored_mtime_ns;
+  result->stored_mtime = stored_mtime;
   return 0;
 }
 

@@ -14,7 +14,7 @@ struct CopyResult {
   int64_t bytes = 0;
   /// The last-modified time the destination's file system stored; it may be
   /// coarser than the source's.
-  int64_t stored_mtime_ns = 0;
+  FileTime stored_mtime;
 };
 
 /// Copies `source_name` in the folder `source_dir` (a link is followed) to

@@ -29,8 +29,8 @@ bool SameFile(const FileLookup& source, const FileLookup& destination,
   if (!source.found || !destination.found) return false;
   if (destination.info.type != EntryType::kFile) return false;
   const bool same_length = source.info.size == destination.info.size;
-  const bool same_time = SameTimeAtStep(
-      source.info.mtime_ns, destination.info.mtime_ns, time_step_ns);
+  const bool same_time =
+      SameTimeAtStep(source.info.mtime, destination.info.mtime, time_step_ns);
   const bool same_name = !destination.stored_name.empty() &&
                          source.stored_name == destination.stored_name;
   return same_length && same_time && same_name;
@@ -127,7 +127,7 @@ void FileSync::SyncFile(const std::string& source_path,
       // Only differing times need the step, and learning it may take a
       // probe: equal times on an exact file system cost nothing more.
       const int64_t step =
-          there.info.mtime_ns == source.mtime_ns
+          there.info.mtime == source.mtime
               ? kExactTimes
               : time_steps_.Step(there.info.id.device, destination_.current());
       if (SameFile(FileLookup{true, source, name}, there, step)) return;
@@ -163,7 +163,7 @@ bool FileSync::CopyOneFile(const std::string& source_path, const Parts& parts,
     // in place: it stays, and the next incremental run copies it again.
     if (error == 0 && destination_.device())
       time_steps_.Copied(*destination_.device(), destination_.current(), name,
-                         source, result.stored_mtime_ns);
+                         source, result.stored_mtime);
   }
   if (error != 0) {
     CopyFailed(source_path, destination_path, error);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/file_time.h"
+
 namespace ferrybox {
 
 /// An open file or folder, as the platform hands it out.
@@ -31,9 +33,12 @@ struct FileId {
 struct FileInfo {
   EntryType type = EntryType::kUnknown;
   int64_t size = 0;
-  /// Last-modified and last-accessed times, nanoseconds since 1970.
-  int64_t mtime_ns = 0;
-  int64_t atime_ns = 0;
+  /// Last-modified and last-accessed times.
+  FileTime mtime;
+  FileTime atime;
+  /// The last change of content or status (permissions, owner, links),
+  /// stamped by the system's clock; no call can set it to another time.
+  FileTime ctime;
   /// Permission bits, including set-id and sticky bits.
   uint32_t mode = 0;
   /// The numeric ids of the user and the group that own the entry.
@@ -109,18 +114,17 @@ class Platform {
                                       int64_t* copied) = 0;
 
   /// Completes a written file: sets its permission bits (where the file
-  /// system keeps any: FAT keeps none) and its times (nanoseconds since
-  /// 1970), then reports the last-modified time the file system actually
-  /// stored, which may be coarser.
-  [[nodiscard]] virtual int Finish(Handle file, uint32_t mode, int64_t atime_ns,
-                                   int64_t mtime_ns,
-                                   int64_t* stored_mtime_ns) = 0;
+  /// system keeps any: FAT keeps none) and its times, then reports the
+  /// last-modified time the file system actually stored, which may be
+  /// coarser.
+  [[nodiscard]] virtual int Finish(Handle file, uint32_t mode, FileTime atime,
+                                   FileTime mtime, FileTime* stored_mtime) = 0;
 
   /// Sets the times of `name` in `dir` (a link itself, never its target),
   /// then reports the last-modified time the file system stored.
   [[nodiscard]] virtual int SetTimes(Handle dir, const std::string& name,
-                                     int64_t atime_ns, int64_t mtime_ns,
-                                     int64_t* stored_mtime_ns) = 0;
+                                     FileTime atime, FileTime mtime,
+                                     FileTime* stored_mtime) = 0;
 
   /// Renames `from` to `to`, both in `dir`, replacing a file named `to`.
   [[nodiscard]] virtual int Rename(Handle dir, const std::string& from,

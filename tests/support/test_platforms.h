@@ -87,15 +87,15 @@ class FaultyPlatform : public Platform {
     return base_.CopyRange(from, to, static_cast<int64_t>(Limited(size)),
                            copied);
   }
-  int Finish(Handle file, uint32_t mode, int64_t atime_ns, int64_t mtime_ns,
-             int64_t* stored_mtime_ns) override {
+  int Finish(Handle file, uint32_t mode, FileTime atime, FileTime mtime,
+             FileTime* stored_mtime) override {
     if (int error = Fail(Kind::kSetTimes, NameOf(file))) return error;
-    return base_.Finish(file, mode, atime_ns, mtime_ns, stored_mtime_ns);
+    return base_.Finish(file, mode, atime, mtime, stored_mtime);
   }
-  int SetTimes(Handle dir, const std::string& name, int64_t atime_ns,
-               int64_t mtime_ns, int64_t* stored_mtime_ns) override {
+  int SetTimes(Handle dir, const std::string& name, FileTime atime,
+               FileTime mtime, FileTime* stored_mtime) override {
     if (int error = Fail(Kind::kSetTimes, name)) return error;
-    return base_.SetTimes(dir, name, atime_ns, mtime_ns, stored_mtime_ns);
+    return base_.SetTimes(dir, name, atime, mtime, stored_mtime);
   }
   int Rename(Handle dir, const std::string& from,
              const std::string& to) override {
