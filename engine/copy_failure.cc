@@ -10,6 +10,15 @@ std::string ErrorText(int error) {
       return "the file changed while it was being copied";
     case kErrorNotAFile:
       return "no longer a regular file";
+    case kErrorWrittenDuringCopy:
+      return "another program opened the file for writing while it was being "
+             "copied";
+    case kErrorOpenForWriting:
+      return "another program has the file open for writing and changed it "
+             "moments ago";
+    case kErrorRecentlyChanged:
+      return "the file changed moments ago and it cannot be told whether "
+             "another program is still writing it";
     default:
       break;
   }

@@ -126,6 +126,20 @@ class Platform {
                                      FileTime atime, FileTime mtime,
                                      FileTime* stored_mtime) = 0;
 
+  /// Asks for a read lease on `file`, open for reading. While the lease is
+  /// held no one else has the file open for writing; anyone who opens it
+  /// for writing (or truncates it) breaks the lease, which is then let go
+  /// of at once so that the writer is not held up. Returns 0 when granted;
+  /// EAGAIN while someone has the file open for writing; another errno when
+  /// the file cannot be leased (neither its owner nor root, a file system
+  /// without leases).
+  [[nodiscard]] virtual int TakeReadLease(Handle file) = 0;
+
+  /// Lets go of the lease on `file`. Returns 0 when it was held, unbroken,
+  /// from TakeReadLease until now, so that no one can have written to the
+  /// file meanwhile; EAGAIN when it was broken.
+  virtual int EndReadLease(Handle file) = 0;
+
   /// Renames `from` to `to`, both in `dir`, replacing a file named `to`.
   [[nodiscard]] virtual int Rename(Handle dir, const std::string& from,
                                    const std::string& to) = 0;

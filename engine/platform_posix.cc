@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "engine/platform.h"
+#include "engine/read_lease_posix.h"
 
 namespace ferrybox {
 namespace {
@@ -210,6 +211,14 @@ class PosixPlatform : public Platform {
       return errno;
     *stored_mtime = TimeOf(st.st_mtim);
     return 0;
+  }
+
+  int TakeReadLease(Handle file) override {
+    return ferrybox::TakeReadLease(file);
+  }
+
+  int EndReadLease(Handle file) override {
+    return ferrybox::EndReadLease(file);
   }
 
   int Rename(Handle dir, const std::string& from,

@@ -36,6 +36,11 @@ class FaultyPlatform : public Platform {
   /// When not 0, one Read or kernel copy moves at most this many bytes.
   size_t chunk_limit = 0;
   bool hide_entry_types = false;
+  /// When not 0, TakeReadLease fails with it, as where leases cannot be had.
+  int lease_error = 0;
+  /// Stat reports status-change times this many seconds earlier than they
+  /// are, as for files left alone that long.
+  int64_t status_age_s = 0;
 
   /// Fails only the `nth` such call (from 1, counted from now on).
   void FailNth(Kind kind, int nth, int error, std::string name = {}) {
@@ -48,6 +53,8 @@ class FaultyPlatform : public Platform {
     nth_ = 0;
     fail_kind = Kind::kNone;
     before_call = nullptr;
+    lease_error = 0;
+    status_age_s = 0;
   }
   size_t open_handles() const { return names_.size(); }
 
@@ -70,7 +77,9 @@ class FaultyPlatform : public Platform {
            FileInfo* info) override {
     if (int error = Fail(Kind::kStat, name.empty() ? NameOf(dir) : name))
       return error;
-    return base_.Stat(dir, name, follow_link, info);
+    const int error = base_.Stat(dir, name, follow_link, info);
+    info->ctime.seconds -= status_age_s;
+    return error;
   }
   int Read(Handle file, char* buffer, size_t size, size_t* got) override {
     if (int error = Fail(Kind::kRead, NameOf(file))) return error;
@@ -97,6 +106,10 @@ class FaultyPlatform : public Platform {
     if (int error = Fail(Kind::kSetTimes, name)) return error;
     return base_.SetTimes(dir, name, atime, mtime, stored_mtime);
   }
+  int TakeReadLease(Handle file) override {
+    return lease_error != 0 ? lease_error : base_.TakeReadLease(file);
+  }
+  int EndReadLease(Handle file) override { return base_.EndReadLease(file); }
   int Rename(Handle dir, const std::string& from,
              const std::string& to) override {
     if (int error = Fail(Kind::kRename, to)) return error;
