@@ -105,8 +105,9 @@ TEST_F(ScenarioTest, ACopyIsNeverTwoVersionsOfAFileOthersWrite) {
       ExpectFailures({"big.bin"});
       ExpectBackup(before, false);
       EXPECT_EQ(window.failures.size(), 1u);
-      if (!window.failures.empty())
+      if (!window.failures.empty()) {
         EXPECT_EQ(window.failures[0].error, c.error);
+      }
     }
     if (held >= 0) close(held);
     ExpectRepaired(before);
