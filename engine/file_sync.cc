@@ -39,7 +39,7 @@ bool SameFile(const FileLookup& source, const FileLookup& destination,
 FileSync::FileSync(Platform& platform, Window& window, MessageLists& lists,
                    SyncState& state, const std::string& source_root,
                    const std::string& destination_root,
-                   std::string copy_log_path)
+                   DestinationRoot& destination, std::string copy_log_path)
     : platform_(platform),
       window_(window),
       lists_(lists),
@@ -49,7 +49,7 @@ FileSync::FileSync(Platform& platform, Window& window, MessageLists& lists,
           TrailingSlash(WithoutTrailingSlashes(destination_root))),
       copy_log_path_(std::move(copy_log_path)),
       source_(platform),
-      destination_(platform, destination_root),
+      destination_(platform, destination),
       time_steps_(platform) {
   source_root_error_ = source_.OpenRoot(source_root);
 }
@@ -116,6 +116,7 @@ void FileSync::SyncFile(const std::string& source_path,
       destination_.Create(parts.folder);
     }
   }
+  if (destination_.in_use()) return;
 
   const std::string name(parts.name);
   const char* line = kNewFile;

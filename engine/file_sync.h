@@ -42,9 +42,12 @@ struct SyncState {
 /// through lp2, each failure through lp3 and the copy log.
 class FileSync {
  public:
+  /// `destination_root` is the path as given, for the lines; `destination`
+  /// is that path resolved, and outlives this.
   FileSync(Platform& platform, Window& window, MessageLists& lists,
            SyncState& state, const std::string& source_root,
-           const std::string& destination_root, std::string copy_log_path);
+           const std::string& destination_root, DestinationRoot& destination,
+           std::string copy_log_path);
 
   /// The destination path of a path under the source root (or of the root
   /// itself): the destination root and the part below the source root,
@@ -61,6 +64,10 @@ class FileSync {
   /// read now) and SameFile whether to copy, and copies. Every file handed
   /// to the copy raises FilesCopied, shown in Text4.
   void SyncFile(const std::string& source_path, const FileInfo& source);
+
+  /// The destination root did not exist when the run began, and another run
+  /// made it and holds it: nothing was copied, and nothing may be.
+  bool DestinationInUse() const { return destination_.in_use(); }
 
   /// Reports that `source_path` could not be copied to `destination_path`,
   /// and why (an errno value or an EngineError).

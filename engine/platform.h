@@ -140,6 +140,12 @@ class Platform {
   /// file meanwhile; EAGAIN when it was broken.
   virtual int EndReadLease(Handle file) = 0;
 
+  /// Takes an exclusive lock on the folder open as `dir`, without waiting;
+  /// it is held until that handle is closed. Returns 0; EWOULDBLOCK while
+  /// another handle holds it; another errno where the file system keeps no
+  /// such locks.
+  [[nodiscard]] virtual int LockFolder(Handle dir) = 0;
+
   /// Renames `from` to `to`, both in `dir`, replacing a file named `to`.
   [[nodiscard]] virtual int Rename(Handle dir, const std::string& from,
                                    const std::string& to) = 0;

@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -219,6 +220,13 @@ class PosixPlatform : public Platform {
 
   int EndReadLease(Handle file) override {
     return ferrybox::EndReadLease(file);
+  }
+
+  int LockFolder(Handle dir) override {
+    for (;;) {
+      if (flock(dir, LOCK_EX | LOCK_NB) == 0) return 0;
+      if (errno != EINTR) return errno;
+    }
   }
 
   int Rename(Handle dir, const std::string& from,

@@ -110,6 +110,7 @@ class FaultyPlatform : public Platform {
     return lease_error != 0 ? lease_error : base_.TakeReadLease(file);
   }
   int EndReadLease(Handle file) override { return base_.EndReadLease(file); }
+  int LockFolder(Handle dir) override { return base_.LockFolder(dir); }
   int Rename(Handle dir, const std::string& from,
              const std::string& to) override {
     if (int error = Fail(Kind::kRename, to)) return error;
