@@ -19,6 +19,9 @@ std::string ErrorText(int error) {
     case kErrorRecentlyChanged:
       return "the file changed moments ago and it cannot be told whether "
              "another program is still writing it";
+    case kErrorCaseClash:
+      return "the destination does not tell letter case apart, and a name "
+             "differing from this one only in case was copied there first";
     default:
       break;
   }

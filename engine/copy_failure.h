@@ -32,6 +32,9 @@ enum EngineError : int {
   /// writing it cannot be told (not its owner, a file system without
   /// leases).
   kErrorRecentlyChanged = -5,
+  /// The destination ignores letter case, and another source name that
+  /// differs from this one only in case was copied there first.
+  kErrorCaseClash = -6,
 };
 
 /// The words for an errno value or an EngineError, written in one place.

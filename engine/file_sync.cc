@@ -50,7 +50,8 @@ FileSync::FileSync(Platform& platform, Window& window, MessageLists& lists,
       copy_log_path_(std::move(copy_log_path)),
       source_(platform),
       destination_(platform, destination),
-      time_steps_(platform) {
+      time_steps_(platform),
+      case_names_(platform) {
   source_root_error_ = source_.OpenRoot(source_root);
 }
 
@@ -117,6 +118,7 @@ void FileSync::SyncFile(const std::string& source_path,
     }
   }
   if (destination_.in_use()) return;
+  const bool case_clash = CaseClash(parts);
 
   const std::string name(parts.name);
   const char* line = kNewFile;
@@ -131,22 +133,34 @@ void FileSync::SyncFile(const std::string& source_path,
           there.info.mtime == source.mtime
               ? kExactTimes
               : time_steps_.Step(there.info.id.device, destination_.current());
-      if (SameFile(FileLookup{true, source, name}, there, step)) return;
+      // The copy found under a clashing name is another file's.
+      if (!case_clash && SameFile(FileLookup{true, source, name}, there, step))
+        return;
       line = kDifferentFile;
     }
   }
   const std::string destination_path = DestinationPath(source_path);
   lists_.lp2(line + destination_path);
-  CopyOneFile(source_path, parts, source, destination_path);
+  CopyOneFile(source_path, parts, source, destination_path, case_clash);
   ++state_.FilesCopied;
   window_.SetFigure(FigureBox::kText4, std::to_string(state_.FilesCopied));
 }
 
+bool FileSync::CaseClash(const Parts& parts) {
+  // Entered already, for the folder check or the file before.
+  if (destination_.Enter(parts.folder) != 0) return false;
+  const std::optional<uint64_t> device = destination_.device();
+  if (!device || !case_names_.Folds(*device, destination_.current()))
+    return false;
+  return !case_names_.Claim(parts.folder, parts.name);
+}
+
 bool FileSync::CopyOneFile(const std::string& source_path, const Parts& parts,
                            const FileInfo& source,
-                           const std::string& destination_path) {
+                           const std::string& destination_path,
+                           bool case_clash) {
   const std::string name(parts.name);
-  int error = destination_.Enter(parts.folder);
+  int error = case_clash ? kErrorCaseClash : destination_.Enter(parts.folder);
   if (error == 0) {
     // Replacing a link would be harmless, but a link planted in the backup
     // is not ours to remove; a folder cannot be replaced by a file.

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/case_folding.h"
 #include "engine/destination_folders.h"
 #include "engine/folder_cursor.h"
 #include "engine/message_lists.h"
@@ -83,8 +84,13 @@ class FileSync {
     std::string_view name;
   };
   Parts Split(std::string_view source_path) const;
+  /// True when the file must not be copied because its name, or its
+  /// folder's, differs only in case from one copied before onto a
+  /// destination that ignores case.
+  bool CaseClash(const Parts& parts);
   bool CopyOneFile(const std::string& source_path, const Parts& parts,
-                   const FileInfo& source, const std::string& destination_path);
+                   const FileInfo& source, const std::string& destination_path,
+                   bool case_clash);
 
   Platform& platform_;
   Window& window_;
@@ -96,6 +102,7 @@ class FileSync {
   FolderCursor source_;
   DestinationFolders destination_;
   TimeSteps time_steps_;
+  CaseNames case_names_;
   int source_root_error_ = 0;
   // The destination folder of the last file, and its part below the root.
   bool folder_known_ = false;
