@@ -63,7 +63,8 @@ class DestinationRoot {
  private:
   Platform& platform_;
   HeldRoots& held_;
-  int error_ = 0;
+  // Nothing is reachable before Resolve.
+  int error_ = ENOENT;
   ScopedHandle folder_;
   std::vector<std::string> missing_;
   FileId id_;

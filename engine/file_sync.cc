@@ -147,7 +147,7 @@ void FileSync::SyncFile(const std::string& source_path,
 }
 
 bool FileSync::CaseClash(const Parts& parts) {
-  // Entered already, for the folder check or the file before.
+  // Cheap: a folder is entered once for all its files.
   if (destination_.Enter(parts.folder) != 0) return false;
   const std::optional<uint64_t> device = destination_.device();
   if (!device || !case_names_.Folds(*device, destination_.current()))

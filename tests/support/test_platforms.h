@@ -78,7 +78,7 @@ class FaultyPlatform : public Platform {
     if (int error = Fail(Kind::kStat, name.empty() ? NameOf(dir) : name))
       return error;
     const int error = base_.Stat(dir, name, follow_link, info);
-    info->ctime.seconds -= status_age_s;
+    if (error == 0) info->ctime.seconds -= status_age_s;
     return error;
   }
   int Read(Handle file, char* buffer, size_t size, size_t* got) override {
