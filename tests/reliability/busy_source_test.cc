@@ -52,26 +52,30 @@ void Overwrite(int fd, const std::string& content) {
 
 TEST_F(ScenarioTest, ACopyIsNeverTwoVersionsOfAFileOthersWrite) {
   enum Writer { kNobody, kHolds, kCannotTell };
+  // How long each file seems to have been left alone. A file changed now
+  // seems changed a minute ahead, so that no pause of the test before the
+  // copy can make it look idle.
+  constexpr int64_t kNow = -60, kIdle = 60;
   const struct {
     const char* name;
     Writer writer;
-    int64_t age_s;  // how long the file seems left alone; 0: changed now
+    int64_t age_s;
     bool written_during_copy;
     int error;  // 0: copied
   } cases[] = {
-      {"saved a moment ago", kNobody, 0, false, 0},
-      {"saved, then opened and written during the copy", kNobody, 0, true,
+      {"saved a moment ago", kNobody, kNow, false, 0},
+      {"saved, then opened and written during the copy", kNobody, kNow, true,
        kErrorWrittenDuringCopy},
-      {"left alone, then opened and written during the copy", kNobody, 60, true,
-       kErrorSourceChanged},
-      {"held open, changed a moment ago", kHolds, 0, false,
+      {"left alone, then opened and written during the copy", kNobody, kIdle,
+       true, kErrorSourceChanged},
+      {"held open, changed a moment ago", kHolds, kNow, false,
        kErrorOpenForWriting},
-      {"held open but idle", kHolds, 60, false, 0},
-      {"held open, idle, written during the copy", kHolds, 60, true,
+      {"held open but idle", kHolds, kIdle, false, 0},
+      {"held open, idle, written during the copy", kHolds, kIdle, true,
        kErrorSourceChanged},
-      {"no lease here, changed a moment ago", kCannotTell, 0, false,
+      {"no lease here, changed a moment ago", kCannotTell, kNow, false,
        kErrorRecentlyChanged},
-      {"no lease here, idle", kCannotTell, 60, false, 0},
+      {"no lease here, idle", kCannotTell, kIdle, false, 0},
   };
   int number = 0;
   for (const auto& c : cases) {
