@@ -77,7 +77,8 @@ enum class OpenMode {
 /// Kinds, for fault injection: ListFolder is "list"; Stat is "stat"; Open is
 /// "open"; Read is "read"; Write and CopyRange are "write"; Finish and
 /// SetTimes are "set-times"; Rename is "rename"; MakeFolder is "mkdir".
-/// Remove and Close only clean up.
+/// Remove and Close only clean up. The lease and lock calls have no kind:
+/// a refused lease or lock is a state of the file system, not a fault.
 class Platform {
  public:
   virtual ~Platform() = default;

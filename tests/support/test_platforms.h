@@ -17,7 +17,8 @@ namespace ferrybox::testing {
 
 /// Passes calls on, except those a fault fails. Calls on a handle count
 /// under the name it was opened with, a rename under its new name, a kernel
-/// copy as a write and a read. Remove and Close never fail.
+/// copy as a write and a read. Remove and Close never fail; leases fail
+/// only as `lease_error` says, locks never.
 class FaultyPlatform : public Platform {
  public:
   // clang-format off
