@@ -26,6 +26,18 @@ enum EngineError : int {
   kErrorSourceChanged = -1,
   /// The source is no longer a regular file.
   kErrorNotAFile = -2,
+  /// Another program opened the source for writing while it was copied.
+  kErrorWrittenDuringCopy = -3,
+  /// Another program has the source open for writing and changed it
+  /// moments ago: it may be writing it still.
+  kErrorOpenForWriting = -4,
+  /// The source changed moments ago, and whether another program is still
+  /// writing it cannot be told (not its owner, a file system without
+  /// leases).
+  kErrorRecentlyChanged = -5,
+  /// The destination ignores letter case, and another source name that
+  /// differs from this one only in case was copied there first.
+  kErrorCaseClash = -6,
 };
 
 /// The words for an errno value or an EngineError, written in one place.
