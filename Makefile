@@ -8,8 +8,12 @@ PREFIX ?= /usr/local
 # Debian packages, by what needs them.
 BUILD_DEPS := build-essential cmake ninja-build qt6-base-dev libgl-dev \
 	libgtest-dev libgmock-dev fonts-liberation
-# File-system images the timestamp tests mount.
-TEST_DEPS := exfat-fuse exfatprogs fusefat dosfstools e2fsprogs
+# dpkg-shlibdeps reads the package's dependencies from the programs.
+PACKAGE_DEPS := dpkg-dev
+# File-system images the timestamp tests mount; the package test builds the
+# package and runs the desktop-entry, metadata and manual-page checkers.
+TEST_DEPS := exfat-fuse exfatprogs fusefat dosfstools e2fsprogs \
+	$(PACKAGE_DEPS) desktop-file-utils appstream groff-base
 SCREENSHOT_DEPS := xvfb xauth imagemagick
 BENCH_DEPS := rsync hyperfine time
 
@@ -28,7 +32,7 @@ define install_missing
 	fi
 endef
 
-.PHONY: all deps test-deps build run test screenshot bench install clean
+.PHONY: all deps test-deps build run test package screenshot bench install clean
 
 all: build
 
@@ -49,6 +53,12 @@ run: build
 
 test: test-deps build
 	cd $(BUILD) && ctest --output-on-failure --timeout 600 -j2
+
+# The Debian package $(BUILD)/ferrybox_<version>_<arch>.deb; install it with
+# apt-get install ./$(BUILD)/ferrybox_*.deb
+package: build
+	$(call install_missing,$(PACKAGE_DEPS))
+	cmake --build $(BUILD) --target package
 
 screenshot: build
 	$(call install_missing,$(SCREENSHOT_DEPS))

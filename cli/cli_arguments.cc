@@ -26,14 +26,17 @@ const char kCliHelp[] =
     "  --help          show this text\n"
     "  --version       show the version\n"
     "\n"
-    "Standard output receives the run's messages, one per line. Standard\n"
-    "error shows a progress line when it is a terminal. SIGINT and SIGTERM\n"
-    "stop the run after the file in hand.\n"
+    "Standard output receives the run's messages, one per line; control\n"
+    "characters in names are written as \\xHH. Standard error gives the\n"
+    "reason for each failed copy, closes with the failures counted by\n"
+    "reason, and shows a progress line when it is a terminal. SIGINT and\n"
+    "SIGTERM stop the run after the file in hand, even while nobody\n"
+    "reads the output (what cannot be written then is dropped).\n"
     "\n"
     "Exit status: 0 the run completed and every copy succeeded; 1 at least\n"
     "one copy failed (the copy log lists them); 2 wrong arguments, an\n"
-    "unknown profile, or a run refused (empty or missing source, same\n"
-    "folder); 130 stopped by SIGINT or SIGTERM.\n";
+    "unknown or damaged profile, or a run refused (empty or missing\n"
+    "source, same folder); 130 stopped by SIGINT or SIGTERM.\n";
 
 namespace {
 

@@ -2,14 +2,18 @@
 
 #include <charconv>
 
+#include "engine/copy_log.h"
+
 namespace ferrybox {
 
 ConsoleWindow::ConsoleWindow(ConsoleBoxes boxes, std::ostream& out,
-                             bool out_is_terminal, ProgressLine& progress,
+                             bool out_is_terminal, std::ostream& err,
+                             ProgressLine& progress,
                              std::function<bool()> stop_requested, Clock clock)
     : boxes_(std::move(boxes)),
       out_(out),
       out_is_terminal_(out_is_terminal),
+      err_(err),
       progress_(progress),
       stop_requested_(std::move(stop_requested)),
       clock_(std::move(clock)) {
@@ -48,7 +52,7 @@ void ConsoleWindow::SetFigure(FigureBox box, const std::string& text) {
 }
 
 void ConsoleWindow::AddItem(ListBox list, const std::string& line) {
-  pending_ += line;
+  pending_ += OneLine(line);
   pending_ += '\n';
   if (list == ListBox::kList3) {
     previous_list3_ = std::move(last_list3_);
@@ -57,6 +61,15 @@ void ConsoleWindow::AddItem(ListBox list, const std::string& line) {
   } else if (pending_.size() >= kOutputChunk) {
     WriteOutput();
   }
+}
+
+void ConsoleWindow::ReportFailure(const CopyFailure& failure) {
+  failures_.Add(failure);
+  progress_.Clear();
+  err_ << kCliPrefix << "cannot copy " << OneLine(failure.source_path) << " to "
+       << OneLine(failure.destination_path) << ": " << ErrorText(failure.error)
+       << "\n"
+       << std::flush;
 }
 
 void ConsoleWindow::Finish() {

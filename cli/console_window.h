@@ -7,10 +7,14 @@
 #include <ostream>
 #include <string>
 
+#include "cli/failure_tally.h"
 #include "cli/progress_line.h"
 #include "engine/window.h"
 
 namespace ferrybox {
+
+/// What every message of ferrybox-cli on standard error begins with.
+inline constexpr char kCliPrefix[] = "ferrybox-cli: ";
 
 /// The folder boxes and option boxes of one command-line run; they never
 /// change while it runs.
@@ -23,10 +27,12 @@ struct ConsoleBoxes {
 };
 
 /// Shows a run on the console. Every line the run adds to any of the three
-/// lists goes to `out` unchanged, one per line, in the order added (the
-/// "Show Files" gates have already decided what reaches a list). Figures
-/// feed the progress line; the scroll and repaint requests mean nothing
-/// here.
+/// lists goes to `out`, one per line, in the order added (the "Show Files"
+/// gates have already decided what reaches a list), with control characters
+/// written as the copy log writes them, so that a file name never breaks a
+/// line. Each failed copy is also told on `err` with its reason, and
+/// counted for the closing summary. Figures feed the progress line; the
+/// scroll and repaint requests mean nothing here.
 ///
 /// Lines are written in batches: when a messages-list line arrives, when
 /// 64 KiB are waiting, at every tick (ten a second) and at Finish(). At a
@@ -43,10 +49,12 @@ class ConsoleWindow : public Window {
   static constexpr size_t kOutputChunk = 64 * 1024;
 
   /// `out_is_terminal` says that `out` shares the screen with the progress
-  /// line, which is then erased before lines are written.
+  /// line, which is then erased before lines are written. `err` is where
+  /// the progress line is drawn.
   /// `stop_requested` is asked at every file and yield.
   ConsoleWindow(ConsoleBoxes boxes, std::ostream& out, bool out_is_terminal,
-                ProgressLine& progress, std::function<bool()> stop_requested,
+                std::ostream& err, ProgressLine& progress,
+                std::function<bool()> stop_requested,
                 Clock clock = std::chrono::steady_clock::now);
 
   /// Connects the run once it exists: `stop` is called while a stop is
@@ -62,6 +70,8 @@ class ConsoleWindow : public Window {
   bool output_failed() const { return output_failed_; }
   /// The messages-list line added before the newest one (empty if none).
   const std::string& PreviousList3Line() const { return previous_list3_; }
+  /// The failed copies reported so far.
+  const FailureTally& failures() const { return failures_; }
 
   // Window
   std::string Text1() const override { return boxes_.text1; }
@@ -74,6 +84,8 @@ class ConsoleWindow : public Window {
   void RepaintList(ListBox) override {}
   void ProcessEvents() override { Tick(); }
   void ShowPaused(bool) override {}
+  /// "ferrybox-cli: cannot copy SOURCE to DESTINATION: REASON" on `err`.
+  void ReportFailure(const CopyFailure& failure) override;
 
  private:
   void Tick();
@@ -83,6 +95,7 @@ class ConsoleWindow : public Window {
   ConsoleBoxes boxes_;
   std::ostream& out_;
   bool out_is_terminal_;
+  std::ostream& err_;
   ProgressLine& progress_;
   std::function<bool()> stop_requested_;
   Clock clock_;
@@ -93,6 +106,7 @@ class ConsoleWindow : public Window {
   bool output_failed_ = false;
   std::string last_list3_;
   std::string previous_list3_;
+  FailureTally failures_;
 
   std::string files_handled_ = "0";
   bool loop_started_ = false;

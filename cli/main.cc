@@ -6,6 +6,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "cli/console_output.h"
 #include "cli/run_cli.h"
 #include "cli/stop_signals.h"
 #include "engine/platform.h"
@@ -25,13 +26,19 @@ int main(int argc, char** argv) {
   // Times of day and decimal signs in the user's format, as the window
   // program shows them.
   std::setlocale(LC_ALL, "");
-  std::ios::sync_with_stdio(false);
   if (!ferrybox::InstallStopSignals()) {
     std::cerr << "ferrybox-cli: cannot handle SIGINT and SIGTERM\n";
     return ferrybox::kExitRefused;
   }
 
-  ferrybox::CliContext context{std::cout, std::cerr};
+  // A reader that stops reading must not keep a stop from ending the run.
+  ferrybox::ConsoleOutput out_buffer(STDOUT_FILENO,
+                                     ferrybox::StopSignalReceived);
+  ferrybox::ConsoleOutput err_buffer(STDERR_FILENO,
+                                     ferrybox::StopSignalReceived);
+  std::ostream out(&out_buffer);
+  std::ostream err(&err_buffer);
+  ferrybox::CliContext context{out, err};
   context.out_is_terminal = isatty(STDOUT_FILENO) == 1;
   context.err_is_terminal = IsCapableTerminal(STDERR_FILENO);
   context.program_folder = [] { return ferrybox::ProgramFolder(); };
@@ -40,6 +47,7 @@ int main(int argc, char** argv) {
 
   const std::vector<std::string> args(argv + 1, argv + argc);
   const int status = ferrybox::RunCli(args, context);
-  std::cout.flush();
+  out.flush();
+  err.flush();
   return status;
 }

@@ -1,5 +1,9 @@
 #include "cli/run_cli.h"
 
+#include <unistd.h>
+
+#include <cstdlib>
+
 #include "cli/cli_arguments.h"
 #include "cli/console_window.h"
 #include "cli/progress_line.h"
@@ -14,7 +18,24 @@
 namespace ferrybox {
 namespace {
 
-constexpr char kProgram[] = "ferrybox-cli: ";
+// One message on standard error, one line whatever the paths in it hold.
+void Say(std::ostream& err, const std::string& text) {
+  err << kCliPrefix << OneLine(text) << "\n";
+}
+
+// A run takes full paths only. A folder named on the command line is
+// relative to the working folder, as in the shell: it is joined to it as
+// written, leaving links and ".." for the file system. Unchanged when the
+// working folder is unknown (removed): the run then refuses it.
+std::string FullPath(const std::string& folder) {
+  if (folder.empty() || folder[0] == '/') return folder;
+  char* cwd = ::getcwd(nullptr, 0);
+  if (cwd == nullptr) return folder;
+  std::string full = cwd;
+  std::free(cwd);
+  if (full.back() != '/') full += '/';
+  return full + folder;
+}
 
 // A name as the profile list shows it ("work.prf", "old.prf.bak") names
 // that file; any other name gets ".prf" added, as a save adds it.
@@ -43,8 +64,8 @@ int Run(const ConsoleBoxes& boxes, const std::string& program_folder,
         const CliContext& context) {
   Platform& platform = *context.platform;
   ProgressLine progress(context.err, context.err_is_terminal);
-  ConsoleWindow window(boxes, context.out, context.out_is_terminal, progress,
-                       context.stop_requested);
+  ConsoleWindow window(boxes, context.out, context.out_is_terminal, context.err,
+                       progress, context.stop_requested);
   MessageLists lists(window);
   BackupRun run(window, lists, platform, program_folder);
   window.Connect([&run] { run.Command2_Click(); },
@@ -57,23 +78,19 @@ int Run(const ConsoleBoxes& boxes, const std::string& program_folder,
   window.Finish();
 
   std::ostream& err = context.err;
-  if (window.output_failed()) {
-    err << kProgram
-        << "standard output could not be written; the backup went on\n";
-  }
   const BackupRun::Outcome& outcome = run.LastOutcome();
+  // Output dropped because a stop could not wait for it is no news.
+  if (window.output_failed() && !outcome.stopped)
+    Say(err, "standard output could not be written; the backup went on");
   if (outcome.refused) {
-    err << kProgram << "refused: " << window.PreviousList3Line() << "\n";
+    Say(err, "refused: " + window.PreviousList3Line());
     return kExitRefused;
   }
-  if (outcome.failed_copies > 0) {
-    err << kProgram << outcome.failed_copies
-        << (outcome.failed_copies == 1 ? " copy" : " copies")
-        << " failed; the copy log lists them: " << CopyLogPath(program_folder)
-        << "\n";
-  }
+  const FailureTally& failures = window.failures();
+  if (failures.count() > 0)
+    Say(err, failures.Summary(CopyLogPath(program_folder)));
   if (outcome.stopped) {
-    err << kProgram << "stopped before the last file\n";
+    Say(err, "stopped before the last file");
     return kExitStopped;
   }
   return outcome.failed_copies > 0 ? kExitCopyFailed : kExitOk;
@@ -85,7 +102,8 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context) {
   CliRequest request;
   std::string error;
   if (!ParseCliArguments(args, &request, &error)) {
-    context.err << kProgram << error << "\n" << kCliUsage;
+    Say(context.err, error);
+    context.err << kCliUsage;
     return kExitRefused;
   }
   switch (request.action) {
@@ -97,8 +115,8 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context) {
       return kExitOk;
     case CliRequest::Action::kRun: {
       ConsoleBoxes boxes;
-      boxes.text1 = request.source;
-      boxes.text2 = request.destination;
+      boxes.text1 = FullPath(request.source);
+      boxes.text2 = FullPath(request.destination);
       boxes.check1 = boxes.check2 = request.show_files ? 1 : 0;
       boxes.check3 = request.incremental ? 1 : 0;
       return Run(boxes, context.program_folder(), context);
@@ -111,12 +129,12 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context) {
   std::string path;
   if (!FindProfile(*context.platform, program_folder, request.profile, &path,
                    &error)) {
-    context.err << kProgram << error << "\n";
+    Say(context.err, error);
     return kExitRefused;
   }
   const ProfileRead read = ReadProfile(path);
   if (!read.ok()) {
-    context.err << kProgram << read.error << "\n";
+    Say(context.err, read.error);
     return kExitRefused;
   }
   ConsoleBoxes boxes;

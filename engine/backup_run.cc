@@ -65,20 +65,27 @@ void BackupRun::Abandon() { abandoned_ = true; }
 
 std::string BackupRun::Refusal(const std::string& source_root,
                                const std::string& destination_root,
+                               DestinationRoot* destination,
                                ScanOptions* scan) {
+  // A relative folder would be taken from wherever the program happened to
+  // start; a stray leading space in a box must not create folders there.
+  if (!source_root.empty() && source_root[0] != '/') return kSourceNotFullPath;
+  if (!destination_root.empty() && destination_root[0] != '/')
+    return kDestinationNotFullPath;
   if (source_root.empty()) return kNoSourceFolder;
   FileInfo source;
   if (platform_.Stat(kWorkingFolder, source_root, true, &source) != 0 ||
       source.type != EntryType::kFolder)
     return kSourceFolderNotFound + source_root;
   if (destination_root.empty()) return kNoDestinationFolder;
-  FileInfo destination;
-  if (platform_.Stat(kWorkingFolder, destination_root, true, &destination) ==
-      0) {
-    if (destination.id == source.id) return kSameFolder;
-    scan->skip_folder = destination.id;
-    scan->has_skip_folder = true;
-  }
+  // Checked as the run will reach it, so that "SRC/new/.." is SRC. A root
+  // still to be made is checked again for its lock when it is made.
+  destination->Resolve(destination_root);
+  if (destination->state() != 0) return {};
+  if (destination->id() == source.id) return kSameFolder;
+  scan->skip_folder = destination->id();
+  scan->has_skip_folder = true;
+  if (destination->Lock() != 0) return kDestinationInUse;
   return {};
 }
 
@@ -120,15 +127,17 @@ void BackupRun::Command3_Click() {
   const std::string destination_root = window_.Text2();
   Outcome outcome;
   std::vector<std::string> files;
+  DestinationRoot destination(platform_, held_roots_);
   std::optional<FileSync> sync;
   ScanOptions scan;
-  const std::string refusal = Refusal(source_root, destination_root, &scan);
+  const std::string refusal =
+      Refusal(source_root, destination_root, &destination, &scan);
   if (!refusal.empty()) {
     lists_.lp3(refusal);
     outcome.refused = true;
   } else {
     sync.emplace(platform_, window_, lists_, sync_state_, source_root,
-                 destination_root, copy_log_path_);
+                 destination_root, destination, copy_log_path_);
     scan.on_error = [&sync](const std::string& path, int error) {
       sync->CopyFailed(path, sync->DestinationPath(path), error);
     };
@@ -162,6 +171,11 @@ void BackupRun::Command3_Click() {
           std::nearbyint(static_cast<double>(kb_total_) +
                          static_cast<double>(source.size) / 1000));
       sync->SyncFile(path, source);
+      if (sync->DestinationInUse()) {
+        lists_.lp3(kDestinationInUse);
+        outcome.refused = true;
+        break;
+      }
     }
     if (update_count > kFilesPerUpdate) {
       ShowFigures(clock_() - start_time, false);
@@ -172,9 +186,9 @@ void BackupRun::Command3_Click() {
 
   // Finished means on the disk, for a stopped run too: a drive unplugged
   // after the closing line holds every copy the run reported.
-  if (sync && !abandoned_) {
+  if (sync && !abandoned_ && !sync->DestinationInUse()) {
     sync->FinishFolders();
-    const Handle root = sync->DestinationRoot();
+    const Handle root = sync->DestinationRootHandle();
     const int error = root == kNoHandle
                           ? 0
                           : FlushToDisk(platform_, root, window_, abandoned_);

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "engine/destination_root.h"
 #include "engine/file_sync.h"
 #include "engine/folder_scan.h"
 #include "engine/message_lists.h"
@@ -17,6 +18,10 @@ namespace ferrybox {
 
 /// Lines a run writes to List3 instead of copying when its folders cannot
 /// make a backup.
+inline constexpr char kSourceNotFullPath[] =
+    "Source folder is not a full path: nothing copied";
+inline constexpr char kDestinationNotFullPath[] =
+    "Destination folder is not a full path: nothing copied";
 inline constexpr char kNoSourceFolder[] =
     "No source folder given: nothing copied";
 inline constexpr char kSourceFolderNotFound[] = "Source folder not found: ";
@@ -24,6 +29,8 @@ inline constexpr char kNoDestinationFolder[] =
     "No destination folder given: nothing copied";
 inline constexpr char kSameFolder[] =
     "Source and destination are the same folder: nothing copied";
+inline constexpr char kDestinationInUse[] =
+    "Destination folder in use by another run: nothing copied";
 
 /// The state of the backup that lives as long as the window, and the run
 /// itself. A run yields to the window's events only at its progress updates
@@ -79,10 +86,12 @@ class BackupRun {
 
  private:
   /// A line for List3 when the roots cannot make a backup, else empty.
-  /// Tells `scan` to leave out the destination, should it lie inside the
-  /// source.
+  /// Resolves `destination_root` into `destination` and locks it where it
+  /// exists. Tells `scan` to leave out the destination, should it lie
+  /// inside the source.
   std::string Refusal(const std::string& source_root,
-                      const std::string& destination_root, ScanOptions* scan);
+                      const std::string& destination_root,
+                      DestinationRoot* destination, ScanOptions* scan);
   void ShowFigures(double elapsed, bool closing);
 
   Window& window_;
@@ -97,6 +106,7 @@ class BackupRun {
   std::atomic<bool> abandoned_{false};
   int64_t kb_total_ = 0;
   SyncState sync_state_;
+  HeldRoots held_roots_;
   int64_t files_total_ = 0;
   int depth_ = 0;
   Outcome last_outcome_;

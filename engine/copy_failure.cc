@@ -10,6 +10,18 @@ std::string ErrorText(int error) {
       return "the file changed while it was being copied";
     case kErrorNotAFile:
       return "no longer a regular file";
+    case kErrorWrittenDuringCopy:
+      return "another program opened the file for writing while it was being "
+             "copied";
+    case kErrorOpenForWriting:
+      return "another program has the file open for writing and changed it "
+             "moments ago";
+    case kErrorRecentlyChanged:
+      return "the file changed moments ago and it cannot be told whether "
+             "another program is still writing it";
+    case kErrorCaseClash:
+      return "the destination does not tell letter case apart, and a name "
+             "differing from this one only in case was copied there first";
     case kErrorNoLinks:
       return "the destination cannot hold symbolic links";
     default:

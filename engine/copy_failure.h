@@ -14,6 +14,9 @@ struct CopyFailure {
   std::string source_path;
   std::string destination_path;
   int error = 0;
+  /// 0 when the failure's copy-log line was written, else the errno value
+  /// that kept it out of the log.
+  int log_error = 0;
 };
 
 /// Reasons the engine finds itself, beside the system's errno values (which
@@ -23,8 +26,20 @@ enum EngineError : int {
   kErrorSourceChanged = -1,
   /// The source is no longer a regular file.
   kErrorNotAFile = -2,
+  /// Another program opened the source for writing while it was copied.
+  kErrorWrittenDuringCopy = -3,
+  /// Another program has the source open for writing and changed it
+  /// moments ago: it may be writing it still.
+  kErrorOpenForWriting = -4,
+  /// The source changed moments ago, and whether another program is still
+  /// writing it cannot be told (not its owner, a file system without
+  /// leases).
+  kErrorRecentlyChanged = -5,
+  /// The destination ignores letter case, and another source name that
+  /// differs from this one only in case was copied there first.
+  kErrorCaseClash = -6,
   /// The destination's file system cannot hold symbolic links.
-  kErrorNoLinks = -3,
+  kErrorNoLinks = -7,
 };
 
 /// The words for an errno value or an EngineError, written in one place.

@@ -3,44 +3,56 @@
 #include <cstdio>
 
 namespace ferrybox {
-namespace {
-
-std::string OneLine(const std::string& path) {
-  std::string text;
-  text.reserve(path.size());
-  for (const char c : path) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if ((byte >= 0x20 && byte != 0x7f) || c == '\t') {
-      text += c;
-      continue;
-    }
-    char escaped[8];
-    std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-    text += escaped;
-  }
-  return text;
-}
-
-}  // namespace
 
 std::string CopyLogPath(const std::string& program_folder) {
   return program_folder + "/filelog.txt";
 }
 
-bool EmptyCopyLog(const std::string& log_path) {
-  std::FILE* file = std::fopen(log_path.c_str(), "wb");
-  if (file == nullptr) return false;
-  return std::fclose(file) == 0;
+std::string OneLine(std::string_view text) {
+  std::string line;
+  line.reserve(text.size());
+  for (const char c : text) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if ((byte >= 0x20 && byte != 0x7f) || c == '\t') {
+      line += c;
+      continue;
+    }
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+    line += escaped;
+  }
+  return line;
 }
 
-void AppendCopyLog(const std::string& log_path,
-                   const std::string& destination_path) {
-  std::FILE* file = std::fopen(log_path.c_str(), "ab");
-  if (file == nullptr) return;
+bool EmptyCopyLog(FileSystem& files, const std::string& log_path) {
+  FileSystem::File file = -1;
+  if (files.OpenForWriting(log_path, WriteMode::kTruncate, &file) != 0)
+    return false;
+  return files.Close(file) == 0;
+}
+
+bool EmptyCopyLog(const std::string& log_path) {
+  return EmptyCopyLog(DefaultFileSystem(), log_path);
+}
+
+int AppendCopyLog(FileSystem& files, const std::string& log_path,
+                  const std::string& destination_path) {
+  FileSystem::File file = -1;
+  if (int error = files.OpenForWriting(log_path, WriteMode::kAppend, &file))
+    return error;
   // One write, so a line never interleaves with another writer's.
-  std::string line = kCopyErrorPrefix + OneLine(destination_path) + "\r\n";
-  std::fwrite(line.data(), 1, line.size(), file);
-  std::fclose(file);
+  const std::string line =
+      kCopyErrorPrefix + OneLine(destination_path) + "\r\n";
+  const int error = files.Write(file, line);
+  // A full disk may show only when the file is closed (on a network file
+  // system above all).
+  const int close_error = files.Close(file);
+  return error != 0 ? error : close_error;
+}
+
+int AppendCopyLog(const std::string& log_path,
+                  const std::string& destination_path) {
+  return AppendCopyLog(DefaultFileSystem(), log_path, destination_path);
 }
 
 }  // namespace ferrybox

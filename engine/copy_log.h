@@ -3,6 +3,9 @@
 #define FERRYBOX_ENGINE_COPY_LOG_H_
 
 #include <string>
+#include <string_view>
+
+#include "engine/file_system.h"
 
 namespace ferrybox {
 
@@ -12,17 +15,26 @@ inline constexpr char kCopyErrorPrefix[] = "Error copying file: ";
 /// Where the copy log lives: the program folder + "/filelog.txt".
 std::string CopyLogPath(const std::string& program_folder);
 
-/// Creates the log anew with length 0. Returns false when it could not be
-/// created; callers go on without a log.
+/// `text` with every control character other than tab (a line break in a
+/// file name, a terminal escape) written as "\xHH", so that a message that
+/// carries it stays one plain line. Every other byte is kept as it is.
+std::string OneLine(std::string_view text);
+
+/// Creates the log anew with length 0, through `files`. Returns false when
+/// it could not be created; callers go on without a log.
+bool EmptyCopyLog(FileSystem& files, const std::string& log_path);
+/// EmptyCopyLog on the system's own file system.
 bool EmptyCopyLog(const std::string& log_path);
 
-/// Appends "Error copying file: " + destination path + CR LF. Control
-/// characters in the path other than tab (a line break in a file name, a
-/// terminal escape) are written as "\xHH", so that every failure stays one
-/// plain line. Opens, writes and closes the file each time; a failure is
-/// ignored (the same line has already reached List3).
-void AppendCopyLog(const std::string& log_path,
-                   const std::string& destination_path);
+/// Appends "Error copying file: " + OneLine(destination path) + CR LF,
+/// through `files`. Opens, writes and closes the file each time. Returns 0
+/// when the line was written, else the errno value that stopped it; the run
+/// goes on either way (the same line has already reached List3).
+int AppendCopyLog(FileSystem& files, const std::string& log_path,
+                  const std::string& destination_path);
+/// AppendCopyLog on the system's own file system.
+int AppendCopyLog(const std::string& log_path,
+                  const std::string& destination_path);
 
 }  // namespace ferrybox
 

@@ -5,13 +5,13 @@
 
 #include <algorithm>
 
-#include "engine/mkdirs.h"
 #include "engine/temp_name.h"
 
 namespace ferrybox {
 
-DestinationFolders::DestinationFolders(Platform& platform, std::string root)
-    : platform_(platform), root_(std::move(root)), cursor_(platform) {}
+DestinationFolders::DestinationFolders(Platform& platform,
+                                       DestinationRoot& root)
+    : platform_(platform), root_(root), cursor_(platform) {}
 
 int DestinationFolders::Enter(std::string_view relative) {
   if (entered_ && relative == entered_relative_) return 0;
@@ -20,7 +20,8 @@ int DestinationFolders::Enter(std::string_view relative) {
   listed_ = false;
   relisted_ = false;
   if (!cursor_.has_root()) {
-    const int error = cursor_.OpenRoot(root_);
+    if (const int error = root_.state()) return error;
+    const int error = cursor_.OpenRootAt(root_.handle());
     if (error != 0) return error;
   }
   const int error = cursor_.MoveTo(relative);
@@ -41,15 +42,18 @@ FolderState DestinationFolders::Check(std::string_view relative) {
 bool DestinationFolders::Create(std::string_view relative) {
   entered_ = false;
   if (!cursor_.has_root()) {
-    if (!MkDirs(platform_, root_)) return false;
-    if (cursor_.OpenRoot(root_) != 0) return false;
+    const int error = root_.Create();
+    in_use_ = error == EWOULDBLOCK;
+    if (error != 0) return false;
+    if (cursor_.OpenRootAt(root_.handle()) != 0) return false;
   }
   if (cursor_.MoveTo(relative, /*create_missing=*/true) != 0) return false;
   return Enter(relative) == 0;
 }
 
 Handle DestinationFolders::OpenRoot() {
-  if (!cursor_.has_root()) (void)cursor_.OpenRoot(root_);
+  if (!cursor_.has_root() && root_.state() == 0)
+    (void)cursor_.OpenRootAt(root_.handle());
   return cursor_.root();
 }
 

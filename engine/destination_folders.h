@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/destination_root.h"
 #include "engine/folder_cursor.h"
 #include "engine/platform.h"
 
@@ -39,15 +40,19 @@ enum class FolderState {
 /// that was killed are removed.
 class DestinationFolders {
  public:
-  /// `root` as the user gave it; it may be missing yet.
-  DestinationFolders(Platform& platform, std::string root);
+  /// `root` may be missing yet; it outlives this.
+  DestinationFolders(Platform& platform, DestinationRoot& root);
 
   /// Makes `relative` (below the root, "" for the root) the current folder.
   int Enter(std::string_view relative);
   FolderState Check(std::string_view relative);
   /// Creates every missing level of `relative`, the root included, and
-  /// enters it. False when a level could not be made.
+  /// enters it. False when a level could not be made, or when the root,
+  /// made now, turns out to be locked by another run (`in_use`).
   bool Create(std::string_view relative);
+  /// Another run made the root at the same time and holds it: this run must
+  /// copy nothing.
+  bool in_use() const { return in_use_; }
 
   /// The folder entered last; valid after Enter gave 0.
   Handle current() const { return cursor_.current(); }
@@ -70,8 +75,9 @@ class DestinationFolders {
   const DirEntry* Listed(const std::string& name) const;
 
   Platform& platform_;
-  std::string root_;
+  DestinationRoot& root_;
   FolderCursor cursor_;
+  bool in_use_ = false;
   bool entered_ = false;
   std::string entered_relative_;
   bool listed_ = false;

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <memory>
 
-#include "engine/copy_failure.h"
 #include "engine/keep_owner.h"
 #include "engine/scoped_handle.h"
+#include "engine/source_watch.h"
 #include "engine/temp_name.h"
 
 namespace ferrybox {
@@ -100,20 +100,6 @@ int CopyData(Platform& platform, Handle in, Handle out,
   return CopyRangeAt(platform, in, out, 0, source.size);
 }
 
-// The copy was planned from `source`; the status of the file the content
-// came from must still match it. Otherwise the file was replaced, or written
-// to while being copied, and the copy may mix two versions of it.
-int CheckUnchanged(Platform& platform, Handle in, const FileInfo& source) {
-  FileInfo now;
-  const int error = platform.Stat(in, "", true, &now);
-  if (error != 0) return error;
-  if (now.type != EntryType::kFile || now.id != source.id)
-    return kErrorSourceChanged;
-  if (now.size != source.size || now.mtime_ns != source.mtime_ns)
-    return kErrorSourceChanged;
-  return 0;
-}
-
 // The permission bits for the copy open as `out`. The copy belongs to
 // whoever makes the backup, so a set-user-id or set-group-id bit is kept
 // only where the copy has the source's owner or group: on someone else's
@@ -142,6 +128,9 @@ int CopyFileAt(Platform& platform, Handle source_dir,
   int error =
       platform.Open(source_dir, source_name, OpenMode::kReadFile, in.out());
   if (error != 0) return error;
+  SourceWatch watch(platform, in.get(), source);
+  error = watch.Begin();
+  if (error != 0) return error;
 
   ScopedHandle out(platform);
   std::string temp_name;
@@ -153,9 +142,11 @@ int CopyFileAt(Platform& platform, Handle source_dir,
   }
   if (error != 0) return error;
 
-  int64_t stored_mtime_ns = 0;
+  FileTime stored_mtime;
   error = CopyData(platform, in.get(), out.get(), source);
-  if (error == 0) error = CheckUnchanged(platform, in.get(), source);
+  // At once, also after a failure: a writer may be waiting for the lease.
+  const int watch_error = watch.End();
+  if (error == 0) error = watch_error;
   // Started now, the write to the disk of a big copy is mostly done when the
   // run flushes. Not for small ones: written one by one they cost far more
   // than the flush that writes them all together.
@@ -165,8 +156,8 @@ int CopyFileAt(Platform& platform, Handle source_dir,
   uint32_t mode = 0;
   if (error == 0) error = CopyMode(platform, out.get(), source, &mode);
   if (error == 0)
-    error = platform.Finish(out.get(), mode, source.atime_ns, source.mtime_ns,
-                            &stored_mtime_ns);
+    error = platform.Finish(out.get(), mode, source.atime, source.mtime,
+                            &stored_mtime);
   const int close_error = out.reset();
   if (error == 0) error = close_error;
   if (error == 0)
@@ -176,7 +167,7 @@ int CopyFileAt(Platform& platform, Handle source_dir,
     return error;
   }
   result->bytes = source.size;
-  result->stored_mtime_ns = stored_mtime_ns;
+  result->stored_mtime = stored_mtime;
   return 0;
 }
 

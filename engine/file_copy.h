@@ -14,7 +14,7 @@ struct CopyResult {
   int64_t bytes = 0;
   /// The last-modified time the destination's file system stored; it may be
   /// coarser than the source's.
-  int64_t stored_mtime_ns = 0;
+  FileTime stored_mtime;
 };
 
 /// Copies `source_name` in the folder `source_dir` (a link is followed) to
@@ -27,10 +27,8 @@ struct CopyResult {
 /// temporary name, created exclusively and readable by the owner only, and
 /// renamed over `destination_name` only when complete; on any failure the
 /// temporary file is removed and whatever stood at `destination_name` is left
-/// as it was. A source that no longer matches `source` once its content is
-/// copied (it was replaced, or its length or last-modified time changed while
-/// it was being read) is a failure: the copy might mix two versions. Returns 0
-/// or an errno value.
+/// as it was. A copy that may mix two versions of the source fails, as
+/// SourceWatch tells. Returns 0, an errno value or an EngineError.
 int CopyFileAt(Platform& platform, Handle source_dir,
                const std::string& source_name, const FileInfo& source,
                Handle destination_dir, const std::string& destination_name,

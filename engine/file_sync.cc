@@ -30,8 +30,8 @@ bool SameFile(const FileLookup& source, const FileLookup& destination,
   if (!source.found || !destination.found) return false;
   if (destination.info.type != EntryType::kFile) return false;
   const bool same_length = source.info.size == destination.info.size;
-  const bool same_time = SameTimeAtStep(
-      source.info.mtime_ns, destination.info.mtime_ns, time_step_ns);
+  const bool same_time =
+      SameTimeAtStep(source.info.mtime, destination.info.mtime, time_step_ns);
   const bool same_name = !destination.stored_name.empty() &&
                          source.stored_name == destination.stored_name;
   return same_length && same_time && same_name;
@@ -40,7 +40,7 @@ bool SameFile(const FileLookup& source, const FileLookup& destination,
 FileSync::FileSync(Platform& platform, Window& window, MessageLists& lists,
                    SyncState& state, const std::string& source_root,
                    const std::string& destination_root,
-                   std::string copy_log_path)
+                   DestinationRoot& destination, std::string copy_log_path)
     : platform_(platform),
       window_(window),
       lists_(lists),
@@ -50,8 +50,9 @@ FileSync::FileSync(Platform& platform, Window& window, MessageLists& lists,
           TrailingSlash(WithoutTrailingSlashes(destination_root))),
       copy_log_path_(std::move(copy_log_path)),
       source_(platform),
-      destination_(platform, destination_root),
+      destination_(platform, destination),
       time_steps_(platform),
+      case_names_(platform),
       folders_(platform, [this](const std::string& relative, int error) {
         const std::string path =
             WithoutTrailingSlashes(source_prefix_ + relative);
@@ -125,7 +126,9 @@ void FileSync::SyncFile(const std::string& source_path,
       destination_.Create(parts.folder);
     }
   }
+  if (destination_.in_use()) return;
   folders_.Made(destination_.OpenRoot());
+  const bool case_clash = CaseClash(parts);
 
   const std::string name(parts.name);
   const char* line = kNewFile;
@@ -143,25 +146,37 @@ void FileSync::SyncFile(const std::string& source_path,
       // Only differing times need the step, and learning it may take a
       // probe: equal times on an exact file system cost nothing more.
       const int64_t step =
-          there.info.mtime_ns == source.mtime_ns
+          there.info.mtime == source.mtime
               ? kExactTimes
               : time_steps_.Step(there.info.id.device, destination_.current());
-      if (SameFile(FileLookup{true, source, name}, there, step)) return;
+      // The copy found under a clashing name is another file's.
+      if (!case_clash && SameFile(FileLookup{true, source, name}, there, step))
+        return;
       line = kDifferentFile;
     }
   }
   const std::string destination_path = DestinationPath(source_path);
   lists_.lp2(line + destination_path);
-  CopyOneFile(source_path, parts, source, destination_path);
+  CopyOneFile(source_path, parts, source, destination_path, case_clash);
   ++state_.FilesCopied;
   window_.SetFigure(FigureBox::kText4, std::to_string(state_.FilesCopied));
 }
 
+bool FileSync::CaseClash(const Parts& parts) {
+  // Cheap: a folder is entered once for all its files.
+  if (destination_.Enter(parts.folder) != 0) return false;
+  const std::optional<uint64_t> device = destination_.device();
+  if (!device || !case_names_.Folds(*device, destination_.current()))
+    return false;
+  return !case_names_.Claim(parts.folder, parts.name);
+}
+
 bool FileSync::CopyOneFile(const std::string& source_path, const Parts& parts,
                            const FileInfo& source,
-                           const std::string& destination_path) {
+                           const std::string& destination_path,
+                           bool case_clash) {
   const std::string name(parts.name);
-  int error = destination_.Enter(parts.folder);
+  int error = case_clash ? kErrorCaseClash : destination_.Enter(parts.folder);
   // The copy replaces the entry of its name itself, a file or a link, never
   // what a link points to; a folder cannot be replaced by a file.
   if (error == 0 && destination_.ListedType(name) == EntryType::kFolder)
@@ -179,7 +194,7 @@ bool FileSync::CopyOneFile(const std::string& source_path, const Parts& parts,
     // in place: it stays, and the next incremental run copies it again.
     if (error == 0 && destination_.device())
       time_steps_.Copied(*destination_.device(), destination_.current(), name,
-                         source, result.stored_mtime_ns);
+                         source, result.stored_mtime);
   }
   if (error != 0) {
     CopyFailed(source_path, destination_path, error);
@@ -194,8 +209,9 @@ void FileSync::CopyFailed(const std::string& source_path,
                           const std::string& destination_path, int error) {
   ++failed_copies_;
   lists_.lp3(kCopyErrorPrefix + destination_path);
-  AppendCopyLog(copy_log_path_, destination_path);
-  window_.ReportFailure(CopyFailure{source_path, destination_path, error});
+  const int log_error = AppendCopyLog(copy_log_path_, destination_path);
+  window_.ReportFailure(
+      CopyFailure{source_path, destination_path, error, log_error});
 }
 
 }  // namespace ferrybox

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/case_folding.h"
 #include "engine/destination_folders.h"
 #include "engine/folder_cursor.h"
 #include "engine/folder_finish.h"
@@ -43,9 +44,12 @@ struct SyncState {
 /// through lp2, each failure through lp3 and the copy log.
 class FileSync {
  public:
+  /// `destination_root` is the path as given, for the lines; `destination`
+  /// is that path resolved, and outlives this.
   FileSync(Platform& platform, Window& window, MessageLists& lists,
            SyncState& state, const std::string& source_root,
-           const std::string& destination_root, std::string copy_log_path);
+           const std::string& destination_root, DestinationRoot& destination,
+           std::string copy_log_path);
 
   /// The destination path of a path under the source root (or of the root
   /// itself): the destination root and the part below the source root,
@@ -69,7 +73,11 @@ class FileSync {
   void FinishFolders();
 
   /// The destination root, opened when it exists; kNoHandle otherwise.
-  Handle DestinationRoot() { return destination_.OpenRoot(); }
+  Handle DestinationRootHandle() { return destination_.OpenRoot(); }
+
+  /// The destination root did not exist when the run began, and another run
+  /// made it and holds it: nothing was copied, and nothing may be.
+  bool DestinationInUse() const { return destination_.in_use(); }
 
   /// Reports that `source_path` could not be copied to `destination_path`,
   /// and why (an errno value or an EngineError).
@@ -85,8 +93,13 @@ class FileSync {
     std::string_view name;
   };
   Parts Split(std::string_view source_path) const;
+  /// True when the file must not be copied because its name, or its
+  /// folder's, differs only in case from one copied before onto a
+  /// destination that ignores case.
+  bool CaseClash(const Parts& parts);
   bool CopyOneFile(const std::string& source_path, const Parts& parts,
-                   const FileInfo& source, const std::string& destination_path);
+                   const FileInfo& source, const std::string& destination_path,
+                   bool case_clash);
 
   Platform& platform_;
   Window& window_;
@@ -98,6 +111,7 @@ class FileSync {
   FolderCursor source_;
   DestinationFolders destination_;
   TimeSteps time_steps_;
+  CaseNames case_names_;
   FolderFinisher folders_;
   int source_root_error_ = 0;
   // The destination folder of the last file, and its part below the root.

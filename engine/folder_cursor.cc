@@ -14,6 +14,12 @@ int FolderCursor::OpenRoot(const std::string& path) {
                         OpenMode::kFolder, root_.out());
 }
 
+int FolderCursor::OpenRootAt(Handle folder) {
+  positioned_ = false;
+  current_.reset();
+  return platform_.Open(folder, ".", OpenMode::kFolder, root_.out());
+}
+
 int FolderCursor::MoveTo(std::string_view relative, bool create_missing) {
   if (!root_.valid()) return EBADF;
   if (positioned_ && relative == relative_ && !create_missing) return 0;

@@ -20,6 +20,8 @@ class FolderCursor {
 
   /// Opens the root by its path, following links: the user chose it.
   int OpenRoot(const std::string& path);
+  /// Opens the folder open as `folder` anew as the root.
+  int OpenRootAt(Handle folder);
   bool has_root() const { return root_.valid(); }
 
   /// Makes the folder `relative` below the root ("" for the root itself)

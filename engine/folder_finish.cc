@@ -110,9 +110,9 @@ void FolderFinisher::Prepare(size_t index) {
       Ready(now, level.source) || now.mode == kOwnerOnly)
     return;
   // Best effort: a folder that stays as it is gets its bits when finished.
-  int64_t stored_mtime_ns = 0;
-  (void)platform_.Finish(level.destination.get(), kOwnerOnly, now.atime_ns,
-                         now.mtime_ns, &stored_mtime_ns);
+  FileTime stored_mtime;
+  (void)platform_.Finish(level.destination.get(), kOwnerOnly, now.atime,
+                         now.mtime, &stored_mtime);
 }
 
 void FolderFinisher::FinishLast(Handle destination_root) {
@@ -128,11 +128,10 @@ void FolderFinisher::FinishLast(Handle destination_root) {
     if (error == 0 && (now.owner != source.owner || now.group != source.group))
       error = KeepOwner(platform_, folder, "", source);
     // Its owner first: a change of owner may clear set-id bits.
-    if (error == 0 &&
-        (now.mode != source.mode || now.mtime_ns != source.mtime_ns)) {
-      int64_t stored_mtime_ns = 0;
-      error = platform_.Finish(folder, source.mode, source.atime_ns,
-                               source.mtime_ns, &stored_mtime_ns);
+    if (error == 0 && (now.mode != source.mode || now.mtime != source.mtime)) {
+      FileTime stored_mtime;
+      error = platform_.Finish(folder, source.mode, source.atime, source.mtime,
+                               &stored_mtime);
       if (AttributeRefused(error)) error = 0;
     }
     if (error != 0) on_failure_(std::string(PathOf(index)), error);

@@ -66,9 +66,9 @@ int CopyLinkAt(Platform& platform, Handle source_dir,
 
   error = KeepOwner(platform, link.get(), "", source);
   if (error == 0) {
-    int64_t stored_mtime_ns = 0;
-    error = platform.SetTimes(link.get(), "", source.atime_ns, source.mtime_ns,
-                              &stored_mtime_ns);
+    FileTime stored_mtime;
+    error = platform.SetTimes(link.get(), "", source.atime, source.mtime,
+                              &stored_mtime);
     // Times are all a link keeps beside its text; an incremental run does
     // not compare them, so a file system that keeps none fails nothing.
     if (AttributeRefused(error)) error = 0;

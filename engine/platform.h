@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/file_time.h"
+
 namespace ferrybox {
 
 /// An open file or folder, as the platform hands it out.
@@ -31,9 +33,12 @@ struct FileId {
 struct FileInfo {
   EntryType type = EntryType::kUnknown;
   int64_t size = 0;
-  /// Last-modified and last-accessed times, nanoseconds since 1970.
-  int64_t mtime_ns = 0;
-  int64_t atime_ns = 0;
+  /// Last-modified and last-accessed times.
+  FileTime mtime;
+  FileTime atime;
+  /// The last change of content or status (permissions, owner, links),
+  /// stamped by the system's clock; no call can set it to another time.
+  FileTime ctime;
   /// Permission bits, including set-id and sticky bits.
   uint32_t mode = 0;
   /// The numeric ids of the user and the group that own the entry.
@@ -85,8 +90,9 @@ enum class SeekTo {
 /// Kinds, for fault injection: ListFolder is "list"; Stat is "stat"; Open is
 /// "open"; Read is "read"; Write and CopyRange are "write"; Finish and
 /// SetTimes are "set-times"; Rename is "rename"; MakeFolder is "mkdir".
-/// Remove and Close only clean up. The methods added for links, owners,
-/// holes and flushing are listed with each.
+/// Remove and Close only clean up. The lease and lock calls have no kind:
+/// a refused lease or lock is a state of the file system, not a fault. The
+/// methods added for links, owners, holes and flushing are listed with each.
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -123,19 +129,38 @@ class Platform {
                                       int64_t* copied) = 0;
 
   /// Completes a written file or a finished folder: sets its permission bits
-  /// (where the file system keeps any: FAT keeps none) and its times
-  /// (nanoseconds since 1970), then reports the last-modified time the file
-  /// system actually stored, which may be coarser.
-  [[nodiscard]] virtual int Finish(Handle file, uint32_t mode, int64_t atime_ns,
-                                   int64_t mtime_ns,
-                                   int64_t* stored_mtime_ns) = 0;
+  /// (where the file system keeps any: FAT keeps none) and its times, then
+  /// reports the last-modified time the file system actually stored, which
+  /// may be coarser.
+  [[nodiscard]] virtual int Finish(Handle file, uint32_t mode, FileTime atime,
+                                   FileTime mtime, FileTime* stored_mtime) = 0;
 
   /// Sets the times of `name` in `dir` (a link itself, never its target; an
   /// empty `name`: `dir` itself), then reports the last-modified time the file
   /// system stored.
   [[nodiscard]] virtual int SetTimes(Handle dir, const std::string& name,
-                                     int64_t atime_ns, int64_t mtime_ns,
-                                     int64_t* stored_mtime_ns) = 0;
+                                     FileTime atime, FileTime mtime,
+                                     FileTime* stored_mtime) = 0;
+
+  /// Asks for a read lease on `file`, open for reading. While the lease is
+  /// held no one else has the file open for writing; anyone who opens it
+  /// for writing (or truncates it) breaks the lease, which is then let go
+  /// of at once so that the writer is not held up. Returns 0 when granted;
+  /// EAGAIN while someone has the file open for writing; another errno when
+  /// the file cannot be leased (neither its owner nor root, a file system
+  /// without leases).
+  [[nodiscard]] virtual int TakeReadLease(Handle file) = 0;
+
+  /// Lets go of the lease on `file`. Returns 0 when it was held, unbroken,
+  /// from TakeReadLease until now, so that no one can have written to the
+  /// file meanwhile; EAGAIN when it was broken.
+  virtual int EndReadLease(Handle file) = 0;
+
+  /// Takes an exclusive lock on the folder open as `dir`, without waiting;
+  /// it is held until that handle is closed. Returns 0; EWOULDBLOCK while
+  /// another handle holds it; another errno where the file system keeps no
+  /// such locks.
+  [[nodiscard]] virtual int LockFolder(Handle dir) = 0;
 
   /// Renames `from` to `to`, both in `dir`, replacing a file named `to`.
   [[nodiscard]] virtual int Rename(Handle dir, const std::string& from,

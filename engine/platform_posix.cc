@@ -5,10 +5,12 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "engine/platform.h"
+#include "engine/read_lease_posix.h"
 
 namespace ferrybox {
 namespace {
@@ -37,19 +39,16 @@ EntryType TypeOfDirent(unsigned char d_type) {
   }
 }
 
-int64_t Nanoseconds(const struct timespec& time) {
-  return static_cast<int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+FileTime TimeOf(const struct timespec& time) {
+  return FileTime{static_cast<int64_t>(time.tv_sec),
+                  static_cast<int64_t>(time.tv_nsec)};
 }
 
-struct timespec Timespec(int64_t ns) {
-  struct timespec time;
-  time.tv_sec = ns / 1000000000;
-  time.tv_nsec = ns % 1000000000;
-  if (time.tv_nsec < 0) {
-    time.tv_nsec += 1000000000;
-    time.tv_sec -= 1;
-  }
-  return time;
+struct timespec Timespec(FileTime time) {
+  struct timespec spec;
+  spec.tv_sec = static_cast<time_t>(time.seconds);
+  spec.tv_nsec = static_cast<long>(time.nanoseconds);
+  return spec;
 }
 
 // fchmod on a file we just created fails only where the file system has no
@@ -63,8 +62,9 @@ bool KeepsNoPermissions(int error) {
 void FillInfo(const struct stat& st, FileInfo* info) {
   info->type = TypeOfMode(st.st_mode);
   info->size = st.st_size;
-  info->mtime_ns = Nanoseconds(st.st_mtim);
-  info->atime_ns = Nanoseconds(st.st_atim);
+  info->mtime = TimeOf(st.st_mtim);
+  info->atime = TimeOf(st.st_atim);
+  info->ctime = TimeOf(st.st_ctim);
   info->mode = st.st_mode & 07777;
   info->owner = static_cast<uint32_t>(st.st_uid);
   info->group = static_cast<uint32_t>(st.st_gid);
@@ -191,28 +191,43 @@ class PosixPlatform : public Platform {
     }
   }
 
-  int Finish(Handle file, uint32_t mode, int64_t atime_ns, int64_t mtime_ns,
-             int64_t* stored_mtime_ns) override {
+  int Finish(Handle file, uint32_t mode, FileTime atime, FileTime mtime,
+             FileTime* stored_mtime) override {
     if (fchmod(file, static_cast<mode_t>(mode & 07777)) != 0 &&
         !KeepsNoPermissions(errno))
       return errno;
-    struct timespec times[2] = {Timespec(atime_ns), Timespec(mtime_ns)};
+    struct timespec times[2] = {Timespec(atime), Timespec(mtime)};
     if (futimens(file, times) != 0) return errno;
     struct stat st;
     if (fstat(file, &st) != 0) return errno;
-    *stored_mtime_ns = Nanoseconds(st.st_mtim);
+    *stored_mtime = TimeOf(st.st_mtim);
     return 0;
   }
 
-  int SetTimes(Handle dir, const std::string& name, int64_t atime_ns,
-               int64_t mtime_ns, int64_t* stored_mtime_ns) override {
-    struct timespec times[2] = {Timespec(atime_ns), Timespec(mtime_ns)};
+  int SetTimes(Handle dir, const std::string& name, FileTime atime,
+               FileTime mtime, FileTime* stored_mtime) override {
+    struct timespec times[2] = {Timespec(atime), Timespec(mtime)};
     const int flags = AT_SYMLINK_NOFOLLOW | (name.empty() ? AT_EMPTY_PATH : 0);
     if (utimensat(Fd(dir), name.c_str(), times, flags) != 0) return errno;
     struct stat st;
     if (fstatat(Fd(dir), name.c_str(), &st, flags) != 0) return errno;
-    *stored_mtime_ns = Nanoseconds(st.st_mtim);
+    *stored_mtime = TimeOf(st.st_mtim);
     return 0;
+  }
+
+  int TakeReadLease(Handle file) override {
+    return ferrybox::TakeReadLease(file);
+  }
+
+  int EndReadLease(Handle file) override {
+    return ferrybox::EndReadLease(file);
+  }
+
+  int LockFolder(Handle dir) override {
+    for (;;) {
+      if (flock(dir, LOCK_EX | LOCK_NB) == 0) return 0;
+      if (errno != EINTR) return errno;
+    }
   }
 
   int Rename(Handle dir, const std::string& from,

@@ -3,7 +3,6 @@
 #include <errno.h>
 
 #include <algorithm>
-#include <chrono>
 
 #include "engine/scoped_handle.h"
 #include "engine/temp_name.h"
@@ -11,7 +10,7 @@
 namespace ferrybox {
 namespace {
 
-constexpr int64_t kSecond = 1'000'000'000;
+constexpr int64_t kSecond = kNanosecondsPerSecond;
 
 // Every step in use, each a multiple of the one before: nanoseconds
 // (ext4, xfs, btrfs, tmpfs), 100 ns (NTFS, SMB), microseconds (some
@@ -23,34 +22,25 @@ constexpr int64_t kSteps[] = {
 
 // 2000-01-01 00:00:00 UTC: an even second, in the range of every file
 // system, and still an even second in any local time that FAT may keep.
-constexpr int64_t kProbeBase = 946'684'800'000'000'000;
+constexpr int64_t kProbeBase = 946'684'800;
 // A 1 in every decimal place: kept at any step, the kept time's last
 // nonzero place tells the step, whether the file system rounds down, up or
 // to the nearest. The two differ in their odd second, which tells 1 s from
 // 2 s in either direction of rounding.
-constexpr int64_t kProbeTimes[] = {kProbeBase + 1'111'111'111,
-                                   kProbeBase + 111'111'111};
+constexpr FileTime kProbeTimes[] = {{kProbeBase + 1, 111'111'111},
+                                    {kProbeBase, 111'111'111}};
 constexpr int kNameAttempts = 5;
 
-uint64_t Distance(int64_t a, int64_t b) {
-  // Unsigned, so that no two times can overflow it.
-  return a > b ? static_cast<uint64_t>(a) - static_cast<uint64_t>(b)
-               : static_cast<uint64_t>(b) - static_cast<uint64_t>(a);
-}
-
 // Within a minute of the clock: what a file system stamps a file with now.
-bool Recent(int64_t ns) {
-  const int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                          std::chrono::system_clock::now().time_since_epoch())
-                          .count();
-  return Distance(ns, now) < static_cast<uint64_t>(60 * kSecond);
+bool Recent(FileTime time) {
+  return DistanceNs(time, FileTimeNow()) < static_cast<uint64_t>(60 * kSecond);
 }
 
-// The largest step that `ns` is a whole multiple of.
-int64_t CoarsestStepOf(int64_t ns) {
+// The largest step that `time` is a whole multiple of.
+int64_t CoarsestStepOf(FileTime time) {
   int64_t coarsest = kExactTimes;
   for (int64_t step : kSteps) {
-    if (ns % step != 0) break;
+    if (!IsMultipleOf(time, step)) break;
     coarsest = step;
   }
   return coarsest;
@@ -58,21 +48,21 @@ int64_t CoarsestStepOf(int64_t ns) {
 
 }  // namespace
 
-int64_t StepOfRounding(int64_t requested_ns, int64_t stored_ns) {
-  const uint64_t distance = Distance(requested_ns, stored_ns);
+int64_t StepOfRounding(FileTime requested, FileTime stored) {
+  const uint64_t distance = DistanceNs(requested, stored);
   for (int64_t step : kSteps) {
-    if (stored_ns % step == 0 && distance < static_cast<uint64_t>(step))
+    if (IsMultipleOf(stored, step) && distance < static_cast<uint64_t>(step))
       return step;
   }
   return 0;
 }
 
-bool SameTimeAtStep(int64_t a_ns, int64_t b_ns, int64_t step_ns) {
-  if (step_ns <= kExactTimes) return a_ns == b_ns;
+bool SameTimeAtStep(FileTime a, FileTime b, int64_t step_ns) {
+  if (step_ns <= kExactTimes) return a == b;
   // Two times in the same step are less than a step apart too; the
   // distance also accepts a copy whose file system rounded up into the
   // next step.
-  return Distance(a_ns, b_ns) < static_cast<uint64_t>(step_ns);
+  return DistanceNs(a, b) < static_cast<uint64_t>(step_ns);
 }
 
 int ProbeTimeStep(Platform& platform, Handle folder, int64_t* step_ns) {
@@ -86,12 +76,12 @@ int ProbeTimeStep(Platform& platform, Handle folder, int64_t* step_ns) {
   if (error != 0) return error;
 
   int64_t step = kCoarsestTimeStep;
-  for (int64_t requested : kProbeTimes) {
-    int64_t stored = 0;
+  for (const FileTime& requested : kProbeTimes) {
+    FileTime stored;
     error = platform.Finish(file.get(), 0600, requested, requested, &stored);
     if (error != 0) break;
     const int64_t kept_at = CoarsestStepOf(stored);
-    if (Distance(requested, stored) >= static_cast<uint64_t>(kept_at)) {
+    if (DistanceNs(requested, stored) >= static_cast<uint64_t>(kept_at)) {
       error = EPROTO;
       break;
     }
@@ -113,37 +103,36 @@ TimeSteps::Device& TimeSteps::Of(uint64_t device) {
   return devices_.back();
 }
 
-void TimeSteps::Learn(uint64_t device, int64_t requested_ns,
-                      int64_t stored_ns) {
+void TimeSteps::Learn(uint64_t device, FileTime requested, FileTime stored) {
   // A single copy can only show a lower bound: a time kept at 10 s looks
   // the same on a file system with 1 s and one with 2 s steps.
-  const int64_t step = StepOfRounding(requested_ns, stored_ns);
+  const int64_t step = StepOfRounding(requested, stored);
   if (step == 0) return;
   Device& known = Of(device);
   known.step = std::max(known.step, step);
 }
 
 int TimeSteps::Copied(uint64_t device, Handle folder, const std::string& name,
-                      const FileInfo& source, int64_t stored_mtime_ns) {
+                      const FileInfo& source, FileTime stored_mtime) {
   Device& known = Of(device);
   FileInfo renamed;
   if (known.renames == Renames::kUnknown &&
       platform_.Stat(folder, name, false, &renamed) == 0 &&
       renamed.type == EntryType::kFile) {
-    if (renamed.mtime_ns != stored_mtime_ns) {
+    if (renamed.mtime != stored_mtime) {
       known.renames = Renames::kLoseTimes;
-    } else if (!Recent(stored_mtime_ns)) {
+    } else if (!Recent(stored_mtime)) {
       // A file changed a moment ago tells nothing: a stamp of the rename
       // would look the same. The next copy asks again.
       known.renames = Renames::kKeepTimes;
     }
   }
   if (known.renames == Renames::kLoseTimes) {
-    const int error = platform_.SetTimes(folder, name, source.atime_ns,
-                                         source.mtime_ns, &stored_mtime_ns);
+    const int error = platform_.SetTimes(folder, name, source.atime,
+                                         source.mtime, &stored_mtime);
     if (error != 0) return error;
   }
-  Learn(device, source.mtime_ns, stored_mtime_ns);
+  Learn(device, source.mtime, stored_mtime);
   return 0;
 }
 

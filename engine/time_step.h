@@ -16,17 +16,17 @@ inline constexpr int64_t kExactTimes = 1;
 inline constexpr int64_t kCoarsestTimeStep = 2'000'000'000;
 
 /// The smallest step (1 ns, 10 ns, ... 1 s, 2 s) at which a file system that
-/// was asked to keep `requested_ns` could have kept `stored_ns`: a step that
-/// `stored_ns` is a whole multiple of and that is wider than the distance
+/// was asked to keep `requested` could have kept `stored`: a step that
+/// `stored` is a whole multiple of and that is wider than the distance
 /// between the two. kExactTimes when they are equal; 0 when no rounding
 /// explains the difference (a file system that ignored the request, or
 /// shifted it by hours).
-int64_t StepOfRounding(int64_t requested_ns, int64_t stored_ns);
+int64_t StepOfRounding(FileTime requested, FileTime stored);
 
 /// True when two last-modified times are the same at `step_ns`: equal when
 /// the step is kExactTimes, otherwise less than one step apart, whichever
 /// way the file system rounded.
-bool SameTimeAtStep(int64_t a_ns, int64_t b_ns, int64_t step_ns);
+bool SameTimeAtStep(FileTime a, FileTime b, int64_t step_ns);
 
 /// Learns a file system's step without touching anything of the user's:
 /// creates a file under a temporary name in `folder`, asks it to keep two
@@ -42,19 +42,19 @@ class TimeSteps {
  public:
   explicit TimeSteps(Platform& platform) : platform_(platform) {}
 
-  /// A copy onto `device` asked for `requested_ns` and the file system kept
-  /// `stored_ns`.
-  void Learn(uint64_t device, int64_t requested_ns, int64_t stored_ns);
+  /// A copy onto `device` asked for `requested` and the file system kept
+  /// `stored`.
+  void Learn(uint64_t device, FileTime requested, FileTime stored);
 
   /// A copy with the times of `source` was renamed into place as `name` in
-  /// `folder` on `device`, after the file system had kept `stored_mtime_ns`
+  /// `folder` on `device`, after the file system had kept `stored_mtime`
   /// for it. Learns from that, and sets the times again where the device
   /// stamps a renamed file with the time of the rename (FAT through FUSE
   /// does); the first copy onto a device tells which it does. Returns 0, or
   /// the error of setting the times again: the copy is good, but shows as
   /// changed to the next incremental run.
   int Copied(uint64_t device, Handle folder, const std::string& name,
-             const FileInfo& source, int64_t stored_mtime_ns);
+             const FileInfo& source, FileTime stored_mtime);
 
   /// The step of `device`; `folder` is a folder on it that the probe may
   /// write to. kExactTimes when nothing shows that the device rounds.

@@ -88,7 +88,8 @@ bool CheckStateFromLine(const std::string& line, int* state) {
 ProfileRead ReadProfile(const std::string& path) {
   ProfileRead result;
   std::vector<std::string> lines;
-  if (!ReadLines(path, 5, &lines, &result.error)) return result;
+  if (!ReadLines(DefaultFileSystem(), path, 5, &lines, &result.error))
+    return result;
   if (lines.size() < 5) {
     result.error =
         path + " holds " + std::to_string(lines.size()) + " lines instead of 5";
@@ -108,13 +109,18 @@ ProfileRead ReadProfile(const std::string& path) {
   return result;
 }
 
-bool WriteProfile(const std::string& path, const Profile& profile,
-                  std::string* err) {
+bool WriteProfile(FileSystem& files, const std::string& path,
+                  const Profile& profile, std::string* err) {
   return WriteLines(
-      path,
+      files, path,
       {profile.source, profile.destination, StateText(profile.check1),
        StateText(profile.check2), StateText(profile.check3)},
       err);
+}
+
+bool WriteProfile(const std::string& path, const Profile& profile,
+                  std::string* err) {
+  return WriteProfile(DefaultFileSystem(), path, profile, err);
 }
 
 }  // namespace ferrybox

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "engine/file_system.h"
+
 namespace ferrybox {
 
 /// The extension of profile files; the profile list shows every file of the
@@ -41,8 +43,13 @@ std::string ProfilePath(const std::string& program_folder,
 /// never half-loads.
 ProfileRead ReadProfile(const std::string& path);
 
-/// Writes `profile` as five lines, the states as " 1 " (a space on each
-/// side), replacing the file only once the new one is complete.
+/// Writes `profile` as five lines through `files`, the states as " 1 " (a
+/// space on each side), replacing the file only once the new one is
+/// complete and on the disk (see WriteLines). Returns false and sets `err`
+/// when it could not.
+bool WriteProfile(FileSystem& files, const std::string& path,
+                  const Profile& profile, std::string* err);
+/// WriteProfile on the system's own file system.
 bool WriteProfile(const std::string& path, const Profile& profile,
                   std::string* err);
 

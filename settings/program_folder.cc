@@ -1,12 +1,16 @@
 #include "settings/program_folder.h"
 
-#include <fcntl.h>
 #include <pwd.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdlib>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
+
+#include "engine/file_system.h"
+#include "engine/temp_name.h"
 
 namespace ferrybox {
 namespace {
@@ -20,13 +24,15 @@ std::string FolderOf(const std::string& path) {
 
 // Whether a file can be created in `folder`: tried, not guessed from the
 // permission bits, which a read-only mount or root's rights make
-// misleading.
-bool CanCreateFilesIn(const std::string& folder) {
-  std::string probe = folder + "/.ferrybox-probe-XXXXXX";
-  const int fd = ::mkstemp(probe.data());
-  if (fd < 0) return false;
-  ::close(fd);
-  ::unlink(probe.c_str());
+// misleading. The probe has a temporary name, so a scan skips it and a
+// probe left by a killed process is known for what it is.
+bool CanCreateFilesIn(FileSystem& files, const std::string& folder) {
+  const std::string probe = folder + "/" + NewTempName();
+  FileSystem::File file = -1;
+  if (files.OpenForWriting(probe, WriteMode::kCreateExclusive, &file) != 0)
+    return false;
+  files.Close(file);
+  files.Remove(probe);
   return true;
 }
 
@@ -37,6 +43,20 @@ std::string UserConfigFolder(const ProgramFolderInputs& inputs) {
   return "";
 }
 
+// Creates the missing levels of `folder` owner-only, as the XDG rules ask
+// for configuration folders: the profiles name the user's folders and the
+// copy log names their files. Existing levels are left as they are.
+void MakeOwnerOnlyFolders(FileSystem& files, const std::string& folder) {
+  for (std::size_t slash = folder.find('/', 1);;
+       slash = folder.find('/', slash + 1)) {
+    const std::string level = folder.substr(0, slash);
+    // A failure (EEXIST above all) is not final: the next level, or the
+    // first save, reports what matters.
+    files.MakeFolder(level, 0700);
+    if (slash == std::string::npos) return;
+  }
+}
+
 std::string Environment(const char* name) {
   const char* value = std::getenv(name);
   return value == nullptr ? "" : value;
@@ -44,16 +64,29 @@ std::string Environment(const char* name) {
 
 }  // namespace
 
-std::string ChooseProgramFolder(const ProgramFolderInputs& inputs) {
+bool IsInstalledExecutable(const std::string& executable) {
+  // "/usr/" covers /usr/local as well.
+  static constexpr std::array<std::string_view, 4> kSystemPrefixes = {
+      "/usr/", "/bin/", "/sbin/", "/opt/"};
+  for (std::string_view prefix : kSystemPrefixes) {
+    if (executable.starts_with(prefix)) return true;
+  }
+  return false;
+}
+
+std::string ChooseProgramFolder(FileSystem& files,
+                                const ProgramFolderInputs& inputs) {
   const std::string executable_folder = FolderOf(inputs.executable);
-  if (!executable_folder.empty() && CanCreateFilesIn(executable_folder))
+  // Root may write into /usr/bin, but an installed program must not fill
+  // it with settings, profiles and copy logs.
+  if (!executable_folder.empty() && !IsInstalledExecutable(inputs.executable) &&
+      CanCreateFilesIn(files, executable_folder))
     return executable_folder;
   const std::string config_folder = UserConfigFolder(inputs);
   if (!config_folder.empty()) {
     // A folder that cannot be made is still the right place: start-up
     // then finds no settings and a save reports its failure.
-    std::error_code ec;
-    std::filesystem::create_directories(config_folder, ec);
+    MakeOwnerOnlyFolders(files, config_folder);
     return config_folder;
   }
   return executable_folder.empty() ? "." : executable_folder;
@@ -71,7 +104,7 @@ std::string ProgramFolder() {
     if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr)
       inputs.home = entry->pw_dir;
   }
-  return ChooseProgramFolder(inputs);
+  return ChooseProgramFolder(DefaultFileSystem(), inputs);
 }
 
 }  // namespace ferrybox

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "engine/file_system.h"
+
 namespace ferrybox {
 
 /// What the program folder is decided from.
@@ -13,12 +15,25 @@ struct ProgramFolderInputs {
   std::string home;             ///< the user's home folder, or ""
 };
 
-/// The program folder: the executable's folder when a file can be created
-/// in it; otherwise the per-user folder $XDG_CONFIG_HOME/ferrybox (used
-/// only when absolute) or $HOME/.config/ferrybox, created when missing.
-/// When neither is known, the executable's folder all the same, or "."
-/// without one. The result never ends in "/" unless it is the root.
-std::string ChooseProgramFolder(const ProgramFolderInputs& inputs);
+/// Whether `executable` (an absolute path) lies below one of the system
+/// prefixes /usr, /usr/local, /bin, /sbin or /opt, where a package or
+/// `make install` puts the programs. Compared by whole path components:
+/// "/usr2/ferrybox" is not below "/usr".
+bool IsInstalledExecutable(const std::string& executable);
+
+/// The program folder, probed and made through `files`.
+/// - An installed copy (IsInstalledExecutable) never keeps its files beside
+///   itself, whoever runs it, root included: it uses the per-user folder.
+/// - A portable copy (a build tree, a folder in the home, a USB stick) uses
+///   the executable's folder when a file can be created in it, and the
+///   per-user folder otherwise.
+/// The per-user folder is $XDG_CONFIG_HOME/ferrybox (used only when
+/// absolute) or $HOME/.config/ferrybox; missing levels are created
+/// owner-only (0700). When no home is known, the executable's folder all
+/// the same, or "." without one. The result never ends in "/" unless it is
+/// the root.
+std::string ChooseProgramFolder(FileSystem& files,
+                                const ProgramFolderInputs& inputs);
 
 /// ChooseProgramFolder for this process (/proc/self/exe and the
 /// environment). The window program and the command-line program both

@@ -10,12 +10,18 @@ std::string SettingsFilePath(const std::string& program_folder) {
 
 bool ReadSettingsFile(const std::string& path,
                       std::vector<std::string>* folders, std::string* err) {
-  return ReadLines(path, 2, folders, err);
+  return ReadLines(DefaultFileSystem(), path, 2, folders, err);
+}
+
+bool WriteSettingsFile(FileSystem& files, const std::string& path,
+                       const std::string& source,
+                       const std::string& destination, std::string* err) {
+  return WriteLines(files, path, {source, destination}, err);
 }
 
 bool WriteSettingsFile(const std::string& path, const std::string& source,
                        const std::string& destination, std::string* err) {
-  return WriteLines(path, {source, destination}, err);
+  return WriteSettingsFile(DefaultFileSystem(), path, source, destination, err);
 }
 
 }  // namespace ferrybox

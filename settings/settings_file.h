@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/file_system.h"
+
 namespace ferrybox {
 
 /// The program folder + "/config.txt".
@@ -17,8 +19,13 @@ std::string SettingsFilePath(const std::string& program_folder);
 bool ReadSettingsFile(const std::string& path,
                       std::vector<std::string>* folders, std::string* err);
 
-/// Writes the two folders as the settings file's two lines, replacing the
-/// file only once the new one is complete.
+/// Writes the two folders as the settings file's two lines through
+/// `files`, replacing the file only once the new one is complete and on the
+/// disk (see WriteLines). Returns false and sets `err` when it could not.
+bool WriteSettingsFile(FileSystem& files, const std::string& path,
+                       const std::string& source,
+                       const std::string& destination, std::string* err);
+/// WriteSettingsFile on the system's own file system.
 bool WriteSettingsFile(const std::string& path, const std::string& source,
                        const std::string& destination, std::string* err);
 

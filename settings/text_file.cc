@@ -1,72 +1,48 @@
 #include "settings/text_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
-#include <cstring>
+#include "engine/atomic_file.h"
 
 namespace ferrybox {
 namespace {
 
-std::string ErrnoMessage(const char* call, const std::string& path, int error) {
-  return std::string(call) + " " + path + ": " + std::strerror(error);
-}
-
-bool WriteAll(int fd, const std::string& text) {
-  const char* data = text.data();
-  std::size_t left = text.size();
-  while (left > 0) {
-    const ssize_t written = ::write(fd, data, left);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += written;
-    left -= static_cast<std::size_t>(written);
+// Reads the lines of the open `file` into `lines`; see ReadLines.
+bool ReadOpenFile(FileSystem& files, FileSystem::File file,
+                  const std::string& path, std::size_t max_lines,
+                  std::vector<std::string>* lines, std::string* err) {
+  const std::string too_large = path + " is damaged: larger than " +
+                                std::to_string(kMaxTextFileBytes / 1024) +
+                                " KiB";
+  FileStatus status;
+  if (int error = files.Status(file, &status); error != 0) {
+    *err = FileError{"fstat", path, error}.Text();
+    return false;
   }
-  return true;
-}
-
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-// A name that no lister of "*.prf" or reader of "config.txt" ever picks up,
-// unique within this process and among processes.
-std::string TemporaryName(const std::string& folder) {
-  static std::atomic<unsigned> counter{0};
-  return folder + "/.ferrybox-write-" + std::to_string(::getpid()) + "-" +
-         std::to_string(counter++) + ".tmp";
-}
-
-}  // namespace
-
-bool ReadLines(const std::string& path, std::size_t max_lines,
-               std::vector<std::string>* lines, std::string* err) {
-  lines->clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    *err = ErrnoMessage("open", path, errno);
+  if (!status.regular) {
+    *err = path + " is not a regular file";
+    return false;
+  }
+  if (status.size > kMaxTextFileBytes) {
+    *err = too_large;
     return false;
   }
   std::string line;
   bool in_line = false;
+  std::size_t total = 0;
   char buffer[4096];
   while (lines->size() < max_lines) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      *err = ErrnoMessage("read", path, errno);
-      ::close(fd);
+    std::size_t got = 0;
+    if (int error = files.Read(file, buffer, sizeof buffer, &got); error != 0) {
+      *err = FileError{"read", path, error}.Text();
       return false;
     }
     if (got == 0) break;
-    for (ssize_t i = 0; i < got && lines->size() < max_lines; ++i) {
+    // The file may have grown since its size was read.
+    total += got;
+    if (total > kMaxTextFileBytes) {
+      *err = too_large;
+      return false;
+    }
+    for (std::size_t i = 0; i < got && lines->size() < max_lines; ++i) {
       if (buffer[i] == '\n') {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         lines->push_back(std::move(line));
@@ -78,15 +54,30 @@ bool ReadLines(const std::string& path, std::size_t max_lines,
       }
     }
   }
-  ::close(fd);
   // An unterminated last line: kept whole, a trailing CR included, since
   // no line end was written after it.
   if (in_line && lines->size() < max_lines) lines->push_back(std::move(line));
   return true;
 }
 
-bool WriteLines(const std::string& path, const std::vector<std::string>& lines,
-                std::string* err) {
+}  // namespace
+
+bool ReadLines(FileSystem& files, const std::string& path,
+               std::size_t max_lines, std::vector<std::string>* lines,
+               std::string* err) {
+  lines->clear();
+  FileSystem::File file = -1;
+  if (int error = files.OpenForReading(path, &file); error != 0) {
+    *err = FileError{"open", path, error}.Text();
+    return false;
+  }
+  const bool read = ReadOpenFile(files, file, path, max_lines, lines, err);
+  files.Close(file);
+  return read;
+}
+
+bool WriteLines(FileSystem& files, const std::string& path,
+                const std::vector<std::string>& lines, std::string* err) {
   std::string text;
   for (const std::string& value : lines) {
     if (value.find('\n') != std::string::npos) {
@@ -96,47 +87,9 @@ bool WriteLines(const std::string& path, const std::vector<std::string>& lines,
     text += value;
     text += "\r\n";
   }
-
-  std::string temporary;
-  int fd = -1;
-  // A name taken by a stale file from an earlier, killed process is
-  // skipped, not replaced.
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temporary = TemporaryName(FolderOf(path));
-    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                0666);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) {
-    *err = ErrnoMessage("open", temporary, errno);
-    return false;
-  }
-
-  const char* failed_call = nullptr;
-  int error = 0;
-  if (!WriteAll(fd, text)) {
-    failed_call = "write";
-    error = errno;
-  } else if (::fsync(fd) != 0) {
-    failed_call = "fsync";
-    error = errno;
-  }
-  if (::close(fd) != 0 && failed_call == nullptr) {
-    failed_call = "close";
-    error = errno;
-  }
-  if (failed_call == nullptr &&
-      ::rename(temporary.c_str(), path.c_str()) != 0) {
-    *err = ErrnoMessage("rename", path, errno);
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  if (failed_call != nullptr) {
-    *err = ErrnoMessage(failed_call, temporary, error);
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  return true;
+  const FileError failure = WriteFileAtomically(files, path, text);
+  if (!failure.ok()) *err = failure.Text();
+  return failure.ok();
 }
 
 }  // namespace ferrybox

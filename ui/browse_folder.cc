@@ -3,11 +3,12 @@
 #include <QDir>
 
 #include "ui/dialogs.h"
+#include "ui/name_bytes.h"
 
 namespace ferrybox {
 
-QString BrowseFolder(Dialogs& dialogs) {
-  return dialogs.ChooseFolder("This is the title", QDir::homePath());
+std::string BrowseFolder(Dialogs& dialogs) {
+  return NameBytes(dialogs.ChooseFolder("This is the title", QDir::homePath()));
 }
 
 }  // namespace ferrybox

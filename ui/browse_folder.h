@@ -2,16 +2,17 @@
 #ifndef FERRYBOX_UI_BROWSE_FOLDER_H_
 #define FERRYBOX_UI_BROWSE_FOLDER_H_
 
-#include <QString>
+#include <string>
 
 namespace ferrybox {
 
 class Dialogs;
 
 /// Shows the folder dialog, titled "This is the title" and opened at the
-/// home folder every time, and returns the chosen folder's path, or "" when
-/// the user cancelled. The path is not tested in any way.
-QString BrowseFolder(Dialogs& dialogs);
+/// home folder every time, and returns the chosen folder's path as the
+/// bytes of its name, or "" when the user cancelled. The path is not tested
+/// in any way.
+std::string BrowseFolder(Dialogs& dialogs);
 
 }  // namespace ferrybox
 

@@ -13,7 +13,10 @@
 #include <QStylePainter>
 #include <QTimer>
 
+#include "ui/enter_button.h"
 #include "ui/line_list.h"
+#include "ui/name_bytes.h"
+#include "ui/window_roles.h"
 
 namespace ferrybox {
 namespace {
@@ -53,6 +56,13 @@ class WrappingCheckBox : public QCheckBox {
   }
 };
 
+// What assistive technology calls a control, and how it describes it where
+// its caption alone does not say what it does.
+void Describe(QWidget* control, const char* name, const char* description) {
+  if (name != nullptr) control->setAccessibleName(name);
+  if (description != nullptr) control->setAccessibleDescription(description);
+}
+
 template <typename T>
 T* Place(QWidget* parent, const char* name, QRect geometry) {
   T* control = new T(parent);
@@ -89,6 +99,7 @@ QCheckBox* MakeCheck(QWidget* parent, const char* name, const char* caption,
 
 Form1::Form1(std::string program_folder, QWidget* parent)
     : QWidget(parent), program_folder_(std::move(program_folder)) {
+  InstallWindowRoles();
   setObjectName("Form1");
   QFont font("Arial");
   font.setPointSizeF(8.25);
@@ -143,20 +154,20 @@ void Form1::BuildControls() {
   List4 = Place<QListWidget>(Frame6, "List4", Twips(60, 240, 3675, 5520));
   List4->setSelectionMode(QAbstractItemView::SingleSelection);
   List4->setSortingEnabled(false);
-  Command10 = Captioned<QPushButton>(Frame6, "Command10", "Save Profile",
+  Command10 = Captioned<EnterButton>(Frame6, "Command10", "Save Profile",
                                      Twips(60, 5820, 1095, 315));
   Text7 = Captioned<QLineEdit>(Frame6, "Text7", QString(),
                                Twips(1200, 5820, 2535, 315));
 
   const QString home = QDir::homePath();
-  Command4 = Captioned<QPushButton>(Frame3, "Command4",
+  Command4 = Captioned<EnterButton>(Frame3, "Command4",
                                     "Source:", Twips(120, 240, 1095, 255));
   Text1_ = Captioned<QLineEdit>(Frame3, "Text1", home + "/allfiles",
                                 Twips(1260, 240, 9975, 285));
   Text1_->setToolTip(
       "Directory to be backed up and made a copy from. This directory MUST "
       "already exist!");
-  Command5 = Captioned<QPushButton>(Frame3, "Command5",
+  Command5 = Captioned<EnterButton>(Frame3, "Command5",
                                     "Destination:", Twips(120, 600, 1095, 255));
   Text2_ = Captioned<QLineEdit>(Frame3, "Text2", home + "/allfilesbackup",
                                 Twips(1260, 600, 9975, 285));
@@ -164,13 +175,13 @@ void Form1::BuildControls() {
       "Directory where the backed up files should be stored. This directory "
       "MUST already exist!");
 
-  Command3 = Captioned<QPushButton>(Frame5, "Command3", "Go",
+  Command3 = Captioned<EnterButton>(Frame5, "Command3", "Go",
                                     Twips(120, 240, 1335, 315));
-  Command2 = Captioned<QPushButton>(Frame5, "Command2", "Stop",
+  Command2 = Captioned<EnterButton>(Frame5, "Command2", "Stop",
                                     Twips(1560, 240, 1335, 315));
-  Command11 = Captioned<QPushButton>(Frame5, "Command11", "Pause Copying",
+  Command11 = Captioned<EnterButton>(Frame5, "Command11", "Pause Copying",
                                      Twips(120, 600, 1335, 315));
-  Command6 = Captioned<QPushButton>(Frame5, "Command6", "Exit",
+  Command6 = Captioned<EnterButton>(Frame5, "Command6", "Exit",
                                     Twips(1560, 600, 1335, 315));
   Check3 = MakeCheck(Frame5, "Check3", "Incremental Backup", false,
                      Twips(3060, 360, 1155, 495));
@@ -186,12 +197,73 @@ void Form1::BuildControls() {
                              Twips(6900, 300, 1095, 255));
   Text5 =
       Captioned<QLineEdit>(Frame5, "Text5", "0", Twips(6600, 600, 1575, 285));
+  // Wider than its neighbours so that the caption is not clipped; the
+  // label is transparent and has nothing to its right.
   Label4 = Captioned<QLabel>(Frame5, "Label4", "Mb per Second",
-                             Twips(8340, 300, 1095, 255));
+                             Twips(8340, 300, 1200, 255));
   Text6 =
       Captioned<QLineEdit>(Frame5, "Text6", "0", Twips(8220, 600, 1335, 285));
 
   for (int i = 0; i < 4; ++i) figure_text_[i] = "0";
+
+  // A screen reader would otherwise name the boxes after their frames
+  // ("Folder Select", "Controls" four times) and both check boxes "Show
+  // Files". Buttons whose caption says what they do keep it as their name,
+  // so "Pause Copying" follows its caption to "Resume Copying". The folder
+  // boxes are described by their tooltips.
+  Describe(List1, "Source files",
+           "The path of each source file the run handles, newest last. "
+           "Filled only while Show Files under it is ticked.");
+  Describe(List2, "Destination actions",
+           "What the run does in the destination for each file: folders "
+           "checked and created, files new or updated; newest last. Filled "
+           "only while Show Files under it is ticked.");
+  Describe(List3, "Messages and errors",
+           "The start and end of each run, failed copies and the version "
+           "check; newest last.");
+  Describe(List4, "Profiles",
+           "Saved profiles. Selecting one loads its folders and options.");
+  Describe(Text7, "Profile name",
+           "The name Save Profile saves under. When empty, a name is made "
+           "from the source folder.");
+  Describe(Command10, nullptr,
+           "Saves both folders and the three options as a profile under the "
+           "profile name.");
+  Describe(Command4, "Source: choose folder",
+           "Opens a folder picker for the source folder.");
+  Describe(Text1_, "Source folder", nullptr);
+  Describe(Command5, "Destination: choose folder",
+           "Opens a folder picker for the destination folder.");
+  Describe(Text2_, "Destination folder", nullptr);
+  Describe(Check1, "Show Files in source list",
+           "Lists each source file during a run. Copying is slower while "
+           "ticked.");
+  Describe(Check2, "Show Files in destination list",
+           "Lists what the run does in the destination. Copying is slower "
+           "while ticked.");
+  Describe(Command3, nullptr,
+           "Starts a backup of the source folder into the destination "
+           "folder.");
+  Describe(Command2, nullptr, "Stops the run under way.");
+  Describe(Command11, nullptr,
+           "Pauses the run under way, or resumes a paused one.");
+  Describe(Command6, nullptr,
+           "Saves the two folders for the next start and ends the program.");
+  Describe(Check3, nullptr,
+           "Copies only the files that are new or changed since the last "
+           "backup. When clear, every file is copied.");
+  Describe(Text3, "Files handled", "Files the run has handled so far.");
+  Describe(Text4, "Files copied",
+           "Files given to copying in this run, failed copies included.");
+  Describe(Text5, "Megabytes handled",
+           "Megabytes of the files handled so far, copied or not.");
+  Describe(Text6, "Megabytes per second",
+           "How fast the run handles files, in megabytes per second.");
+  // The captions above the figure boxes are their visible labels.
+  Label1->setBuddy(Text3);
+  Label2->setBuddy(Text4);
+  Label3->setBuddy(Text5);
+  Label4->setBuddy(Text6);
 }
 
 void Form1::SetTabOrder() {
@@ -204,9 +276,9 @@ void Form1::SetTabOrder() {
     QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
-std::string Form1::Text1() const { return Text1_->text().toStdString(); }
+std::string Form1::Text1() const { return NameBytes(Text1_->text()); }
 
-std::string Form1::Text2() const { return Text2_->text().toStdString(); }
+std::string Form1::Text2() const { return NameBytes(Text2_->text()); }
 
 int Form1::CheckValue(CheckBox box) const {
   const QCheckBox* check = box == CheckBox::kCheck1   ? Check1

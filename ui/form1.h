@@ -25,6 +25,8 @@ namespace ferrybox {
 
 class Form9;
 class LineList;
+class UpdateChecker;
+enum class VersionVerdict;
 
 /// The program's working window. It owns the controls and every value that
 /// lives as long as the window; its event handlers are thin calls into the
@@ -42,10 +44,11 @@ class Form1 : public QWidget, public Window {
   const std::string& program_folder() const { return program_folder_; }
 
   /// The program's version as text, "1.1.28"; set by Form_Load.
-  std::string VersionText;
+  const std::string& VersionText() const { return VersionText_; }
   MessageLists& lists() { return lists_; }
 
-  // Window, as the engine sees it.
+  // Window, as the engine sees it. The folder boxes give the bytes of the
+  // names they show (see ShownName).
   std::string Text1() const override;
   std::string Text2() const override;
   int CheckValue(CheckBox box) const override;
@@ -138,14 +141,17 @@ class Form1 : public QWidget, public Window {
   /// the caption, the profiles folder (made when nothing of that name is
   /// there), the profile list, and the folder boxes from the settings file.
   void Form_Load();
-  /// "Exit": writes the settings file, then ends the program.
+  /// "Exit": writes the settings file, then ends the program. A file that
+  /// cannot be written is first reported in a warning box that names it and
+  /// the reason.
   void Command6_Click();
   /// "Save Profile": saves the folders and the three options under the
   /// name in Text7 (made from Text1 when empty) after asking.
   void Command10_Click();
   /// A selection in the profile list: loads the first selected profile.
   void List4_Click();
-  /// "Source:" and "Destination:": the folder picker into Text1 or Text2.
+  /// "Source:" and "Destination:": the folder picker into Text1 or Text2;
+  /// a cancelled picker leaves the box as it was.
   void Command4_Click();
   void Command5_Click();
 
@@ -173,20 +179,21 @@ class Form1 : public QWidget, public Window {
   using UrlOpener = std::function<bool(const std::string& address)>;
 
   /// Ticks of Timer3 since start-up; back to 0 when it reaches 1000.
-  int UpdateTicks = 0;
+  int UpdateTicks() const { return UpdateTicks_; }
   /// True once this program start's version check has begun: it never
   /// starts again.
-  bool VersionChecked = false;
+  bool VersionChecked() const { return VersionChecked_; }
   /// The answer given in the new-version notice: true for "Yes, Download".
-  bool DownloadWanted = false;
+  bool DownloadWanted() const { return DownloadWanted_; }
 
   /// One tick of Timer3: the third starts the version check.
   void Timer3_Timer();
-  /// Loads the version page at `address`, says in List3 whether a newer
-  /// version is published, and when one is, offers its download page in the
-  /// notice. Events are processed while the page loads and while the notice
-  /// waits for its answer. A page that fails, times out or carries no
-  /// version marker ends the check without a further word.
+  /// Says in List3 that the check begins and has the UpdateChecker (a child
+  /// object of that name) load the version page at `address`; returns at
+  /// once. When the page names a newer version, List3 says so and the notice
+  /// offers its download page; when it names the same or an older one, List3
+  /// says that. A page that fails, times out or carries no version marker
+  /// ends the check without a further word.
   void CheckNewVersion(const std::string& address);
 
   /// The maker's web server, FERRYBOX_UPDATE_SITE unless set here.
@@ -197,24 +204,25 @@ class Form1 : public QWidget, public Window {
   /// How long the version page may take to arrive, and the pause after it
   /// has arrived.
   void SetVersionCheckTiming(std::chrono::milliseconds page_limit,
-                             std::chrono::milliseconds settle_pause) {
-    page_limit_ = page_limit;
-    settle_pause_ = settle_pause;
-  }
+                             std::chrono::milliseconds settle_pause);
   /// The new-version notice; null until a check first needs it.
   Form9* notice() const { return Form9_; }
 
  private:
+  /// Words the check's verdict in List3 and offers a newer version.
+  void VersionJudged(VersionVerdict verdict);
+  /// The notice's answer: "Yes, Download" opens the download page.
+  void NoticeAnswered(bool download);
   /// `path` on the maker's web server.
   std::string SiteAddress(const std::string& path) const;
-  /// Shows the notice and processes events until it is answered or the
-  /// application quits.
-  void WaitForAnswer();
 
+  std::string VersionText_;
+  int UpdateTicks_ = 0;
+  bool VersionChecked_ = false;
+  bool DownloadWanted_ = false;
   std::string update_site_ = FERRYBOX_UPDATE_SITE;
   UrlOpener open_url_;
-  std::chrono::milliseconds page_limit_{50000};
-  std::chrono::milliseconds settle_pause_{1000};
+  UpdateChecker* update_checker_ = nullptr;
   Form9* Form9_ = nullptr;
 };
 

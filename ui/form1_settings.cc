@@ -5,7 +5,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalBlocker>
-#include <cstdio>
 
 #include "engine/folder_scan.h"
 #include "engine/platform.h"
@@ -16,6 +15,7 @@
 #include "settings/version.h"
 #include "ui/browse_folder.h"
 #include "ui/form1.h"
+#include "ui/name_bytes.h"
 
 namespace ferrybox {
 namespace {
@@ -53,11 +53,11 @@ Dialogs& Form1::dialogs() {
 }
 
 void Form1::Form_Load() {
-  UpdateTicks = 0;
-  VersionChecked = false;
-  VersionText = ProgramVersionText();
-  setWindowTitle(
-      FromBytes("Ferrybox" + std::string(15, ' ') + "Version: " + VersionText));
+  UpdateTicks_ = 0;
+  VersionChecked_ = false;
+  VersionText_ = ProgramVersionText();
+  setWindowTitle(FromBytes("Ferrybox" + std::string(15, ' ') +
+                           "Version: " + VersionText_));
   Platform& platform = DefaultPlatform();
   EnsureProfilesFolder(platform, program_folder_);
   FillList4();
@@ -68,8 +68,8 @@ void Form1::Form_Load() {
     std::string err;
     // An unreadable settings file is like none: the boxes keep their texts.
     if (ReadSettingsFile(settings_path, &folders, &err)) {
-      if (folders.size() > 0) Text1_->setText(FromBytes(folders[0]));
-      if (folders.size() > 1) Text2_->setText(FromBytes(folders[1]));
+      if (folders.size() > 0) Text1_->setText(ShownName(folders[0]));
+      if (folders.size() > 1) Text2_->setText(ShownName(folders[1]));
     }
   }
 }
@@ -80,7 +80,7 @@ void Form1::FillList4() {
   for (const std::string& name :
        ListFiles_p(DefaultPlatform(), ProfilesFolder(program_folder_) + "/",
                    kProfileExtension)) {
-    auto* item = new QListWidgetItem(FromBytes(name), List4);
+    auto* item = new QListWidgetItem(ShownName(name), List4);
     // The name as the file system has it, whatever its display became.
     item->setData(Qt::UserRole, QByteArray::fromStdString(name));
   }
@@ -88,19 +88,23 @@ void Form1::FillList4() {
 }
 
 void Form1::Command6_Click() {
+  const std::string path = SettingsFilePath(program_folder_);
   std::string err;
-  if (!WriteSettingsFile(SettingsFilePath(program_folder_), Text1(), Text2(),
-                         &err)) {
-    // Exit asks nothing and still ends; the earlier file stays as it was.
-    std::fprintf(stderr, "ferrybox: settings not saved: %s\n", err.c_str());
+  if (!WriteSettingsFile(path, Text1(), Text2(), &err)) {
+    // The program still ends, and the earlier file stays as it was; the
+    // user learns that the folders will not be there at the next start.
+    dialogs().ShowMessage({"The folders were not saved in " + FromBytes(path) +
+                               ":\n" + FromBytes(err),
+                           "Exit", MessageButtons::kOk, MessageIcon::kWarning,
+                           MessageAnswer::kOk});
   }
   end_program_();
 }
 
 void Form1::Command10_Click() {
   if (Text7->text().isEmpty())
-    Text7->setText(FromBytes(ProfileNameFromSource(Text1())));
-  const std::string name = Text7->text().toStdString();
+    Text7->setText(ShownName(ProfileNameFromSource(Text1())));
+  const std::string name = NameBytes(Text7->text());
   if (!IsPlainProfileName(name)) {
     dialogs().ShowMessage(
         {"A profile name cannot contain \"/\" and cannot be \".\" or \"..\". "
@@ -142,8 +146,8 @@ void Form1::List4_Click() {
          MessageButtons::kOk, MessageIcon::kWarning, MessageAnswer::kOk});
     return;
   }
-  Text1_->setText(FromBytes(read.profile.source));
-  Text2_->setText(FromBytes(read.profile.destination));
+  Text1_->setText(ShownName(read.profile.source));
+  Text2_->setText(ShownName(read.profile.destination));
   SetCheckState(Check1, read.profile.check1);
   SetCheckState(Check2, read.profile.check2);
   SetCheckState(Check3, read.profile.check3);
@@ -151,8 +155,15 @@ void Form1::List4_Click() {
                          MessageIcon::kNone, MessageAnswer::kOk});
 }
 
-void Form1::Command4_Click() { Text1_->setText(BrowseFolder(dialogs())); }
+// A cancelled picker is no choice: the box keeps what it held.
+void Form1::Command4_Click() {
+  const std::string folder = BrowseFolder(dialogs());
+  if (!folder.empty()) Text1_->setText(ShownName(folder));
+}
 
-void Form1::Command5_Click() { Text2_->setText(BrowseFolder(dialogs())); }
+void Form1::Command5_Click() {
+  const std::string folder = BrowseFolder(dialogs());
+  if (!folder.empty()) Text2_->setText(ShownName(folder));
+}
 
 }  // namespace ferrybox

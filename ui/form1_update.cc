@@ -1,13 +1,10 @@
 #include <QDesktopServices>
-#include <QEventLoop>
 #include <QTimer>
 #include <QUrl>
-#include <thread>
 
 #include "ui/form1.h"
 #include "ui/form9.h"
-#include "update/page_fetch.h"
-#include "update/version_marker.h"
+#include "update/update_checker.h"
 
 namespace ferrybox {
 
@@ -15,30 +12,35 @@ void Form1::ConnectUpdateHandlers() {
   open_url_ = [](const std::string& address) {
     return QDesktopServices::openUrl(QUrl(QString::fromStdString(address)));
   };
+  update_checker_ = new UpdateChecker(this);
+  connect(update_checker_, &UpdateChecker::Finished, this,
+          &Form1::VersionJudged);
   connect(Timer3, &QTimer::timeout, this, &Form1::Timer3_Timer);
 }
 
+void Form1::SetVersionCheckTiming(std::chrono::milliseconds page_limit,
+                                  std::chrono::milliseconds settle_pause) {
+  update_checker_->SetTiming(page_limit, settle_pause);
+}
+
 void Form1::Timer3_Timer() {
-  ++UpdateTicks;
-  if (UpdateTicks == 3 && !VersionChecked) {
-    // Marked before it starts: ticks handled while it waits must not start
-    // a second check.
-    VersionChecked = true;
+  ++UpdateTicks_;
+  if (UpdateTicks_ == 3 && !VersionChecked_) {
+    // Marked before it starts: ticks that come while it waits must not
+    // start a second check.
+    VersionChecked_ = true;
     CheckNewVersion(SiteAddress("/version.htm"));
   }
-  if (UpdateTicks >= 1000) UpdateTicks = 0;
+  if (UpdateTicks_ >= 1000) UpdateTicks_ = 0;
 }
 
 void Form1::CheckNewVersion(const std::string& address) {
   lists().lp3("Checking for new version");
-  VersionMarkerScanner scanner;
-  const FetchOutcome outcome = FetchPage(
-      QUrl(QString::fromStdString(address)), page_limit_,
-      [&scanner](std::string_view piece) { return scanner.Feed(piece); });
-  if (outcome != FetchOutcome::kLoaded) return;
-  std::this_thread::sleep_for(settle_pause_);
+  update_checker_->Start(address, VersionText_);
+}
 
-  switch (JudgeVersion(scanner, VersionText)) {
+void Form1::VersionJudged(VersionVerdict verdict) {
+  switch (verdict) {
     case VersionVerdict::kNoMarker:
       return;
     case VersionVerdict::kNotNewer:
@@ -46,23 +48,20 @@ void Form1::CheckNewVersion(const std::string& address) {
       return;
     case VersionVerdict::kNewer:
       lists().lp3("New version to download");
-      WaitForAnswer();
-      if (DownloadWanted) {
-        open_url_(SiteAddress("/downloadpage_incrementalbackup.php"));
+      if (Form9_ == nullptr) {
+        Form9_ = new Form9(*this);
+        connect(Form9_, &Form9::AnswerGiven, this, &Form1::NoticeAnswered);
       }
+      DownloadWanted_ = false;
+      Form9_->ShowNotice();
       return;
   }
 }
 
-void Form1::WaitForAnswer() {
-  if (Form9_ == nullptr) Form9_ = new Form9(*this);
-  DownloadWanted = false;
-  Form9_->Answered = false;
-  QEventLoop loop;
-  connect(Form9_, &Form9::AnswerGiven, &loop, &QEventLoop::quit);
-  Form9_->ShowNotice();
-  // Also returns when the application quits; the answer then stays "No".
-  if (!Form9_->Answered) loop.exec();
+void Form1::NoticeAnswered(bool download) {
+  DownloadWanted_ = download;
+  if (DownloadWanted_)
+    open_url_(SiteAddress("/downloadpage_incrementalbackup.php"));
 }
 
 std::string Form1::SiteAddress(const std::string& path) const {

@@ -5,7 +5,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "ui/form1.h"
+#include "ui/enter_button.h"
 
 namespace ferrybox {
 namespace {
@@ -17,10 +17,10 @@ QRect Twips(int left, int top, int width, int height) {
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption,
                         QRect geometry) {
-  auto* button = new QPushButton(caption, parent);
+  auto* button = new EnterButton(caption, parent);
   button->setObjectName(name);
   button->setGeometry(geometry);
-  // Neither button answers Enter or Escape on its own.
+  // Neither button answers Enter or Escape without the focus.
   button->setAutoDefault(false);
   button->setDefault(false);
   return button;
@@ -28,7 +28,7 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption,
 
 }  // namespace
 
-Form9::Form9(Form1& main) : QWidget(&main, Qt::Dialog), main_(main) {
+Form9::Form9(QWidget& main) : QWidget(&main, Qt::Dialog), main_(main) {
   setObjectName("Form9");
   setWindowTitle("New Version for download is available.");
   QFont font("Arial");
@@ -56,6 +56,11 @@ Form9::Form9(Form1& main) : QWidget(&main, Qt::Dialog), main_(main) {
                         Twips(1200, 840, 1515, 435));
   Command2 = MakeButton(Frame1, "Command2", "No, Continue",
                         Twips(2820, 840, 1515, 435));
+  // The label's text is its accessible name; the buttons say what follows.
+  Command1->setAccessibleDescription(
+      "Opens the download page in your web browser.");
+  Command2->setAccessibleDescription(
+      "Closes this notice and goes on with the version you have.");
   // "No, Continue" comes first, so it has the focus when the notice opens.
   QWidget::setTabOrder(Command2, Command1);
   Command2->setFocus();
@@ -65,6 +70,7 @@ Form9::Form9(Form1& main) : QWidget(&main, Qt::Dialog), main_(main) {
 }
 
 void Form9::ShowNotice() {
+  Answered_ = false;
   if (!loaded_) {
     loaded_ = true;
     Form_Load();
@@ -87,14 +93,13 @@ void Form9::Command1_Click() { Answer(true); }
 void Form9::Command2_Click() { Answer(false); }
 
 void Form9::Answer(bool download) {
-  main_.DownloadWanted = download;
   hide();
-  Answered = true;
-  emit AnswerGiven();
+  Answered_ = true;
+  emit AnswerGiven(download);
 }
 
 void Form9::closeEvent(QCloseEvent* event) {
-  // The wait for an answer must end however the notice goes away.
+  // The check must hear an answer however the notice goes away.
   Command2_Click();
   event->accept();
 }

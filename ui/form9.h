@@ -10,23 +10,22 @@ class QPushButton;
 
 namespace ferrybox {
 
-class Form1;
-
 /// A small window, not modal, that tells the user a newer version is
-/// published and asks whether to download it. The answer goes into the main
-/// window's DownloadWanted; the notice is hidden, never destroyed, after an
-/// answer. Closing it through its title bar answers "No, Continue".
+/// published and asks whether to download it. The answer goes out as
+/// AnswerGiven; the notice is hidden, never destroyed, after an answer.
+/// Closing it through its title bar answers "No, Continue".
 class Form9 : public QWidget {
   Q_OBJECT
 
  public:
   /// A child window of `main`, hidden until ShowNotice().
-  explicit Form9(Form1& main);
+  explicit Form9(QWidget& main);
 
-  /// True once the user has answered.
-  bool Answered = false;
+  /// True once the notice shown last has been answered.
+  bool Answered() const { return Answered_; }
 
-  /// Shows the notice; the first time, Form_Load places it.
+  /// Shows the notice, waiting for a new answer; the first time, Form_Load
+  /// places it.
   void ShowNotice();
 
   /// Brings the notice to the front and places it at the main window's
@@ -38,8 +37,8 @@ class Form9 : public QWidget {
   void Command2_Click();
 
  signals:
-  /// One of the two answers was given.
-  void AnswerGiven();
+  /// The notice was answered: `download` is true for "Yes, Download".
+  void AnswerGiven(bool download);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -47,8 +46,9 @@ class Form9 : public QWidget {
  private:
   void Answer(bool download);
 
-  Form1& main_;
+  QWidget& main_;
   bool loaded_ = false;
+  bool Answered_ = false;
   QGroupBox* Frame1;
   QLabel* Label1;
   QPushButton* Command1;

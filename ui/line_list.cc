@@ -6,9 +6,12 @@
 #include <QScrollBar>
 #include <algorithm>
 
+#include "ui/line_list_accessible.h"
+
 namespace ferrybox {
 
 LineList::LineList(QWidget* parent) : QAbstractScrollArea(parent) {
+  InstallLineListAccessible();
   setFocusPolicy(Qt::StrongFocus);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -27,6 +30,8 @@ void LineList::Clear() {
   wanted_top_ = -1;
   current_ = -1;
   changed_ = true;
+  announced_ = 0;
+  AnnounceCleared(*this);
 }
 
 int LineList::RowHeight() const { return fontMetrics().height() + 1; }
@@ -48,7 +53,27 @@ bool LineList::Flush() {
   changed_ = false;
   // Painted at the next chance; a caller in a hurry repaints at once.
   viewport()->update();
+  // Told at the pace of painting, so a run adding thousands of lines a
+  // second sends one announcement per frame, not one per line.
+  if (lines_.size() > announced_) {
+    AnnounceNewLines(*this, announced_);
+    announced_ = lines_.size();
+  }
   return true;
+}
+
+QRect LineList::LineRect(int row) const {
+  const int top = TopIndex();
+  if (row < top || row >= lines_.size()) return QRect();
+  const QRect rect(0, (row - top) * RowHeight(), viewport()->width(),
+                   RowHeight());
+  return rect.intersects(viewport()->rect()) ? rect : QRect();
+}
+
+int LineList::LineAt(QPoint point) const {
+  if (!viewport()->rect().contains(point)) return -1;
+  const int row = TopIndex() + point.y() / RowHeight();
+  return row < lines_.size() ? row : -1;
 }
 
 void LineList::resizeEvent(QResizeEvent* event) {
@@ -77,7 +102,7 @@ void LineList::paintEvent(QPaintEvent*) {
   }
 }
 
-void LineList::Select(int row) {
+void LineList::SelectLine(int row) {
   if (row < 0 || row >= lines_.size()) return;
   current_ = row;
   const int top = TopIndex();
@@ -85,23 +110,48 @@ void LineList::Select(int row) {
   if (row >= top + VisibleRows())
     verticalScrollBar()->setValue(row - VisibleRows() + 1);
   viewport()->update();
+  AnnounceCurrentLine(*this);
 }
 
 void LineList::mousePressEvent(QMouseEvent* event) {
-  Select(TopIndex() + event->position().toPoint().y() / RowHeight());
+  SelectLine(LineAt(event->position().toPoint()));
 }
 
 void LineList::keyPressEvent(QKeyEvent* event) {
+  const int last = lines_.size() - 1;
+  const int page = VisibleRows();
   switch (event->key()) {
     case Qt::Key_Up:
-      Select(current_ - 1);
+      SelectLine(current_ - 1);
       break;
     case Qt::Key_Down:
-      Select(current_ + 1);
+      SelectLine(current_ + 1);
+      break;
+    // The newest line is the last: End reaches it in one key press, however
+    // long the run's list has grown.
+    case Qt::Key_Home:
+      SelectLine(0);
+      break;
+    case Qt::Key_End:
+      SelectLine(last);
+      break;
+    case Qt::Key_PageUp:
+      SelectLine(std::max(0, current_ - page));
+      break;
+    case Qt::Key_PageDown:
+      SelectLine(std::min(last, current_ + page));
       break;
     default:
       QAbstractScrollArea::keyPressEvent(event);
   }
+}
+
+void LineList::focusInEvent(QFocusEvent* event) {
+  QAbstractScrollArea::focusInEvent(event);
+  // The window reports the list itself as focused once this returns; the
+  // selected line follows it, so that it is what a screen reader reads.
+  QMetaObject::invokeMethod(
+      this, [this] { AnnounceCurrentLine(*this); }, Qt::QueuedConnection);
 }
 
 }  // namespace ferrybox

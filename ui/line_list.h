@@ -11,7 +11,9 @@ namespace ferrybox {
 /// An unsorted, single-selection list of text lines. It paints only the
 /// lines in view from a plain array, so appending is constant time however
 /// long the list grows, and a run adding thousands of lines a second pays
-/// for one paint per display frame, not one per line.
+/// for one paint per display frame, not one per line. Assistive technology
+/// sees it as a list whose items are its lines (line_list_accessible.h);
+/// new lines are announced at the same pace as they are painted.
 class LineList : public QAbstractScrollArea {
   Q_OBJECT
 
@@ -29,6 +31,13 @@ class LineList : public QAbstractScrollArea {
   int TopIndex() const;
   /// The selected line, or -1.
   int CurrentRow() const { return current_; }
+  /// Selects line `row` and scrolls it into view; out of range does nothing.
+  void SelectLine(int row);
+  /// Where line `row` is painted, in viewport coordinates; empty when the
+  /// line is out of view.
+  QRect LineRect(int row) const;
+  /// The line painted at `point` of the viewport, or -1.
+  int LineAt(QPoint point) const;
   /// Lines that fit in the view.
   int VisibleRows() const;
   /// Brings the scroll range and position up to date with the lines added
@@ -40,15 +49,17 @@ class LineList : public QAbstractScrollArea {
   void resizeEvent(QResizeEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
 
  private:
   int RowHeight() const;
-  void Select(int row);
 
   QStringList lines_;
   int wanted_top_ = -1;
   int current_ = -1;
   bool changed_ = false;
+  // Lines already announced to assistive technology.
+  int announced_ = 0;
 };
 
 }  // namespace ferrybox

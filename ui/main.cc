@@ -10,6 +10,8 @@ int main(int argc, char** argv) {
   // like any failed copy, instead of ending the program mid-run.
   signal(SIGXFSZ, SIG_IGN);
   QApplication app(argc, argv);
+  // Lets the desktop match the window to its menu entry and icon.
+  QGuiApplication::setDesktopFileName("org.example.ferrybox");
   ferrybox::Form1 form(ferrybox::ProgramFolder());
   form.Form_Load();
   form.show();

@@ -54,8 +54,12 @@ MessageAnswer QtDialogs::ShowMessage(const MessageRequest& request) {
 
 QString QtDialogs::ChooseFolder(const QString& title,
                                 const QString& start_folder) {
-  return QFileDialog::getExistingDirectory(nullptr, title, start_folder,
-                                           QFileDialog::ShowDirsOnly);
+  // Qt's own dialog, not the desktop's: it offers only folders whose names
+  // it read exactly, while a desktop dialog hands back a name that is not
+  // UTF-8 with replacement marks in it, naming some other folder.
+  return QFileDialog::getExistingDirectory(
+      nullptr, title, start_folder,
+      QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
 }
 
 }  // namespace ferrybox

@@ -1,11 +1,10 @@
 #include "update/page_fetch.h"
 
-#include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QTimer>
-#include <optional>
+#include <algorithm>
+#include <string_view>
 
 namespace ferrybox {
 namespace {
@@ -18,59 +17,87 @@ bool IsPage(const QNetworkReply& reply) {
 
 }  // namespace
 
-FetchOutcome FetchPage(const QUrl& url, std::chrono::milliseconds limit,
-                       const PageConsumer& consumer, std::size_t byte_limit) {
-  QNetworkAccessManager manager;
+PageFetch::PageFetch(QObject* parent) : QObject(parent) {
+  deadline_.setSingleShot(true);
+  connect(&deadline_, &QTimer::timeout, this,
+          [this] { End(FetchOutcome::kTimedOut); });
+}
+
+PageFetch::~PageFetch() { DropReply(); }
+
+void PageFetch::Start(const QUrl& url, std::chrono::milliseconds limit,
+                      PageConsumer consumer, std::size_t byte_limit) {
+  DropReply();
+  if (manager_ == nullptr) manager_ = new QNetworkAccessManager(this);
+  budget_.emplace(std::move(consumer), byte_limit);
+  redirects_ = 0;
+  deadline_.start(limit);
+  Get(url);
+}
+
+void PageFetch::Get(const QUrl& url) {
+  current_url_ = url;
   QNetworkRequest request(url);
+  // Redirects come back as replies and are judged in ReplyFinished: Qt's own
+  // redirect policies cannot be held to RedirectAllowed.
   request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                       QNetworkRequest::NoLessSafeRedirectPolicy);
-  request.setMaximumRedirectsAllowed(kMaxRedirects);
-
-  QEventLoop loop;
-  QTimer deadline;
-  deadline.setSingleShot(true);
-  std::optional<FetchOutcome> outcome;
-  std::size_t handed_over = 0;
-  auto end = [&](FetchOutcome how) {
-    if (outcome) return;
-    outcome = how;
-    loop.quit();
-  };
-
-  QNetworkReply* reply = manager.get(request);
-  // Hands over what has arrived; true when the fetch may stop.
-  auto take = [&]() {
-    const qint64 room = static_cast<qint64>(byte_limit - handed_over);
-    const QByteArray piece = reply->read(room);
-    handed_over += static_cast<std::size_t>(piece.size());
-    const bool satisfied =
-        consumer(std::string_view(piece.constData(), piece.size()));
-    return satisfied || handed_over >= byte_limit;
-  };
-  QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] {
-    if (outcome || !IsPage(*reply)) return;
-    if (take()) end(FetchOutcome::kLoaded);
+                       QNetworkRequest::ManualRedirectPolicy);
+  reply_ = manager_->get(request);
+  connect(reply_, &QNetworkReply::readyRead, this, [this] {
+    // The body of a redirect or of an error page is not the page.
+    if (IsPage(*reply_) && TakeAvailable()) End(FetchOutcome::kLoaded);
   });
-  QObject::connect(reply, &QNetworkReply::finished, &loop, [&] {
-    if (outcome) return;
-    if (reply->error() != QNetworkReply::NoError || !IsPage(*reply)) {
-      end(FetchOutcome::kFailed);
+  connect(reply_, &QNetworkReply::finished, this, &PageFetch::ReplyFinished);
+}
+
+void PageFetch::ReplyFinished() {
+  const QUrl target =
+      reply_->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+  if (reply_->error() == QNetworkReply::NoError && !target.isEmpty()) {
+    const QUrl next = current_url_.resolved(target);
+    if (!RedirectAllowed(current_url_.scheme().toStdString(),
+                         next.scheme().toStdString(), redirects_)) {
+      End(FetchOutcome::kFailed);
       return;
     }
-    while (reply->bytesAvailable() > 0 && !take()) {
-    }
-    end(FetchOutcome::kLoaded);
-  });
-  QObject::connect(&deadline, &QTimer::timeout, &loop,
-                   [&] { end(FetchOutcome::kTimedOut); });
+    ++redirects_;
+    DropReply();
+    Get(next);
+    return;
+  }
+  if (reply_->error() != QNetworkReply::NoError || !IsPage(*reply_)) {
+    End(FetchOutcome::kFailed);
+    return;
+  }
+  TakeAvailable();
+  End(FetchOutcome::kLoaded);
+}
 
-  deadline.start(limit);
-  if (!outcome) loop.exec();
-  // The loop also returns when the application quits under it.
-  if (!outcome) outcome = FetchOutcome::kAbandoned;
-  if (reply->isRunning()) reply->abort();
-  delete reply;
-  return *outcome;
+bool PageFetch::TakeAvailable() {
+  while (reply_->bytesAvailable() > 0) {
+    const qint64 wanted = std::min<qint64>(
+        reply_->bytesAvailable(), static_cast<qint64>(budget_->Room()));
+    const QByteArray piece = reply_->read(wanted);
+    if (budget_->Take(std::string_view(piece.constData(), piece.size())))
+      return true;
+  }
+  return false;
+}
+
+void PageFetch::End(FetchOutcome outcome) {
+  deadline_.stop();
+  DropReply();
+  emit Finished(outcome);
+}
+
+void PageFetch::DropReply() {
+  if (reply_ == nullptr) return;
+  QNetworkReply* reply = reply_;
+  reply_ = nullptr;
+  reply->disconnect(this);
+  reply->abort();
+  // This may run inside one of the reply's own signals.
+  reply->deleteLater();
 }
 
 }  // namespace ferrybox

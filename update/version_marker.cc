@@ -34,10 +34,4 @@ VersionVerdict JudgeVersion(const VersionMarkerScanner& scanner,
              : VersionVerdict::kNotNewer;
 }
 
-VersionVerdict JudgePage(std::string_view page, std::string_view version_text) {
-  VersionMarkerScanner scanner;
-  scanner.Feed(page);
-  return JudgeVersion(scanner, version_text);
-}
-
 }  // namespace ferrybox

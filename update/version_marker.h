@@ -53,9 +53,6 @@ enum class VersionVerdict {
 VersionVerdict JudgeVersion(const VersionMarkerScanner& scanner,
                             std::string_view version_text);
 
-/// JudgeVersion for a whole page at once.
-VersionVerdict JudgePage(std::string_view page, std::string_view version_text);
-
 }  // namespace ferrybox
 
 #endif  // FERRYBOX_UPDATE_VERSION_MARKER_H_

@@ -1,4 +1,4 @@
-// ferrybox-cli as a real process stopped by SIGTERM in the middle of a run.
+// ferrybox-cli as a real process stopped by a signal in the middle of a run.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -10,46 +10,94 @@
 namespace ferrybox {
 namespace {
 
+using testing::ChildProcess;
 using testing::ReadFile;
 using testing::SplitLines;
 using testing::TreeEntries;
+using Seconds = ChildProcess::Seconds;
 
-TEST(CliProcessTest, SigtermStopsAfterTheFileInHandAndExits130) {
-  // A copy of the program of its own, so the copy log beside it is ours.
-  testing::TempTree program_folder, trees;
-  const std::string program = program_folder.Path("ferrybox-cli");
-  std::filesystem::copy_file(FERRYBOX_CLI_PATH, program);
-  const std::string src = trees.Path("src"), dst = trees.Path("dst");
+class CliProcessTest : public ::testing::Test {
+ protected:
+  static constexpr size_t kFiles = 3000;
+
   // Long names make the listing far larger than a pipe holds, so the run
   // cannot finish while the test is not reading.
-  const std::string folder = src + "/" + std::string(150, 'd');
-  constexpr size_t kFiles = 3000;
-  for (size_t i = 0; i < kFiles; ++i) {
-    testing::WriteFile(folder + "/" + std::string(100, 'f') + std::to_string(i),
-                       std::to_string(i));
+  static void SetUpTestSuite() {
+    trees_ = new testing::TempTree;
+    for (size_t i = 0; i < kFiles; ++i) {
+      testing::WriteFile(
+          Folder() + "/" + std::string(100, 'f') + std::to_string(i),
+          std::to_string(i));
+    }
+  }
+  static void TearDownTestSuite() { delete trees_; }
+  static std::string Src() { return trees_->Path("src"); }
+  static std::string Folder() { return Src() + "/" + std::string(150, 'd'); }
+
+  // A copy of the program of its own, so the copy log beside it is ours.
+  void SetUp() override {
+    std::filesystem::copy_file(FERRYBOX_CLI_PATH, program_);
   }
 
-  testing::ChildProcess child(program, {"--show-files", src, dst});
+  // Every file at the destination is complete and nothing else is there:
+  // no temporary file, no partial copy under a real name. Some files were
+  // copied, not all.
+  void ExpectAnIntactPartialBackup() {
+    const auto source = TreeEntries(Src());
+    size_t files = 0;
+    for (const std::string& entry : TreeEntries(dst_)) {
+      ASSERT_TRUE(source.count(entry)) << "unexpected " << entry;
+      if (std::filesystem::is_regular_file(dst_ + "/" + entry)) {
+        ++files;
+        ASSERT_EQ(ReadFile(dst_ + "/" + entry), ReadFile(Src() + "/" + entry));
+      }
+    }
+    EXPECT_GT(files, 0u);
+    EXPECT_LT(files, kFiles);
+  }
+
+  static testing::TempTree* trees_;
+  testing::TempTree program_folder_;
+  const std::string program_ = program_folder_.Path("ferrybox-cli");
+  const std::string dst_ = program_folder_.Path("dst");
+};
+
+testing::TempTree* CliProcessTest::trees_ = nullptr;
+
+TEST_F(CliProcessTest, SigtermStopsAfterTheFileInHandAndExits130) {
+  ChildProcess child(program_, {"--show-files", Src(), dst_});
   ASSERT_TRUE(child.started());
-  ASSERT_TRUE(child.ReadOutputUntil(folder + "/"));
+  ASSERT_TRUE(child.ReadOutputUntil(Folder() + "/"));
   child.Signal(SIGTERM);
   EXPECT_EQ(child.Finish(), 130);
 
   EXPECT_TRUE(SplitLines(child.out()).back().starts_with("Finished....in :"))
       << "the closing line was written";
-  // Every file at the destination is complete and nothing else is there:
-  // no temporary file, no partial copy under a real name.
-  const auto source = TreeEntries(src);
-  size_t files = 0;
-  for (const std::string& entry : TreeEntries(dst)) {
-    ASSERT_TRUE(source.count(entry)) << "unexpected " << entry;
-    if (std::filesystem::is_regular_file(dst + "/" + entry)) {
-      ++files;
-      ASSERT_EQ(ReadFile(dst + "/" + entry), ReadFile(src + "/" + entry));
+  ExpectAnIntactPartialBackup();
+}
+
+TEST_F(CliProcessTest, ASignalStopsTheRunWhileNobodyReadsItsOutput) {
+  const struct {
+    int signal;
+    ChildProcess::Err err;
+  } cases[] = {{SIGTERM, ChildProcess::Err::kInherited},
+               {SIGINT, ChildProcess::Err::kWithOut}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.signal);
+    std::filesystem::remove_all(dst_);
+    ChildProcess child(program_, {"--show-files", Src(), dst_}, c.err);
+    ASSERT_TRUE(child.started());
+    // The pipe is full once its content stops growing.
+    const auto deadline = std::chrono::steady_clock::now() + Seconds(10);
+    for (int before = -1; before != child.Unread() || before <= 0;) {
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+      before = child.Unread();
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
+    child.Signal(c.signal);
+    EXPECT_EQ(child.WaitExit(Seconds(5)), 130);
+    ExpectAnIntactPartialBackup();
   }
-  EXPECT_GT(files, 0u);
-  EXPECT_LT(files, kFiles);
 }
 
 }  // namespace

@@ -16,8 +16,8 @@ TEST(ConsoleWindowTest, ProgressLineIsRedrawnAtMostTenTimesASecond) {
   ProgressLine progress(err, /*is_terminal=*/true);
   std::chrono::steady_clock::time_point now{std::chrono::seconds(1000)};
   ConsoleWindow window(
-      {"/src", "/dst", 1, 0, 0}, out, false, progress, [] { return false; },
-      [&now] { return now; });
+      {"/src", "/dst", 1, 0, 0}, out, false, err, progress,
+      [] { return false; }, [&now] { return now; });
   window.Connect([] {},
                  [](ProgressFigures& figures) {
                    figures.files_total = 20000;

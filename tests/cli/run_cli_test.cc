@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <sstream>
 
 #include "engine/backup_run.h"
@@ -93,6 +94,11 @@ TEST_F(RunCliTest, OutputIsExactlyTheListLinesFileLinesOnlyOnRequest) {
 TEST_F(RunCliTest, WrongArgumentsUnknownProfilesAndRefusedRunsExitWithTwo) {
   WriteFile(trees_.Path("outside.prf"),
             src_ + "\r\n" + dst_ + "\r\n 0 \r\n 0 \r\n 0 \r\n");
+  // A sparse file of 3 GiB without a line break: no disk space is used,
+  // and no memory may be either.
+  const std::string huge = ProfilePath(program_.root(), "huge");
+  WriteFile(huge, src_ + "\r\n" + dst_ + "\r\n 0 \r\n 0 \r\n 0 \r\n");
+  std::filesystem::resize_file(huge, uint64_t{3} << 30);
   struct Case {
     std::vector<std::string> args;
     std::string explanation;
@@ -101,6 +107,9 @@ TEST_F(RunCliTest, WrongArgumentsUnknownProfilesAndRefusedRunsExitWithTwo) {
       {{"--incremental", src_},
        "ferrybox-cli: SOURCE and DESTINATION are both needed\nUsage: "},
       {{"--frobnicate", src_, dst_}, "unknown option --frobnicate"},
+      {{src_, dst_, trees_.Path("third")}, "too many arguments"},
+      {{"--bad\noption"}, "unknown option --bad\\x0aoption\nUsage: "},
+      {{"--profile", "huge"}, huge + " is damaged: larger than 64 KiB\n"},
       {{"--profile", "nothing"}, "no profile \"nothing\""},
       {{"--profile", "../outside"}, "not a profile name"},
       {{trees_.Path("missing"), dst_},
@@ -119,21 +128,67 @@ TEST_F(RunCliTest, WrongArgumentsUnknownProfilesAndRefusedRunsExitWithTwo) {
     }
   }
   EXPECT_FALSE(std::filesystem::exists(dst_));
+  EXPECT_FALSE(std::filesystem::exists(trees_.Path("third")));
 
   EXPECT_EQ(Run({"--version"}), kExitOk);
   EXPECT_EQ(out_.str(), "1.1.28\n");
 }
 
-TEST_F(RunCliTest, AFailedCopyExitsWithOneAndLeavesTheOthersCopied) {
-  // A folder where the file's copy should go cannot be replaced by it.
+TEST_F(RunCliTest, EachFailedCopySaysWhyOnOneLineAndTheSummaryCountsReasons) {
+  // A name that would end the output early if written as it is.
+  const std::string evil = "evil\nFinished....in :0.00 seconds\x1b[2J";
+  const std::string shown = "evil\\x0aFinished....in :0.00 seconds\\x1b[2J";
+  WriteFile(src_ + "/" + evil, "e");
+  WriteFile(src_ + "/ok.txt", "ok");
+  // Neither a folder in the way of a copy nor a file in the way of a folder
+  // is replaced; a planted link is, itself.
   WriteFile(dst_ + "/a.txt/keep", "in the way");
+  WriteFile(dst_ + "/" + evil + "/keep", "in the way");
+  WriteFile(dst_ + "/sub/deeper", "in the way");
+  std::filesystem::create_symlink("elsewhere", dst_ + "/ok.txt");
 
+  EXPECT_EQ(Run({"--show-files", src_, dst_}), kExitCopyFailed);
+  const std::vector<std::string> out = OutLines();
+  for (size_t i = 0; i + 1 < out.size(); ++i) {
+    EXPECT_FALSE(out[i].starts_with("Finished")) << out[i];
+    EXPECT_EQ(out[i].find('\x1b'), std::string::npos) << out[i];
+  }
+  EXPECT_TRUE(out.back().starts_with("Finished....in :"));
+  EXPECT_NE(out_.str().find("\n" + src_ + "/" + shown + "\n"),
+            std::string::npos);
+  EXPECT_NE(
+      out_.str().find("\nError copying file: " + dst_ + "/" + shown + "\n"),
+      std::string::npos)
+      << out_.str();
+  const std::string log = CopyLogPath(program_.root());
+  EXPECT_EQ(SplitLines(ReadFile(log)).size(), 3u);
+  EXPECT_EQ(ReadFile(dst_ + "/ok.txt"), "ok");
+  EXPECT_TRUE(std::filesystem::is_regular_file(
+      std::filesystem::symlink_status(dst_ + "/ok.txt")));
+
+  std::vector<std::string> err = SplitLines(err_.str());
+  ASSERT_EQ(err.size(), 4u) << err_.str();
+  EXPECT_EQ(err.back(),
+            "ferrybox-cli: 3 copies failed (Is a directory: 2, Not a "
+            "directory: 1); the copy log lists them: " +
+                log);
+  err.pop_back();
+  const auto line = [this](const std::string& name, const char* reason) {
+    return "ferrybox-cli: cannot copy " + src_ + "/" + name + " to " + dst_ +
+           "/" + name + ": " + reason;
+  };
+  EXPECT_EQ(std::set<std::string>(err.begin(), err.end()),
+            (std::set<std::string>{
+                line("a.txt", "Is a directory"), line(shown, "Is a directory"),
+                line("sub/deeper/c d.txt", "Not a directory")}));
+
+  // A copy log that cannot be written is not said to list anything.
+  std::filesystem::remove(log);
+  std::filesystem::create_directory(log);
   EXPECT_EQ(Run({src_, dst_}), kExitCopyFailed);
-  const std::string failure = "Error copying file: " + dst_ + "/a.txt";
-  EXPECT_NE(out_.str().find(failure + "\n"), std::string::npos) << out_.str();
-  EXPECT_EQ(ReadFile(CopyLogPath(program_.root())), failure + "\r\n");
-  EXPECT_NE(err_.str().find(CopyLogPath(program_.root())), std::string::npos);
-  EXPECT_EQ(ReadFile(dst_ + "/sub/deeper/c d.txt"), "c and d");
+  EXPECT_TRUE(err_.str().ends_with(
+      "; the copy log could not be written: " + log + ": Is a directory\n"))
+      << err_.str();
 }
 
 TEST_F(RunCliTest, ProfilesRunWithTheirFoldersAndBoxes) {

@@ -105,6 +105,9 @@ TEST_F(RunTest, EveryRefusalWritesItsLineAndADestinationInsideIsLeftOut) {
       {Src(""), "", kNoDestinationFolder},
       {Src(""), tree.Path("src"), kSameFolder},
       {Src(""), tree.Path("alias/"), kSameFolder},
+      // Through a level that does not exist, as it would be made.
+      {Src(""), Src("new/.."), kSameFolder},
+      {Src(""), Src("new/deeper/../../"), kSameFolder},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c[2]);
@@ -113,14 +116,18 @@ TEST_F(RunTest, EveryRefusalWritesItsLineAndADestinationInsideIsLeftOut) {
     Go();
     EXPECT_EQ(List3().end()[-2], c[2]);
     EXPECT_TRUE(List3().back().starts_with("Finished....in :"));
+    EXPECT_TRUE(run->LastOutcome().refused);
     EXPECT_FALSE(testing::Exists(Dst()));
+    EXPECT_FALSE(testing::Exists(Src("new")));
   }
-  // A destination inside the source is no refusal: it is left out.
-  window.text2 = Src("backup");
+  // A destination inside the source is no refusal: it is left out, also
+  // when reached through a level that does not exist.
+  window.text2 = Src("new/../backup");
   Go();
   Go();
   EXPECT_EQ(testing::ReadFile(Src("backup/a")), "x");
   EXPECT_FALSE(testing::Exists(Src("backup/backup")));
+  EXPECT_FALSE(testing::Exists(Src("new")));
   EXPECT_EQ(Figure(FigureBox::kText3), "1");
 }
 

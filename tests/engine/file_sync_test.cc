@@ -1,5 +1,6 @@
 #include "engine/file_sync.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -87,6 +88,29 @@ TEST_F(SyncTest, IncrementalUpdatesOnLengthTimeEitherWayOrCaseOrReportsWhy) {
   EXPECT_EQ(ReadFile(Dst("secret")), "new secret");
   EXPECT_EQ(CopyLog(), "");
   EXPECT_EQ(Count(List3(), error), 1);
+}
+
+TEST_F(SyncTest, TimesBeyondANanosecondCountAreKeptExactlyAndLeftAlone) {
+  // 2400-01-01, past the 2262 that 64 bits of nanoseconds reach, and a time
+  // before 1970, each with a part below the second.
+  const struct timespec times[] = {{13'569'465'600, 123'456'789},
+                                   {-2'000'000'000, 5}};
+  for (const struct timespec& time : times) {
+    const std::string name = std::to_string(time.tv_sec);
+    tree.Write("src/" + name, name);
+    const struct timespec both[2] = {time, time};
+    ASSERT_EQ(utimensat(AT_FDCWD, Src(name).c_str(), both, 0), 0);
+  }
+  Go();
+  for (const struct timespec& time : times) {
+    SCOPED_TRACE(time.tv_sec);
+    struct stat copy;
+    ASSERT_EQ(stat(Dst(std::to_string(time.tv_sec)).c_str(), &copy), 0);
+    EXPECT_EQ(copy.st_mtim.tv_sec, time.tv_sec);
+    EXPECT_EQ(copy.st_mtim.tv_nsec, time.tv_nsec);
+  }
+  Go(true);
+  EXPECT_EQ(Figure(FigureBox::kText4), "0");
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 #include "engine/message_lists.h"
 
+#include <errno.h>
 #include <gtest/gtest.h>
 
 #include "engine/copy_log.h"
 #include "tests/support/memory_window.h"
+#include "tests/support/recording_file_system.h"
 #include "tests/support/temp_tree.h"
 
 namespace ferrybox {
@@ -53,6 +55,36 @@ TEST(CopyLog, EachFailureIsOneCrLfLineAfterTheLogWasEmptied) {
   EXPECT_EQ(testing::ReadFile(log),
             "Error copying file: /backup/a b.txt\r\n"
             "Error copying file: /backup/c\r\n");
+}
+
+TEST(CopyLog, ReachesTheDiskThroughTheFileLayerAndReturnsWhatStoppedALine) {
+  using Call = testing::RecordingFileSystem::Call;
+  const std::string line = "Error copying file: /b/new\\x0aline\\x1b[2J\r\n";
+  const struct {
+    Call call;
+    int error;  ///< 0: nothing fails
+    std::string log;
+  } cases[] = {{Call::kCreate, 0, line},
+               {Call::kCreate, EROFS, ""},
+               {Call::kWrite, ENOSPC, ""},
+               // Written, but the file system may have lost it.
+               {Call::kClose, EDQUOT, line}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.error);
+    testing::TempTree tree;
+    const std::string log = tree.Write("filelog.txt", "earlier run\r\n");
+    testing::RecordingFileSystem files;
+    ASSERT_TRUE(EmptyCopyLog(files, log));
+    EXPECT_EQ(files.calls(), Texts({"create " + log, "close " + log}));
+    if (c.error != 0) files.FailNth(c.call, 1, c.error);
+    EXPECT_EQ(AppendCopyLog(files, log, "/b/new\nline\x1b[2J"), c.error);
+    EXPECT_EQ(files.open_files(), 0u);
+    EXPECT_EQ(testing::ReadFile(log), c.log);
+  }
+  testing::TempTree tree;
+  testing::RecordingFileSystem files;
+  files.FailNth(Call::kCreate, 1, EROFS);
+  EXPECT_FALSE(EmptyCopyLog(files, CopyLogPath(tree.root())));
 }
 
 }  // namespace

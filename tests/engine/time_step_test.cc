@@ -23,10 +23,15 @@ constexpr int64_t kSecond = 1'000'000'000;
 class RoundingPlatform : public FaultyPlatform {
  public:
   explicit RoundingPlatform(int64_t step) : step_(step) {}
-  int Finish(Handle file, uint32_t mode, int64_t atime_ns, int64_t mtime_ns,
-             int64_t* stored_mtime_ns) override {
-    return FaultyPlatform::Finish(file, mode, atime_ns,
-                                  mtime_ns - mtime_ns % step_, stored_mtime_ns);
+  int Finish(Handle file, uint32_t mode, FileTime atime, FileTime mtime,
+             FileTime* stored_mtime) override {
+    if (step_ < kSecond) {
+      mtime.nanoseconds -= mtime.nanoseconds % step_;
+    } else {
+      mtime.nanoseconds = 0;
+      mtime.seconds -= mtime.seconds % (step_ / kSecond);
+    }
+    return FaultyPlatform::Finish(file, mode, atime, mtime, stored_mtime);
   }
 
  private:
@@ -110,10 +115,11 @@ TEST(TimeStepsTest, WithoutAProbeTheLargestStepCopiesNeededIsKept) {
   platform.fail_kind = FaultyPlatform::Kind::kOpen;
   platform.fail_error = EROFS;  // the probe's file cannot be made
   TimeSteps steps(platform);
-  const int64_t t = 1'700'000'000 * kSecond;
-  steps.Learn(8, t + 10'000'005, t + 10'000'000);
-  steps.Learn(8, t + 999'000'000, t);
-  steps.Learn(8, t + 7200 * kSecond, t);  // not rounding: ignored
+  const FileTime t{1'700'000'000, 0};
+  const auto at = [&](int64_t ns) { return AddNanoseconds(t, ns); };
+  steps.Learn(8, at(10'000'005), at(10'000'000));
+  steps.Learn(8, at(999'000'000), t);
+  steps.Learn(8, at(7200 * kSecond), t);  // not rounding: ignored
   EXPECT_EQ(steps.Step(8, kWorkingFolder), kSecond);
   EXPECT_EQ(steps.Step(9, kWorkingFolder), kExactTimes);
   EXPECT_EQ(platform.failures, 2);  // one probe each

@@ -1,35 +1,124 @@
 #include "settings/program_folder.h"
 
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
+
+#include "engine/temp_name.h"
+#include "tests/support/recording_file_system.h"
 
 namespace ferrybox {
 namespace {
 
 namespace fs = std::filesystem;
 
-TEST(ProgramFolder, TheExecutablesFolderWhenWritableElseThePerUserFolder) {
+TEST(ProgramFolder, InstalledMeansBelowASystemPrefixByWholeComponents) {
+  const struct {
+    const char* executable;
+    bool installed;
+  } cases[] = {
+      {"/usr/bin/ferrybox", true},
+      {"/usr/local/bin/ferrybox-cli", true},
+      {"/bin/ferrybox", true},
+      {"/sbin/ferrybox", true},
+      {"/opt/ferrybox/bin/ferrybox", true},
+      {"/usr2/bin/ferrybox", false},
+      {"/optional/ferrybox", false},
+      {"/binaries/ferrybox", false},
+      {"/home/ann/usr/bin/ferrybox", false},
+      {"/media/ann/USB/ferrybox", false},
+      {"", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsInstalledExecutable(c.executable), c.installed) << c.executable;
+  }
+}
+
+mode_t ModeOf(const fs::path& path) {
+  struct stat status {};
+  EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+  return status.st_mode & 07777;
+}
+
+TEST(ProgramFolder, BesideAPortableCopyOnlyElseThePerUserFolder) {
   const fs::path base = fs::path(::testing::TempDir()) / "program-folder";
   fs::remove_all(base);
-  const fs::path writable = base / "bin";
-  const fs::path read_only = "/proc/self";  // even root cannot create there
-  fs::create_directories(writable);
+  const fs::path portable = base / "usb" / "ferrybox";
+  fs::create_directories(portable);
   const std::string home = (base / "home").string();
   const std::string xdg = (base / "xdg").string();
+  fs::create_directories(xdg);
+  fs::permissions(xdg, fs::perms(0755));
+  const std::string in_xdg = xdg + "/ferrybox";
+  const std::string in_home = home + "/.config/ferrybox";
 
-  EXPECT_EQ(ChooseProgramFolder({(writable / "ferrybox").string(), xdg, home}),
-            writable.string());
-  EXPECT_EQ(ChooseProgramFolder({(read_only / "exe").string(), xdg, home}),
-            xdg + "/ferrybox");
-  EXPECT_TRUE(fs::is_directory(xdg + "/ferrybox"));
-  // A relative $XDG_CONFIG_HOME is ignored, as the XDG rules ask.
-  EXPECT_EQ(ChooseProgramFolder({(read_only / "exe").string(), "rel", home}),
-            home + "/.config/ferrybox");
-  EXPECT_TRUE(fs::is_directory(home + "/.config/ferrybox"));
-  // No probe file is left behind in a writable executable's folder.
-  EXPECT_TRUE(fs::is_empty(writable));
+  const struct {
+    std::string executable;
+    std::string xdg_config_home;
+    std::string expected;
+  } cases[] = {
+      // A portable copy keeps its files beside itself when it can.
+      {(portable / "ferrybox").string(), xdg, portable.string()},
+      {"/proc/self/exe", xdg, in_xdg},  // even root cannot create there
+      // A relative $XDG_CONFIG_HOME is ignored, as the XDG rules ask.
+      {"/proc/self/exe", "relative", in_home},
+      // An installed copy never writes beside itself, even when it could
+      // (as root).
+      {"/usr/bin/ferrybox", xdg, in_xdg},
+      {"/usr/local/bin/ferrybox-cli", "", in_home},
+      {"/opt/ferrybox/ferrybox", xdg, in_xdg},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ChooseProgramFolder(DefaultFileSystem(),
+                                  {c.executable, c.xdg_config_home, home}),
+              c.expected)
+        << c.executable;
+    EXPECT_TRUE(fs::is_directory(c.expected)) << c.expected;
+  }
+  // No probe file is left behind beside a portable copy.
+  EXPECT_TRUE(fs::is_empty(portable));
+  // The levels made for the per-user folder are the user's alone; an
+  // existing one is left as it was.
+  EXPECT_EQ(ModeOf(in_xdg), 0700u);
+  EXPECT_EQ(ModeOf(home + "/.config"), 0700u);
+  EXPECT_EQ(ModeOf(in_home), 0700u);
+  EXPECT_EQ(ModeOf(xdg), 0755u);
+}
+
+// Root passes every permission check, so only a refusal made through the
+// file layer shows what a read-only mount does.
+TEST(ProgramFolder, TheProbeIsAFileMadeAndRemovedOrARefusalThatMovesOn) {
+  using Call = testing::RecordingFileSystem::Call;
+  const fs::path base = fs::path(::testing::TempDir()) / "program-probe";
+  fs::remove_all(base);
+  const fs::path portable = base / "usb";
+  fs::create_directories(portable);
+  const std::string xdg = (base / "xdg").string();
+  const std::string executable = (portable / "ferrybox").string();
+  for (int refusal : {0, EROFS, EACCES}) {
+    SCOPED_TRACE(refusal);
+    testing::RecordingFileSystem files;
+    if (refusal != 0) files.FailNth(Call::kCreate, 1, refusal);
+    const std::string chosen =
+        ChooseProgramFolder(files, {executable, xdg, (base / "home").string()});
+    ASSERT_FALSE(files.calls().empty());
+    const std::string probe = files.PathAt(0);
+    EXPECT_EQ(fs::path(probe).parent_path(), portable);
+    EXPECT_TRUE(IsTempName(fs::path(probe).filename().string())) << probe;
+    if (refusal == 0) {
+      EXPECT_EQ(chosen, portable.string());
+      EXPECT_EQ(files.calls(),
+                (std::vector<std::string>{"create " + probe, "close " + probe,
+                                          "remove " + probe}));
+    } else {
+      EXPECT_EQ(chosen, xdg + "/ferrybox");
+      EXPECT_EQ(files.calls().back(), "mkdir " + xdg + "/ferrybox");
+    }
+    EXPECT_EQ(files.open_files(), 0u);
+  }
+  EXPECT_TRUE(fs::is_empty(portable));
 }
 
 }  // namespace

@@ -21,6 +21,7 @@ class MemoryWindow : public Window {
   int repaints[3] = {0, 0, 0};
   int process_events_calls = 0;
   bool paused_shown = false;
+  std::vector<CopyFailure> failures;  ///< every ReportFailure
   std::function<void()> on_process_events;
 
   std::vector<std::string>& List(ListBox box) { return list[At(box)]; }
@@ -48,7 +49,6 @@ class MemoryWindow : public Window {
   void ReportFailure(const CopyFailure& failure) override {
     failures.push_back(failure);
   }
-  std::vector<CopyFailure> failures;  ///< every ReportFailure, in order
 
  private:
   static int At(auto box) { return static_cast<int>(box); }

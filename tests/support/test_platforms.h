@@ -18,7 +18,8 @@ namespace ferrybox::testing {
 /// Passes calls on, except those a fault fails. Calls on a handle count
 /// under the name it was opened with (a link made, under its name), a
 /// rename under its new name, a kernel copy as a write and a read. Remove,
-/// Close and StartWriteBack never fail.
+/// Close and StartWriteBack never fail; leases fail only as `lease_error`
+/// says, locks never.
 class FaultyPlatform : public Platform {
  public:
   // clang-format off
@@ -37,6 +38,11 @@ class FaultyPlatform : public Platform {
   /// When not 0, one Read or kernel copy moves at most this many bytes.
   size_t chunk_limit = 0;
   bool hide_entry_types = false;
+  /// When not 0, TakeReadLease fails with it, as where leases cannot be had.
+  int lease_error = 0;
+  /// Stat reports status-change times this many seconds earlier than they
+  /// are, as for files left alone that long.
+  int64_t status_age_s = 0;
 
   /// Fails only the `nth` such call (from 1, counted from now on).
   void FailNth(Kind kind, int nth, int error, std::string name = {}) {
@@ -49,6 +55,8 @@ class FaultyPlatform : public Platform {
     nth_ = 0;
     fail_kind = Kind::kNone;
     before_call = nullptr;
+    lease_error = 0;
+    status_age_s = 0;
   }
   size_t open_handles() const { return names_.size(); }
 
@@ -71,7 +79,9 @@ class FaultyPlatform : public Platform {
            FileInfo* info) override {
     if (int error = Fail(Kind::kStat, name.empty() ? NameOf(dir) : name))
       return error;
-    return base_.Stat(dir, name, follow_link, info);
+    const int error = base_.Stat(dir, name, follow_link, info);
+    if (error == 0) info->ctime.seconds -= status_age_s;
+    return error;
   }
   int Read(Handle file, char* buffer, size_t size, size_t* got) override {
     if (int error = Fail(Kind::kRead, NameOf(file))) return error;
@@ -88,16 +98,21 @@ class FaultyPlatform : public Platform {
     return base_.CopyRange(from, to, static_cast<int64_t>(Limited(size)),
                            copied);
   }
-  int Finish(Handle file, uint32_t mode, int64_t atime_ns, int64_t mtime_ns,
-             int64_t* stored_mtime_ns) override {
+  int Finish(Handle file, uint32_t mode, FileTime atime, FileTime mtime,
+             FileTime* stored_mtime) override {
     if (int error = Fail(Kind::kSetTimes, NameOf(file))) return error;
-    return base_.Finish(file, mode, atime_ns, mtime_ns, stored_mtime_ns);
+    return base_.Finish(file, mode, atime, mtime, stored_mtime);
   }
-  int SetTimes(Handle dir, const std::string& name, int64_t atime_ns,
-               int64_t mtime_ns, int64_t* stored_mtime_ns) override {
+  int SetTimes(Handle dir, const std::string& name, FileTime atime,
+               FileTime mtime, FileTime* stored_mtime) override {
     if (int error = Fail(Kind::kSetTimes, name)) return error;
-    return base_.SetTimes(dir, name, atime_ns, mtime_ns, stored_mtime_ns);
+    return base_.SetTimes(dir, name, atime, mtime, stored_mtime);
   }
+  int TakeReadLease(Handle file) override {
+    return lease_error != 0 ? lease_error : base_.TakeReadLease(file);
+  }
+  int EndReadLease(Handle file) override { return base_.EndReadLease(file); }
+  int LockFolder(Handle dir) override { return base_.LockFolder(dir); }
   int Rename(Handle dir, const std::string& from,
              const std::string& to) override {
     if (int error = Fail(Kind::kRename, to)) return error;

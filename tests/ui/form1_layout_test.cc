@@ -1,10 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QListWidget>
+#include <QSignalSpy>
+#include <QTest>
 #include <QTimer>
 
 #include "tests/ui/form1_fixture.h"
+#include "ui/form9.h"
+#include "tests/ui/scripted_dialogs.h"
 
 namespace ferrybox {
 namespace {
@@ -66,6 +72,36 @@ TEST_F(Form1Fixture, LinesAndFiguresShowOnceTheEventLoopRuns) {
   ASSERT_EQ(list3->Count(), 200);
   // The newest line is the last one in view.
   EXPECT_EQ(list3->TopIndex() + list3->VisibleRows(), 200);
+}
+
+TEST_F(Form1Fixture, EveryLabelShowsItsWholeCaption) {
+  for (const QLabel* label : form().findChildren<QLabel*>()) {
+    EXPECT_LE(label->fontMetrics().boundingRect(label->text()).width(),
+              label->contentsRect().width())
+        << label->objectName().toStdString();
+  }
+}
+
+TEST_F(Form1Fixture, EnterAndKeypadEnterClickAButtonOnceEvenWhenHeld) {
+  ScriptedDialogs dialogs;
+  form().SetDialogs(&dialogs);
+  form().SetEndProgram([] {});
+  Edit("Text1")->clear();  // "Go" is then refused at once
+  for (const char* name : {"Command2", "Command3", "Command4", "Command5",
+                           "Command6", "Command10", "Command11"}) {
+    QPushButton* button = Button(name);
+    QSignalSpy clicks(button, &QPushButton::clicked);
+    QTest::keyClick(button, Qt::Key_Return);
+    QTest::keyClick(button, Qt::Key_Enter, Qt::KeypadModifier);
+    QKeyEvent held(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r",
+                   /*autorep=*/true);
+    QApplication::sendEvent(button, &held);
+    EXPECT_EQ(clicks.count(), 2) << name;
+  }
+  Form9 notice(form());
+  QTest::keyClick(notice.findChild<QPushButton*>("Command2"), Qt::Key_Enter,
+                  Qt::KeypadModifier);
+  EXPECT_TRUE(notice.Answered());
 }
 
 }  // namespace

@@ -2,11 +2,15 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QListWidget>
 #include <QTest>
 #include <QTimer>
+#include <filesystem>
+#include <set>
 
 #include "tests/support/temp_tree.h"
 #include "tests/ui/form1_fixture.h"
+#include "tests/ui/scripted_dialogs.h"
 
 namespace ferrybox {
 namespace {
@@ -18,11 +22,17 @@ class Form1Run : public Form1Fixture {
     Edit("Text2")->setText(QString::fromStdString(tree_.Path("dst")));
     for (int i = 0; i < files; ++i)
       tree_.Write("src/sub/f" + std::to_string(i), std::string(1000, 'x'));
+    ClickGo();
+  }
+  void ClickGo() {
     QTest::mouseClick(Button("Command3"), Qt::LeftButton);
     form().FlushDisplay();
   }
   std::string Line(const char* list, int index) {
     return Lines(list)->Line(index).toStdString();
+  }
+  std::string LastLine(const char* list, int back) {
+    return Line(list, Lines(list)->Count() - 1 - back);
   }
 
   testing::TempTree tree_;
@@ -40,6 +50,58 @@ TEST_F(Form1Run, GoBacksUpATreeAndShowsFiguresAndLists) {
   ASSERT_EQ(Lines("List2")->Count(), 6);
   EXPECT_EQ(Line("List2", 5), "New File, Copying: " + tree_.Path("dst/sub/f0"));
   EXPECT_TRUE(Line("List3", 2).starts_with("Finished....in :"));
+}
+
+TEST_F(Form1Run, AProfileNamingAFolderThatIsNotUtf8BacksUpIntoThatFolder) {
+  const std::string backup = "bk\xE9";
+  for (const char* name : {"sub/f0", "sub/f1", "f2"})
+    tree_.Write(std::string("src/") + name, "new");
+  tree_.Write(backup + "/sub/f0", "older");
+  program().Write("profiles/p.prf", tree_.Path("src") + "\r\n" +
+                                        tree_.Path(backup) +
+                                        "\r\n 1 \r\n 1 \r\n 1 \r\n");
+  ScriptedDialogs dialogs;
+  form().SetDialogs(&dialogs);
+  form().Form_Load();
+  Child<QListWidget>("List4")->setCurrentRow(0);
+  ClickGo();
+  EXPECT_TRUE(LastLine("List3", 0).starts_with("Finished....in :"));
+  for (const char* name : {"sub/f0", "sub/f1", "f2"})
+    EXPECT_EQ(testing::ReadFile(tree_.Path(backup + "/" + name)), "new");
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(tree_.root()))
+    names.insert(entry.path().filename().string());
+  EXPECT_EQ(names, (std::set<std::string>{"src", backup}));
+}
+
+TEST_F(Form1Run, AFolderThatIsNotAFullPathIsRefusedBeforeAnythingIsMade) {
+  // Relative names would resolve here, where "src" is a folder to copy.
+  testing::TempTree work;
+  work.Write("src/a", "x");
+  const auto earlier = std::filesystem::current_path();
+  std::filesystem::current_path(work.root());
+  tree_.Write("src/a", "x");
+  const std::string src = tree_.Path("src"), dst = tree_.Path("dst");
+  const std::vector<std::vector<std::string>> cases = {
+      {src, " " + dst, kDestinationNotFullPath},
+      {src, "   ", kDestinationNotFullPath},
+      {src, "dst", kDestinationNotFullPath},
+      {" " + src, dst, kSourceNotFullPath},
+      {"src", "", kSourceNotFullPath},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c[0] + "|" + c[1]);
+    Edit("Text1")->setText(QString::fromStdString(c[0]));
+    Edit("Text2")->setText(QString::fromStdString(c[1]));
+    ClickGo();
+    EXPECT_EQ(LastLine("List3", 1), c[2]);
+    EXPECT_TRUE(LastLine("List3", 0).starts_with("Finished....in :"));
+  }
+  std::filesystem::current_path(earlier);
+  EXPECT_FALSE(testing::Exists(dst));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(work.root()),
+                          std::filesystem::directory_iterator()),
+            1);
 }
 
 TEST_F(Form1Run, ClosingTheWindowDuringARunAbandonsItAndEndsTheProgram) {

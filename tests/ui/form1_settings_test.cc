@@ -4,11 +4,13 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QListWidget>
+#include <QTest>
 #include <csignal>
 #include <set>
 
+#include "settings/settings_file.h"
 #include "tests/ui/form1_fixture.h"
-#include "ui/scripted_dialogs.h"
+#include "tests/ui/scripted_dialogs.h"
 
 namespace ferrybox {
 namespace {
@@ -136,16 +138,75 @@ TEST_F(Form1Settings, List4ShowsProfileFilesAndLoadsOnlyASoundOne) {
   EXPECT_EQ(LastBox().text, "Profile Loaded.");
 }
 
-TEST_F(Form1Fixture, ACancelledFolderDialogEmptiesItsBox) {
+TEST_F(Form1Settings, FolderNamesThatAreNotUtf8AreKeptByteForByte) {
+  const std::string source = "/no/such/caf\xE9", destination = "/x/bk\xE9\xFF";
+  program().Write("config.txt", source + "\r\n" + destination + "\r\n");
+  const std::string profile =
+      source + "/in\r\n" + destination + "\r\n 1 \r\n 0 \r\n 1 \r\n";
+  program().Write("profiles/old.prf", profile);
+  form().Form_Load();
+  EXPECT_EQ(form().Text1() + "|" + form().Text2(), source + "|" + destination);
+  // What is typed joins the bytes already there.
+  Edit("Text2")->end(false);
+  QTest::keyClicks(Edit("Text2"), "/new");
+  Button("Command6")->click();
+  EXPECT_EQ(ReadFile(At("config.txt")),
+            source + "\r\n" + destination + "/new\r\n");
+  // A profile loads them and saves them unchanged, under a name made of them.
+  List4()->setCurrentRow(0);
+  EXPECT_EQ(Controls(), source + "/in|" + destination + "|101");
+  Button("Command10")->click();
+  EXPECT_EQ(ReadFile(program().Path("profiles/_no_such_caf\xE9_in.prf")),
+            profile);
+}
+
+TEST_F(Form1Settings, ExitWarnsWhenTheSettingsFileCannotBeWrittenThenEnds) {
+  program().MakeFolder("config.txt");
+  std::string reason;
+  ASSERT_FALSE(WriteSettingsFile(At("config.txt"), "/a", "/b", &reason));
+  Button("Command6")->click();
+  ASSERT_EQ(dialogs_.messages().size(), 1u);
+  EXPECT_EQ(LastBox().title, "Exit");
+  EXPECT_EQ(LastBox().icon, MessageIcon::kWarning);
+  EXPECT_TRUE(
+      LastBox().text.contains(QString::fromStdString(At("config.txt"))));
+  EXPECT_TRUE(LastBox().text.contains(QString::fromStdString(reason)));
+  EXPECT_EQ(end_calls_, 1);
+}
+
+TEST_F(Form1Settings, OversizedSettingsAndProfilesAreRefusedAndChangeNothing) {
+  // 3 GiB sparse files whose first lines look sound.
+  const std::string lines = "/s\r\n/d\r\n 0 \r\n 0 \r\n 0 \r\n";
+  const std::string huge = program().Write("profiles/huge.prf", lines);
+  std::filesystem::resize_file(huge, uint64_t{3} << 30);
+  std::filesystem::resize_file(program().Write("config.txt", lines),
+                               uint64_t{3} << 30);
+  form().Form_Load();
+  const std::string initial = Controls();
+  EXPECT_EQ(form().Text1(), QDir::homePath().toStdString() + "/allfiles");
+  List4()->setCurrentRow(0);
+  EXPECT_EQ(Controls(), initial);
+  EXPECT_EQ(LastBox().icon, MessageIcon::kWarning);
+  EXPECT_EQ(LastBox().text,
+            QString::fromStdString("The profile was not loaded: " + huge +
+                                   " is damaged: larger than 64 KiB"));
+}
+
+// The real dialog, cancelled: a cancelled choice is not a choice of nothing.
+TEST_F(Form1Fixture, ACancelledFolderDialogLeavesItsBoxAsItWas) {
+  Edit("Text1")->setText("/kept/source");
+  Edit("Text2")->setText("/kept/destination");
   for (const char* button : {"Command4", "Command5"}) {
     QTimer::singleShot(0, [] {
       QWidget* dialog = QApplication::activeModalWidget();
+      ASSERT_NE(dialog, nullptr);
       EXPECT_EQ(dialog->windowTitle(), "This is the title");
       qobject_cast<QFileDialog*>(dialog)->reject();
     });
     Button(button)->click();
   }
-  EXPECT_EQ(form().Text1() + form().Text2(), "");
+  EXPECT_EQ(form().Text1() + "|" + form().Text2(),
+            "/kept/source|/kept/destination");
 }
 
 }  // namespace

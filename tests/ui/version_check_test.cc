@@ -1,64 +1,55 @@
 #include <gtest/gtest.h>
 
 #include <QPushButton>
-#include <QTcpServer>
-#include <QTcpSocket>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 
+#include "tests/support/loopback_http.h"
+#include "tests/support/temp_tree.h"
 #include "tests/ui/form1_fixture.h"
 #include "ui/form9.h"
-#include "update/version_marker.h"
+#include "update/update_checker.h"
 
 namespace ferrybox {
 namespace {
 
 using Texts = std::vector<std::string>;
+using Reply = testing::LoopbackHttp::Reply;
 const Texts kFailed = {"Checking for new version"};
 const Texts kUpToDate = {kFailed[0], "Already at highest version"};
+const Texts kNewer = {kFailed[0], "New version to download"};
+// The longest any wait in these tests may take.
+constexpr int kBoundMs = 10000;
 
 class VersionCheckTest : public Form1Fixture {
  protected:
   void SetUp() override {
     Form1Fixture::SetUp();
-    // The update site: an HTTP server on 127.0.0.1, served by this thread.
-    ASSERT_TRUE(server_.listen(QHostAddress::LocalHost, 0));
-    QObject::connect(&server_, &QTcpServer::newConnection, [this] {
-      while (QTcpSocket* socket = server_.nextPendingConnection()) {
-        socket->setParent(&server_);
-        QObject::connect(socket, &QTcpSocket::readyRead,
-                         [this, socket] { Answer(socket); });
-      }
-    });
-    Child<QTimer>("Timer3")->stop();  // ticks come from the tests only
-    form().VersionText = "1.1.28";
-    form().SetUpdateSite(Site() + "/");  // no doubled separator
-    form().SetVersionCheckTiming(std::chrono::seconds(10), {});
+    ASSERT_TRUE(server_.listening());
+    Child<QTimer>("Timer3")->stop();         // ticks come from the tests only
+    form().Form_Load();                      // the version, 1.1.28
+    form().SetUpdateSite(server_.Url("/"));  // no doubled separator
+    form().SetVersionCheckTiming(std::chrono::seconds(5), {});
     form().SetUrlOpener([this](const std::string& address) {
       opened_.push_back(address);
       return true;
     });
   }
-  std::string Site() const {
-    return "http://127.0.0.1:" + std::to_string(server_.serverPort());
+  UpdateChecker* Checker() { return Child<UpdateChecker>("UpdateChecker"); }
+  /// Waits, boundedly, for the check under way to end.
+  bool CheckEnds() {
+    return QTest::qWaitFor([this] { return !Checker()->Checking(); }, kBoundMs);
   }
-  /// Once the whole "GET /path ..." is in, answers the version page with
-  /// `page_` and `status_` (0: never).
-  void Answer(QTcpSocket* socket) {
-    if (!socket->peek(1 << 16).contains("\r\n\r\n") || status_ == 0) return;
-    const bool known = socket->readAll().split(' ').value(1) == "/version.htm";
-    const QByteArray body = known ? page_ : "not here";
-    socket->write("HTTP/1.1 " + QByteArray::number(known ? status_ : 404) +
-                  " Status\r\nContent-Length: " +
-                  QByteArray::number(body.size()) + "\r\n\r\n" + body);
-    socket->disconnectFromHost();
-  }
-  /// The lines a check leaves in List3 when the version page is `page`.
-  Texts CheckPage(const QByteArray& page, int status = 200) {
-    page_ = page;
-    status_ = status;
+  /// The lines a check leaves in List3 when the version page answers
+  /// `reply`.
+  Texts CheckPage(const Reply& reply) {
+    server_.Set("/version.htm", reply);
     form().ClearList(ListBox::kList3);
-    form().CheckNewVersion(Site() + "/version.htm");
+    form().CheckNewVersion(server_.Url("/version.htm"));
+    EXPECT_TRUE(Checker()->Checking());
+    EXPECT_TRUE(CheckEnds());
     return Messages();
   }
   Texts Messages() {
@@ -68,62 +59,97 @@ class VersionCheckTest : public Form1Fixture {
     return lines;
   }
 
-  QTcpServer server_;
-  QByteArray page_;
-  int status_ = 200;
+  testing::LoopbackHttp server_;
   Texts opened_;
 };
 
 TEST_F(VersionCheckTest, ANewerVersionIsAnnouncedAndOnlyYesOpensItsPage) {
-  const std::pair<const char*, Texts> answers[] = {
-      {"Command2", {}},
-      {"Command1", {Site() + "/downloadpage_incrementalbackup.php"}}};
-  for (const auto& [button, opened] : answers) {
+  const Texts download = {server_.Url("/downloadpage_incrementalbackup.php")};
+  const struct {
+    const char* answer;  ///< a button, or "close" for the title bar
+    Texts opened;
+  } answers[] = {{"Command2", {}}, {"Command1", download}, {"close", {}}};
+  for (const auto& a : answers) {
     opened_.clear();
-    QTimer answerer;  // answers the notice once it shows
-    QObject::connect(&answerer, &QTimer::timeout, [&, button] {
-      if (form().notice() != nullptr && form().notice()->isVisible())
-        form().notice()->findChild<QPushButton*>(button)->click();
-    });
-    answerer.start(5);
-    EXPECT_EQ(CheckPage("<p>Latest: version@1129</p>"),
-              (Texts{kFailed[0], "New version to download"}));
-    EXPECT_EQ(opened_, opened) << button;
+    EXPECT_EQ(CheckPage({200, "<p>Latest: version@1129</p>"}), kNewer);
+    Form9* notice = form().notice();
+    ASSERT_NE(notice, nullptr);
+    EXPECT_TRUE(notice->isVisible() && !notice->Answered()) << a.answer;
+    EXPECT_FALSE(form().DownloadWanted()) << a.answer;
+    if (a.answer == std::string("close"))
+      notice->close();
+    else
+      notice->findChild<QPushButton*>(a.answer)->click();
+    EXPECT_TRUE(!notice->isVisible() && notice->Answered()) << a.answer;
+    EXPECT_EQ(form().DownloadWanted(), !a.opened.empty()) << a.answer;
+    EXPECT_EQ(opened_, a.opened) << a.answer;
   }
 }
 
 TEST_F(VersionCheckTest, WithoutANewerVersionNoNoticeOpens) {
-  const std::pair<QByteArray, Texts> pages[] = {
-      {"version@1128", kUpToDate}, {"<p>version@0999</p>", kUpToDate},
-      {"version@abc", kUpToDate},  {"end of page version@", kUpToDate},
-      {"version@12", kUpToDate},   {"no marker, Version@9999", kFailed}};
-  for (const auto& [page, lines] : pages)
-    EXPECT_EQ(CheckPage(page), lines) << page.toStdString();
-  EXPECT_EQ(CheckPage("version@9999", 500), kFailed);
+  const std::pair<Reply, Texts> pages[] = {
+      {{200, "<p>version@1128</p>"}, kUpToDate},
+      {{200, "no marker, Version@9999"}, kFailed},
+  };
+  for (const auto& [reply, lines] : pages)
+    EXPECT_EQ(CheckPage(reply), lines) << reply.body.data();
   form().SetVersionCheckTiming(std::chrono::milliseconds(300), {});
-  EXPECT_EQ(CheckPage("version@9999", 0), kFailed);          // never answered
+  EXPECT_EQ(CheckPage(Reply::Never()), kFailed);
+  form().ClearList(ListBox::kList3);
   form().CheckNewVersion("http://127.0.0.1:9/version.htm");  // closed port
-  EXPECT_EQ(Messages(), (Texts{kFailed[0], kFailed[0]}));
+  EXPECT_TRUE(CheckEnds());
+  EXPECT_EQ(Messages(), kFailed);
   EXPECT_EQ(form().notice(), nullptr);
 }
 
 TEST_F(VersionCheckTest, TheThirdTickStartsTheOnlyCheck) {
-  page_ = "version@1128";
+  server_.Set("/version.htm", {200, "version@1128"});
   for (int i = 0; i < 2; ++i) form().Timer3_Timer();
   EXPECT_TRUE(Messages().empty());
-  form().Timer3_Timer();
-  EXPECT_EQ(Messages(), kUpToDate);
-  for (int i = 0; i < 1997; ++i) form().Timer3_Timer();  // to 3, then 0
-  EXPECT_EQ(Messages(), kUpToDate);
-  form().VersionChecked = false;  // Timer3 itself gives the ticks
+  EXPECT_FALSE(form().VersionChecked());
+  // The third tick comes from Timer3 itself.
   Child<QTimer>("Timer3")->start(1);
-  EXPECT_TRUE(QTest::qWaitFor([&] { return Messages().size() == 4; }, 10000));
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return form().VersionChecked(); }, kBoundMs));
+  Child<QTimer>("Timer3")->stop();
+  EXPECT_TRUE(CheckEnds());
+  EXPECT_EQ(Messages(), kUpToDate);
+  // On to 1000, back to 0, and on to 3 again: no second check.
+  const int to_wrap = 1000 - form().UpdateTicks();
+  for (int i = 0; i < to_wrap + 3; ++i) form().Timer3_Timer();
+  EXPECT_EQ(form().UpdateTicks(), 3);
+  EXPECT_FALSE(Checker()->Checking());
+  EXPECT_EQ(Messages(), kUpToDate);
+}
+
+TEST_F(VersionCheckTest, ABackupRunIsNotHeldUpByACheckWaitingForItsPage) {
+  server_.Set("/version.htm", Reply::Never());
+  // Far longer than the run takes, even on a busy machine.
+  form().SetVersionCheckTiming(std::chrono::seconds(15), {});
+  testing::TempTree tree;
+  // Past the 101st file the run handles events.
+  for (int i = 0; i < 120; ++i) tree.Write("src/f" + std::to_string(i), "x");
+  Edit("Text1")->setText(QString::fromStdString(tree.Path("src")));
+  Edit("Text2")->setText(QString::fromStdString(tree.Path("dst")));
+  for (int i = 0; i < 2; ++i) form().Timer3_Timer();
+  // The third tick comes while the run handles events.
+  QTimer::singleShot(0, &form(), [this] { form().Timer3_Timer(); });
+  Button("Command3")->click();
+  form().FlushDisplay();
+  // The run has ended while the check still waits for its page.
+  EXPECT_TRUE(Checker()->Checking());
+  EXPECT_TRUE(form().VersionChecked());
+  const Texts lines = Messages();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_TRUE(lines.back().starts_with("Finished....in :")) << lines.back();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), kFailed[0]), 1);
 }
 
 TEST_F(VersionCheckTest, TheNoticeOpensByTheMainWindowWithNoContinueFocused) {
   form().move(300, 200);
   form().show();
   auto* notice = new Form9(form());  // owned by the main window
+  QSignalSpy answers(notice, &Form9::AnswerGiven);
   notice->ShowNotice();
   EXPECT_EQ(notice->size(), QSize(375, 94));
   // Half the main window's outer size less its own, wherever that window is.
@@ -134,24 +160,10 @@ TEST_F(VersionCheckTest, TheNoticeOpensByTheMainWindowWithNoContinueFocused) {
             QRect(80, 56, 101, 29));
   EXPECT_EQ(notice->focusWidget(), notice->findChild<QPushButton*>("Command2"));
   // Closing it through its title bar answers "No, Continue".
-  form().DownloadWanted = true;
   EXPECT_TRUE(notice->close());
-  EXPECT_TRUE(notice->Answered && !form().DownloadWanted);
-}
-
-TEST(VersionMarkerScanner, FindsTheFirstMarkerWhereverThePiecesSplitIt) {
-  const std::string page = "<html>versionversion@ 1129 version@9999";
-  for (std::size_t size = 1; size <= page.size(); ++size) {
-    VersionMarkerScanner scanner;
-    for (std::size_t at = 0; at < page.size(); at += size)
-      scanner.Feed(std::string_view(page).substr(at, size));
-    // The blank is one of the four characters: 112 is older.
-    EXPECT_EQ(JudgeVersion(scanner, "1.1.28"), VersionVerdict::kNotNewer);
-  }
-  // It asks for no more only once four characters follow the marker.
-  VersionMarkerScanner scanner;
-  EXPECT_FALSE(scanner.Feed(std::string(100000, 'v') + "ersion@11"));
-  EXPECT_TRUE(scanner.Feed("29 and more"));
+  ASSERT_EQ(answers.count(), 1);
+  EXPECT_EQ(answers.at(0).at(0).toBool(), false);
+  EXPECT_TRUE(notice->Answered());
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// Message boxes and folder dialogs answered in advance, for tests.
-#ifndef FERRYBOX_UI_SCRIPTED_DIALOGS_H_
-#define FERRYBOX_UI_SCRIPTED_DIALOGS_H_
+// Message boxes and folder dialogs answered in advance, for window tests.
+#ifndef FERRYBOX_TESTS_UI_SCRIPTED_DIALOGS_H_
+#define FERRYBOX_TESTS_UI_SCRIPTED_DIALOGS_H_
 
 #include <deque>
 #include <vector>
@@ -29,9 +29,22 @@ class ScriptedDialogs : public Dialogs {
     return folder_requests_;
   }
 
-  MessageAnswer ShowMessage(const MessageRequest& request) override;
+  MessageAnswer ShowMessage(const MessageRequest& request) override {
+    messages_.push_back(request);
+    if (answers_.empty()) return request.default_answer;
+    const MessageAnswer answer = answers_.front();
+    answers_.pop_front();
+    return answer;
+  }
+
   QString ChooseFolder(const QString& title,
-                       const QString& start_folder) override;
+                       const QString& start_folder) override {
+    folder_requests_.push_back({title, start_folder});
+    if (folders_.empty()) return QString();
+    QString folder = folders_.front();
+    folders_.pop_front();
+    return folder;
+  }
 
  private:
   std::deque<MessageAnswer> answers_;
@@ -42,4 +55,4 @@ class ScriptedDialogs : public Dialogs {
 
 }  // namespace ferrybox
 
-#endif  // FERRYBOX_UI_SCRIPTED_DIALOGS_H_
+#endif  // FERRYBOX_TESTS_UI_SCRIPTED_DIALOGS_H_

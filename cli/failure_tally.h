@@ -1,0 +1,36 @@
+// Failed copies counted by reason, for the closing summary.
+#ifndef FERRYBOX_CLI_FAILURE_TALLY_H_
+#define FERRYBOX_CLI_FAILURE_TALLY_H_
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/copy_failure.h"
+
+namespace ferrybox {
+
+class FailureTally {
+ public:
+  void Add(const CopyFailure& failure);
+
+  int64_t count() const { return count_; }
+
+  /// "3 copies failed (Is a directory: 2, Permission denied: 1); the copy
+  /// log lists them: LOG". The reasons go from the most frequent down, ties
+  /// in the order first met. When lines were kept out of the copy log, the
+  /// end says so instead, with the first reason. Empty when nothing failed.
+  std::string Summary(const std::string& log_path) const;
+
+ private:
+  // (reason, failures) in the order first met.
+  std::vector<std::pair<int, int64_t>> reasons_;
+  int64_t count_ = 0;
+  int64_t unlogged_ = 0;
+  int log_error_ = 0;
+};
+
+}  // namespace ferrybox
+
+#endif  // FERRYBOX_CLI_FAILURE_TALLY_H_

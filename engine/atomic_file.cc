@@ -1,0 +1,54 @@
+#include "engine/atomic_file.h"
+
+#include <errno.h>
+
+#include "engine/temp_name.h"
+
+namespace ferrybox {
+namespace {
+
+// A name taken by a file from an earlier process is skipped, not replaced;
+// with a per-process token in every name, more than one retry means
+// something else is wrong.
+constexpr int kNameAttempts = 5;
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "";
+  return path.substr(0, slash);
+}
+
+}  // namespace
+
+FileError WriteFileAtomically(FileSystem& files, const std::string& path,
+                              std::string_view content) {
+  const std::string folder = FolderOf(path);
+  std::string temporary;
+  FileSystem::File file = -1;
+  int error = EEXIST;
+  for (int attempt = 0; attempt < kNameAttempts && error == EEXIST; ++attempt) {
+    temporary = folder + "/" + NewTempName();
+    error = files.OpenForWriting(temporary, WriteMode::kCreateExclusive, &file);
+  }
+  if (error != 0) return {"open", temporary, error};
+
+  FileError failure;
+  if (int written = files.Write(file, content); written != 0) {
+    failure = {"write", temporary, written};
+  } else if (int synced = files.Sync(file); synced != 0) {
+    // Without the flush, a power cut soon after the rename can leave the
+    // new name on an empty file: the earlier content lost with the new.
+    failure = {"fsync", temporary, synced};
+  }
+  if (int closed = files.Close(file); closed != 0 && failure.ok())
+    failure = {"close", temporary, closed};
+  if (failure.ok()) {
+    if (int renamed = files.Rename(temporary, path); renamed != 0)
+      failure = {"rename", path, renamed};
+  }
+  if (!failure.ok()) files.Remove(temporary);
+  return failure;
+}
+
+}  // namespace ferrybox

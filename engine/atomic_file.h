@@ -1,0 +1,25 @@
+// Replacing a whole file so that it is never found half written.
+#ifndef FERRYBOX_ENGINE_ATOMIC_FILE_H_
+#define FERRYBOX_ENGINE_ATOMIC_FILE_H_
+
+#include <string>
+#include <string_view>
+
+#include "engine/file_system.h"
+
+namespace ferrybox {
+
+/// Makes `content` the content of the file `path`. The content goes to a
+/// new file in the same folder under a temporary name (NewTempName, so that
+/// scans skip it and a stale one is known as unfinished), is flushed to the
+/// disk, and only then renamed over `path`: after a failure, a crash or a
+/// power cut, `path` holds either its earlier content or all of the new.
+/// On failure the temporary file is removed and the result names the call
+/// that failed, the path it was given and its errno value.
+[[nodiscard]] FileError WriteFileAtomically(FileSystem& files,
+                                            const std::string& path,
+                                            std::string_view content);
+
+}  // namespace ferrybox
+
+#endif  // FERRYBOX_ENGINE_ATOMIC_FILE_H_

@@ -1,0 +1,149 @@
+#include "engine/case_folding.h"
+
+#include <errno.h>
+#include <locale.h>
+#include <wctype.h>
+
+#include "engine/folder_scan.h"
+#include "engine/scoped_handle.h"
+#include "engine/temp_name.h"
+
+namespace ferrybox {
+namespace {
+
+constexpr int kNameAttempts = 5;
+
+char AsciiCapital(char c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; }
+
+// The code point of the UTF-8 sequence at the start of `text` and its
+// length in bytes; a length of 0 where it is not UTF-8.
+char32_t Decode(std::string_view text, size_t* length) {
+  const auto byte = [&](size_t i) {
+    return static_cast<unsigned char>(text[i]);
+  };
+  const unsigned char lead = byte(0);
+  size_t size = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc0 ? 2 : 0;
+  *length = 0;
+  if (size == 0 || lead >= 0xf8 || text.size() < size) return 0;
+  char32_t code = lead & (0x7f >> size);
+  for (size_t i = 1; i < size; ++i) {
+    if ((byte(i) & 0xc0) != 0x80) return 0;
+    code = (code << 6) | (byte(i) & 0x3f);
+  }
+  // Overlong forms and surrogates are not UTF-8.
+  static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (code < kLeast[size] || code > 0x10ffff ||
+      (code >= 0xd800 && code <= 0xdfff))
+    return 0;
+  *length = size;
+  return code;
+}
+
+void Encode(char32_t code, std::string* out) {
+  if (code < 0x80) {
+    *out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    *out += static_cast<char>(0xc0 | (code >> 6));
+    *out += static_cast<char>(0x80 | (code & 0x3f));
+  } else if (code < 0x10000) {
+    *out += static_cast<char>(0xe0 | (code >> 12));
+    *out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
+    *out += static_cast<char>(0x80 | (code & 0x3f));
+  } else {
+    *out += static_cast<char>(0xf0 | (code >> 18));
+    *out += static_cast<char>(0x80 | ((code >> 12) & 0x3f));
+    *out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
+    *out += static_cast<char>(0x80 | (code & 0x3f));
+  }
+}
+
+// Unicode's case table, whatever locale the program runs in; null where
+// the system has none, and then only ASCII letters are folded.
+locale_t UnicodeCase() {
+  static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+  return locale;
+}
+
+}  // namespace
+
+std::string FoldCase(std::string_view name) {
+  std::string folded;
+  folded.reserve(name.size());
+  const locale_t unicode = UnicodeCase();
+  for (size_t i = 0; i < name.size();) {
+    size_t length = 0;
+    const char32_t code =
+        static_cast<unsigned char>(name[i]) >= 0x80 && unicode != nullptr
+            ? Decode(name.substr(i), &length)
+            : 0;
+    if (length == 0) {
+      folded += AsciiCapital(name[i]);
+      ++i;
+      continue;
+    }
+    Encode(
+        static_cast<char32_t>(towupper_l(static_cast<wint_t>(code), unicode)),
+        &folded);
+    i += length;
+  }
+  return folded;
+}
+
+int ProbeCaseFolding(Platform& platform, Handle folder, bool* folds) {
+  ScopedHandle file(platform);
+  std::string name;
+  int error = EEXIST;
+  for (int attempt = 0; attempt < kNameAttempts && error == EEXIST; ++attempt) {
+    name = NewTempName();
+    error = platform.Open(folder, name, OpenMode::kCreateExclusive, file.out());
+  }
+  if (error != 0) return error;
+  file.reset();
+  std::string capitals = name;
+  for (char& c : capitals) c = AsciiCapital(c);
+  FileInfo info;
+  // Inode numbers prove nothing here: some file systems give each spelling
+  // of a name its own.
+  const int lookup = platform.Stat(folder, capitals, false, &info);
+  // A name left behind is a temporary name: the next run that lists this
+  // folder removes it.
+  platform.Remove(folder, name);
+  if (lookup != 0 && lookup != ENOENT) return lookup;
+  *folds = lookup == 0;
+  return 0;
+}
+
+bool CaseNames::Folds(uint64_t device, Handle folder) {
+  for (const auto& [known, folds] : devices_)
+    if (known == device) return folds;
+  bool folds = false;
+  if (ProbeCaseFolding(platform_, folder, &folds) != 0) folds = false;
+  devices_.emplace_back(device, folds);
+  return folds;
+}
+
+bool CaseNames::Claim(std::string_view folder, std::string_view name) {
+  if (!folder_known_ || folder != folder_) {
+    folder_known_ = true;
+    folder_ = folder;
+    folder_refused_ = false;
+    files_.clear();
+    // Each level, from the top: "a", "a/b", "a/b/c".
+    for (size_t end = 0; end != std::string_view::npos && !folder.empty();) {
+      end = folder.find(kSeparator, end + 1);
+      const std::string_view level = folder.substr(0, end);
+      const auto [it, added] =
+          folders_.try_emplace(FoldCase(level), std::string(level));
+      if (!added && it->second != level) {
+        folder_refused_ = true;
+        break;
+      }
+    }
+  }
+  if (folder_refused_) return false;
+  const auto [it, added] =
+      files_.try_emplace(FoldCase(name), std::string(name));
+  return added || it->second == name;
+}
+
+}  // namespace ferrybox

@@ -1,0 +1,102 @@
+#include "engine/destination_root.h"
+
+#include <errno.h>
+
+#include <algorithm>
+
+#include "engine/folder_scan.h"
+#include "engine/folder_walk.h"
+
+namespace ferrybox {
+
+DestinationRoot::DestinationRoot(Platform& platform, HeldRoots& held)
+    : platform_(platform), held_(held), folder_(platform) {}
+
+DestinationRoot::~DestinationRoot() {
+  if (!locked_) return;
+  auto it = std::find(held_.begin(), held_.end(), id_);
+  if (it != held_.end()) held_.erase(it);
+}
+
+int DestinationRoot::Resolve(const std::string& path) {
+  missing_.clear();
+  const bool absolute = !path.empty() && path[0] == kSeparator;
+  error_ = platform_.Open(kWorkingFolder, absolute ? "/" : ".",
+                          OpenMode::kFolder, folder_.out());
+  size_t pos = 0;
+  while (error_ == 0 && pos < path.size()) {
+    size_t end = path.find(kSeparator, pos);
+    if (end == std::string::npos) end = path.size();
+    const std::string name = path.substr(pos, end - pos);
+    pos = end + 1;
+    if (name.empty() || name == ".") continue;
+    if (!missing_.empty()) {
+      // Below a missing level: ".." leads back up to the folder made last.
+      if (name == "..") {
+        missing_.pop_back();
+      } else {
+        missing_.push_back(name);
+      }
+      continue;
+    }
+    Handle next = kNoHandle;
+    const int error =
+        platform_.Open(folder_.get(), name, OpenMode::kFolder, &next);
+    if (error == ENOENT && name != "..") {
+      missing_.push_back(name);
+    } else if (error != 0) {
+      error_ = error;
+    } else {
+      folder_.reset(next);
+    }
+  }
+  if (error_ == 0) {
+    FileInfo info;
+    error_ = platform_.Stat(folder_.get(), "", true, &info);
+    id_ = info.id;
+  }
+  return error_;
+}
+
+int DestinationRoot::Create() {
+  if (error_ != 0) return error_;
+  if (!missing_.empty()) {
+    std::string above;
+    for (size_t i = 0; i + 1 < missing_.size(); ++i)
+      above += missing_[i] + kSeparator;
+    ScopedHandle parent(platform_);
+    Handle root = kNoHandle;
+    // Missing a moment ago: a link found there now was not put there by
+    // the user, and is not followed. The root itself is made open to its
+    // owner only, as every folder of the backup is until it is done.
+    int error = WalkFolders(platform_, folder_.get(), above,
+                            WalkRules{.create_missing = true}, parent.out());
+    if (error == 0)
+      error = WalkFolders(platform_, parent.get(), missing_.back(),
+                          WalkRules{.create_missing = true, .owner_only = true},
+                          &root);
+    if (error != 0) return error;
+    folder_.reset(root);
+    missing_.clear();
+    FileInfo info;
+    if (const int stat_error = platform_.Stat(root, "", true, &info))
+      return stat_error;
+    id_ = info.id;
+  }
+  return Lock();
+}
+
+int DestinationRoot::Lock() {
+  if (locked_ || std::find(held_.begin(), held_.end(), id_) != held_.end())
+    return 0;
+  const int error = platform_.LockFolder(folder_.get());
+  if (error == EWOULDBLOCK) return error;
+  // A file system without locks cannot keep two runs apart; the run goes
+  // on as it did before there were locks.
+  if (error != 0) return 0;
+  held_.push_back(id_);
+  locked_ = true;
+  return 0;
+}
+
+}  // namespace ferrybox

@@ -1,0 +1,76 @@
+// The destination root of a run, as the run opens it.
+#ifndef FERRYBOX_ENGINE_DESTINATION_ROOT_H_
+#define FERRYBOX_ENGINE_DESTINATION_ROOT_H_
+
+#include <errno.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/platform.h"
+#include "engine/scoped_handle.h"
+
+namespace ferrybox {
+
+/// The destination roots locked by the runs of one window that are under
+/// way. A run nested inside another one shares its lock.
+using HeldRoots = std::vector<FileId>;
+
+/// The destination root of one run. The path the user gave is resolved once,
+/// level by level as the system resolves a path (links followed, ".." the
+/// parent of the folder actually reached), but without creating anything:
+/// the deepest folder that exists is held open, and the levels still missing
+/// below it are kept to be made when the first file needs them ("SRC/new/.."
+/// is SRC itself, with nothing to make). Every destination folder of the run
+/// is reached through this one root, so what was checked on it holds for
+/// every write.
+class DestinationRoot {
+ public:
+  /// `held` lists the roots locked by enclosing runs; it outlives this.
+  DestinationRoot(Platform& platform, HeldRoots& held);
+  ~DestinationRoot();
+  DestinationRoot(const DestinationRoot&) = delete;
+  DestinationRoot& operator=(const DestinationRoot&) = delete;
+
+  /// Resolves `path`, absolute or relative to the working folder. Returns
+  /// 0, or the error that keeps the path from being reached (a level that is
+  /// a file, a folder that cannot be passed through); missing levels are no
+  /// error.
+  int Resolve(const std::string& path);
+  /// 0 when the whole path exists; ENOENT when levels are missing; else the
+  /// error of Resolve.
+  int state() const {
+    if (error_ != 0) return error_;
+    return missing_.empty() ? 0 : ENOENT;
+  }
+  /// The identity of the root; valid when it exists.
+  const FileId& id() const { return id_; }
+  /// The root, open; valid when it exists.
+  Handle handle() const { return folder_.get(); }
+
+  /// Makes the missing levels below the deepest existing folder, without
+  /// following links, and locks the new root. Returns 0, the error of
+  /// Resolve, an errno value, or EWOULDBLOCK when another run holds the
+  /// lock on it.
+  int Create();
+
+  /// Takes the exclusive lock on the existing root, held until the run
+  /// ends, so that no other run writes into it meanwhile. Returns 0 (also
+  /// where the file system keeps no locks, and where an enclosing run holds
+  /// it) or EWOULDBLOCK when another run holds it.
+  int Lock();
+
+ private:
+  Platform& platform_;
+  HeldRoots& held_;
+  // Nothing is reachable before Resolve.
+  int error_ = ENOENT;
+  ScopedHandle folder_;
+  std::vector<std::string> missing_;
+  FileId id_;
+  bool locked_ = false;
+};
+
+}  // namespace ferrybox
+
+#endif  // FERRYBOX_ENGINE_DESTINATION_ROOT_H_

@@ -1,0 +1,11 @@
+#include "engine/file_system.h"
+
+#include "engine/copy_failure.h"
+
+namespace ferrybox {
+
+std::string FileError::Text() const {
+  return call + " " + path + ": " + ErrorText(error);
+}
+
+}  // namespace ferrybox

@@ -1,0 +1,127 @@
+// Backups onto destinations that store names without regard to case.
+#include "engine/case_folding.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+#include "tests/engine/run_fixture.h"
+#include "tests/support/image_mount.h"
+#include "tests/support/test_platforms.h"
+
+namespace ferrybox {
+namespace {
+
+using testing::ImageMount;
+
+struct Destination {
+  const char* name;
+  enum { kPlain, kSimulated, kImage } kind;
+  bool folds;
+  ImageMount::Kind image = ImageMount::Kind::kExfat;
+  bool unicode = true;  // stores names beyond ASCII
+  friend void PrintTo(const Destination& d, std::ostream* os) { *os << d.name; }
+};
+
+class CaseFoldingTest : public RunFixture,
+                        public ::testing::WithParamInterface<Destination> {
+ protected:
+  std::set<std::string> Names(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+      names.insert(entry.path().filename().string());
+    return names;
+  }
+  std::set<std::string> Clashes() {
+    std::set<std::string> paths;
+    for (const CopyFailure& failure : window.failures) {
+      EXPECT_EQ(failure.error, kErrorCaseClash) << failure.destination_path;
+      paths.insert(failure.destination_path);
+    }
+    window.failures.clear();
+    return paths;
+  }
+};
+
+TEST_P(CaseFoldingTest, TheFirstOfNamesDifferingInCaseIsKeptTheOthersFail) {
+  const Destination& destination = GetParam();
+  std::unique_ptr<ImageMount> mount;
+  if (destination.kind == Destination::kImage) {
+    std::string why_not;
+    mount = ImageMount::Create(destination.image, tree.root(), &why_not);
+    if (!mount) GTEST_SKIP() << "cannot mount the image: " << why_not;
+    window.text2 = mount->path() + "/backup";
+  }
+  testing::CaseFoldingPlatform simulated;
+  if (destination.kind == Destination::kSimulated) UsePlatform(simulated);
+  const std::string dst = window.text2 + "/";
+
+  // Pairs of names differing only in case: files, folders, and (where the
+  // destination can store such names) "Ärger" and "ärger".
+  std::vector<std::pair<std::string, std::string>> pairs = {
+      {"README", "readme"}, {"Docs/a", "docs/a"}};
+  if (destination.unicode)
+    pairs.emplace_back("\xc3\x84rger.txt", "\xc3\xa4rger.txt");
+  for (const auto& [a, b] : pairs) {
+    tree.Write("src/" + a, a);
+    tree.Write("src/" + b, b);
+  }
+  tree.Write("src/docs/b", "docs/b");
+  tree.Write("src/Photo.JPG", "photo");
+  Go();
+
+  // The first of each pair in scan order keeps its name.
+  const std::vector<std::string>& order = window.List(ListBox::kList1);
+  const auto at = [&](const std::string& name) {
+    return std::find(order.begin(), order.end(), Src(name)) - order.begin();
+  };
+  std::vector<std::string> kept;
+  std::set<std::string> refused;
+  for (const auto& [a, b] : pairs) {
+    kept.push_back(at(a) < at(b) ? a : b);
+    refused.insert(dst + (at(a) < at(b) ? b : a));
+  }
+  if (at("Docs/a") < at("docs/a")) refused.insert(dst + "docs/b");
+  if (!destination.folds) refused.clear();
+  EXPECT_EQ(Clashes(), refused);
+
+  std::filesystem::rename(Src("Photo.JPG"), Src("photo.jpg"));
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run);
+    Go(true);
+    EXPECT_EQ(Clashes(), refused);  // every run, never copied over
+    for (const std::string& name : kept)
+      EXPECT_EQ(testing::ReadFile(dst + name), name);
+    // Renaming a file's case only still renames its copy.
+    EXPECT_EQ(Names(dst).count("photo.jpg"), 1u);
+    EXPECT_EQ(Names(dst).count("Photo.JPG"), destination.folds ? 0u : 1u);
+  }
+  // One name of each pair where case is ignored, both where it is kept;
+  // and the photo's copy, with its earlier name beside it where case is kept.
+  const size_t pairs_stored = destination.unicode ? 3 : 2;
+  EXPECT_EQ(Names(dst).size(),
+            destination.folds ? pairs_stored + 1 : 2 * pairs_stored + 2);
+  UsePlatform(DefaultPlatform());  // before `simulated` goes
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Destinations, CaseFoldingTest,
+    ::testing::Values(Destination{"KeepsCase", Destination::kPlain, false},
+                      Destination{"Simulated", Destination::kSimulated, true},
+                      Destination{"exFAT", Destination::kImage, true,
+                                  ImageMount::Kind::kExfat},
+                      // fusefat stores no names beyond ASCII.
+                      Destination{"FAT32", Destination::kImage, true,
+                                  ImageMount::Kind::kFat32, false}),
+    ::testing::PrintToStringParamName());
+
+TEST(FoldCaseTest, FoldsLettersOfAnyScriptAndLeavesOtherBytes) {
+  EXPECT_EQ(FoldCase("ReadMe-1.txt"), "README-1.TXT");
+  EXPECT_EQ(FoldCase("\xc3\xa4\xce\xb1\xd0\xb4"),   // äαд
+            "\xc3\x84\xce\x91\xd0\x94");            // ÄΑД
+  EXPECT_EQ(FoldCase("a\xff\xc3z"), "A\xff\xc3Z");  // not UTF-8
+}
+
+}  // namespace
+}  // namespace ferrybox

@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Builds the Debian package as `make package` does and checks what a user
+# gets from it: the file list, the control fields, programs that run, and
+# desktop entry, software-centre metadata and manual pages that their own
+# tools accept.
+# Usage: package_test.sh CPACK CPACK_CONFIG VERSION
+set -u
+export LC_ALL=C
+cpack=$1
+config=$2
+version=$3
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+"$cpack" --config "$config" -B "$scratch" >"$scratch/cpack.log" 2>&1 ||
+  { cat "$scratch/cpack.log"; echo "FAIL: cpack"; exit 1; }
+deb=$scratch/ferrybox_${version}_$(dpkg --print-architecture).deb
+[[ -f $deb ]] || { ls "$scratch"; echo "FAIL: no $deb"; exit 1; }
+
+# Exactly these files, owned by root, programs executable and nothing else,
+# and nothing outside /usr.
+expected="-rwxr-xr-x root/root ./usr/bin/ferrybox
+-rwxr-xr-x root/root ./usr/bin/ferrybox-cli
+-rw-r--r-- root/root ./usr/share/applications/org.example.ferrybox.desktop
+-rw-r--r-- root/root ./usr/share/bash-completion/completions/ferrybox-cli
+-rw-r--r-- root/root ./usr/share/icons/hicolor/scalable/apps/ferrybox.svg
+-rw-r--r-- root/root ./usr/share/man/man1/ferrybox-cli.1.gz
+-rw-r--r-- root/root ./usr/share/man/man1/ferrybox.1.gz
+-rw-r--r-- root/root ./usr/share/metainfo/org.example.ferrybox.metainfo.xml"
+listing=$(dpkg-deb -c "$deb") || fail "dpkg-deb -c"
+files=$(awk '$1 !~ /^d/ { print $1, $2, $6 }' <<<"$listing" | sort -k3)
+[[ $files == "$expected" ]] ||
+  fail "file list:"$'\n'"$files"$'\n'"expected:"$'\n'"$expected"
+outside=$(awk '$6 !~ /^\.\/(usr\/.*)?$/ || $2 != "root/root"' <<<"$listing")
+[[ -z $outside ]] || fail "entries outside /usr or not root's: $outside"
+
+field() { dpkg-deb -f "$deb" "$1"; }
+[[ $(field Package) == ferrybox ]] || fail "Package: $(field Package)"
+[[ $(field Version) == "$version" ]] || fail "Version: $(field Version)"
+[[ $(field Maintainer) == *'<'*@*'>' ]] || fail "Maintainer: $(field Maintainer)"
+[[ $(field Description) == *$'\n'* ]] || fail "no long description"
+# Read from the programs' libraries, plus the platform plugins.
+for dependency in libc6 libstdc++6 libqt6core6 libqt6widgets6 \
+  libqt6network6 qt6-qpa-plugins; do
+  [[ $(field Depends) =~ (^|, )"$dependency"( |,|$) ]] ||
+    fail "Depends lacks $dependency: $(field Depends)"
+done
+
+root=$scratch/root
+dpkg-deb -x "$deb" "$root"
+[[ $("$root/usr/bin/ferrybox-cli" --version) == "$version" ]] ||
+  fail "ferrybox-cli --version"
+desktop-file-validate \
+  "$root/usr/share/applications/org.example.ferrybox.desktop" ||
+  fail "desktop-file-validate"
+# Also checks that the metadata names a desktop entry the package holds.
+appstreamcli validate-tree --no-net --strict "$root" >"$scratch/as.log" 2>&1 ||
+  { cat "$scratch/as.log"; fail "appstreamcli validate-tree"; }
+bash -n "$root/usr/share/bash-completion/completions/ferrybox-cli" ||
+  fail "the completion is not valid bash"
+
+for page in ferrybox ferrybox-cli; do
+  file=$root/usr/share/man/man1/$page.1.gz
+  warnings=$(zcat "$file" | LC_ALL=C.UTF-8 groff -man -ww -z -Tutf8 2>&1)
+  [[ -z $warnings ]] || fail "$page.1: $warnings"
+  # The version and the shared sections are filled in by the build.
+  for line in "^\\.TH .* \"Ferrybox $version\"" '^\.SH FILES' \
+    '^\.SH GUARANTEES'; do
+    zcat "$file" | grep -q "$line" || fail "$page.1 lacks $line"
+  done
+done
+# Every option --help names is described in the manual page.
+page=$(zcat "$root/usr/share/man/man1/ferrybox-cli.1.gz")
+for option in $("$root/usr/bin/ferrybox-cli" --help |
+  grep -oE -- '--[a-z][a-z-]*' | sort -u); do
+  grep -qF -- "${option//-/\\-}" <<<"$page" ||
+    fail "ferrybox-cli.1 does not describe $option"
+done
+
+if ((failures > 0)); then
+  echo "$failures package checks failed"
+  exit 1
+fi
+echo "all package checks passed"
