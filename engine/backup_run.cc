@@ -56,6 +56,9 @@ void BackupRun::SetClockForTesting(std::function<double()> seconds) {
 void BackupRun::Command2_Click() { stop_flag_ = true; }
 
 void BackupRun::Command11_Click() {
+  // With no run to hold, a click would leave the button offering to resume
+  // a run that does not exist ("Go" clears the flag anyway).
+  if (depth_ == 0) return;
   pause_flag_ = !pause_flag_;
   window_.ShowPaused(pause_flag_);
 }

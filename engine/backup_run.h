@@ -56,8 +56,9 @@ class BackupRun {
   /// "Stop": the run under way (paused or not) ends before its next file.
   /// Safe to call from a signal handler.
   void Command2_Click();
-  /// "Pause Copying": holds the run before its next file; a second click
-  /// resumes it.
+  /// "Pause Copying": holds the run under way before its next file; a second
+  /// click resumes it. With no run under way nothing changes: the button
+  /// goes on offering to pause.
   void Command11_Click();
   /// The program is ending: every run under way, nested or paused, stops
   /// before its next file and returns without its closing line. Never

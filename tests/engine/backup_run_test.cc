@@ -52,6 +52,10 @@ TEST_F(RunTest, StopOrPauseClickedAtTheUpdateAfterFile101) {
   // yields (a few seconds of pause), then ended, so the test fails rather
   // than hangs.
   constexpr int kYieldsBeforeGivingUp = 1000;
+  // With no run under way there is nothing to hold.
+  run->Command11_Click();
+  EXPECT_FALSE(run->PauseFlag());
+  EXPECT_FALSE(window.paused_shown);
   enum Clicks { kStop, kPauseResume, kPauseStop };
   for (Clicks clicks : {kStop, kPauseResume, kPauseStop}) {
     SCOPED_TRACE(clicks);
