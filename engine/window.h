@@ -61,9 +61,8 @@ class Window {
   /// say more (the command-line program) says it here.
   virtual void ReportFailure(const CopyFailure& failure) { (void)failure; }
 
-  // What the run is doing, for a front end that words its progress itself
-  // rather than reading it from the figure boxes. Each comes right after the
-  // figure box updates it stands for.
+  // What the run is doing, as facts for a front end that words its progress
+  // itself rather than reading it back from the figure boxes.
 
   /// A run has begun: it checks its folders and scans the source.
   virtual void ScanStarted() {}
