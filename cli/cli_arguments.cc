@@ -36,7 +36,9 @@ const char kCliHelp[] =
     "Exit status: 0 the run completed and every copy succeeded; 1 at least\n"
     "one copy failed (the copy log lists them); 2 wrong arguments, an\n"
     "unknown or damaged profile, or a run refused (empty or missing\n"
-    "source, same folder); 130 stopped by SIGINT or SIGTERM.\n";
+    "source, empty destination, same folder, destination in use by another\n"
+    "run, a profile's folder that is not a full path); 130 stopped by\n"
+    "SIGINT or SIGTERM.\n";
 
 namespace {
 

@@ -1,7 +1,5 @@
 #include "cli/console_window.h"
 
-#include <charconv>
-
 #include "engine/copy_log.h"
 
 namespace ferrybox {
@@ -20,10 +18,8 @@ ConsoleWindow::ConsoleWindow(ConsoleBoxes boxes, std::ostream& out,
   next_tick_ = clock_();
 }
 
-void ConsoleWindow::Connect(std::function<void()> stop,
-                            std::function<void(ProgressFigures&)> figures) {
+void ConsoleWindow::Connect(std::function<void()> stop) {
   stop_ = std::move(stop);
-  figures_ = std::move(figures);
 }
 
 int ConsoleWindow::CheckValue(CheckBox box) const {
@@ -38,16 +34,21 @@ int ConsoleWindow::CheckValue(CheckBox box) const {
   return 0;
 }
 
-void ConsoleWindow::SetFigure(FigureBox box, const std::string& text) {
-  // Text3 is set once before the scan ("0") and once for every file.
-  if (box != FigureBox::kText3) return;
-  files_handled_ = text;
-  if (text == "0") {
-    loop_started_ = false;
-  } else if (!loop_started_) {
-    loop_started_ = true;
-    loop_start_ = clock_();
-  }
+void ConsoleWindow::ScanStarted() {
+  loop_started_ = false;
+  run_progress_ = {};
+  Tick();
+}
+
+void ConsoleWindow::CopyingStarted(int64_t files_collected) {
+  loop_started_ = true;
+  loop_start_ = clock_();
+  run_progress_ = {};
+  run_progress_.files_collected = files_collected;
+}
+
+void ConsoleWindow::FileStarted(const RunProgress& progress) {
+  run_progress_ = progress;
   Tick();
 }
 
@@ -55,8 +56,6 @@ void ConsoleWindow::AddItem(ListBox list, const std::string& line) {
   pending_ += OneLine(line);
   pending_ += '\n';
   if (list == ListBox::kList3) {
-    previous_list3_ = std::move(last_list3_);
-    last_list3_ = line;
     WriteOutput();
   } else if (pending_.size() >= kOutputChunk) {
     WriteOutput();
@@ -84,7 +83,6 @@ void ConsoleWindow::Tick() {
   next_tick_ = now + kTick;
   WriteOutput();
   if (!progress_.enabled()) return;
-  // Text3 leaves "0" with the first file; before that the tree is scanned.
   progress_.Draw(loop_started_ ? ProgressText(Figures()) : "Scanning files...");
 }
 
@@ -101,10 +99,10 @@ void ConsoleWindow::WriteOutput() {
 
 ProgressFigures ConsoleWindow::Figures() const {
   ProgressFigures figures;
-  std::from_chars(files_handled_.data(),
-                  files_handled_.data() + files_handled_.size(),
-                  figures.files_handled);
-  if (figures_) figures_(figures);
+  figures.files_handled = run_progress_.files_handled;
+  figures.files_total = run_progress_.files_collected;
+  figures.files_copied = run_progress_.files_copied;
+  figures.kb_total = run_progress_.kb_total;
   if (loop_started_) {
     figures.seconds =
         std::chrono::duration<double>(clock_() - loop_start_).count();

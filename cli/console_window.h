@@ -31,8 +31,8 @@ struct ConsoleBoxes {
 /// gates have already decided what reaches a list), with control characters
 /// written as the copy log writes them, so that a file name never breaks a
 /// line. Each failed copy is also told on `err` with its reason, and
-/// counted for the closing summary. Figures feed the progress line; the
-/// scroll and repaint requests mean nothing here.
+/// counted for the closing summary. The run's progress feeds the progress
+/// line; the figure boxes, scroll and repaint requests mean nothing here.
 ///
 /// Lines are written in batches: when a messages-list line arrives, when
 /// 64 KiB are waiting, at every tick (ten a second) and at Finish(). At a
@@ -58,18 +58,14 @@ class ConsoleWindow : public Window {
                 Clock clock = std::chrono::steady_clock::now);
 
   /// Connects the run once it exists: `stop` is called while a stop is
-  /// requested; `figures` fills in the run's counters (total, copied,
-  /// size) for the progress line.
-  void Connect(std::function<void()> stop,
-               std::function<void(ProgressFigures&)> figures);
+  /// requested.
+  void Connect(std::function<void()> stop);
 
   /// Writes every waiting line and erases the progress line.
   void Finish();
 
   /// Whether writing to `out` failed; lines from then on were dropped.
   bool output_failed() const { return output_failed_; }
-  /// The messages-list line added before the newest one (empty if none).
-  const std::string& PreviousList3Line() const { return previous_list3_; }
   /// The failed copies reported so far.
   const FailureTally& failures() const { return failures_; }
 
@@ -77,7 +73,7 @@ class ConsoleWindow : public Window {
   std::string Text1() const override { return boxes_.text1; }
   std::string Text2() const override { return boxes_.text2; }
   int CheckValue(CheckBox box) const override;
-  void SetFigure(FigureBox box, const std::string& text) override;
+  void SetFigure(FigureBox, const std::string&) override {}
   void AddItem(ListBox list, const std::string& line) override;
   void ClearList(ListBox) override {}
   void SetTopIndex(ListBox, int) override {}
@@ -86,6 +82,9 @@ class ConsoleWindow : public Window {
   void ShowPaused(bool) override {}
   /// "ferrybox-cli: cannot copy SOURCE to DESTINATION: REASON" on `err`.
   void ReportFailure(const CopyFailure& failure) override;
+  void ScanStarted() override;
+  void CopyingStarted(int64_t files_collected) override;
+  void FileStarted(const RunProgress& progress) override;
 
  private:
   void Tick();
@@ -100,15 +99,12 @@ class ConsoleWindow : public Window {
   std::function<bool()> stop_requested_;
   Clock clock_;
   std::function<void()> stop_;
-  std::function<void(ProgressFigures&)> figures_;
 
   std::string pending_;
   bool output_failed_ = false;
-  std::string last_list3_;
-  std::string previous_list3_;
   FailureTally failures_;
 
-  std::string files_handled_ = "0";
+  RunProgress run_progress_;
   bool loop_started_ = false;
   std::chrono::steady_clock::time_point loop_start_{};
   std::chrono::steady_clock::time_point next_tick_{};

@@ -16,7 +16,7 @@ struct ProgressFigures {
   /// Size handled, in units of 1000 bytes (shown as megabytes of 1024 such
   /// units, as the window's figures are).
   int64_t kb_total = 0;
-  /// Time since the first file was handled.
+  /// Time since the run began going through its files.
   double seconds = 0;
 };
 

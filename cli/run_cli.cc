@@ -68,22 +68,17 @@ int Run(const ConsoleBoxes& boxes, const std::string& program_folder,
                        progress, context.stop_requested);
   MessageLists lists(window);
   BackupRun run(window, lists, platform, program_folder);
-  window.Connect([&run] { run.Command2_Click(); },
-                 [&run](ProgressFigures& figures) {
-                   figures.files_total = run.FilesTotal();
-                   figures.files_copied = run.FilesCopied();
-                   figures.kb_total = run.KbTotal();
-                 });
+  window.Connect([&run] { run.Command2_Click(); });
   run.Command3_Click();
   window.Finish();
 
   std::ostream& err = context.err;
-  const BackupRun::Outcome& outcome = run.LastOutcome();
+  const RunOutcome& outcome = run.LastOutcome();
   // Output dropped because a stop could not wait for it is no news.
   if (window.output_failed() && !outcome.stopped)
     Say(err, "standard output could not be written; the backup went on");
-  if (outcome.refused) {
-    Say(err, "refused: " + window.PreviousList3Line());
+  if (outcome.refused()) {
+    Say(err, "refused: " + RefusalLine(outcome.refusal, boxes.text1));
     return kExitRefused;
   }
   const FailureTally& failures = window.failures();

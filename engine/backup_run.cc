@@ -57,36 +57,61 @@ void BackupRun::SetClockForTesting(std::function<double()> seconds) {
 void BackupRun::Command2_Click() { stop_flag_ = true; }
 
 void BackupRun::Command11_Click() {
+  // With no run to hold, a click would leave the button offering to resume
+  // a run that does not exist ("Go" clears the flag anyway).
+  if (depth_ == 0) return;
   pause_flag_ = !pause_flag_;
   window_.ShowPaused(pause_flag_);
 }
 
 void BackupRun::Abandon() { abandoned_ = true; }
 
-std::string BackupRun::Refusal(const std::string& source_root,
-                               const std::string& destination_root,
-                               DestinationRoot* destination,
-                               ScanOptions* scan) {
+std::string RefusalLine(RunRefusal refusal, const std::string& source_root) {
+  switch (refusal) {
+    case RunRefusal::kNone:
+      return {};
+    case RunRefusal::kSourceNotFullPath:
+      return kSourceNotFullPath;
+    case RunRefusal::kDestinationNotFullPath:
+      return kDestinationNotFullPath;
+    case RunRefusal::kNoSourceFolder:
+      return kNoSourceFolder;
+    case RunRefusal::kSourceFolderNotFound:
+      return kSourceFolderNotFound + source_root;
+    case RunRefusal::kNoDestinationFolder:
+      return kNoDestinationFolder;
+    case RunRefusal::kSameFolder:
+      return kSameFolder;
+    case RunRefusal::kDestinationInUse:
+      return kDestinationInUse;
+  }
+  return {};
+}
+
+RunRefusal BackupRun::Refusal(const std::string& source_root,
+                              const std::string& destination_root,
+                              DestinationRoot* destination, ScanOptions* scan) {
   // A relative folder would be taken from wherever the program happened to
   // start; a stray leading space in a box must not create folders there.
-  if (!source_root.empty() && source_root[0] != '/') return kSourceNotFullPath;
+  if (!source_root.empty() && source_root[0] != '/')
+    return RunRefusal::kSourceNotFullPath;
   if (!destination_root.empty() && destination_root[0] != '/')
-    return kDestinationNotFullPath;
-  if (source_root.empty()) return kNoSourceFolder;
+    return RunRefusal::kDestinationNotFullPath;
+  if (source_root.empty()) return RunRefusal::kNoSourceFolder;
   FileInfo source;
   if (platform_.Stat(kWorkingFolder, source_root, true, &source) != 0 ||
       source.type != EntryType::kFolder)
-    return kSourceFolderNotFound + source_root;
-  if (destination_root.empty()) return kNoDestinationFolder;
+    return RunRefusal::kSourceFolderNotFound;
+  if (destination_root.empty()) return RunRefusal::kNoDestinationFolder;
   // Checked as the run will reach it, so that "SRC/new/.." is SRC. A root
   // still to be made is checked again for its lock when it is made.
   destination->Resolve(destination_root);
-  if (destination->state() != 0) return {};
-  if (destination->id() == source.id) return kSameFolder;
+  if (destination->state() != 0) return RunRefusal::kNone;
+  if (destination->id() == source.id) return RunRefusal::kSameFolder;
   scan->skip_folder = destination->id();
   scan->has_skip_folder = true;
-  if (destination->Lock() != 0) return kDestinationInUse;
-  return {};
+  if (destination->Lock() != 0) return RunRefusal::kDestinationInUse;
+  return RunRefusal::kNone;
 }
 
 void BackupRun::ShowFigures(double elapsed, bool closing) {
@@ -102,7 +127,6 @@ void BackupRun::ShowFigures(double elapsed, bool closing) {
 
 void BackupRun::Command3_Click() {
   ++depth_;
-  const int64_t outer_files_total = files_total_;
 
   stop_flag_ = false;
   pause_flag_ = false;
@@ -117,6 +141,7 @@ void BackupRun::Command3_Click() {
   window_.SetFigure(FigureBox::kText5, "0");
   window_.SetFigure(FigureBox::kText6, "0");
   window_.SetFigure(FigureBox::kText3, "0");
+  window_.ScanStarted();
   lists_.ClearFileLists();
   EmptyCopyLog(copy_log_path_);
   sync_state_.LastCheckedFolder.clear();
@@ -125,16 +150,14 @@ void BackupRun::Command3_Click() {
   // a profile, must not send the rest of the files elsewhere.
   const std::string source_root = window_.Text1();
   const std::string destination_root = window_.Text2();
-  Outcome outcome;
+  RunOutcome outcome;
   std::vector<std::string> files;
   DestinationRoot destination(platform_, held_roots_);
   std::optional<FileSync> sync;
   ScanOptions scan;
-  const std::string refusal =
-      Refusal(source_root, destination_root, &destination, &scan);
-  if (!refusal.empty()) {
-    lists_.lp3(refusal);
-    outcome.refused = true;
+  outcome.refusal = Refusal(source_root, destination_root, &destination, &scan);
+  if (outcome.refused()) {
+    lists_.lp3(RefusalLine(outcome.refusal, source_root));
   } else {
     sync.emplace(platform_, window_, lists_, sync_state_, source_root,
                  destination_root, destination, copy_log_path_);
@@ -144,7 +167,8 @@ void BackupRun::Command3_Click() {
     std::string folder = source_root;
     RecursiveDir(platform_, files, folder, scan);
   }
-  files_total_ = static_cast<int64_t>(files.size());
+  outcome.files_collected = static_cast<int64_t>(files.size());
+  if (!outcome.refused()) window_.CopyingStarted(outcome.files_collected);
 
   const double start_time = clock_();
   for (const std::string& path : files) {
@@ -161,6 +185,8 @@ void BackupRun::Command3_Click() {
     ++file_count;
     ++update_count;
     window_.SetFigure(FigureBox::kText3, std::to_string(file_count));
+    window_.FileStarted({outcome.files_collected, file_count,
+                         sync_state_.FilesCopied, kb_total_});
     lists_.lp1(path);
     FileInfo source;
     if (const int error = sync->StatSource(path, &source); error != 0) {
@@ -172,8 +198,8 @@ void BackupRun::Command3_Click() {
                          static_cast<double>(source.size) / 1000));
       sync->SyncFile(path, source);
       if (sync->DestinationInUse()) {
-        lists_.lp3(kDestinationInUse);
-        outcome.refused = true;
+        outcome.refusal = RunRefusal::kDestinationInUse;
+        lists_.lp3(RefusalLine(outcome.refusal, source_root));
         break;
       }
     }
@@ -202,9 +228,10 @@ void BackupRun::Command3_Click() {
     ShowFigures(elapsed, true);
     lists_.lp3("Finished....in :" + Formatted("%.2f", elapsed) + " seconds");
   }
+  outcome.files_handled = file_count;
+  outcome.files_copied = sync_state_.FilesCopied;
   if (sync) outcome.failed_copies = sync->failed_copies();
   last_outcome_ = outcome;
-  files_total_ = outer_files_total;
   if (--depth_ == 0 && pause_flag_) {
     // Nothing is left to resume.
     pause_flag_ = false;

@@ -12,6 +12,7 @@
 #include "engine/folder_scan.h"
 #include "engine/message_lists.h"
 #include "engine/platform.h"
+#include "engine/run_facts.h"
 #include "engine/window.h"
 
 namespace ferrybox {
@@ -32,6 +33,10 @@ inline constexpr char kSameFolder[] =
 inline constexpr char kDestinationInUse[] =
     "Destination folder in use by another run: nothing copied";
 
+/// The List3 line that tells `refusal`; `source_root` is the source folder
+/// as the run read it. Empty for RunRefusal::kNone.
+std::string RefusalLine(RunRefusal refusal, const std::string& source_root);
+
 /// The state of the backup that lives as long as the window, and the run
 /// itself. A run yields to the window's events only at its progress updates
 /// (every 101st file) and while paused, so a "Go" handled there starts a
@@ -51,8 +56,9 @@ class BackupRun {
   /// "Stop": the run under way (paused or not) ends before its next file.
   /// Safe to call from a signal handler.
   void Command2_Click();
-  /// "Pause Copying": holds the run before its next file; a second click
-  /// resumes it.
+  /// "Pause Copying": holds the run under way before its next file; a second
+  /// click resumes it. With no run under way nothing changes: the button
+  /// goes on offering to pause.
   void Command11_Click();
   /// The program is ending: every run under way, nested or paused, stops
   /// before its next file and returns without its closing line. Never
@@ -65,33 +71,24 @@ class BackupRun {
   int64_t KbTotal() const { return kb_total_; }
   /// Files handed to the copy in the current run.
   int64_t FilesCopied() const { return sync_state_.FilesCopied; }
-  /// Files collected by the scan of the innermost run under way (0 when
-  /// none is).
-  int64_t FilesTotal() const { return files_total_; }
   /// The destination folder whose existence was checked last.
   const std::string& LastCheckedFolder() const {
     return sync_state_.LastCheckedFolder;
   }
 
-  struct Outcome {
-    bool refused = false;
-    bool stopped = false;
-    int64_t failed_copies = 0;
-  };
   /// Of the last run that finished.
-  const Outcome& LastOutcome() const { return last_outcome_; }
+  const RunOutcome& LastOutcome() const { return last_outcome_; }
 
   /// Replaces the clock (seconds, from any fixed point) that times a run.
   void SetClockForTesting(std::function<double()> seconds);
 
  private:
-  /// A line for List3 when the roots cannot make a backup, else empty.
-  /// Resolves `destination_root` into `destination` and locks it where it
-  /// exists. Tells `scan` to leave out the destination, should it lie
-  /// inside the source.
-  std::string Refusal(const std::string& source_root,
-                      const std::string& destination_root,
-                      DestinationRoot* destination, ScanOptions* scan);
+  /// Why the roots cannot make a backup, or kNone. Resolves `destination_root`
+  /// into `destination` and locks it where it exists. Tells `scan` to leave out
+  /// the destination, should it lie inside the source.
+  RunRefusal Refusal(const std::string& source_root,
+                     const std::string& destination_root,
+                     DestinationRoot* destination, ScanOptions* scan);
   void ShowFigures(double elapsed, bool closing);
 
   Window& window_;
@@ -107,9 +104,8 @@ class BackupRun {
   int64_t kb_total_ = 0;
   SyncState sync_state_;
   HeldRoots held_roots_;
-  int64_t files_total_ = 0;
   int depth_ = 0;
-  Outcome last_outcome_;
+  RunOutcome last_outcome_;
 };
 
 }  // namespace ferrybox

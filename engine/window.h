@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/copy_failure.h"
+#include "engine/run_facts.h"
 
 namespace ferrybox {
 
@@ -59,6 +60,19 @@ class Window {
   /// log. The window's lists keep their exact lines; a front end that can
   /// say more (the command-line program) says it here.
   virtual void ReportFailure(const CopyFailure& failure) { (void)failure; }
+
+  // What the run is doing, as facts for a front end that words its progress
+  // itself rather than reading it back from the figure boxes.
+
+  /// A run has begun: it checks its folders and scans the source.
+  virtual void ScanStarted() {}
+  /// The scan is over and the run goes through the files it collected.
+  /// Not told for a refused run.
+  virtual void CopyingStarted(int64_t files_collected) {
+    (void)files_collected;
+  }
+  /// The run takes its next file.
+  virtual void FileStarted(const RunProgress& progress) { (void)progress; }
 };
 
 }  // namespace ferrybox

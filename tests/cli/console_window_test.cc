@@ -18,12 +18,10 @@ TEST(ConsoleWindowTest, ProgressLineIsRedrawnAtMostTenTimesASecond) {
   ConsoleWindow window(
       {"/src", "/dst", 1, 0, 0}, out, false, err, progress,
       [] { return false; }, [&now] { return now; });
-  window.Connect([] {},
-                 [](ProgressFigures& figures) {
-                   figures.files_total = 20000;
-                   figures.files_copied = 7;
-                   figures.kb_total = 3 * 1024;
-                 });
+  window.Connect([] {});
+  const auto file = [&window](int64_t handled) {
+    window.FileStarted({20000, handled, 7, 3 * 1024});
+  };
   // Every drawn text names the files; erasing the line does not.
   const auto draws = [&err] {
     int count = 0;
@@ -34,19 +32,20 @@ TEST(ConsoleWindowTest, ProgressLineIsRedrawnAtMostTenTimesASecond) {
     return count;
   };
 
-  window.SetFigure(FigureBox::kText3, "0");
+  window.ScanStarted();
   EXPECT_EQ(err.str(), "\rScanning files...\x1b[K");
+  window.CopyingStarted(20000);
   // 990 files within 99 ms: no redraw.
   for (int i = 1; i <= 990; ++i) {
     if (i % 10 == 0) now += milliseconds(1);
-    window.SetFigure(FigureBox::kText3, std::to_string(i));
+    file(i);
   }
   EXPECT_EQ(draws(), 1);
 
   now += milliseconds(1);
-  window.SetFigure(FigureBox::kText3, "991");
+  file(991);
   EXPECT_EQ(draws(), 2);
-  // The rate counts from the first file, 100 ms earlier.
+  // The rate counts from the start of the copying, 100 ms earlier.
   EXPECT_TRUE(err.str().ends_with(
       "\r991 of 20000 files, 7 copied, 3 MB, 30.0 MB/s\x1b[K"))
       << err.str();

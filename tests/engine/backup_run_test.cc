@@ -52,6 +52,14 @@ TEST_F(RunTest, KbTotalRoundsHalfToEvenAndTheFiguresFollowTheClock) {
 
 TEST_F(RunTest, StopOrPauseClickedAtTheUpdateAfterFile101) {
   MakeFiles(1000);
+  // A run that stays paused after the last click is given this many more
+  // yields (a few seconds of pause), then ended, so the test fails rather
+  // than hangs.
+  constexpr int kYieldsBeforeGivingUp = 1000;
+  // With no run under way there is nothing to hold.
+  run->Command11_Click();
+  EXPECT_FALSE(run->PauseFlag());
+  EXPECT_FALSE(window.paused_shown);
   enum Clicks { kStop, kPauseResume, kPauseStop };
   for (Clicks clicks : {kStop, kPauseResume, kPauseStop}) {
     SCOPED_TRACE(clicks);
@@ -66,13 +74,20 @@ TEST_F(RunTest, StopOrPauseClickedAtTheUpdateAfterFile101) {
       } else if (run->PauseFlag() && ++waits == 5) {
         EXPECT_EQ(Figure(FigureBox::kText3), "101");  // held before file 102
         clicks == kPauseStop ? run->Command2_Click() : run->Command11_Click();
+      } else if (waits > 5 + kYieldsBeforeGivingUp) {
+        ADD_FAILURE() << "still paused after the last click";
+        run->Command11_Click();
       }
     };
     Go();
     const bool stopped = clicks != kPauseResume;
     EXPECT_EQ(waits, clicks == kStop ? 0 : 5);
     EXPECT_EQ(Figure(FigureBox::kText3), stopped ? "101" : "1000");
-    EXPECT_EQ(run->LastOutcome().stopped, stopped);
+    RunOutcome outcome;
+    outcome.stopped = stopped;
+    outcome.files_collected = 1000;
+    outcome.files_handled = outcome.files_copied = stopped ? 101 : 1000;
+    EXPECT_EQ(run->LastOutcome(), outcome);
     EXPECT_EQ(Count(List3(), "Finished....in :"), 1);
     EXPECT_FALSE(run->PauseFlag());
     EXPECT_FALSE(window.paused_shown);
@@ -93,30 +108,74 @@ TEST_F(RunTest, GoDuringARunRunsASecondRunInside) {
   // The outer run goes on from file 102, counting on from the nested run.
   EXPECT_EQ(run->KbTotal(), 250 + 149);
   EXPECT_EQ(Count(List3(), "Finished....in :"), 2);
+  // Each run tells its own phases and file numbers.
+  std::vector<std::string> phases = {"scan", "copying 250"};
+  const auto files = [&phases](int from, int to) {
+    for (int i = from; i <= to; ++i)
+      phases.push_back("file " + std::to_string(i));
+  };
+  files(1, 101);
+  phases.insert(phases.end(), {"scan", "copying 250"});
+  files(1, 250);
+  files(102, 250);
+  EXPECT_EQ(window.phases, phases);
+  EXPECT_EQ(run->LastOutcome().files_handled, 250);
+}
+
+TEST_F(RunTest, TellsEachFileAndTheOutcomeAsFacts) {
+  MakeFiles(3, 1500);
+  Go();
+  // Copied and size count the files before the one in hand.
+  EXPECT_EQ(window.progress, (std::vector<RunProgress>{
+                                 {3, 1, 0, 0}, {3, 2, 1, 2}, {3, 3, 2, 4}}));
+  EXPECT_EQ(run->LastOutcome(),
+            (RunOutcome{RunRefusal::kNone, false, 3, 3, 3, 0}));
+  // Incremental and unchanged: every file is handled, none copied.
+  Go(true);
+  EXPECT_EQ(run->LastOutcome(),
+            (RunOutcome{RunRefusal::kNone, false, 3, 3, 0, 0}));
+  // A copy that fails was handed to the copy all the same: a folder stands
+  // where the file goes.
+  std::filesystem::remove(Dst("f1"));
+  tree.Write("dst/f1/in the way", "");
+  Go();
+  EXPECT_EQ(run->LastOutcome(),
+            (RunOutcome{RunRefusal::kNone, false, 3, 3, 3, 1}));
 }
 
 TEST_F(RunTest, EveryRefusalWritesItsLineAndADestinationInsideIsLeftOut) {
   tree.Write("src/a", "x");
   ASSERT_EQ(symlink(Src("").c_str(), tree.Path("alias").c_str()), 0);
   const std::string missing = tree.Path("missing");
-  const std::vector<std::vector<std::string>> cases = {
-      {"", Dst(), kNoSourceFolder},
-      {missing, Dst(), kSourceFolderNotFound + missing},
-      {Src(""), "", kNoDestinationFolder},
-      {Src(""), tree.Path("src"), kSameFolder},
-      {Src(""), tree.Path("alias/"), kSameFolder},
+  const struct {
+    std::string source, destination;
+    RunRefusal refusal;
+    std::string line;
+  } cases[] = {
+      {" " + Src(""), Dst(), RunRefusal::kSourceNotFullPath,
+       kSourceNotFullPath},
+      {Src(""), "dst", RunRefusal::kDestinationNotFullPath,
+       kDestinationNotFullPath},
+      {"", Dst(), RunRefusal::kNoSourceFolder, kNoSourceFolder},
+      {missing, Dst(), RunRefusal::kSourceFolderNotFound,
+       kSourceFolderNotFound + missing},
+      {Src(""), "", RunRefusal::kNoDestinationFolder, kNoDestinationFolder},
+      {Src(""), tree.Path("src"), RunRefusal::kSameFolder, kSameFolder},
+      {Src(""), tree.Path("alias/"), RunRefusal::kSameFolder, kSameFolder},
       // Through a level that does not exist, as it would be made.
-      {Src(""), Src("new/.."), kSameFolder},
-      {Src(""), Src("new/deeper/../../"), kSameFolder},
+      {Src(""), Src("new/.."), RunRefusal::kSameFolder, kSameFolder},
+      {Src(""), Src("new/deeper/../../"), RunRefusal::kSameFolder, kSameFolder},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c[2]);
-    window.text1 = c[0];
-    window.text2 = c[1];
+    SCOPED_TRACE(c.line);
+    window.text1 = c.source;
+    window.text2 = c.destination;
+    window.phases.clear();
     Go();
-    EXPECT_EQ(List3().end()[-2], c[2]);
+    EXPECT_EQ(List3().end()[-2], c.line);
     EXPECT_TRUE(List3().back().starts_with("Finished....in :"));
-    EXPECT_TRUE(run->LastOutcome().refused);
+    EXPECT_EQ(run->LastOutcome(), (RunOutcome{c.refusal}));
+    EXPECT_EQ(window.phases, std::vector<std::string>{"scan"});
     EXPECT_FALSE(testing::Exists(Dst()));
     EXPECT_FALSE(testing::Exists(Src("new")));
   }

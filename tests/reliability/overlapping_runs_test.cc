@@ -52,7 +52,7 @@ TEST_F(ScenarioTest, ANewDestinationMadeAndHeldByAnotherRunGetsNothing) {
     ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
   };
   Go();
-  EXPECT_TRUE(run->LastOutcome().refused);
+  EXPECT_EQ(run->LastOutcome().refusal, RunRefusal::kDestinationInUse);
   ASSERT_GE(List3().size(), 2u);
   EXPECT_EQ(List3().end()[-2], kDestinationInUse);
   EXPECT_TRUE(TakeFiles(Dst("")).empty());

@@ -48,10 +48,19 @@ class ImageMount {
 
  private:
   ImageMount() = default;
+  // A formatter or mount that hangs (a stuck loop device, a FUSE helper
+  // waiting on something) is ended after kCommandLimit, as a failure.
   bool Run(const std::string& commands) const {
-    return std::system(
-               ("{ " + vars_ + commands + "; } >/dev/null 2>&1").c_str()) == 0;
+    std::string script = vars_ + commands;
+    for (size_t at = 0; (at = script.find('\'', at)) != std::string::npos;
+         at += 4)
+      script.replace(at, 1, "'\\''");
+    return std::system(("timeout -k 5 " + std::string(kCommandLimit) +
+                        " sh -c '" + script + "' >/dev/null 2>&1")
+                           .c_str()) == 0;
   }
+
+  static constexpr char kCommandLimit[] = "30";
 
   std::string vars_;
   std::string path_;

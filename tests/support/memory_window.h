@@ -22,6 +22,10 @@ class MemoryWindow : public Window {
   int process_events_calls = 0;
   bool paused_shown = false;
   std::vector<CopyFailure> failures;  ///< every ReportFailure
+  /// The run's phases in order: "scan", "copying N" and "file N" (N files
+  /// collected, or the file's number).
+  std::vector<std::string> phases;
+  std::vector<RunProgress> progress;  ///< every FileStarted
   std::function<void()> on_process_events;
 
   std::vector<std::string>& List(ListBox box) { return list[At(box)]; }
@@ -48,6 +52,14 @@ class MemoryWindow : public Window {
   void ShowPaused(bool paused) override { paused_shown = paused; }
   void ReportFailure(const CopyFailure& failure) override {
     failures.push_back(failure);
+  }
+  void ScanStarted() override { phases.push_back("scan"); }
+  void CopyingStarted(int64_t files_collected) override {
+    phases.push_back("copying " + std::to_string(files_collected));
+  }
+  void FileStarted(const RunProgress& file) override {
+    phases.push_back("file " + std::to_string(file.files_handled));
+    progress.push_back(file);
   }
 
  private:

@@ -52,6 +52,17 @@ TEST_F(Form1Run, GoBacksUpATreeAndShowsFiguresAndLists) {
   EXPECT_TRUE(Line("List3", 2).starts_with("Finished....in :"));
 }
 
+TEST_F(Form1Run, PauseWithNoRunUnderWayChangesNothing) {
+  for (int run = 0; run < 2; ++run) {  // before any run, and after one
+    SCOPED_TRACE(run);
+    QTest::mouseClick(Button("Command11"), Qt::LeftButton);
+    EXPECT_EQ(Button("Command11")->text(), "Pause Copying");
+    ClickGo(1);
+    EXPECT_EQ(Edit("Text3")->text(), "1");
+    EXPECT_TRUE(LastLine("List3", 0).starts_with("Finished....in :"));
+  }
+}
+
 TEST_F(Form1Run, AProfileNamingAFolderThatIsNotUtf8BacksUpIntoThatFolder) {
   const std::string backup = "bk\xE9";
   for (const char* name : {"sub/f0", "sub/f1", "f2"})
