@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/copy_log.h"
+#include "engine/flush.h"
 
 namespace ferrybox {
 namespace {
@@ -209,6 +210,17 @@ void BackupRun::Command3_Click() {
     }
   }
 
+  // Finished means on the disk, for a stopped run too: a drive unplugged
+  // after the closing line holds every copy the run reported.
+  if (sync && !abandoned_ && !sync->DestinationInUse()) {
+    sync->FinishFolders();
+    const Handle root = sync->DestinationRootHandle();
+    const int error = root == kNoHandle
+                          ? 0
+                          : FlushToDisk(platform_, root, window_, abandoned_);
+    if (error != 0 && !abandoned_)
+      sync->CopyFailed(source_root, destination_root, error);
+  }
   if (abandoned_) {
     outcome.stopped = true;
   } else {

@@ -22,6 +22,8 @@ std::string ErrorText(int error) {
     case kErrorCaseClash:
       return "the destination does not tell letter case apart, and a name "
              "differing from this one only in case was copied there first";
+    case kErrorNoLinks:
+      return "the destination cannot hold symbolic links";
     default:
       break;
   }

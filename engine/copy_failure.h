@@ -38,6 +38,8 @@ enum EngineError : int {
   /// The destination ignores letter case, and another source name that
   /// differs from this one only in case was copied there first.
   kErrorCaseClash = -6,
+  /// The destination's file system cannot hold symbolic links.
+  kErrorNoLinks = -7,
 };
 
 /// The words for an errno value or an EngineError, written in one place.

@@ -51,6 +51,12 @@ bool DestinationFolders::Create(std::string_view relative) {
   return Enter(relative) == 0;
 }
 
+Handle DestinationFolders::OpenRoot() {
+  if (!cursor_.has_root() && root_.state() == 0)
+    (void)cursor_.OpenRootAt(root_.handle());
+  return cursor_.root();
+}
+
 int DestinationFolders::List() {
   names_.clear();
   const int error = platform_.ListFolder(cursor_.current(), &names_, &id_);
@@ -61,7 +67,8 @@ int DestinationFolders::List() {
   std::erase_if(names_, [this](const DirEntry& entry) {
     if (!IsTempName(entry.name)) return false;
     // Left by a run that was killed before it could rename or remove it.
-    if (entry.type == EntryType::kFile || entry.type == EntryType::kUnknown)
+    if (entry.type == EntryType::kFile || entry.type == EntryType::kLink ||
+        entry.type == EntryType::kUnknown)
       platform_.Remove(cursor_.current(), entry.name);
     return true;
   });

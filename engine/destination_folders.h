@@ -67,6 +67,8 @@ class DestinationFolders {
     if (!entered_ || !listed_) return std::nullopt;
     return id_.device;
   }
+  /// The root, opened when it exists; kNoHandle while it does not.
+  Handle OpenRoot();
 
  private:
   int List();

@@ -61,13 +61,20 @@ int DestinationRoot::Resolve(const std::string& path) {
 int DestinationRoot::Create() {
   if (error_ != 0) return error_;
   if (!missing_.empty()) {
-    std::string relative;
-    for (const std::string& name : missing_) relative += name + kSeparator;
+    std::string above;
+    for (size_t i = 0; i + 1 < missing_.size(); ++i)
+      above += missing_[i] + kSeparator;
+    ScopedHandle parent(platform_);
     Handle root = kNoHandle;
     // Missing a moment ago: a link found there now was not put there by
-    // the user, and is not followed.
-    const int error = WalkFolders(platform_, folder_.get(), relative,
-                                  WalkRules{.create_missing = true}, &root);
+    // the user, and is not followed. The root itself is made open to its
+    // owner only, as every folder of the backup is until it is done.
+    int error = WalkFolders(platform_, folder_.get(), above,
+                            WalkRules{.create_missing = true}, parent.out());
+    if (error == 0)
+      error = WalkFolders(platform_, parent.get(), missing_.back(),
+                          WalkRules{.create_missing = true, .owner_only = true},
+                          &root);
     if (error != 0) return error;
     folder_.reset(root);
     missing_.clear();

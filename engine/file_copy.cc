@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "engine/keep_owner.h"
 #include "engine/scoped_handle.h"
 #include "engine/source_watch.h"
 #include "engine/temp_name.h"
@@ -14,6 +15,7 @@ namespace {
 
 constexpr size_t kBufferSize = 256 * 1024;
 constexpr int kNameAttempts = 5;
+constexpr int64_t kWriteBackFrom = 4 << 20;
 
 bool KernelCopyUnsupported(int error) {
   return error == EXDEV || error == EINVAL || error == ENOSYS ||
@@ -51,6 +53,51 @@ int CopyContent(Platform& platform, Handle in, Handle out, int64_t size) {
     left -= static_cast<int64_t>(got);
   }
   return 0;
+}
+
+// Copies `size` bytes of `in` from `offset` to the same offset of `out`.
+int CopyRangeAt(Platform& platform, Handle in, Handle out, int64_t offset,
+                int64_t size) {
+  int64_t at = 0;
+  int error = platform.Seek(in, offset, SeekTo::kOffset, &at);
+  if (error == 0) error = platform.Seek(out, offset, SeekTo::kOffset, &at);
+  if (error == 0) error = CopyContent(platform, in, out, size);
+  return error;
+}
+
+// Copies only the ranges the file system holds data for, so that the holes
+// of a sparse file (a disk image, a database) stay holes and take no room
+// in the backup; the length set at the end makes a hole of the tail. Where
+// the destination cannot make holes (FAT through FUSE refuses to write past
+// the end), or the source cannot tell them, the whole file is copied.
+int CopyData(Platform& platform, Handle in, Handle out,
+             const FileInfo& source) {
+  // Allocated space that covers the length leaves no room for a hole:
+  // the common case costs no search.
+  if (source.allocated >= source.size)
+    return CopyContent(platform, in, out, source.size);
+  int error = 0;
+  int64_t offset = 0;
+  while (offset < source.size) {
+    int64_t start = 0;
+    int64_t end = 0;
+    error = platform.Seek(in, offset, SeekTo::kData, &start);
+    if (error == ENXIO) {
+      error = 0;  // only a hole is left
+      break;
+    }
+    if (error == 0) error = platform.Seek(in, start, SeekTo::kHole, &end);
+    if (error != 0) break;
+    end = std::min(end, source.size);
+    if (start >= end) break;
+    error = CopyRangeAt(platform, in, out, start, end - start);
+    if (error != 0) break;
+    offset = end;
+  }
+  if (error == 0) error = platform.SetLength(out, source.size);
+  if (!AttributeRefused(error)) return error;
+  // Written from the start again, the copy ends where the source does.
+  return CopyRangeAt(platform, in, out, 0, source.size);
 }
 
 // The permission bits for the copy open as `out`. The copy belongs to
@@ -96,10 +143,16 @@ int CopyFileAt(Platform& platform, Handle source_dir,
   if (error != 0) return error;
 
   FileTime stored_mtime;
-  error = CopyContent(platform, in.get(), out.get(), source.size);
+  error = CopyData(platform, in.get(), out.get(), source);
   // At once, also after a failure: a writer may be waiting for the lease.
   const int watch_error = watch.End();
   if (error == 0) error = watch_error;
+  // Started now, the write to the disk of a big copy is mostly done when the
+  // run flushes. Not for small ones: written one by one they cost far more
+  // than the flush that writes them all together.
+  if (error == 0 && source.size >= kWriteBackFrom)
+    platform.StartWriteBack(out.get());
+  if (error == 0) error = KeepOwner(platform, out.get(), "", source);
   uint32_t mode = 0;
   if (error == 0) error = CopyMode(platform, out.get(), source, &mode);
   if (error == 0)

@@ -18,10 +18,12 @@ struct CopyResult {
 };
 
 /// Copies `source_name` in the folder `source_dir` (a link is followed) to
-/// `destination_name` in the folder `destination_dir`, with its content,
-/// permission bits and times as `source` (the status read before the copy)
-/// gives them; a set-user-id or set-group-id bit is dropped where the copy's
-/// owner or group differs from the source's. The copy is written under a new
+/// `destination_name` in the folder `destination_dir`, with its content (its
+/// holes left as holes where the destination can make them), permission
+/// bits and times as `source` (the status read before the copy) gives them,
+/// and its owner and group where the process may change owners; a
+/// set-user-id or set-group-id bit is dropped where the copy's owner or
+/// group differs from the source's. The copy is written under a new
 /// temporary name, created exclusively and readable by the owner only, and
 /// renamed over `destination_name` only when complete; on any failure the
 /// temporary file is removed and whatever stood at `destination_name` is left

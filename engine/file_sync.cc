@@ -5,6 +5,7 @@
 #include "engine/copy_log.h"
 #include "engine/file_copy.h"
 #include "engine/folder_scan.h"
+#include "engine/link_copy.h"
 
 namespace ferrybox {
 namespace {
@@ -51,7 +52,12 @@ FileSync::FileSync(Platform& platform, Window& window, MessageLists& lists,
       source_(platform),
       destination_(platform, destination),
       time_steps_(platform),
-      case_names_(platform) {
+      case_names_(platform),
+      folders_(platform, [this](const std::string& relative, int error) {
+        const std::string path =
+            WithoutTrailingSlashes(source_prefix_ + relative);
+        CopyFailed(path, DestinationPath(path), error);
+      }) {
   source_root_error_ = source_.OpenRoot(source_root);
 }
 
@@ -91,9 +97,11 @@ int FileSync::StatSource(const std::string& source_path, FileInfo* info) {
   int error = source_.MoveTo(parts.folder);
   if (error != 0) return error;
   error =
-      platform_.Stat(source_.current(), std::string(parts.name), true, info);
+      platform_.Stat(source_.current(), std::string(parts.name), false, info);
   if (error != 0) return error;
-  return info->type == EntryType::kFile ? 0 : kErrorNotAFile;
+  return info->type == EntryType::kFile || info->type == EntryType::kLink
+             ? 0
+             : kErrorNotAFile;
 }
 
 void FileSync::SyncFile(const std::string& source_path,
@@ -108,6 +116,7 @@ void FileSync::SyncFile(const std::string& source_path,
     folder_known_ = true;
   }
 
+  folders_.Reach(parts.folder, source_, destination_.OpenRoot());
   if (!Covers(state_.LastCheckedFolder, destination_folder_)) {
     state_.LastCheckedFolder = destination_folder_;
     lists_.lp2(kCheckingFolder + destination_folder_);
@@ -118,6 +127,7 @@ void FileSync::SyncFile(const std::string& source_path,
     }
   }
   if (destination_.in_use()) return;
+  folders_.Made(destination_.OpenRoot());
   const bool case_clash = CaseClash(parts);
 
   const std::string name(parts.name);
@@ -126,7 +136,13 @@ void FileSync::SyncFile(const std::string& source_path,
     FileLookup there;
     if (destination_.Enter(parts.folder) == 0)
       there = destination_.Lookup(name);
-    if (there.found) {
+    if (there.found && source.type == EntryType::kLink) {
+      if (source_.MoveTo(parts.folder) == 0 &&
+          SameLink(platform_, source_.current(), name, source,
+                   destination_.current(), there))
+        return;
+      line = kDifferentFile;
+    } else if (there.found) {
       // Only differing times need the step, and learning it may take a
       // probe: equal times on an exact file system cost nothing more.
       const int64_t step =
@@ -161,16 +177,16 @@ bool FileSync::CopyOneFile(const std::string& source_path, const Parts& parts,
                            bool case_clash) {
   const std::string name(parts.name);
   int error = case_clash ? kErrorCaseClash : destination_.Enter(parts.folder);
-  if (error == 0) {
-    // Replacing a link would be harmless, but a link planted in the backup
-    // is not ours to remove; a folder cannot be replaced by a file.
-    const EntryType there = destination_.ListedType(name);
-    if (there == EntryType::kLink) error = ELOOP;
-    if (there == EntryType::kFolder) error = EISDIR;
-  }
+  // The copy replaces the entry of its name itself, a file or a link, never
+  // what a link points to; a folder cannot be replaced by a file.
+  if (error == 0 && destination_.ListedType(name) == EntryType::kFolder)
+    error = EISDIR;
   if (error == 0) error = source_root_error_;
   if (error == 0) error = source_.MoveTo(parts.folder);
-  if (error == 0) {
+  if (error == 0 && source.type == EntryType::kLink) {
+    error = CopyLinkAt(platform_, source_.current(), name, source,
+                       destination_.current(), name);
+  } else if (error == 0) {
     CopyResult result;
     error = CopyFileAt(platform_, source_.current(), name, source,
                        destination_.current(), name, &result);
@@ -186,6 +202,8 @@ bool FileSync::CopyOneFile(const std::string& source_path, const Parts& parts,
   }
   return true;
 }
+
+void FileSync::FinishFolders() { folders_.FinishAll(destination_.OpenRoot()); }
 
 void FileSync::CopyFailed(const std::string& source_path,
                           const std::string& destination_path, int error) {

@@ -9,6 +9,7 @@
 #include "engine/case_folding.h"
 #include "engine/destination_folders.h"
 #include "engine/folder_cursor.h"
+#include "engine/folder_finish.h"
 #include "engine/message_lists.h"
 #include "engine/platform.h"
 #include "engine/time_step.h"
@@ -55,16 +56,24 @@ class FileSync {
   /// joined by exactly one separator.
   std::string DestinationPath(std::string_view source_path) const;
 
-  /// Reads the status of a collected source file, following a link. A
-  /// source that is no longer a regular file fails with EINVAL.
+  /// Reads the status of a collected source entry: a regular file, or a
+  /// symbolic link as itself. Anything else fails with kErrorNotAFile.
   int StatSource(const std::string& source_path, FileInfo* info);
 
   /// Brings the file at `source_path` (whose status StatSource gave as
   /// `source`) over: checks its destination folder once per folder,
   /// creating it when missing, decides by "Incremental Backup" (Check3,
-  /// read now) and SameFile whether to copy, and copies. Every file handed
-  /// to the copy raises FilesCopied, shown in Text4.
+  /// read now) and SameFile (SameLink for a link) whether to copy, and
+  /// copies. Every file handed to the copy raises FilesCopied, shown in
+  /// Text4. A link is recreated as a link.
   void SyncFile(const std::string& source_path, const FileInfo& source);
+
+  /// Gives every destination folder still being worked in its source
+  /// folder's permissions, times and owner; the run has no more files.
+  void FinishFolders();
+
+  /// The destination root, opened when it exists; kNoHandle otherwise.
+  Handle DestinationRootHandle() { return destination_.OpenRoot(); }
 
   /// The destination root did not exist when the run began, and another run
   /// made it and holds it: nothing was copied, and nothing may be.
@@ -103,6 +112,7 @@ class FileSync {
   DestinationFolders destination_;
   TimeSteps time_steps_;
   CaseNames case_names_;
+  FolderFinisher folders_;
   int source_root_error_ = 0;
   // The destination folder of the last file, and its part below the root.
   bool folder_known_ = false;

@@ -24,7 +24,8 @@ int FolderCursor::MoveTo(std::string_view relative, bool create_missing) {
   if (!root_.valid()) return EBADF;
   if (positioned_ && relative == relative_ && !create_missing) return 0;
   const WalkRules rules{.create_missing = create_missing,
-                        .follow_links = false};
+                        .follow_links = false,
+                        .owner_only = create_missing};
   Handle start = root_.get();
   std::string_view rest = relative;
   if (positioned_ && relative.size() > relative_.size() &&

@@ -26,13 +26,16 @@ class FolderCursor {
 
   /// Makes the folder `relative` below the root ("" for the root itself)
   /// the current one. No level below the root may be a link. With
-  /// `create_missing`, missing levels are made on the way.
+  /// `create_missing`, missing levels are made on the way, open to their
+  /// owner only: a backup's folders get their own permissions once done.
   int MoveTo(std::string_view relative, bool create_missing = false);
 
   /// The current folder; valid after a successful MoveTo.
   Handle current() const {
     return current_.valid() ? current_.get() : root_.get();
   }
+  /// The root folder; valid after a successful OpenRoot.
+  Handle root() const { return root_.get(); }
 
  private:
   Platform& platform_;

@@ -17,12 +17,13 @@ bool NothingThere(int error) {
   return error == ENOENT || error == ENOTDIR || error == ELOOP;
 }
 
-// The type of an entry as a walk treats it: a link counts as what it points
-// at, folders excepted (a link to a folder is never entered). Anything that
+// The type of an entry as a walk treats it. With `keep_links` a link stays
+// kLink, whatever it points at; otherwise it counts as what it points at,
+// folders excepted (a link to a folder is never entered). Anything that
 // cannot be settled is kOther; when that is because a lookup failed on
 // something that is there, `*error` tells why.
 EntryType ResolvedType(Platform& platform, Handle dir, const DirEntry& entry,
-                       int* error) {
+                       bool keep_links, int* error) {
   *error = 0;
   EntryType type = entry.type;
   if (type == EntryType::kUnknown) {
@@ -34,7 +35,7 @@ EntryType ResolvedType(Platform& platform, Handle dir, const DirEntry& entry,
     }
     type = info.type;
   }
-  if (type == EntryType::kLink) {
+  if (type == EntryType::kLink && !keep_links) {
     FileInfo info;
     const int lookup = platform.Stat(dir, entry.name, true, &info);
     if (lookup != 0) {
@@ -68,8 +69,10 @@ class Walker {
 
     std::vector<std::string> subfolders;
     for (DirEntry& entry : entries) {
-      switch (ResolvedType(platform_, dir, entry, &error)) {
+      switch (
+          ResolvedType(platform_, dir, entry, /*keep_links=*/true, &error)) {
         case EntryType::kFile:
+        case EntryType::kLink:
           // An unfinished copy, found where a tree that holds a backup is
           // itself backed up, is not worth a copy.
           if (!IsTempName(entry.name)) files_.push_back(folder + entry.name);
@@ -147,7 +150,8 @@ std::vector<std::string> ListFiles_p(Platform& platform,
   for (DirEntry& entry : entries) {
     if (entry.name.find(extension) == std::string::npos) continue;
     int error = 0;
-    if (ResolvedType(platform, dir.get(), entry, &error) != EntryType::kFile)
+    if (ResolvedType(platform, dir.get(), entry, /*keep_links=*/false,
+                     &error) != EntryType::kFile)
       continue;
     names.push_back(std::move(entry.name));
   }

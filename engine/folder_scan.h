@@ -49,11 +49,13 @@ struct ScanOptions {
 /// depth first: the files of a folder in listing order, then the whole tree
 /// of each of its subfolders in listing order. `strFolder` is given back in
 /// its TrailingSlash form, and every path is that prefix followed by the
-/// names below it. Each folder is listed once. Regular files and links to
-/// regular files are collected; a link to a folder is never entered, nor is
-/// a folder already on the way down (a loop through a mount); FIFOs,
-/// sockets, devices, dangling links, entries gone since the listing and
-/// unfinished copies (IsTempName) are left out. An empty `strFolder`
+/// names below it. Each folder is listed once. Regular files and symbolic
+/// links of every kind (to a file, to a folder, dangling) are collected, a
+/// link as an entry of its folder that is never followed nor entered; a
+/// folder already on the way down (a loop through a mount) is not entered
+/// again; FIFOs, sockets, devices, entries gone since the listing and
+/// unfinished copies (IsTempName) are left out. `strFolder` itself is
+/// followed when it is a link. An empty `strFolder`
 /// walks the working folder and collects bare names. A missing root adds
 /// nothing.
 void RecursiveDir(Platform& platform, std::vector<std::string>& colFiles,

@@ -29,7 +29,8 @@ int WalkFolders(Platform& platform, Handle start, std::string_view relative,
     Handle next = kNoHandle;
     int error = platform.Open(parent, name, mode, &next);
     if (error == ENOENT && rules.create_missing) {
-      error = platform.MakeFolder(parent, name);
+      error = rules.owner_only ? platform.MakePrivateFolder(parent, name)
+                               : platform.MakeFolder(parent, name);
       // Someone else may have made it in between: then it is there.
       if (error == 0 && created != nullptr) *created = true;
       if (error == 0 || error == EEXIST)

@@ -16,6 +16,8 @@ struct WalkRules {
   /// ENOTDIR), and so do "." and ".." (EINVAL): nothing below `start` is
   /// ever left.
   bool follow_links = false;
+  /// Levels made are open to their owner only (MakePrivateFolder).
+  bool owner_only = false;
 };
 
 /// Opens the folder `relative` (names joined by separators; empty or only

@@ -45,6 +45,9 @@ struct FileInfo {
   uint32_t owner = 0;
   uint32_t group = 0;
   FileId id;
+  /// Bytes the file system set aside for the entry's data; less than `size`
+  /// when the file has holes.
+  int64_t allocated = 0;
 };
 
 /// One entry of a folder listing. `type` comes from the listing itself and
@@ -67,6 +70,16 @@ enum class OpenMode {
   kCreateExclusive,
 };
 
+/// Where Seek moves a file's position.
+enum class SeekTo {
+  /// To the offset given.
+  kOffset,
+  /// To the first byte of data at or after the offset given.
+  kData,
+  /// To the first byte of a hole (or the end) at or after the offset given.
+  kHole,
+};
+
 /// Every operating-system call the engine makes goes through here, so that
 /// a test can wrap it and fail the Nth call of a kind. Each method reports
 /// failure as an errno value (0 for success) and never throws. Names are
@@ -78,7 +91,8 @@ enum class OpenMode {
 /// "open"; Read is "read"; Write and CopyRange are "write"; Finish and
 /// SetTimes are "set-times"; Rename is "rename"; MakeFolder is "mkdir".
 /// Remove and Close only clean up. The lease and lock calls have no kind:
-/// a refused lease or lock is a state of the file system, not a fault.
+/// a refused lease or lock is a state of the file system, not a fault. The
+/// methods added for links, owners, holes and flushing are listed with each.
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -114,15 +128,16 @@ class Platform {
   [[nodiscard]] virtual int CopyRange(Handle from, Handle to, int64_t size,
                                       int64_t* copied) = 0;
 
-  /// Completes a written file: sets its permission bits (where the file
-  /// system keeps any: FAT keeps none) and its times, then reports the
-  /// last-modified time the file system actually stored, which may be
-  /// coarser.
+  /// Completes a written file or a finished folder: sets its permission bits
+  /// (where the file system keeps any: FAT keeps none) and its times, then
+  /// reports the last-modified time the file system actually stored, which
+  /// may be coarser.
   [[nodiscard]] virtual int Finish(Handle file, uint32_t mode, FileTime atime,
                                    FileTime mtime, FileTime* stored_mtime) = 0;
 
-  /// Sets the times of `name` in `dir` (a link itself, never its target),
-  /// then reports the last-modified time the file system stored.
+  /// Sets the times of `name` in `dir` (a link itself, never its target; an
+  /// empty `name`: `dir` itself), then reports the last-modified time the file
+  /// system stored.
   [[nodiscard]] virtual int SetTimes(Handle dir, const std::string& name,
                                      FileTime atime, FileTime mtime,
                                      FileTime* stored_mtime) = 0;
@@ -159,6 +174,54 @@ class Platform {
 
   /// Closes a handle from Open. Returns the error a delayed write reported.
   virtual int Close(Handle handle) = 0;
+
+  /// The target text of the link `name` in `dir`. EINVAL when `name` is not
+  /// a link. Kind "read".
+  [[nodiscard]] virtual int ReadLink(Handle dir, const std::string& name,
+                                     std::string* target) = 0;
+
+  /// Creates the link `name` in `dir` with the target text `target` (EEXIST
+  /// when the name is taken, whatever the entry is) and opens the link
+  /// itself, never its target, so that Stat, SetOwner and SetTimes with an
+  /// empty name act on that very link. EEXIST too when what the name holds
+  /// once opened is not the link just made. Kind "open".
+  [[nodiscard]] virtual int MakeLink(Handle dir, const std::string& name,
+                                     const std::string& target,
+                                     Handle* out) = 0;
+
+  /// True when this process may give what it creates to any owner and group
+  /// (it runs as root): copies then keep their source's.
+  virtual bool MayChangeOwners() = 0;
+
+  /// Gives `name` in `dir` (an empty `name`: `dir` itself) the owner and
+  /// group given, never following a link. Kind "set-owner".
+  [[nodiscard]] virtual int SetOwner(Handle dir, const std::string& name,
+                                     uint32_t owner, uint32_t group) = 0;
+
+  /// Creates the folder `name` in `dir`, open to its owner only. Kind
+  /// "mkdir".
+  [[nodiscard]] virtual int MakePrivateFolder(Handle dir,
+                                              const std::string& name) = 0;
+
+  /// Moves the position of `file` as `to` says and reports it. kData fails
+  /// with ENXIO when no data lies at or after `offset`; a file system that
+  /// does not tell holes from data reports the whole file as data, and one
+  /// that cannot seek by them fails with EINVAL. Kind "read".
+  [[nodiscard]] virtual int Seek(Handle file, int64_t offset, SeekTo to,
+                                 int64_t* position) = 0;
+
+  /// Makes the open file `length` bytes long; what it grows by is a hole.
+  /// Kind "write".
+  [[nodiscard]] virtual int SetLength(Handle file, int64_t length) = 0;
+
+  /// Starts writing what the open file holds in memory to its disk, without
+  /// waiting, so that a later SyncFileSystem has less to do. Only a hint:
+  /// nothing fails when it does not happen.
+  virtual void StartWriteBack(Handle file) = 0;
+
+  /// Writes everything the file system that holds `dir` keeps in memory to
+  /// its disk, and waits until it is there. Kind "flush".
+  [[nodiscard]] virtual int SyncFileSystem(Handle dir) = 0;
 };
 
 /// The process-wide platform of the system the program runs on.

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -69,6 +70,7 @@ void FillInfo(const struct stat& st, FileInfo* info) {
   info->group = static_cast<uint32_t>(st.st_gid);
   info->id = FileId{static_cast<uint64_t>(st.st_dev),
                     static_cast<uint64_t>(st.st_ino)};
+  info->allocated = static_cast<int64_t>(st.st_blocks) * 512;
 }
 
 class PosixPlatform : public Platform {
@@ -205,11 +207,10 @@ class PosixPlatform : public Platform {
   int SetTimes(Handle dir, const std::string& name, FileTime atime,
                FileTime mtime, FileTime* stored_mtime) override {
     struct timespec times[2] = {Timespec(atime), Timespec(mtime)};
-    if (utimensat(Fd(dir), name.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
-      return errno;
+    const int flags = AT_SYMLINK_NOFOLLOW | (name.empty() ? AT_EMPTY_PATH : 0);
+    if (utimensat(Fd(dir), name.c_str(), times, flags) != 0) return errno;
     struct stat st;
-    if (fstatat(Fd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-      return errno;
+    if (fstatat(Fd(dir), name.c_str(), &st, flags) != 0) return errno;
     *stored_mtime = TimeOf(st.st_mtim);
     return 0;
   }
@@ -250,6 +251,80 @@ class PosixPlatform : public Platform {
     // Linux releases the descriptor even when close reports an error, so
     // it is never retried.
     if (close(handle) != 0 && errno != EINTR) return errno;
+    return 0;
+  }
+
+  int ReadLink(Handle dir, const std::string& name,
+               std::string* target) override {
+    // A target is at most PATH_MAX bytes; a result that fills the buffer
+    // may have been cut.
+    std::string text(PATH_MAX + 1, '\0');
+    const ssize_t n =
+        readlinkat(Fd(dir), name.c_str(), text.data(), text.size());
+    if (n < 0) return errno;
+    if (static_cast<size_t>(n) >= text.size()) return ENAMETOOLONG;
+    text.resize(static_cast<size_t>(n));
+    *target = std::move(text);
+    return 0;
+  }
+
+  int MakeLink(Handle dir, const std::string& name, const std::string& target,
+               Handle* out) override {
+    if (symlinkat(target.c_str(), Fd(dir), name.c_str()) != 0) return errno;
+    const int fd =
+        openat(Fd(dir), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? EEXIST : errno;
+    // Between the two calls someone who may write in `dir` could have put
+    // something else under the name. A link with our target text is as
+    // good as ours; anything else is theirs.
+    std::string made;
+    if (ReadLink(fd, "", &made) != 0 || made != target) {
+      close(fd);
+      return EEXIST;
+    }
+    *out = fd;
+    return 0;
+  }
+
+  bool MayChangeOwners() override { return geteuid() == 0; }
+
+  int SetOwner(Handle dir, const std::string& name, uint32_t owner,
+               uint32_t group) override {
+    const int flags = AT_SYMLINK_NOFOLLOW | (name.empty() ? AT_EMPTY_PATH : 0);
+    if (fchownat(Fd(dir), name.c_str(), static_cast<uid_t>(owner),
+                 static_cast<gid_t>(group), flags) != 0)
+      return errno;
+    return 0;
+  }
+
+  int MakePrivateFolder(Handle dir, const std::string& name) override {
+    if (mkdirat(Fd(dir), name.c_str(), 0700) != 0) return errno;
+    return 0;
+  }
+
+  int Seek(Handle file, int64_t offset, SeekTo to, int64_t* position) override {
+    int whence = SEEK_SET;
+    if (to == SeekTo::kData) whence = SEEK_DATA;
+    if (to == SeekTo::kHole) whence = SEEK_HOLE;
+    const off_t at = lseek(file, static_cast<off_t>(offset), whence);
+    if (at < 0) return errno;
+    *position = static_cast<int64_t>(at);
+    return 0;
+  }
+
+  int SetLength(Handle file, int64_t length) override {
+    for (;;) {
+      if (ftruncate(file, static_cast<off_t>(length)) == 0) return 0;
+      if (errno != EINTR) return errno;
+    }
+  }
+
+  void StartWriteBack(Handle file) override {
+    (void)sync_file_range(file, 0, 0, SYNC_FILE_RANGE_WRITE);
+  }
+
+  int SyncFileSystem(Handle dir) override {
+    if (syncfs(Fd(dir)) != 0) return errno;
     return 0;
   }
 };

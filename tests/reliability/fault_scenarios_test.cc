@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,7 +29,7 @@ TEST_F(ScenarioTest, EachFaultFailsItsFilesOnlyAndIsRepairedLater) {
     return [=, this] { std::filesystem::remove_all(Src(path)); };
   };
   const std::string temp = ".~ferrybox-";
-  const std::pair<Change, std::vector<std::string>> scenarios[] = {
+  std::vector<std::pair<Change, std::vector<std::string>>> scenarios = {
       {fail(Kind::kRead, 6, EIO, "big.bin"), {"big.bin"}},  // of 12
       {fail(Kind::kWrite, 5, ENOSPC, temp), {"big.bin"}},   // root files first
       {fail(Kind::kRename, 1, EIO, "c.txt"), {"sub/c.txt"}},
@@ -50,7 +51,17 @@ TEST_F(ScenarioTest, EachFaultFailsItsFilesOnlyAndIsRepairedLater) {
        {"sub/e.txt"}},
       {on(Kind::kStat, "a.txt", remove("sub")),
        {"sub/b.txt", "sub/c.txt", "sub/e.txt", "sub/d/d"}},
+      // A link's copy cannot be made, or put in place.
+      {on(Kind::kRead, "link", fail(Kind::kOpen, 1, EIO, temp)), {"link"}},
+      {on(Kind::kRead, "link", fail(Kind::kRename, 1, EIO, "link")), {"link"}},
+      // The disk did not take what the run wrote: no silent "Finished".
+      {fail(Kind::kFlush, 1, EIO, ""), {""}},
   };
+  // Root's copies keep their owner; a disk that fails to is no refusal.
+  if (geteuid() == 0)
+    scenarios.push_back(
+        {on(Kind::kOpen, "c.txt", fail(Kind::kSetOwner, 1, EIO, temp)),
+         {"sub/c.txt"}});
   int number = 0;
   for (const auto& [arm, failed] : scenarios) {
     SCOPED_TRACE(++number);
@@ -65,22 +76,66 @@ TEST_F(ScenarioTest, EachFaultFailsItsFilesOnlyAndIsRepairedLater) {
   }
 }
 
+TEST_F(ScenarioTest, ASparseFileFailsAloneAndIsCopiedWithItsHolesLater) {
+  auto sparse = [&](int seed) {
+    WriteSrc("holes.img", "");
+    ASSERT_EQ(truncate(Src("holes.img").c_str(), 16 << 20), 0);
+    FILE* file = fopen(Src("holes.img").c_str(), "r+");
+    for (long offset : {0L, 8L << 20}) {
+      fseek(file, offset, SEEK_SET);
+      fwrite(Pattern(5000, seed).data(), 1, 5000, file);
+    }
+    fclose(file);
+    testing::SetMtimeNs(Src("holes.img"), 1'600'000'000'000'000'000 + seed);
+  };
+  // Finding the data, and making the file its length, fail.
+  const std::pair<Kind, int> faults_after_open[] = {{Kind::kRead, 1},
+                                                    {Kind::kWrite, 3}};
+  for (const auto& [kind, nth] : faults_after_open) {
+    SCOPED_TRACE(nth);
+    UseCase("sparse" + std::to_string(nth));
+    WriteSrc("plain.txt", "plain");
+    sparse(1);
+    Go();
+    sparse(2);
+    const Files before = TakeFiles(Dst(""));
+    faults.before_call = [&, kind = kind, nth = nth](Kind call,
+                                                     const std::string& name) {
+      if (call != Kind::kOpen || name != "holes.img") return;
+      faults.before_call = nullptr;
+      faults.FailNth(kind, nth, ENOSPC, kind == Kind::kRead ? "holes" : ".~");
+    };
+    Go();
+    ExpectFailures({"holes.img"});
+    ExpectBackup(before, false);
+    ExpectRepaired(before);
+    struct stat st;
+    ASSERT_EQ(stat(Dst("holes.img").c_str(), &st), 0);
+    EXPECT_LT(st.st_blocks * 512, 1 << 20);
+  }
+}
+
 TEST_F(ScenarioTest, KilledInTheMiddleOfACopyThenRunAgain) {
   const Files before = MakeTreeAndEarlierBackup(64 << 20);
-  auto copying = [&] {
+  // An unfinished copy of at least `bytes` is in the destination.
+  auto copying = [&](uintmax_t bytes = 0) {
     std::error_code e;
     for (const auto& entry : std::filesystem::directory_iterator(Dst(""), e))
-      if (IsTempName(entry.path().filename().string())) return true;
+      if (IsTempName(entry.path().filename().string()) &&
+          (bytes == 0 || (entry.file_size(e) >= bytes && !e)))
+        return true;
     return false;
   };
-  // Killed once an unfinished copy appears, until one is left behind.
+  // Killed in the middle of the big file's copy, until one is left behind.
+  // A small file's copy is too short: it is often renamed into place before
+  // the kill arrives.
   for (int attempt = 0; attempt < 5 && !copying(); ++attempt) {
     const pid_t child = fork();
     if (child == 0) {
       execl(cli.c_str(), "cli", Src("").c_str(), Dst("").c_str(), nullptr);
       _exit(127);
     }
-    while (!copying() && waitpid(child, nullptr, WNOHANG) == 0) {
+    while (!copying(1 << 20) && waitpid(child, nullptr, WNOHANG) == 0) {
     }
     if (waitpid(child, nullptr, WNOHANG) == 0 && kill(child, SIGKILL) == 0)
       waitpid(child, nullptr, 0);

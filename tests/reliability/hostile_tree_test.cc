@@ -9,7 +9,7 @@
 namespace ferrybox {
 namespace {
 
-TEST_F(ScenarioTest, SpecialFilesAreNeverOpenedAndOddLinksLeftOut) {
+TEST_F(ScenarioTest, SpecialFilesAreNeverOpenedAndLinksAreCopiedAsLinks) {
   faults.hide_entry_types = true;  // so each entry is looked up
   WriteSrc("plain.txt", "plain");
   WriteSrc("sub/inner.txt", "inner");
@@ -29,7 +29,13 @@ TEST_F(ScenarioTest, SpecialFilesAreNeverOpenedAndOddLinksLeftOut) {
                  (name == "pipe" || name == "socket" || name == "device"));
   };
   Go();
-  EXPECT_EQ(TakeFiles(Dst("")).size(), 4u);  // to_file copied as a file
+  const Files copied = TakeFiles(Dst(""));
+  EXPECT_EQ(copied.size(), 6u);
+  for (const auto& [link, target] : links) {
+    auto it = copied.find(link);
+    EXPECT_TRUE(it != copied.end() && it->second == "-> " + std::string(target))
+        << link;
+  }
   ExpectFailures({});
   ExpectRepaired({});
 }
@@ -70,7 +76,9 @@ TEST_F(ScenarioTest, LinksPlantedInTheBackupNeverRedirectAWrite) {
     for (const char* name : {"a.txt", "c.txt", "e.txt", "deep/f.txt", "link"})
       tree.Write(out + "/" + name, name);
     const Files outside = TakeFiles(tree.Path(out));
-    // Links to the outside, and a copy sharing an outside file's data.
+    // Links to the outside, and a copy sharing an outside file's data. The
+    // two that stand where the source has a file or a link are replaced
+    // themselves; the folder ones block their folder's files.
     for (const char* planted : {"a.txt", "link"})
       ASSERT_EQ(unlink(Dst(planted).c_str()), 0);
     std::filesystem::remove_all(Dst("sub"));
@@ -79,28 +87,63 @@ TEST_F(ScenarioTest, LinksPlantedInTheBackupNeverRedirectAWrite) {
     ASSERT_EQ(symlink(tree.Path(out).c_str(), Dst("sub").c_str()), 0);
     ASSERT_EQ(symlink(tree.Path(out).c_str(), Dst("fresh").c_str()), 0);
     ASSERT_EQ(link(tree.Path(out + "/link").c_str(), Dst("link").c_str()), 0);
-    const Files before = TakeFiles(Dst(""));
+    Files before = TakeFiles(Dst(""));
+    // Nor may a folder reached through a planted link get the attributes of
+    // the folder it stands for.
+    ASSERT_EQ(chmod(tree.Path(out).c_str(), 0751), 0);
+    testing::SetMtimeNs(tree.Path(out), 1'000'000'000'000'000'000);
     Go(incremental);
-    ExpectFailures({"a.txt", "sub/b.txt", "sub/c.txt", "sub/e.txt", "sub/d/d",
-                    "fresh/deep/f.txt"});
+    EXPECT_EQ(testing::Mode(tree.Path(out)), 0751u);
+    EXPECT_EQ(testing::MtimeNs(tree.Path(out)), 1'000'000'000'000'000'000);
+    ExpectFailures(
+        {"sub/b.txt", "sub/c.txt", "sub/e.txt", "sub/d/d", "fresh/deep/f.txt"});
     ExpectBackup(before, false);
-    for (const char* planted : {"a.txt", "sub", "fresh"})
+    EXPECT_EQ(ReadFile(Dst("a.txt")), "a longer text");
+    EXPECT_EQ(std::filesystem::read_symlink(Dst("link")), "a.txt");
+    for (const char* planted : {"a.txt", "sub", "fresh"}) {
       ASSERT_EQ(unlink(Dst(planted).c_str()), 0);
+      before.erase(planted);
+    }
     ExpectRepaired(before);
     EXPECT_EQ(TakeFiles(tree.Path(out)), outside);
   }
 }
 
+TEST_F(ScenarioTest, ALinkAnotherUserPlantsInTheSourceIsCopiedAsALink) {
+  // Another user links a file in their folder to a key only root may read.
+  const std::string key = tree.Write("secret/key.txt", "root's key");
+  ASSERT_EQ(chmod(tree.Path("secret").c_str(), 0700), 0);
+  ASSERT_EQ(chmod(key.c_str(), 0600), 0);
+  WriteSrc("home/notes.txt", "notes");
+  ASSERT_EQ(symlink(key.c_str(), Src("home/innocent").c_str()), 0);
+  const bool root = geteuid() == 0;
+  ASSERT_EQ(root ? lchown(Src("home/innocent").c_str(), 4242, 4242) : 0, 0);
+  for (const bool incremental : {false, true}) {
+    Go(incremental);
+    ExpectFailures({});
+    EXPECT_EQ(std::filesystem::read_symlink(Dst("home/innocent")), key);
+    struct stat st;
+    ASSERT_EQ(lstat(Dst("home/innocent").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, root ? 4242u : geteuid());
+    for (const auto& [path, file] : TakeFiles(Dst("")))
+      EXPECT_EQ(file.find("root's key"), std::string::npos) << path;
+  }
+}
+
 TEST_F(ScenarioTest, CopiesNeverGiveAwayAccessNorTakeAName) {
-  // Set-id bits on others' programs would hand them the runner's rights.
+  // Root's copies keep their owner, and with it their set-id bits; a copy
+  // whose owner the destination refused would hand others' set-id programs
+  // root's rights: it loses them.
   const bool root = geteuid() == 0;
   const struct {
     const char* name;
     uid_t owner;
     gid_t group;
     unsigned copied;
-  } files[] = {{"theirs", 4242, 4242, root ? 0755u : 06755u},
-               {"ours", geteuid(), getegid(), 06755}};
+    uid_t copied_owner;
+  } files[] = {{"theirs", 4242, 4243, 06755, root ? 4242u : geteuid()},
+               {"refused", 4242, 4243, root ? 0755u : 06755u, geteuid()},
+               {"ours", geteuid(), getegid(), 06755, geteuid()}};
   for (const auto& file : files) {
     WriteSrc(file.name, "#!/bin/sh\n");
     ASSERT_EQ(root ? chown(Src(file.name).c_str(), file.owner, file.group) : 0,
@@ -114,15 +157,21 @@ TEST_F(ScenarioTest, CopiesNeverGiveAwayAccessNorTakeAName) {
   faults.before_call = [&](Kind kind, const std::string& name) {
     if (kind == Kind::kOpen && IsTempName(name) && taken.empty())
       tree.Write("case/dst/" + (taken = name), "someone's");
-    if (kind == Kind::kSetTimes)
+    if (kind == Kind::kSetTimes && IsTempName(name))
       modes_when_complete.push_back(testing::Mode(Dst(name)));
+    if (kind == Kind::kOpen && name == "refused")
+      faults.FailNth(Kind::kSetOwner, 1, EPERM);
   };
   Go();
   ExpectFailures({});
   EXPECT_EQ(ReadFile(Dst(taken)), "someone's");
-  EXPECT_EQ(modes_when_complete, std::vector<unsigned>(2, 0600));
-  for (const auto& file : files)
+  EXPECT_EQ(modes_when_complete, std::vector<unsigned>(3, 0600));
+  for (const auto& file : files) {
     EXPECT_EQ(testing::Mode(Dst(file.name)), file.copied) << file.name;
+    struct stat st;
+    ASSERT_EQ(lstat(Dst(file.name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, file.copied_owner) << file.name;
+  }
 }
 
 }  // namespace

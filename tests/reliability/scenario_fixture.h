@@ -25,21 +25,26 @@ namespace ferrybox {
 
 using Kind = testing::FaultyPlatform::Kind;
 using testing::ReadFile;
-/// Regular files by path below a root, each as "bits time content".
+/// Regular files by path below a root, each as "bits time content", and
+/// symbolic links, each as "-> target".
 using Files = std::map<std::string, std::string>;
 
-/// The regular files below `root`; with `follow`, also those links lead to.
-inline Files TakeFiles(const std::string& root, bool follow = false) {
+/// The regular files and links below `root`.
+inline Files TakeFiles(const std::string& root) {
   Files files;
   std::error_code error;
   for (std::filesystem::recursive_directory_iterator it(root, error), end;
        !error && it != end; it.increment(error)) {
     const std::string path = it->path().string();
     struct stat st;
-    if ((follow ? stat : lstat)(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+    if (lstat(path.c_str(), &st) != 0) continue;
+    if (S_ISREG(st.st_mode))
       files[path.substr(root.size() + 1)] =
           std::to_string(st.st_mode & 0777) + " " +
           std::to_string(testing::MtimeNs(path)) + " " + ReadFile(path);
+    if (S_ISLNK(st.st_mode))
+      files[path.substr(root.size() + 1)] =
+          "-> " + std::filesystem::read_symlink(path, error).string();
   }
   return files;
 }
@@ -124,7 +129,7 @@ class ScenarioTest : public ::testing::Test {
   /// its source or one of `unfinished` temporary files; if `complete`, each
   /// source file has an exact copy.
   void ExpectBackup(const Files& before, bool complete, int unfinished = 0) {
-    const Files dst = TakeFiles(Dst("")), src = TakeFiles(Src(""), true);
+    const Files dst = TakeFiles(Dst("")), src = TakeFiles(Src(""));
     auto temporary = [](const std::string& path) {
       return IsTempName(path.substr(path.rfind('/') + 1));
     };

@@ -16,14 +16,15 @@
 namespace ferrybox::testing {
 
 /// Passes calls on, except those a fault fails. Calls on a handle count
-/// under the name it was opened with, a rename under its new name, a kernel
-/// copy as a write and a read. Remove and Close never fail; leases fail
-/// only as `lease_error` says, locks never.
+/// under the name it was opened with (a link made, under its name), a
+/// rename under its new name, a kernel copy as a write and a read. Remove,
+/// Close and StartWriteBack never fail; leases fail only as `lease_error`
+/// says, locks never.
 class FaultyPlatform : public Platform {
  public:
   // clang-format off
   enum class Kind { kNone, kList, kStat, kOpen, kRead, kWrite, kSetTimes,
-                    kRename, kMkdir };
+                    kRename, kMkdir, kFlush, kSetOwner };
   // clang-format on
 
   /// Every call of `fail_kind` on a name containing `fail_name` fails.
@@ -127,6 +128,42 @@ class FaultyPlatform : public Platform {
   int Close(Handle handle) override {
     names_.erase(handle);
     return base_.Close(handle);
+  }
+  int ReadLink(Handle dir, const std::string& name,
+               std::string* target) override {
+    if (int error = Fail(Kind::kRead, name)) return error;
+    return base_.ReadLink(dir, name, target);
+  }
+  int MakeLink(Handle dir, const std::string& name, const std::string& target,
+               Handle* out) override {
+    if (int error = Fail(Kind::kOpen, name)) return error;
+    int error = base_.MakeLink(dir, name, target, out);
+    if (error == 0) names_[*out] = name;
+    return error;
+  }
+  bool MayChangeOwners() override { return base_.MayChangeOwners(); }
+  int SetOwner(Handle dir, const std::string& name, uint32_t owner,
+               uint32_t group) override {
+    if (int error = Fail(Kind::kSetOwner, name.empty() ? NameOf(dir) : name))
+      return error;
+    return base_.SetOwner(dir, name, owner, group);
+  }
+  int MakePrivateFolder(Handle dir, const std::string& name) override {
+    if (int error = Fail(Kind::kMkdir, name)) return error;
+    return base_.MakePrivateFolder(dir, name);
+  }
+  int Seek(Handle file, int64_t offset, SeekTo to, int64_t* position) override {
+    if (int error = Fail(Kind::kRead, NameOf(file))) return error;
+    return base_.Seek(file, offset, to, position);
+  }
+  int SetLength(Handle file, int64_t length) override {
+    if (int error = Fail(Kind::kWrite, NameOf(file))) return error;
+    return base_.SetLength(file, length);
+  }
+  void StartWriteBack(Handle file) override { base_.StartWriteBack(file); }
+  int SyncFileSystem(Handle dir) override {
+    if (int error = Fail(Kind::kFlush, NameOf(dir))) return error;
+    return base_.SyncFileSystem(dir);
   }
 
  private:

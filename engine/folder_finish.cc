@@ -1,0 +1,143 @@
+#include "engine/folder_finish.h"
+
+#include "engine/folder_scan.h"
+#include "engine/keep_owner.h"
+
+namespace ferrybox {
+namespace {
+
+constexpr uint32_t kOwnerOnly = 0700;
+
+// A destination folder may be written to as it is when it already has its
+// source's bits and they let its owner in; any other is owner-only until
+// it is finished.
+bool Ready(const FileInfo& destination, const FileInfo& source) {
+  return destination.mode == source.mode &&
+         (destination.mode & kOwnerOnly) == kOwnerOnly;
+}
+
+}  // namespace
+
+FolderFinisher::FolderFinisher(Platform& platform, FailureReport on_failure)
+    : platform_(platform), on_failure_(std::move(on_failure)) {}
+
+std::string_view FolderFinisher::PathOf(size_t index) const {
+  return std::string_view(path_).substr(0, levels_[index].end);
+}
+
+bool FolderFinisher::Contains(size_t index, std::string_view relative) const {
+  const std::string_view path = PathOf(index);
+  if (path.empty()) return true;  // the roots
+  return relative.starts_with(path) && (relative.size() == path.size() ||
+                                        relative[path.size()] == kSeparator);
+}
+
+void FolderFinisher::Reach(std::string_view relative, FolderCursor& source,
+                           Handle destination_root) {
+  if (!levels_.empty() && relative == path_) return;
+  while (!levels_.empty() && !Contains(levels_.size() - 1, relative))
+    FinishLast(destination_root);
+  path_.assign(relative);
+  size_t pos = 0;
+  if (levels_.empty()) {
+    levels_.emplace_back(platform_, 0);
+  } else {
+    pos = levels_.back().end;
+  }
+  for (;;) {
+    // The level just added, or the one the run goes on in.
+    const size_t index = levels_.size() - 1;
+    Level& level = levels_[index];
+    if (!level.known && !level.destination.valid() &&
+        source.MoveTo(PathOf(index)) == 0 &&
+        platform_.Stat(source.current(), "", false, &level.source) == 0 &&
+        level.source.type == EntryType::kFolder) {
+      level.known = true;
+      OpenDestination(index, destination_root);
+      if (level.destination.valid()) {
+        Prepare(index);
+      } else {
+        missing_ = true;
+      }
+    }
+    while (pos < path_.size() && path_[pos] == kSeparator) ++pos;
+    if (pos >= path_.size()) break;
+    size_t end = path_.find(kSeparator, pos);
+    if (end == std::string::npos) end = path_.size();
+    levels_.emplace_back(platform_, end);
+    pos = end;
+  }
+}
+
+void FolderFinisher::Made(Handle destination_root) {
+  if (!missing_) return;
+  missing_ = false;
+  for (size_t index = 0; index < levels_.size(); ++index) {
+    Level& level = levels_[index];
+    if (!level.known || level.destination.valid()) continue;
+    OpenDestination(index, destination_root);
+    if (level.destination.valid()) Prepare(index);
+  }
+}
+
+void FolderFinisher::FinishAll(Handle destination_root) {
+  while (!levels_.empty()) FinishLast(destination_root);
+  missing_ = false;
+}
+
+void FolderFinisher::OpenDestination(size_t index, Handle destination_root) {
+  Level& level = levels_[index];
+  if (index == 0) {
+    if (destination_root != kNoHandle)
+      (void)platform_.Open(destination_root, ".", OpenMode::kFolder,
+                           level.destination.out());
+    return;
+  }
+  const Handle parent = levels_[index - 1].destination.get();
+  if (parent == kNoHandle) return;
+  const size_t start = levels_[index - 1].end;
+  std::string_view name = PathOf(index).substr(start);
+  while (!name.empty() && name.front() == kSeparator) name.remove_prefix(1);
+  // Never through a link: one planted in the backup leads outside it.
+  (void)platform_.Open(parent, std::string(name), OpenMode::kFolderNoFollow,
+                       level.destination.out());
+}
+
+void FolderFinisher::Prepare(size_t index) {
+  Level& level = levels_[index];
+  FileInfo now;
+  if (platform_.Stat(level.destination.get(), "", false, &now) != 0 ||
+      Ready(now, level.source) || now.mode == kOwnerOnly)
+    return;
+  // Best effort: a folder that stays as it is gets its bits when finished.
+  FileTime stored_mtime;
+  (void)platform_.Finish(level.destination.get(), kOwnerOnly, now.atime,
+                         now.mtime, &stored_mtime);
+}
+
+void FolderFinisher::FinishLast(Handle destination_root) {
+  const size_t index = levels_.size() - 1;
+  Level& level = levels_[index];
+  if (level.known && !level.destination.valid())
+    OpenDestination(index, destination_root);
+  if (level.known && level.destination.valid()) {
+    const Handle folder = level.destination.get();
+    const FileInfo& source = level.source;
+    FileInfo now;
+    int error = platform_.Stat(folder, "", false, &now);
+    if (error == 0 && (now.owner != source.owner || now.group != source.group))
+      error = KeepOwner(platform_, folder, "", source);
+    // Its owner first: a change of owner may clear set-id bits.
+    if (error == 0 && (now.mode != source.mode || now.mtime != source.mtime)) {
+      FileTime stored_mtime;
+      error = platform_.Finish(folder, source.mode, source.atime, source.mtime,
+                               &stored_mtime);
+      if (AttributeRefused(error)) error = 0;
+    }
+    if (error != 0) on_failure_(std::string(PathOf(index)), error);
+  }
+  levels_.pop_back();
+  path_.resize(levels_.empty() ? 0 : levels_.back().end);
+}
+
+}  // namespace ferrybox

@@ -1,0 +1,81 @@
+// Destination folders given their source folder's permissions, times and
+// owner once a run is done with them.
+#ifndef FERRYBOX_ENGINE_FOLDER_FINISH_H_
+#define FERRYBOX_ENGINE_FOLDER_FINISH_H_
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/folder_cursor.h"
+#include "engine/platform.h"
+#include "engine/scoped_handle.h"
+
+namespace ferrybox {
+
+/// Follows the folders a run copies into and finishes each destination
+/// folder once its files and subfolders are done: it gets its source
+/// folder's permission bits and times, and (where the process may change
+/// owners) its owner and group. Files arrive folder by folder, depth first,
+/// so the folders worked in form one path from the roots down, and a folder
+/// is done when the run moves on to a folder outside it; only that path is
+/// held. Until a folder is done, a destination folder whose bits are not
+/// yet its source's (new folders are made so) is open to its owner only, so
+/// that nothing copied into it is ever more exposed than the original, and
+/// a folder copied read-only by an earlier run can be written to again.
+class FolderFinisher {
+ public:
+  /// Told of a folder that could not be finished, by its path below the
+  /// roots, and why. A file system that refuses an attribute is no failure.
+  using FailureReport =
+      std::function<void(const std::string& relative, int error)>;
+
+  FolderFinisher(Platform& platform, FailureReport on_failure);
+  FolderFinisher(const FolderFinisher&) = delete;
+  FolderFinisher& operator=(const FolderFinisher&) = delete;
+
+  /// The next file lies in the folder `relative` below the roots ("" for
+  /// the roots themselves). Finishes the folders the run leaves, then takes
+  /// on each level of `relative` not yet worked in: reads its status through
+  /// `source` (which is moved there) and, where the destination folder
+  /// exists below `destination_root` (kNoHandle while the root is missing),
+  /// makes it ready. Costs nothing while `relative` stays the same.
+  void Reach(std::string_view relative, FolderCursor& source,
+             Handle destination_root);
+
+  /// After the destination levels of the last Reach were created: makes
+  /// ready those that were missing then.
+  void Made(Handle destination_root);
+
+  /// Finishes every folder still worked in, the deepest first and the root
+  /// last.
+  void FinishAll(Handle destination_root);
+
+ private:
+  struct Level {
+    Level(Platform& platform, size_t path_end)
+        : end(path_end), destination(platform) {}
+    size_t end;  // of its path in `path_`
+    bool known = false;
+    FileInfo source;
+    ScopedHandle destination;
+  };
+  std::string_view PathOf(size_t index) const;
+  bool Contains(size_t index, std::string_view relative) const;
+  void OpenDestination(size_t index, Handle destination_root);
+  void Prepare(size_t index);
+  void FinishLast(Handle destination_root);
+
+  Platform& platform_;
+  FailureReport on_failure_;
+  // The folder of the last file, below the roots; levels_[i] is its first
+  // levels_[i].end characters, levels_[0] the roots.
+  std::string path_;
+  std::vector<Level> levels_;
+  bool missing_ = false;
+};
+
+}  // namespace ferrybox
+
+#endif  // FERRYBOX_ENGINE_FOLDER_FINISH_H_

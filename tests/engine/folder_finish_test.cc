@@ -1,0 +1,174 @@
+#include "engine/folder_finish.h"
+
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <functional>
+#include <map>
+
+#include "engine/temp_name.h"
+#include "tests/engine/run_fixture.h"
+#include "tests/support/test_platforms.h"
+
+namespace ferrybox {
+namespace {
+
+using testing::FaultyPlatform;
+using testing::Mode;
+using testing::MtimeNs;
+using testing::SetMtimeNs;
+using Kind = FaultyPlatform::Kind;
+
+constexpr uid_t kOtherUser = 4242;
+
+struct stat Status(const std::string& path) {
+  struct stat st {};
+  lstat(path.c_str(), &st);
+  return st;
+}
+
+// Runs `body` in a child process as kOtherUser, for at most 20 seconds.
+bool AsOtherUser(const std::function<bool()>& body) {
+  const pid_t child = fork();
+  if (child == 0) {
+    const bool ok = setgroups(0, nullptr) == 0 && setgid(kOtherUser) == 0 &&
+                    setuid(kOtherUser) == 0 && body();
+    _exit(ok ? 0 : 1);
+  }
+  for (int wait = 0; wait < 2000; ++wait) {
+    int status = 0;
+    if (waitpid(child, &status, WNOHANG) == child)
+      return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    usleep(10'000);
+  }
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  return false;
+}
+
+using FolderTest = RunFixture;
+
+TEST_F(FolderTest, EachFolderGetsItsSourceBitsTimeAndAsRootOwner) {
+  const bool root = geteuid() == 0;
+  const struct {
+    const char* folder;
+    unsigned mode;
+  } folders[] = {{"private", 0700}, {"group", 0750},   {"readonly", 0555},
+                 {"shared", 02775}, {"sticky", 01777}, {"a/b/c", 0700},
+                 {"a/b", 0755},     {"a", 0711},       {"", 0750}};
+  for (const char* file : {"private/notes.txt", "group/g", "readonly/r",
+                           "shared/s", "sticky/t", "a/b/c/deep"})
+    tree.Write("src/" + std::string(file), "x");
+  int64_t time = 1'600'000'000'123'456'789;
+  for (const auto& [folder, mode] : folders) {  // deepest first
+    ASSERT_EQ(chmod(Src(folder).c_str(), mode), 0);
+    SetMtimeNs(Src(folder), time += 1'000'000'001);
+  }
+  ASSERT_EQ(root ? chown(Src("private").c_str(), kOtherUser, 4243) : 0, 0);
+  Go();
+  EXPECT_EQ(Count(List3(), "Error"), 0);
+  for (const auto& [folder, mode] : folders) {
+    SCOPED_TRACE(folder);
+    EXPECT_EQ(Mode(Dst(folder)), mode);
+    EXPECT_EQ(MtimeNs(Dst(folder)), MtimeNs(Src(folder)));
+    EXPECT_EQ(Status(Dst(folder)).st_uid, Status(Src(folder)).st_uid);
+    EXPECT_EQ(Status(Dst(folder)).st_gid, Status(Src(folder)).st_gid);
+  }
+}
+
+TEST_F(FolderTest, AFolderIsOwnerOnlyUntilDoneAndAnUnchangedOneIsLeftAlone) {
+  FaultyPlatform platform;
+  UsePlatform(platform);
+  tree.Write("src/private/notes.txt", "secret");
+  tree.Write("src/open/readme", "hello");
+  for (const char* folder : {"", "private"})
+    ASSERT_EQ(chmod(Src(folder).c_str(), 0700), 0);
+  ASSERT_EQ(chmod(Src("open").c_str(), 0755), 0);
+  // The modes of a file's destination folder and of the root while the file
+  // is copied, by file.
+  std::map<std::string, std::vector<unsigned>> while_copied;
+  int folder_changes = 0;
+  std::string made;  // a folder just made, and its mode when next opened
+  std::vector<unsigned> when_made;
+  platform.before_call = [&](Kind kind, const std::string& name) {
+    if (kind == Kind::kMkdir) made = name;
+    if (kind == Kind::kOpen && !made.empty() && name == made) {
+      when_made.push_back(Mode(made == "dst" ? Dst() : Dst(made)));
+      made.clear();
+    }
+    if (kind == Kind::kOpen && (name == "notes.txt" || name == "readme")) {
+      const std::string folder = name == "readme" ? "open" : "private";
+      while_copied[name].push_back(Mode(Dst(folder)));
+      while_copied[name].push_back(Mode(Dst()));
+    }
+    if ((kind == Kind::kSetTimes || kind == Kind::kSetOwner) &&
+        !IsTempName(name))
+      ++folder_changes;
+  };
+  Go();
+  EXPECT_EQ(when_made, std::vector<unsigned>(3, 0700));  // the root too
+  // One the user opened to all, one closed: both owner-only while written.
+  ASSERT_EQ(chmod(Dst("private").c_str(), 0777), 0);
+  ASSERT_EQ(chmod(Dst("open").c_str(), 0700), 0);
+  tree.Write("src/private/notes.txt", "new secret");
+  tree.Write("src/open/readme", "hello again");
+  Go(true);
+  EXPECT_EQ(Count(List3(), "Error"), 0);
+  for (const char* name : {"notes.txt", "readme"})
+    EXPECT_EQ(while_copied[name], std::vector<unsigned>(4, 0700)) << name;
+  EXPECT_EQ(Mode(Dst("private")), 0700u);
+  EXPECT_EQ(Mode(Dst("open")), 0755u);
+  EXPECT_EQ(Mode(Dst()), 0700u);
+  folder_changes = 0;
+  Go(true);
+  // Only the folder where the run probed whether the drive tells letter
+  // case apart has a new time to put right.
+  EXPECT_LE(folder_changes, 1);
+}
+
+TEST_F(FolderTest, ASecondUserBacksUpReadOnlyFoldersAgainAndKeepsNoRootSetId) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  // Files just written look left alone, as root's file cannot be leased.
+  FaultyPlatform platform;
+  platform.status_age_s = 10;
+  UsePlatform(platform);
+  tree.Write("src/ro/f", "first");
+  tree.Write("src/tool", "#!/bin/sh\n");
+  ASSERT_EQ(chmod(Src("tool").c_str(), 04755), 0);  // root's
+  ASSERT_EQ(chmod(Src("ro").c_str(), 0555), 0);
+  // The other user owns the temporary tree (not what is in it), its
+  // source folder "ro" and its file, and the copy log's folder.
+  for (const std::string& path :
+       {tree.root(), Src("ro"), Src("ro/f"), tree.Path("program")})
+    ASSERT_EQ(chown(path.c_str(), kOtherUser, kOtherUser), 0) << path;
+  auto backup = [&](bool incremental) {
+    return AsOtherUser([&] {
+      Go(incremental);
+      const bool ok = Count(List3(), "Error") == 0;
+      for (const std::string& line : List3())
+        if (!ok) std::fprintf(stderr, "%s\n", line.c_str());
+      return ok;
+    });
+  };
+  ASSERT_TRUE(backup(false));
+  EXPECT_EQ(Mode(Dst("ro")), 0555u);
+  EXPECT_EQ(Mode(Dst("tool")), 0755u);
+  EXPECT_EQ(Status(Dst("tool")).st_uid, kOtherUser);
+  // Changed inside a read-only folder, and a new subfolder in it.
+  ASSERT_EQ(chmod(Src("ro").c_str(), 0755), 0);
+  tree.Write("src/ro/f", "second");
+  tree.Write("src/ro/new/g", "g");
+  ASSERT_EQ(chmod(Src("ro").c_str(), 0555), 0);
+  ASSERT_TRUE(backup(true));
+  EXPECT_EQ(testing::ReadFile(Dst("ro/f")), "second");
+  EXPECT_EQ(testing::ReadFile(Dst("ro/new/g")), "g");
+  EXPECT_EQ(Mode(Dst("ro")), 0555u);
+}
+
+}  // namespace
+}  // namespace ferrybox

@@ -1,0 +1,144 @@
+#include "engine/link_copy.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "tests/engine/run_fixture.h"
+#include "tests/support/image_mount.h"
+
+namespace ferrybox {
+namespace {
+
+using testing::ReadFile;
+
+std::string Target(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::read_symlink(path, error).string();
+}
+
+bool IsLink(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+using LinkTest = RunFixture;
+
+TEST_F(LinkTest, EveryLinkBelowTheRootIsCopiedAsALinkAndCountsAsAFile) {
+  tree.Write("src/f.txt", "file");
+  tree.Write("src/sub/inside", std::string(100000, 'i'));
+  const std::string long_target(3000, 'x');  // 3 units of 1000 bytes
+  const std::pair<std::string, std::string> links[] = {
+      {"to_file", "f.txt"},
+      {"to_folder", "sub"},
+      {"sub/up", ".."},
+      {"dangling", long_target},
+      {"away", "/etc/hostname"}};
+  for (const auto& [link, target] : links)
+    ASSERT_EQ(symlink(target.c_str(), Src(link).c_str()), 0);
+  // A link keeps its times and, copied by root, its owner.
+  const struct timespec times[2] = {{1'500'000'000, 5}, {1'600'000'000, 7}};
+  ASSERT_EQ(
+      utimensat(AT_FDCWD, Src("to_file").c_str(), times, AT_SYMLINK_NOFOLLOW),
+      0);
+  const bool root = geteuid() == 0;
+  ASSERT_EQ(root ? lchown(Src("to_file").c_str(), 4242, 4243) : 0, 0);
+  // The roots themselves are followed.
+  ASSERT_EQ(symlink(Src("").c_str(), tree.Path("src-link").c_str()), 0);
+  tree.MakeFolder("real-dst");
+  ASSERT_EQ(symlink(tree.Path("real-dst").c_str(), Dst().c_str()), 0);
+  window.text1 = tree.Path("src-link");
+  Go();
+  EXPECT_EQ(Count(List3(), "Error"), 0);
+  EXPECT_EQ(Figure(FigureBox::kText3), "7");  // nothing counted twice
+  EXPECT_EQ(Figure(FigureBox::kText4), "7");
+  EXPECT_EQ(run->KbTotal(), 0 + 100 + 3);  // links by their text's length
+  EXPECT_TRUE(IsLink(Dst()));
+  for (const auto& [link, target] : links) {
+    SCOPED_TRACE(link);
+    EXPECT_EQ(Count(List2(), "New File, Copying: " + Dst(link)), 1);
+    EXPECT_TRUE(IsLink(tree.Path("real-dst/" + link)));
+    EXPECT_EQ(Target(Dst(link)), target);
+  }
+  struct stat st;
+  ASSERT_EQ(lstat(Dst("to_file").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtim.tv_sec, 1'600'000'000);
+  EXPECT_EQ(st.st_mtim.tv_nsec, 7);
+  EXPECT_EQ(st.st_uid, root ? 4242u : geteuid());
+  EXPECT_EQ(st.st_gid, root ? 4243u : getegid());
+  Go(true);
+  EXPECT_EQ(Figure(FigureBox::kText4), "0");
+}
+
+TEST_F(LinkTest, IncrementalRunsCompareTheTargetTextAndReplaceEitherKind) {
+  const char* names[] = {"retargeted", "longer", "now_file", "now_link",
+                         "same"};
+  for (const char* name : names)
+    ASSERT_EQ(symlink("old", Src(name).c_str()), 0);
+  std::filesystem::remove(Src("now_link"));
+  tree.Write("src/now_link", "a file first");
+  Go();
+  for (const char* name : {"retargeted", "longer", "now_file", "now_link"})
+    std::filesystem::remove(Src(name));
+  ASSERT_EQ(symlink("new", Src("retargeted").c_str()), 0);
+  ASSERT_EQ(symlink("newer", Src("longer").c_str()), 0);
+  tree.Write("src/now_file", "a file now");
+  ASSERT_EQ(symlink("now a link", Src("now_link").c_str()), 0);
+  // Only the target text decides: a newer time is no change.
+  const struct timespec times[2] = {{0, UTIME_OMIT}, {2'000'000'000, 0}};
+  ASSERT_EQ(
+      utimensat(AT_FDCWD, Src("same").c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+  // A link a killed run left under a temporary name goes.
+  const std::string left = Dst(".~ferrybox-0123456789abcdef-7.part");
+  ASSERT_EQ(symlink("old", left.c_str()), 0);
+  Go(true);
+  EXPECT_FALSE(testing::Exists(left));
+  EXPECT_EQ(Count(List3(), "Error"), 0);
+  EXPECT_EQ(Figure(FigureBox::kText4), "4");
+  for (const char* name : {"retargeted", "longer", "now_file", "now_link"})
+    EXPECT_EQ(Count(List2(), "Different File, Updating=" + Dst(name)), 1)
+        << name;
+  EXPECT_EQ(Target(Dst("retargeted")), "new");
+  EXPECT_EQ(Target(Dst("longer")), "newer");
+  EXPECT_EQ(ReadFile(Dst("now_file")), "a file now");
+  EXPECT_EQ(Target(Dst("now_link")), "now a link");
+  EXPECT_EQ(Target(Dst("same")), "old");
+}
+
+TEST_F(LinkTest, FatAndExfatKeepNoLinksOwnersBitsNorHolesAndFailOnlyLinks) {
+  tree.Write("src/sub/file", "content");
+  ASSERT_EQ(chmod(Src("sub").c_str(), 0750), 0);
+  ASSERT_EQ(geteuid() == 0 ? chown(Src("sub/file").c_str(), 4242, 4243) : 0, 0);
+  ASSERT_EQ(symlink("file", Src("sub/link").c_str()), 0);
+  // FAT through FUSE refuses to write past the end of a file, so a sparse
+  // file is written whole; exFAT fills the gap itself.
+  ASSERT_EQ(truncate(tree.Write("src/image", "start").c_str(), 8 << 20), 0);
+  for (const auto kind :
+       {testing::ImageMount::Kind::kFat32, testing::ImageMount::Kind::kExfat}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    testing::TempTree images;
+    std::string why_not;
+    const auto mount =
+        testing::ImageMount::Create(kind, images.root(), &why_not);
+    if (!mount) GTEST_SKIP() << "cannot mount the image: " << why_not;
+    window.text2 = mount->path() + "/backup";
+    window.failures.clear();
+    Go();
+    EXPECT_EQ(List3().end()[-2],
+              "Error copying file: " + window.text2 + "/sub/link");
+    ASSERT_EQ(window.failures.size(), 1u);
+    EXPECT_EQ(window.failures[0].error, kErrorNoLinks);
+    EXPECT_EQ(ReadFile(window.text2 + "/sub/file"), "content");
+    EXPECT_EQ(ReadFile(window.text2 + "/image"), ReadFile(Src("image")));
+    EXPECT_EQ(
+        std::distance(
+            std::filesystem::directory_iterator(window.text2 + "/sub"), {}),
+        1);  // no link, nor one left under a temporary name
+  }
+}
+
+}  // namespace
+}  // namespace ferrybox

@@ -1,0 +1,94 @@
+// Sparse files (disk images, databases) copied with their holes.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tests/engine/run_fixture.h"
+
+namespace ferrybox {
+namespace {
+
+constexpr int64_t kMiB = 1 << 20;
+constexpr char kData[] = "data";
+
+// A file of `size` bytes holding kData at each of `offsets`, holes elsewhere.
+void MakeSparse(const std::string& path, int64_t size,
+                const std::vector<int64_t>& offsets) {
+  const int fd = open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(ftruncate(fd, size), 0);
+  for (int64_t offset : offsets) ASSERT_EQ(pwrite(fd, kData, 4, offset), 4);
+  close(fd);
+}
+
+struct stat Status(const std::string& path) {
+  struct stat st {};
+  stat(path.c_str(), &st);
+  return st;
+}
+
+// Reads 8 bytes at `offset`: kData where it was written, zeros in a hole.
+std::string At(const std::string& path, int64_t offset) {
+  std::string bytes(8, '?');
+  const int fd = open(path.c_str(), O_RDONLY);
+  const ssize_t got = pread(fd, bytes.data(), bytes.size(), offset);
+  close(fd);
+  bytes.resize(got < 0 ? 0 : static_cast<size_t>(got));
+  return bytes;
+}
+
+struct Sparse {
+  const char* name;
+  int64_t size;
+  std::vector<int64_t> offsets;
+};
+
+// Holes inside, at the start, at the end, and nothing but a hole.
+const Sparse kFiles[] = {
+    {"disk.img", 1024 * kMiB, {0, 512 * kMiB, 1024 * kMiB - 4}},
+    {"tail_hole", 64 * kMiB, {4096}},
+    {"head_hole", 8 * kMiB, {8 * kMiB - 4}},
+    {"all_hole", 16 * kMiB, {}},
+};
+
+void ExpectSameData(const std::string& source, const std::string& copy,
+                    const Sparse& file) {
+  EXPECT_EQ(Status(copy).st_size, file.size);
+  for (int64_t offset : file.offsets) {
+    EXPECT_EQ(At(copy, offset).substr(0, 4), kData) << offset;
+    if (offset > 4096) {
+      EXPECT_EQ(At(copy, offset - 8), std::string(8, '\0'));
+    }
+  }
+  EXPECT_EQ(At(copy, file.size / 3), At(source, file.size / 3));
+}
+
+using SparseTest = RunFixture;
+
+TEST_F(SparseTest, HolesStayHolesInFullAndIncrementalRuns) {
+  for (const Sparse& file : kFiles)
+    MakeSparse(Src(file.name), file.size, file.offsets);
+  for (bool incremental : {false, true}) {
+    SCOPED_TRACE(incremental ? "incremental" : "full");
+    if (incremental) {
+      MakeSparse(Src("disk.img"), 1024 * kMiB, {4 * kMiB});
+      testing::SetMtimeNs(Src("disk.img"), 1'700'000'000'000'000'000);
+    }
+    Go(incremental);
+    EXPECT_EQ(Count(List3(), "Error"), 0);
+    EXPECT_EQ(Figure(FigureBox::kText4), incremental ? "1" : "4");
+    for (const Sparse& file : kFiles) {
+      SCOPED_TRACE(file.name);
+      // A few KiB each, as the source: 1 GiB of zeros would take 2 million.
+      EXPECT_LE(Status(Dst(file.name)).st_blocks,
+                Status(Src(file.name)).st_blocks + 16);
+      if (!incremental) ExpectSameData(Src(file.name), Dst(file.name), file);
+    }
+  }
+  EXPECT_EQ(At(Dst("disk.img"), 4 * kMiB).substr(0, 4), kData);
+  EXPECT_EQ(At(Dst("disk.img"), 0), std::string(8, '\0'));
+}
+
+}  // namespace
+}  // namespace ferrybox
