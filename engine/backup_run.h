@@ -65,7 +65,6 @@ class BackupRun {
   /// cleared.
   void Abandon();
 
-  bool StopFlag() const { return stop_flag_; }
   bool PauseFlag() const { return pause_flag_; }
   /// Size of the files handled in the current run, in units of 1000 bytes.
   int64_t KbTotal() const { return kb_total_; }

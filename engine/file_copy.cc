@@ -166,7 +166,6 @@ int CopyFileAt(Platform& platform, Handle source_dir,
     platform.Remove(destination_dir, temp_name);
     return error;
   }
-  result->bytes = source.size;
   result->stored_mtime = stored_mtime;
   return 0;
 }

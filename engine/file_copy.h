@@ -11,7 +11,6 @@ namespace ferrybox {
 
 /// What a successful copy wrote.
 struct CopyResult {
-  int64_t bytes = 0;
   /// The last-modified time the destination's file system stored; it may be
   /// coarser than the source's.
   FileTime stored_mtime;

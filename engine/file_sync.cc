@@ -61,8 +61,8 @@ FileSync::FileSync(Platform& platform, Window& window, MessageLists& lists,
   source_root_error_ = source_.OpenRoot(source_root);
 }
 
-FileSync::Parts FileSync::Split(std::string_view source_path) const {
-  Parts parts;
+FileSync::PathParts FileSync::Split(std::string_view source_path) const {
+  PathParts parts;
   if (source_path.starts_with(source_prefix_)) {
     parts.relative = source_path.substr(source_prefix_.size());
   } else if (source_prefix_.size() == source_path.size() + 1 &&
@@ -83,7 +83,7 @@ FileSync::Parts FileSync::Split(std::string_view source_path) const {
 }
 
 std::string FileSync::DestinationPath(std::string_view source_path) const {
-  const Parts parts = Split(source_path);
+  const PathParts parts = Split(source_path);
   if (parts.relative.empty())
     return WithoutTrailingSlashes(destination_prefix_);
   std::string path = destination_prefix_;
@@ -93,7 +93,7 @@ std::string FileSync::DestinationPath(std::string_view source_path) const {
 
 int FileSync::StatSource(const std::string& source_path, FileInfo* info) {
   if (source_root_error_ != 0) return source_root_error_;
-  const Parts parts = Split(source_path);
+  const PathParts parts = Split(source_path);
   int error = source_.MoveTo(parts.folder);
   if (error != 0) return error;
   error =
@@ -106,7 +106,7 @@ int FileSync::StatSource(const std::string& source_path, FileInfo* info) {
 
 void FileSync::SyncFile(const std::string& source_path,
                         const FileInfo& source) {
-  const Parts parts = Split(source_path);
+  const PathParts parts = Split(source_path);
   // Files arrive folder by folder: work the folder's path out once.
   if (!folder_known_ || parts.folder != folder_relative_) {
     folder_relative_ = parts.folder;
@@ -162,7 +162,7 @@ void FileSync::SyncFile(const std::string& source_path,
   window_.SetFigure(FigureBox::kText4, std::to_string(state_.FilesCopied));
 }
 
-bool FileSync::CaseClash(const Parts& parts) {
+bool FileSync::CaseClash(const PathParts& parts) {
   // Cheap: a folder is entered once for all its files.
   if (destination_.Enter(parts.folder) != 0) return false;
   const std::optional<uint64_t> device = destination_.device();
@@ -171,8 +171,8 @@ bool FileSync::CaseClash(const Parts& parts) {
   return !case_names_.Claim(parts.folder, parts.name);
 }
 
-bool FileSync::CopyOneFile(const std::string& source_path, const Parts& parts,
-                           const FileInfo& source,
+bool FileSync::CopyOneFile(const std::string& source_path,
+                           const PathParts& parts, const FileInfo& source,
                            const std::string& destination_path,
                            bool case_clash) {
   const std::string name(parts.name);

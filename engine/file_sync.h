@@ -87,17 +87,17 @@ class FileSync {
   int64_t failed_copies() const { return failed_copies_; }
 
  private:
-  struct Parts {
+  struct PathParts {
     std::string_view relative;  // below the source root
     std::string_view folder;    // of `relative`, "" for the root
     std::string_view name;
   };
-  Parts Split(std::string_view source_path) const;
+  PathParts Split(std::string_view source_path) const;
   /// True when the file must not be copied because its name, or its
   /// folder's, differs only in case from one copied before onto a
   /// destination that ignores case.
-  bool CaseClash(const Parts& parts);
-  bool CopyOneFile(const std::string& source_path, const Parts& parts,
+  bool CaseClash(const PathParts& parts);
+  bool CopyOneFile(const std::string& source_path, const PathParts& parts,
                    const FileInfo& source, const std::string& destination_path,
                    bool case_clash);
 

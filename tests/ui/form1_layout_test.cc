@@ -9,8 +9,8 @@
 #include <QTimer>
 
 #include "tests/ui/form1_fixture.h"
-#include "ui/form9.h"
 #include "tests/ui/scripted_dialogs.h"
+#include "ui/form9.h"
 
 namespace ferrybox {
 namespace {
