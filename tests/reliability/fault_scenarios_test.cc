@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+
 #include "tests/reliability/scenario_fixture.h"
 
 namespace ferrybox {
@@ -135,7 +137,11 @@ TEST_F(ScenarioTest, KilledInTheMiddleOfACopyThenRunAgain) {
       execl(cli.c_str(), "cli", Src("").c_str(), Dst("").c_str(), nullptr);
       _exit(127);
     }
-    while (!copying(1 << 20) && waitpid(child, nullptr, WNOHANG) == 0) {
+    // A run that never gets going is killed too, so the test cannot hang.
+    const auto give_up =
+        std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!copying(1 << 20) && waitpid(child, nullptr, WNOHANG) == 0 &&
+           std::chrono::steady_clock::now() < give_up) {
     }
     if (waitpid(child, nullptr, WNOHANG) == 0 && kill(child, SIGKILL) == 0)
       waitpid(child, nullptr, 0);
@@ -150,7 +156,9 @@ TEST_F(ScenarioTest, AFileSizeLimitFailsTheBigFileNotTheRun) {
   WriteSrc("big.bin", Pattern(2 << 20, 1));
   // 1 MiB in blocks of 512 bytes, SIGXFSZ as the shell leaves it.
   FILE* out = popen(
-      ("ulimit -f 2048; " + cli + " " + Src("") + " " + Dst("")).c_str(), "r");
+      ("ulimit -f 2048; timeout 20 " + cli + " " + Src("") + " " + Dst(""))
+          .c_str(),
+      "r");
   char line[8192];
   while (fgets(line, sizeof line, out) != nullptr)
     List3().emplace_back(line, strcspn(line, "\n"));
