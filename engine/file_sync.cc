@@ -136,6 +136,11 @@ void FileSync::SyncFile(const std::string& source_path,
     FileLookup there;
     if (destination_.Enter(parts.folder) == 0)
       there = destination_.Lookup(name);
+    // Only a file or a link can be an earlier copy: a folder or a FIFO of
+    // that name is no copy of anything, and the copy is new.
+    if (there.info.type != EntryType::kFile &&
+        there.info.type != EntryType::kLink)
+      there.found = false;
     if (there.found && source.type == EntryType::kLink) {
       if (source_.MoveTo(parts.folder) == 0 &&
           SameLink(platform_, source_.current(), name, source,

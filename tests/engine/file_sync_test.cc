@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <tuple>
 
 #include "tests/engine/run_fixture.h"
 #include "tests/support/test_platforms.h"
@@ -88,6 +92,40 @@ TEST_F(SyncTest, IncrementalUpdatesOnLengthTimeEitherWayOrCaseOrReportsWhy) {
   EXPECT_EQ(ReadFile(Dst("secret")), "new secret");
   EXPECT_EQ(CopyLog(), "");
   EXPECT_EQ(Count(List3(), error), 1);
+}
+
+TEST_F(SyncTest, IncrementalSeesOnlyFilesAndLinksAsEarlierCopies) {
+  for (const char* name : {"folder", "fifo", "link", "file"})
+    tree.Write(std::string("src/") + name, name);
+  ASSERT_EQ(symlink("elsewhere", Src("symlink").c_str()), 0);
+  tree.Write("dst/folder/inside", "kept");
+  tree.MakeFolder("dst/symlink");
+  ASSERT_EQ(mkfifo(Dst("fifo").c_str(), 0600), 0);
+  ASSERT_EQ(symlink("elsewhere", Dst("link").c_str()), 0);
+  tree.Write("dst/file", "different");
+  // Each source entry is a file but `symlink`; at the destination each name
+  // holds the kind it is named after.
+  Go(true);
+  // name, line, whether the copy fails
+  const std::tuple<const char*, const char*, bool> table[] = {
+      {"folder", "New File, Copying: ", true},
+      {"symlink", "New File, Copying: ", true},
+      {"fifo", "New File, Copying: ", false},
+      {"link", "Different File, Updating=", false},
+      {"file", "Different File, Updating=", false},
+  };
+  for (const auto& [name, line, fails] : table) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(Count(List2(), line + Dst(name)), 1);
+    EXPECT_EQ(Count(List3(), "Error copying file: " + Dst(name)),
+              fails ? 1 : 0);
+  }
+  EXPECT_EQ(Figure(FigureBox::kText4), "5");
+  EXPECT_EQ(ReadFile(Dst("folder/inside")), "kept");
+  // Read only once it is a file: opening a FIFO would wait for a writer.
+  ASSERT_TRUE(std::filesystem::is_regular_file(Dst("fifo")));
+  EXPECT_EQ(ReadFile(Dst("fifo")), "fifo");
+  EXPECT_EQ(ReadFile(Dst("link")), "link");
 }
 
 TEST_F(SyncTest, TimesBeyondANanosecondCountAreKeptExactlyAndLeftAlone) {

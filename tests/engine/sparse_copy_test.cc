@@ -1,10 +1,14 @@
-// Sparse files (disk images, databases) copied with their holes.
+// File content copied exactly: sparse files (disk images, databases) with
+// their holes, and by reads and writes where the kernel cannot copy.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "tests/engine/run_fixture.h"
+#include "tests/support/test_platforms.h"
 
 namespace ferrybox {
 namespace {
@@ -65,6 +69,7 @@ void ExpectSameData(const std::string& source, const std::string& copy,
 }
 
 using SparseTest = RunFixture;
+using testing::ReadFile;
 
 TEST_F(SparseTest, HolesStayHolesInFullAndIncrementalRuns) {
   for (const Sparse& file : kFiles)
@@ -88,6 +93,69 @@ TEST_F(SparseTest, HolesStayHolesInFullAndIncrementalRuns) {
   }
   EXPECT_EQ(At(Dst("disk.img"), 4 * kMiB).substr(0, 4), kData);
   EXPECT_EQ(At(Dst("disk.img"), 0), std::string(8, '\0'));
+}
+
+// The system's platform, except that the kernel cannot copy between the two
+// files (as across file systems or on an old kernel) and every read is
+// short: at most 7 bytes, and a single byte once in the middle.
+class ShortReadPlatform : public testing::FaultyPlatform {
+ public:
+  explicit ShortReadPlatform(int kernel_error) : kernel_error_(kernel_error) {
+    chunk_limit = 7;
+  }
+  int CopyRange(Handle, Handle, int64_t, int64_t*) override {
+    ++kernel_copies;
+    return kernel_error_;
+  }
+  int Read(Handle file, char* buffer, size_t size, size_t* got) override {
+    if (++reads == 1000) size = std::min<size_t>(size, 1);
+    return FaultyPlatform::Read(file, buffer, size, got);
+  }
+  int kernel_copies = 0;
+  int reads = 0;
+
+ private:
+  int kernel_error_;
+};
+
+// Writes `length` bytes of a pattern that repeats neither every 7 bytes nor
+// every buffer at each of `offsets`, holes elsewhere up to `size`.
+void MakePatterned(const std::string& path, int64_t size,
+                   const std::vector<int64_t>& offsets, int64_t length) {
+  std::string bytes(static_cast<size_t>(length), '\0');
+  for (size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = static_cast<char>((i * 131 + i / 7) % 251 + 1);
+  const int fd = open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(ftruncate(fd, size), 0);
+  for (int64_t offset : offsets)
+    ASSERT_EQ(pwrite(fd, bytes.data(), bytes.size(), offset), length);
+  close(fd);
+}
+
+TEST_F(SparseTest, ShortReadsWithoutAKernelCopyGiveAWholeExactCopy) {
+  // A length no read size divides, and a sparse file of three data ranges.
+  MakePatterned(Src("whole"), 100'003, {0}, 100'003);
+  MakePatterned(Src("sparse"), 4 * kMiB, {0, 2 * kMiB, 4 * kMiB - 12'289},
+                12'289);
+  for (int kernel_error : {EXDEV, ENOSYS}) {
+    SCOPED_TRACE(kernel_error);
+    ShortReadPlatform platform(kernel_error);
+    UsePlatform(platform);
+    Go();
+    UsePlatform(DefaultPlatform());  // before `platform` goes
+    EXPECT_EQ(Count(List3(), "Error"), 0);
+    EXPECT_EQ(Figure(FigureBox::kText4), "2");
+    EXPECT_GT(platform.kernel_copies, 0);
+    EXPECT_GE(platform.reads, (100'003 + 3 * 12'289) / 7);
+    for (const char* name : {"whole", "sparse"}) {
+      SCOPED_TRACE(name);
+      EXPECT_TRUE(ReadFile(Dst(name)) == ReadFile(Src(name)));
+      EXPECT_EQ(Status(Dst(name)).st_size, Status(Src(name)).st_size);
+    }
+    EXPECT_LE(Status(Dst("sparse")).st_blocks,
+              Status(Src("sparse")).st_blocks + 16);
+  }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <iterator>
+#include <tuple>
 
 #include "engine/temp_name.h"
 #include "tests/engine/run_fixture.h"
@@ -109,6 +110,72 @@ INSTANTIATE_TEST_SUITE_P(
         Destination{"FAT32", 2 * kSecond, true, ImageMount::Kind::kFat32},
         Destination{"ext4", kExactTimes, true, ImageMount::Kind::kExt4}),
     ::testing::PrintToStringParamName());
+
+struct Comparison {
+  const char* what;
+  FileTime a;
+  int64_t apart_ns;  // b is a moved by this much
+  int64_t step;
+  bool same;
+};
+
+TEST(SameTimeAtStepTest, ExactlyOneStepApartIsAChangeAndLessIsNot) {
+  // On a 2 s boundary, as FAT keeps every time; before 1970; in 2400.
+  const FileTime even{1'700'000'000, 0};
+  const FileTime before_1970{-2'000'000'000, 0};
+  const FileTime far{13'569'465'600, 0};
+  const Comparison table[] = {
+      {"2s, one step", even, 2 * kSecond, 2 * kSecond, false},
+      {"2s, one step back", even, -2 * kSecond, 2 * kSecond, false},
+      {"2s, one step less 1ns", even, 2 * kSecond - 1, 2 * kSecond, true},
+      {"2s, back less 1ns", even, -2 * kSecond + 1, 2 * kSecond, true},
+      {"1s, one step", even, kSecond, kSecond, false},
+      {"1s, one step less 1ns", even, kSecond - 1, kSecond, true},
+      {"100ns, one step", {7, 300}, 100, 100, false},
+      {"100ns, one step less 1ns", {7, 300}, 99, 100, true},
+      {"exact, equal", {7, 300}, 0, kExactTimes, true},
+      {"exact, 1ns", {7, 300}, 1, kExactTimes, false},
+      {"before 1970, one step", before_1970, 2 * kSecond, 2 * kSecond, false},
+      {"before 1970, less 1ns", before_1970, 2 * kSecond - 1, 2 * kSecond,
+       true},
+      {"across 1970, one step", {-1, 0}, 2 * kSecond, 2 * kSecond, false},
+      {"across 1970, less 1ns", {-1, 0}, 2 * kSecond - 1, 2 * kSecond, true},
+      {"2400, one step", far, 2 * kSecond, 2 * kSecond, false},
+      {"2400, less 1ns", far, 2 * kSecond - 1, 2 * kSecond, true},
+  };
+  for (const Comparison& row : table) {
+    SCOPED_TRACE(row.what);
+    const FileTime b = AddNanoseconds(row.a, row.apart_ns);
+    EXPECT_EQ(SameTimeAtStep(row.a, b, row.step), row.same);
+    EXPECT_EQ(SameTimeAtStep(b, row.a, row.step), row.same);
+  }
+  // Centuries apart, beyond what a count of nanoseconds holds.
+  EXPECT_FALSE(SameTimeAtStep(
+      before_1970, {before_1970.seconds + 20'000'000'000, 0}, 2 * kSecond));
+  EXPECT_FALSE(SameTimeAtStep({INT64_MIN, 0}, {INT64_MAX, 0}, 2 * kSecond));
+}
+
+TEST(StepOfRoundingTest, AStoredTimeOneStepAwayNeedsTheNextStep) {
+  const FileTime even{1'700'000'000, 0};
+  const FileTime odd{1'700'000'001, 0};
+  const auto at = [](FileTime t, int64_t ns) { return AddNanoseconds(t, ns); };
+  // requested, stored, step
+  const std::tuple<FileTime, FileTime, int64_t> table[] = {
+      {even, even, kExactTimes},
+      {at(even, kSecond - 1), even, kSecond},
+      {at(even, kSecond), even, 2 * kSecond},   // one whole second: not 1 s
+      {at(even, -kSecond + 1), even, kSecond},  // rounded up
+      {at(even, 2 * kSecond - 1), even, 2 * kSecond},
+      {at(even, 2 * kSecond), even, 0},  // two whole seconds: no rounding
+      {at(odd, kSecond), odd, 0},        // odd: never kept at 2 s
+      {at(even, 100), at(even, 0), 1'000},
+      {at(even, 99), at(even, 0), 100},
+  };
+  for (const auto& [requested, stored, step] : table)
+    EXPECT_EQ(StepOfRounding(requested, stored), step)
+        << requested.seconds << "." << requested.nanoseconds << " kept as "
+        << stored.seconds << "." << stored.nanoseconds;
+}
 
 TEST(TimeStepsTest, WithoutAProbeTheLargestStepCopiesNeededIsKept) {
   FaultyPlatform platform;
