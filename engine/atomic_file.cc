@@ -10,7 +10,6 @@ namespace {
 // A name taken by a file from an earlier process is skipped, not replaced;
 // with a per-process token in every name, more than one retry means
 // something else is wrong.
-constexpr int kNameAttempts = 5;
 
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -26,11 +25,11 @@ FileError WriteFileAtomically(FileSystem& files, const std::string& path,
   const std::string folder = FolderOf(path);
   std::string temporary;
   FileSystem::File file = -1;
-  int error = EEXIST;
-  for (int attempt = 0; attempt < kNameAttempts && error == EEXIST; ++attempt) {
-    temporary = folder + "/" + NewTempName();
-    error = files.OpenForWriting(temporary, WriteMode::kCreateExclusive, &file);
-  }
+  std::string name;
+  int error = WithNewTempName(&name, [&](const std::string& candidate) {
+    temporary = folder + "/" + candidate;
+    return files.OpenForWriting(temporary, WriteMode::kCreateExclusive, &file);
+  });
   if (error != 0) return {"open", temporary, error};
 
   FileError failure;

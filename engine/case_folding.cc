@@ -11,8 +11,6 @@
 namespace ferrybox {
 namespace {
 
-constexpr int kNameAttempts = 5;
-
 char AsciiCapital(char c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; }
 
 // The code point of the UTF-8 sequence at the start of `text` and its
@@ -92,11 +90,10 @@ std::string FoldCase(std::string_view name) {
 int ProbeCaseFolding(Platform& platform, Handle folder, bool* folds) {
   ScopedHandle file(platform);
   std::string name;
-  int error = EEXIST;
-  for (int attempt = 0; attempt < kNameAttempts && error == EEXIST; ++attempt) {
-    name = NewTempName();
-    error = platform.Open(folder, name, OpenMode::kCreateExclusive, file.out());
-  }
+  int error = WithNewTempName(&name, [&](const std::string& candidate) {
+    return platform.Open(folder, candidate, OpenMode::kCreateExclusive,
+                         file.out());
+  });
   if (error != 0) return error;
   file.reset();
   std::string capitals = name;

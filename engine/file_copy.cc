@@ -14,7 +14,6 @@ namespace ferrybox {
 namespace {
 
 constexpr size_t kBufferSize = 256 * 1024;
-constexpr int kNameAttempts = 5;
 constexpr int64_t kWriteBackFrom = 4 << 20;
 
 bool KernelCopyUnsupported(int error) {
@@ -134,12 +133,10 @@ int CopyFileAt(Platform& platform, Handle source_dir,
 
   ScopedHandle out(platform);
   std::string temp_name;
-  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    temp_name = NewTempName();
-    error = platform.Open(destination_dir, temp_name,
-                          OpenMode::kCreateExclusive, out.out());
-    if (error != EEXIST) break;
-  }
+  error = WithNewTempName(&temp_name, [&](const std::string& name) {
+    return platform.Open(destination_dir, name, OpenMode::kCreateExclusive,
+                         out.out());
+  });
   if (error != 0) return error;
 
   FileTime stored_mtime;

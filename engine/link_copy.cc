@@ -10,8 +10,6 @@
 namespace ferrybox {
 namespace {
 
-constexpr int kNameAttempts = 5;
-
 // The target text of the source link, which must still be the link the
 // status was read from (its length is its text's).
 int ReadSourceLink(Platform& platform, Handle dir, const std::string& name,
@@ -56,11 +54,9 @@ int CopyLinkAt(Platform& platform, Handle source_dir,
 
   ScopedHandle link(platform);
   std::string temp_name;
-  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    temp_name = NewTempName();
-    error = platform.MakeLink(destination_dir, temp_name, target, link.out());
-    if (error != EEXIST) break;
-  }
+  error = WithNewTempName(&temp_name, [&](const std::string& name) {
+    return platform.MakeLink(destination_dir, name, target, link.out());
+  });
   if (NoLinksHere(error)) return kErrorNoLinks;
   if (error != 0) return error;
 

@@ -2,6 +2,8 @@
 #ifndef FERRYBOX_ENGINE_TEMP_NAME_H_
 #define FERRYBOX_ENGINE_TEMP_NAME_H_
 
+#include <errno.h>
+
 #include <string>
 #include <string_view>
 
@@ -16,6 +18,20 @@ std::string NewTempName();
 /// other: a file under such a name is an unfinished copy, left behind by a
 /// run that was killed or being written by one under way.
 bool IsTempName(std::string_view name);
+
+/// Calls `create(name)` with new temporary names until one is not taken
+/// (EEXIST), a few times at most; `*name` receives the last name tried.
+/// Returns what `create` returned last.
+template <typename Create>
+int WithNewTempName(std::string* name, Create create) {
+  constexpr int kAttempts = 5;
+  int error = EEXIST;
+  for (int attempt = 0; attempt < kAttempts && error == EEXIST; ++attempt) {
+    *name = NewTempName();
+    error = create(*name);
+  }
+  return error;
+}
 
 }  // namespace ferrybox
 

@@ -29,7 +29,6 @@ constexpr int64_t kProbeBase = 946'684'800;
 // 2 s in either direction of rounding.
 constexpr FileTime kProbeTimes[] = {{kProbeBase + 1, 111'111'111},
                                     {kProbeBase, 111'111'111}};
-constexpr int kNameAttempts = 5;
 
 // Within a minute of the clock: what a file system stamps a file with now.
 bool Recent(FileTime time) {
@@ -68,11 +67,10 @@ bool SameTimeAtStep(FileTime a, FileTime b, int64_t step_ns) {
 int ProbeTimeStep(Platform& platform, Handle folder, int64_t* step_ns) {
   ScopedHandle file(platform);
   std::string name;
-  int error = EEXIST;
-  for (int attempt = 0; attempt < kNameAttempts && error == EEXIST; ++attempt) {
-    name = NewTempName();
-    error = platform.Open(folder, name, OpenMode::kCreateExclusive, file.out());
-  }
+  int error = WithNewTempName(&name, [&](const std::string& candidate) {
+    return platform.Open(folder, candidate, OpenMode::kCreateExclusive,
+                         file.out());
+  });
   if (error != 0) return error;
 
   int64_t step = kCoarsestTimeStep;
