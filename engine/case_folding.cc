@@ -90,10 +90,7 @@ std::string FoldCase(std::string_view name) {
 int ProbeCaseFolding(Platform& platform, Handle folder, bool* folds) {
   ScopedHandle file(platform);
   std::string name;
-  int error = WithNewTempName(&name, [&](const std::string& candidate) {
-    return platform.Open(folder, candidate, OpenMode::kCreateExclusive,
-                         file.out());
-  });
+  int error = CreateTempFile(platform, folder, &name, file.out());
   if (error != 0) return error;
   file.reset();
   std::string capitals = name;

@@ -133,10 +133,7 @@ int CopyFileAt(Platform& platform, Handle source_dir,
 
   ScopedHandle out(platform);
   std::string temp_name;
-  error = WithNewTempName(&temp_name, [&](const std::string& name) {
-    return platform.Open(destination_dir, name, OpenMode::kCreateExclusive,
-                         out.out());
-  });
+  error = CreateTempFile(platform, destination_dir, &temp_name, out.out());
   if (error != 0) return error;
 
   FileTime stored_mtime;

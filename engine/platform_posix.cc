@@ -45,10 +45,10 @@ FileTime TimeOf(const struct timespec& time) {
 }
 
 struct timespec Timespec(FileTime time) {
-  struct timespec spec;
-  spec.tv_sec = static_cast<time_t>(time.seconds);
-  spec.tv_nsec = static_cast<long>(time.nanoseconds);
-  return spec;
+  struct timespec ts;
+  ts.tv_sec = static_cast<time_t>(time.seconds);
+  ts.tv_nsec = static_cast<long>(time.nanoseconds);
+  return ts;
 }
 
 // fchmod on a file we just created fails only where the file system has no

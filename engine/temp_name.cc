@@ -47,4 +47,11 @@ bool IsTempName(std::string_view name) {
          counter.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
+int CreateTempFile(Platform& platform, Handle folder, std::string* name,
+                   Handle* out) {
+  return WithNewTempName(name, [&](const std::string& candidate) {
+    return platform.Open(folder, candidate, OpenMode::kCreateExclusive, out);
+  });
+}
+
 }  // namespace ferrybox

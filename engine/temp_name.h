@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/platform.h"
+
 namespace ferrybox {
 
 /// A name no other call of this process returns: ".~ferrybox-", a token
@@ -32,6 +34,12 @@ int WithNewTempName(std::string* name, Create create) {
   }
   return error;
 }
+
+/// Creates a new file in `folder` under a new temporary name, exclusively
+/// and readable by the owner only; `*name` receives the name and `*out` the
+/// handle.
+int CreateTempFile(Platform& platform, Handle folder, std::string* name,
+                   Handle* out);
 
 }  // namespace ferrybox
 

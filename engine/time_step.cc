@@ -67,10 +67,7 @@ bool SameTimeAtStep(FileTime a, FileTime b, int64_t step_ns) {
 int ProbeTimeStep(Platform& platform, Handle folder, int64_t* step_ns) {
   ScopedHandle file(platform);
   std::string name;
-  int error = WithNewTempName(&name, [&](const std::string& candidate) {
-    return platform.Open(folder, candidate, OpenMode::kCreateExclusive,
-                         file.out());
-  });
+  int error = CreateTempFile(platform, folder, &name, file.out());
   if (error != 0) return error;
 
   int64_t step = kCoarsestTimeStep;
