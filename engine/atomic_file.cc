@@ -7,10 +7,6 @@
 namespace ferrybox {
 namespace {
 
-// A name taken by a file from an earlier process is skipped, not replaced;
-// with a per-process token in every name, more than one retry means
-// something else is wrong.
-
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";

@@ -23,7 +23,9 @@ bool IsTempName(std::string_view name);
 
 /// Calls `create(name)` with new temporary names until one is not taken
 /// (EEXIST), a few times at most; `*name` receives the last name tried.
-/// Returns what `create` returned last.
+/// Returns what `create` returned last. A name taken by a file of an earlier
+/// process is skipped, never replaced; with a per-process token in every
+/// name, more than one retry means something else is wrong.
 template <typename Create>
 int WithNewTempName(std::string* name, Create create) {
   constexpr int kAttempts = 5;
