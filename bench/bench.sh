@@ -217,6 +217,11 @@ start_x_server() {
     { log "the X server did not start: $(tail -n 3 "$scratch/xvfb.log")"; exit 1; }
   DISPLAY=:$(head -n 1 "$display_file")
   export DISPLAY QT_QPA_PLATFORM=xcb
+  if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+    mkdir -p "$scratch/runtime"
+    chmod 700 "$scratch/runtime"
+    export XDG_RUNTIME_DIR=$scratch/runtime
+  fi
 }
 
 if selected window; then
@@ -395,7 +400,8 @@ target() {
   echo
   echo "Trees: small = 20,000 files of 1-8 KiB in 400 folders, 4 levels;" \
     "large = 4 files of 256 MiB; mixed = 4,000 files from empty to 16 MiB" \
-    "in 100 folders; share = 2,000 files of 1-8 KiB in 40 folders."
+    "in 100 folders; share = 2,000 files of 1-8 KiB in 40 folders;" \
+    "huge = 200,000 files of up to 64 bytes in 2,000 folders."
   if selected full; then
     echo
     echo "## Full backup into an empty destination"
