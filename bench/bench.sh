@@ -332,7 +332,8 @@ mount_slow_share() {
     kill -0 "$slowfs_pid" 2>/dev/null || break
     sleep 0.1
   done
-  share_note="skipped: the FUSE mount failed ($(tail -n 1 "$log_file"))"
+  # libfuse's reason comes first.
+  share_note="skipped: the FUSE mount failed ($(head -n 1 "$log_file"))"
   unmount_slow_share
 }
 if selected share; then

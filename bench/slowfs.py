@@ -142,9 +142,13 @@ def main():
     if len(sys.argv) != 4:
         sys.exit('usage: slowfs.py BACKING MOUNTPOINT DELAY_MS')
     backing, mountpoint, delay_ms = sys.argv[1:]
-    FUSE(SlowPassthrough(os.path.abspath(backing), float(delay_ms) / 1000),
-         mountpoint, foreground=True, nothreads=False, attr_timeout=0,
-         entry_timeout=0, negative_timeout=0)
+    try:
+        FUSE(SlowPassthrough(os.path.abspath(backing), float(delay_ms) / 1000),
+             mountpoint, foreground=True, nothreads=False, attr_timeout=0,
+             entry_timeout=0, negative_timeout=0)
+    except RuntimeError:
+        # libfuse has said why on standard error.
+        sys.exit(f'slowfs.py: cannot mount {mountpoint}')
 
 
 if __name__ == '__main__':
