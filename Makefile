@@ -20,7 +20,7 @@ SCREENSHOT_DEPS := xvfb xauth imagemagick
 BENCH_DEPS := rsync hyperfine time python3-fusepy xvfb xauth qt6-qpa-plugins
 # fusermount unmounts the slow share. fuse and fuse3 exclude each other and
 # either will do: install fuse only when neither is there.
-BENCH_FUSE := $(if $(shell command -v fusermount3 || command -v fusermount),,fuse)
+BENCH_FUSE = $(if $(shell command -v fusermount3 || command -v fusermount),,fuse)
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
