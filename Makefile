@@ -15,7 +15,12 @@ PACKAGE_DEPS := dpkg-dev
 TEST_DEPS := exfat-fuse exfatprogs fusefat dosfstools e2fsprogs \
 	$(PACKAGE_DEPS) desktop-file-utils appstream groff-base
 SCREENSHOT_DEPS := xvfb xauth imagemagick
-BENCH_DEPS := rsync hyperfine time
+# The benchmark's slow share is a FUSE passthrough in Python; its window rows
+# run on an X server.
+BENCH_DEPS := rsync hyperfine time python3-fusepy xvfb xauth qt6-qpa-plugins
+# fusermount unmounts the slow share. fuse and fuse3 exclude each other and
+# either will do: install fuse only when neither is there.
+BENCH_FUSE = $(if $(shell command -v fusermount3 || command -v fusermount),,fuse)
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
@@ -65,9 +70,10 @@ screenshot: build
 	./tools/screenshot.sh $(BUILD)
 
 # Release build in build-release/, trees and destinations in its
-# bench-scratch/ folder, the table in build/bench.md. Takes several minutes.
+# bench-scratch/ folder, the table in build/bench.md. Takes several minutes;
+# BENCH_ROWS picks rows (see bench/bench.sh), BENCH_RUNS the runs per command.
 bench: deps
-	$(call install_missing,$(BENCH_DEPS))
+	$(call install_missing,$(BENCH_DEPS) $(BENCH_FUSE))
 	BENCH_REPORT=$(CURDIR)/$(BUILD)/bench.md ./bench/bench.sh
 
 install: build

@@ -6,6 +6,8 @@
 //   make-bench-tree large FOLDER   4 files of 256 MiB
 //   make-bench-tree mixed FOLDER   4,000 files from empty to 16 MiB in 100
 //                                  folders (about 0.8 GB)
+//   make-bench-tree share FOLDER   2,000 files of 1-8 KiB in 40 folders,
+//                                  for the slow-share runs
 //   make-bench-tree huge FOLDER    200,000 files of up to 64 bytes in 2,000
 //                                  folders, for memory measurements
 //   make-bench-tree tiny FOLDER    1 file, the memory baseline
@@ -125,6 +127,7 @@ const Kind kKinds[] = {
     {"small", 400, {8, 7, 5, 5}, 20000, SmallSize},
     {"large", 0, {}, 4, LargeSize},
     {"mixed", 100, {10, 9}, 4000, MixedSize},
+    {"share", 40, {5, 7}, 2000, SmallSize},
     {"huge", 2000, {20, 10, 10}, 200000, HugeSize},
     {"tiny", 0, {}, 1, SmallSize},
 };
@@ -133,8 +136,9 @@ const Kind kKinds[] = {
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::fprintf(stderr,
-                 "usage: make-bench-tree small|large|mixed|huge|tiny FOLDER\n");
+    std::fprintf(
+        stderr,
+        "usage: make-bench-tree small|large|mixed|share|huge|tiny FOLDER\n");
     return 2;
   }
   const Kind* kind = nullptr;

@@ -2,10 +2,14 @@
 // benchmark. Opens Form1 offscreen, fills the folder boxes, clicks "Go"
 // and waits for the closing line, as a user would.
 //
-//   ferrybox-bench-window [--show-files] [--incremental] SOURCE DESTINATION
+//   ferrybox-bench-window [--show-files] [--incremental] [--print-platform]
+//                         SOURCE DESTINATION
 //
-// Without --show-files both "Show Files" boxes are clear. The copy log goes
-// beside this program. Exit status 0 when the closing line came.
+// Without --show-files both "Show Files" boxes are clear. The platform is
+// QT_QPA_PLATFORM's, offscreen when that is empty; --print-platform writes
+// the one in use to standard output after the run, so the benchmark can
+// tell that it timed a real X server. The copy log goes beside this
+// program. Exit status 0 when the closing line came.
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
@@ -24,6 +28,7 @@ int main(int argc, char** argv) {
   }
   bool show_files = false;
   bool incremental = false;
+  bool print_platform = false;
   std::vector<std::string> folders;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -31,6 +36,8 @@ int main(int argc, char** argv) {
       show_files = true;
     } else if (arg == "--incremental") {
       incremental = true;
+    } else if (arg == "--print-platform") {
+      print_platform = true;
     } else {
       folders.push_back(arg);
     }
@@ -38,7 +45,7 @@ int main(int argc, char** argv) {
   if (folders.size() != 2) {
     std::fprintf(stderr,
                  "usage: ferrybox-bench-window [--show-files] [--incremental] "
-                 "SOURCE DESTINATION\n");
+                 "[--print-platform] SOURCE DESTINATION\n");
     return 2;
   }
 
@@ -80,5 +87,9 @@ int main(int argc, char** argv) {
     QCoreApplication::quit();
   });
   app.exec();
+  if (print_platform) {
+    std::printf("%s\n",
+                QGuiApplication::platformName().toLocal8Bit().constData());
+  }
   return status;
 }
