@@ -150,6 +150,9 @@ void BackupRun::Command3_Click() {
   // a profile, must not send the rest of the files elsewhere.
   const std::string source_root = window_.Text1();
   const std::string destination_root = window_.Text2();
+  // "Please wait...", the emptied lists and the zeroed figures are seen
+  // before the scan, which on a big tree or a slow drive takes long.
+  window_.KeepAlive();
   RunOutcome outcome;
   std::vector<std::string> files;
   DestinationRoot destination(platform_, held_roots_);
@@ -164,8 +167,19 @@ void BackupRun::Command3_Click() {
     scan.on_error = [&sync](const std::string& path, int error) {
       sync->CopyFailed(path, sync->DestinationPath(path), error);
     };
+    // No user input during the scan: a click would be handled with half the
+    // files collected. A stop can still come from a signal (the command-line
+    // program) and the window can be closed; either ends the scan at once.
+    scan.keep_alive = [this] {
+      window_.KeepAlive();
+      return !stop_flag_ && !abandoned_;
+    };
     std::string folder = source_root;
     RecursiveDir(platform_, files, folder, scan);
+    if (stop_flag_ || abandoned_) {
+      files.clear();
+      outcome.stopped = true;
+    }
   }
   outcome.files_collected = static_cast<int64_t>(files.size());
   if (!outcome.refused()) window_.CopyingStarted(outcome.files_collected);
