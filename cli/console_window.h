@@ -39,7 +39,7 @@ struct ConsoleBoxes {
 /// tick the progress line is redrawn too. Ticks are looked for after every
 /// file, whenever the run yields and while it scans; there the stop request
 /// is looked at too, so a stop ends a scan and takes effect before the next
-/// file.
+/// file (or during a big one).
 class ConsoleWindow : public Window {
  public:
   using Clock = std::function<std::chrono::steady_clock::time_point()>;

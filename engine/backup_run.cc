@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/copy_log.h"
+#include "engine/file_copy.h"
 #include "engine/flush.h"
 
 namespace ferrybox {
@@ -16,6 +17,10 @@ namespace {
 
 constexpr int kFilesPerUpdate = 100;
 constexpr std::chrono::milliseconds kPauseSleep{3};
+// The longest the copying goes without handling the window's events, so that
+// "Stop", "Pause Copying", "Exit" and closing the window act within moments
+// between the progress updates and during one big file.
+constexpr std::chrono::milliseconds kEventInterval{250};
 
 double MonotonicSeconds() {
   return std::chrono::duration<double>(
@@ -184,6 +189,23 @@ void BackupRun::Command3_Click() {
   outcome.files_collected = static_cast<int64_t>(files.size());
   if (!outcome.refused()) window_.CopyingStarted(outcome.files_collected);
 
+  // Events are handled at every progress update, and besides whenever
+  // kEventInterval has passed since they last were, between files and
+  // between the chunks of one big file; those extra rounds show no figures.
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point events_handled = Clock::now();
+  const auto handle_events_when_due = [&] {
+    if (Clock::now() - events_handled < kEventInterval) return;
+    window_.ProcessEvents();
+    events_handled = Clock::now();
+  };
+  // A stop during a big file breaks its copy off; the earlier copy stays.
+  const CopyControl copy_control{[&] {
+    handle_events_when_due();
+    return !stop_flag_ && !abandoned_;
+  }};
+  if (sync) sync->SetCopyControl(&copy_control);
+
   const double start_time = clock_();
   for (const std::string& path : files) {
     if (abandoned_) break;
@@ -221,6 +243,9 @@ void BackupRun::Command3_Click() {
       ShowFigures(clock_() - start_time, false);
       update_count = 0;
       window_.ProcessEvents();
+      events_handled = Clock::now();
+    } else {
+      handle_events_when_due();
     }
   }
 
