@@ -37,8 +37,9 @@ struct ConsoleBoxes {
 /// Lines are written in batches: when a messages-list line arrives, when
 /// 64 KiB are waiting, at every tick (ten a second) and at Finish(). At a
 /// tick the progress line is redrawn too. Ticks are looked for after every
-/// file and whenever the run yields; there the stop request is looked at
-/// too, so a stop takes effect before the next file.
+/// file, whenever the run yields and while it scans; there the stop request
+/// is looked at too, so a stop ends a scan and takes effect before the next
+/// file (or during a big one).
 class ConsoleWindow : public Window {
  public:
   using Clock = std::function<std::chrono::steady_clock::time_point()>;
@@ -79,6 +80,7 @@ class ConsoleWindow : public Window {
   void SetTopIndex(ListBox, int) override {}
   void RepaintList(ListBox) override {}
   void ProcessEvents() override { Tick(); }
+  void KeepAlive() override { Tick(); }
   void ShowPaused(bool) override {}
   /// "ferrybox-cli: cannot copy SOURCE to DESTINATION: REASON" on `err`.
   void ReportFailure(const CopyFailure& failure) override;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/copy_log.h"
+#include "engine/file_copy.h"
 #include "engine/flush.h"
 
 namespace ferrybox {
@@ -16,6 +17,10 @@ namespace {
 
 constexpr int kFilesPerUpdate = 100;
 constexpr std::chrono::milliseconds kPauseSleep{3};
+// The longest the copying goes without handling the window's events, so that
+// "Stop", "Pause Copying", "Exit" and closing the window act within moments
+// between the progress updates and during one big file.
+constexpr std::chrono::milliseconds kEventInterval{250};
 
 double MonotonicSeconds() {
   return std::chrono::duration<double>(
@@ -150,6 +155,9 @@ void BackupRun::Command3_Click() {
   // a profile, must not send the rest of the files elsewhere.
   const std::string source_root = window_.Text1();
   const std::string destination_root = window_.Text2();
+  // "Please wait...", the emptied lists and the zeroed figures are seen
+  // before the scan, which on a big tree or a slow drive takes long.
+  window_.KeepAlive();
   RunOutcome outcome;
   std::vector<std::string> files;
   DestinationRoot destination(platform_, held_roots_);
@@ -164,11 +172,39 @@ void BackupRun::Command3_Click() {
     scan.on_error = [&sync](const std::string& path, int error) {
       sync->CopyFailed(path, sync->DestinationPath(path), error);
     };
+    // No user input during the scan: a click would be handled with half the
+    // files collected. A stop can still come from a signal (the command-line
+    // program) and the window can be closed; either ends the scan at once.
+    scan.keep_alive = [this] {
+      window_.KeepAlive();
+      return !stop_flag_ && !abandoned_;
+    };
     std::string folder = source_root;
     RecursiveDir(platform_, files, folder, scan);
+    if (stop_flag_ || abandoned_) {
+      files.clear();
+      outcome.stopped = true;
+    }
   }
   outcome.files_collected = static_cast<int64_t>(files.size());
   if (!outcome.refused()) window_.CopyingStarted(outcome.files_collected);
+
+  // Events are handled at every progress update, and besides whenever
+  // kEventInterval has passed since they last were, between files and
+  // between the chunks of one big file; those extra rounds show no figures.
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point events_handled = Clock::now();
+  const auto handle_events_when_due = [&] {
+    if (Clock::now() - events_handled < kEventInterval) return;
+    window_.ProcessEvents();
+    events_handled = Clock::now();
+  };
+  // A stop during a big file breaks its copy off; the earlier copy stays.
+  const CopyControl copy_control{[&] {
+    handle_events_when_due();
+    return !stop_flag_ && !abandoned_;
+  }};
+  if (sync) sync->SetCopyControl(&copy_control);
 
   const double start_time = clock_();
   for (const std::string& path : files) {
@@ -207,6 +243,9 @@ void BackupRun::Command3_Click() {
       ShowFigures(clock_() - start_time, false);
       update_count = 0;
       window_.ProcessEvents();
+      events_handled = Clock::now();
+    } else {
+      handle_events_when_due();
     }
   }
 

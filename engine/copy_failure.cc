@@ -24,6 +24,8 @@ std::string ErrorText(int error) {
              "differing from this one only in case was copied there first";
     case kErrorNoLinks:
       return "the destination cannot hold symbolic links";
+    case kErrorStopped:
+      return "the copy was stopped before it was complete";
     default:
       break;
   }

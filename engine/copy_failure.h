@@ -40,6 +40,9 @@ enum EngineError : int {
   kErrorCaseClash = -6,
   /// The destination's file system cannot hold symbolic links.
   kErrorNoLinks = -7,
+  /// The copy was broken off before it was complete (a "Stop" during it):
+  /// no failure of the file's.
+  kErrorStopped = -8,
 };
 
 /// The words for an errno value or an EngineError, written in one place.

@@ -67,8 +67,11 @@ int DestinationFolders::List() {
   std::erase_if(names_, [this](const DirEntry& entry) {
     if (!IsTempName(entry.name)) return false;
     // Left by a run that was killed before it could rename or remove it.
-    if (entry.type == EntryType::kFile || entry.type == EntryType::kLink ||
-        entry.type == EntryType::kUnknown)
+    // One of this process is a copy under way: a nested run must not take
+    // the file from under the copy it interrupted.
+    if ((entry.type == EntryType::kFile || entry.type == EntryType::kLink ||
+         entry.type == EntryType::kUnknown) &&
+        !IsOwnTempName(entry.name))
       platform_.Remove(cursor_.current(), entry.name);
     return true;
   });

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "engine/copy_failure.h"
 #include "engine/keep_owner.h"
 #include "engine/scoped_handle.h"
 #include "engine/source_watch.h"
@@ -21,14 +22,18 @@ bool KernelCopyUnsupported(int error) {
          error == EOPNOTSUPP || error == ENOTSUP;
 }
 
-int CopyContent(Platform& platform, Handle in, Handle out, int64_t size) {
+int CopyContent(Platform& platform, Handle in, Handle out, int64_t size,
+                const CopyControl* control) {
   int64_t left = size;
   bool in_kernel = true;
   std::unique_ptr<char[]> buffer;
   while (left > 0) {
+    if (control != nullptr && control->keep_going && !control->keep_going())
+      return kErrorStopped;
     if (in_kernel) {
       int64_t copied = 0;
-      int error = platform.CopyRange(in, out, left, &copied);
+      int error =
+          platform.CopyRange(in, out, std::min(left, kCopyChunk), &copied);
       if (KernelCopyUnsupported(error)) {
         // Both offsets moved with whatever was copied so far, so the
         // fallback carries on from there.
@@ -56,11 +61,11 @@ int CopyContent(Platform& platform, Handle in, Handle out, int64_t size) {
 
 // Copies `size` bytes of `in` from `offset` to the same offset of `out`.
 int CopyRangeAt(Platform& platform, Handle in, Handle out, int64_t offset,
-                int64_t size) {
+                int64_t size, const CopyControl* control) {
   int64_t at = 0;
   int error = platform.Seek(in, offset, SeekTo::kOffset, &at);
   if (error == 0) error = platform.Seek(out, offset, SeekTo::kOffset, &at);
-  if (error == 0) error = CopyContent(platform, in, out, size);
+  if (error == 0) error = CopyContent(platform, in, out, size, control);
   return error;
 }
 
@@ -69,12 +74,12 @@ int CopyRangeAt(Platform& platform, Handle in, Handle out, int64_t offset,
 // in the backup; the length set at the end makes a hole of the tail. Where
 // the destination cannot make holes (FAT through FUSE refuses to write past
 // the end), or the source cannot tell them, the whole file is copied.
-int CopyData(Platform& platform, Handle in, Handle out,
-             const FileInfo& source) {
+int CopyData(Platform& platform, Handle in, Handle out, const FileInfo& source,
+             const CopyControl* control) {
   // Allocated space that covers the length leaves no room for a hole:
   // the common case costs no search.
   if (source.allocated >= source.size)
-    return CopyContent(platform, in, out, source.size);
+    return CopyContent(platform, in, out, source.size, control);
   int error = 0;
   int64_t offset = 0;
   while (offset < source.size) {
@@ -89,14 +94,14 @@ int CopyData(Platform& platform, Handle in, Handle out,
     if (error != 0) break;
     end = std::min(end, source.size);
     if (start >= end) break;
-    error = CopyRangeAt(platform, in, out, start, end - start);
+    error = CopyRangeAt(platform, in, out, start, end - start, control);
     if (error != 0) break;
     offset = end;
   }
   if (error == 0) error = platform.SetLength(out, source.size);
   if (!AttributeRefused(error)) return error;
   // Written from the start again, the copy ends where the source does.
-  return CopyRangeAt(platform, in, out, 0, source.size);
+  return CopyRangeAt(platform, in, out, 0, source.size, control);
 }
 
 // The permission bits for the copy open as `out`. The copy belongs to
@@ -122,7 +127,7 @@ int CopyMode(Platform& platform, Handle out, const FileInfo& source,
 int CopyFileAt(Platform& platform, Handle source_dir,
                const std::string& source_name, const FileInfo& source,
                Handle destination_dir, const std::string& destination_name,
-               CopyResult* result) {
+               CopyResult* result, const CopyControl* control) {
   ScopedHandle in(platform);
   int error =
       platform.Open(source_dir, source_name, OpenMode::kReadFile, in.out());
@@ -137,7 +142,7 @@ int CopyFileAt(Platform& platform, Handle source_dir,
   if (error != 0) return error;
 
   FileTime stored_mtime;
-  error = CopyData(platform, in.get(), out.get(), source);
+  error = CopyData(platform, in.get(), out.get(), source, control);
   // At once, also after a failure: a writer may be waiting for the lease.
   const int watch_error = watch.End();
   if (error == 0) error = watch_error;

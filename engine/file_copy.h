@@ -3,6 +3,7 @@
 #define FERRYBOX_ENGINE_FILE_COPY_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "engine/platform.h"
@@ -16,6 +17,19 @@ struct CopyResult {
   FileTime stored_mtime;
 };
 
+/// The most one call moves while a file's content is copied, so that
+/// CopyControl is asked at least this often.
+inline constexpr int64_t kCopyChunk = 8 << 20;
+
+/// Lets whoever asked for a copy break it off between its chunks: the run
+/// when "Stop" is clicked during one big file, a worker whose copy is no
+/// longer wanted.
+struct CopyControl {
+  /// Asked before each chunk of content (kCopyChunk bytes at most); false
+  /// ends the copy with kErrorStopped. Empty: the copy always goes on.
+  std::function<bool()> keep_going;
+};
+
 /// Copies `source_name` in the folder `source_dir` (a link is followed) to
 /// `destination_name` in the folder `destination_dir`, with its content (its
 /// holes left as holes where the destination can make them), permission
@@ -27,11 +41,13 @@ struct CopyResult {
 /// renamed over `destination_name` only when complete; on any failure the
 /// temporary file is removed and whatever stood at `destination_name` is left
 /// as it was. A copy that may mix two versions of the source fails, as
-/// SourceWatch tells. Returns 0, an errno value or an EngineError.
+/// SourceWatch tells. A copy that `control` (when given) breaks off fails
+/// with kErrorStopped, cleaned up like any other failure. Returns 0, an errno
+/// value or an EngineError.
 int CopyFileAt(Platform& platform, Handle source_dir,
                const std::string& source_name, const FileInfo& source,
                Handle destination_dir, const std::string& destination_name,
-               CopyResult* result);
+               CopyResult* result, const CopyControl* control = nullptr);
 
 }  // namespace ferrybox
 

@@ -162,7 +162,10 @@ void FileSync::SyncFile(const std::string& source_path,
   }
   const std::string destination_path = DestinationPath(source_path);
   lists_.lp2(line + destination_path);
-  CopyOneFile(source_path, parts, source, destination_path, case_clash);
+  // A copy broken off by a stop is no copy the run made.
+  if (CopyOneFile(source_path, parts, source, destination_path, case_clash) ==
+      kErrorStopped)
+    return;
   ++state_.FilesCopied;
   window_.SetFigure(FigureBox::kText4, std::to_string(state_.FilesCopied));
 }
@@ -176,10 +179,10 @@ bool FileSync::CaseClash(const PathParts& parts) {
   return !case_names_.Claim(parts.folder, parts.name);
 }
 
-bool FileSync::CopyOneFile(const std::string& source_path,
-                           const PathParts& parts, const FileInfo& source,
-                           const std::string& destination_path,
-                           bool case_clash) {
+int FileSync::CopyOneFile(const std::string& source_path,
+                          const PathParts& parts, const FileInfo& source,
+                          const std::string& destination_path,
+                          bool case_clash) {
   const std::string name(parts.name);
   int error = case_clash ? kErrorCaseClash : destination_.Enter(parts.folder);
   // The copy replaces the entry of its name itself, a file or a link, never
@@ -194,18 +197,16 @@ bool FileSync::CopyOneFile(const std::string& source_path,
   } else if (error == 0) {
     CopyResult result;
     error = CopyFileAt(platform_, source_.current(), name, source,
-                       destination_.current(), name, &result);
+                       destination_.current(), name, &result, copy_control_);
     // Setting the times again can fail only after the copy is complete and
     // in place: it stays, and the next incremental run copies it again.
     if (error == 0 && destination_.device())
       time_steps_.Copied(*destination_.device(), destination_.current(), name,
                          source, result.stored_mtime);
   }
-  if (error != 0) {
+  if (error != 0 && error != kErrorStopped)
     CopyFailed(source_path, destination_path, error);
-    return false;
-  }
-  return true;
+  return error;
 }
 
 void FileSync::FinishFolders() { folders_.FinishAll(destination_.OpenRoot()); }

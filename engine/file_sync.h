@@ -8,6 +8,7 @@
 
 #include "engine/case_folding.h"
 #include "engine/destination_folders.h"
+#include "engine/file_copy.h"
 #include "engine/folder_cursor.h"
 #include "engine/folder_finish.h"
 #include "engine/message_lists.h"
@@ -68,6 +69,12 @@ class FileSync {
   /// Text4. A link is recreated as a link.
   void SyncFile(const std::string& source_path, const FileInfo& source);
 
+  /// Asked between the chunks of every file copy from now on; nullptr (the
+  /// default) lets every copy run to its end. A copy it breaks off leaves
+  /// the earlier copy in place, and is neither a failed copy nor counted in
+  /// FilesCopied. Not owned.
+  void SetCopyControl(const CopyControl* control) { copy_control_ = control; }
+
   /// Gives every destination folder still being worked in its source
   /// folder's permissions, times and owner; the run has no more files.
   void FinishFolders();
@@ -97,9 +104,10 @@ class FileSync {
   /// folder's, differs only in case from one copied before onto a
   /// destination that ignores case.
   bool CaseClash(const PathParts& parts);
-  bool CopyOneFile(const std::string& source_path, const PathParts& parts,
-                   const FileInfo& source, const std::string& destination_path,
-                   bool case_clash);
+  /// 0 when copied; else why not, already reported unless kErrorStopped.
+  int CopyOneFile(const std::string& source_path, const PathParts& parts,
+                  const FileInfo& source, const std::string& destination_path,
+                  bool case_clash);
 
   Platform& platform_;
   Window& window_;
@@ -119,6 +127,7 @@ class FileSync {
   std::string folder_relative_;
   std::string destination_folder_;
   int64_t failed_copies_ = 0;
+  const CopyControl* copy_control_ = nullptr;
 };
 
 }  // namespace ferrybox

@@ -10,6 +10,9 @@
 namespace ferrybox {
 namespace {
 
+// Entries between two looks at the clock inside one big folder.
+constexpr size_t kEntriesPerClockCheck = 4096;
+
 // True when a lookup failed because there is nothing to look at: the entry
 // went away since the listing, or a link leads nowhere (or only round in
 // a loop of links).
@@ -51,7 +54,10 @@ class Walker {
  public:
   Walker(Platform& platform, std::vector<std::string>& files,
          const ScanOptions& options)
-      : platform_(platform), files_(files), options_(options) {}
+      : platform_(platform),
+        files_(files),
+        options_(options),
+        last_alive_(std::chrono::steady_clock::now()) {}
 
   // `folder` is the folder's path with its trailing separator.
   void Walk(Handle dir, const std::string& folder) {
@@ -62,13 +68,17 @@ class Walker {
       Report(folder, error);
       return;
     }
+    if (!KeepAlive()) return;
     if (options_.has_skip_folder && self == options_.skip_folder) return;
     if (std::find(ancestors_.begin(), ancestors_.end(), self) !=
         ancestors_.end())
       return;
 
     std::vector<std::string> subfolders;
+    size_t seen = 0;
     for (DirEntry& entry : entries) {
+      // An entry may cost a lookup: on a slow drive a big folder takes long.
+      if (++seen % kEntriesPerClockCheck == 0 && !KeepAlive()) return;
       switch (
           ResolvedType(platform_, dir, entry, /*keep_links=*/true, &error)) {
         case EntryType::kFile:
@@ -91,6 +101,7 @@ class Walker {
 
     ancestors_.push_back(self);
     for (const std::string& name : subfolders) {
+      if (ended_) break;
       ScopedHandle child(platform_);
       error = platform_.Open(dir, name, OpenMode::kFolderNoFollow, child.out());
       if (error == 0) {
@@ -101,6 +112,17 @@ class Walker {
       }
     }
     ancestors_.pop_back();
+  }
+
+  // Calls keep_alive when its time has come; false once the walk is ended.
+  bool KeepAlive() {
+    if (ended_) return false;
+    if (!options_.keep_alive) return true;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_alive_ < kScanKeepAliveInterval) return true;
+    last_alive_ = now;
+    ended_ = !options_.keep_alive();
+    return !ended_;
   }
 
   void Report(std::string folder, int error) {
@@ -114,6 +136,8 @@ class Walker {
   std::vector<std::string>& files_;
   const ScanOptions& options_;
   std::vector<FileId> ancestors_;
+  std::chrono::steady_clock::time_point last_alive_;
+  bool ended_ = false;
 };
 
 }  // namespace

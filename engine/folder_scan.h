@@ -2,6 +2,7 @@
 #ifndef FERRYBOX_ENGINE_FOLDER_SCAN_H_
 #define FERRYBOX_ENGINE_FOLDER_SCAN_H_
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -32,6 +33,9 @@ std::vector<std::string> ListFiles_p(Platform& platform,
                                      const std::string& Path,
                                      const std::string& extension);
 
+/// The longest a walk goes on without calling ScanOptions::keep_alive.
+inline constexpr std::chrono::milliseconds kScanKeepAliveInterval{100};
+
 /// What RecursiveDir needs besides the folder.
 struct ScanOptions {
   /// A folder never entered, such as a destination that lies inside the
@@ -43,6 +47,11 @@ struct ScanOptions {
   /// file left out); the path carries no trailing separator. The walk goes
   /// on without it.
   std::function<void(const std::string& path, int error)> on_error;
+  /// When set, called about every kScanKeepAliveInterval while the walk goes
+  /// on (looked for after each folder listing and every few thousand
+  /// entries), so that a window can paint during a long scan. Returning
+  /// false ends the walk at once, keeping the files collected so far.
+  std::function<bool()> keep_alive;
 };
 
 /// Appends to `colFiles` the full path of every file under `strFolder`,

@@ -19,16 +19,23 @@ uint64_t ProcessToken() {
   return token;
 }
 
+// The prefix and the token: how every name of this process begins.
+const std::string& OwnStart() {
+  static const std::string start = [] {
+    char token[24];
+    std::snprintf(token, sizeof token, "%016llx-",
+                  static_cast<unsigned long long>(ProcessToken()));
+    return std::string(kPrefix) + token;
+  }();
+  return start;
+}
+
 }  // namespace
 
 std::string NewTempName() {
   static std::atomic<uint64_t> counter{0};
-  char middle[48];
-  std::snprintf(middle, sizeof middle, "%016llx-%llu",
-                static_cast<unsigned long long>(ProcessToken()),
-                static_cast<unsigned long long>(++counter));
-  std::string name(kPrefix);
-  name += middle;
+  std::string name = OwnStart();
+  name += std::to_string(++counter);
   name += kSuffix;
   return name;
 }
@@ -45,6 +52,10 @@ bool IsTempName(std::string_view name) {
   return token.find_first_not_of("0123456789abcdef") ==
              std::string_view::npos &&
          counter.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+bool IsOwnTempName(std::string_view name) {
+  return name.starts_with(OwnStart()) && IsTempName(name);
 }
 
 int CreateTempFile(Platform& platform, Handle folder, std::string* name,

@@ -21,6 +21,11 @@ std::string NewTempName();
 /// run that was killed or being written by one under way.
 bool IsTempName(std::string_view name);
 
+/// True for a name NewTempName returned in this very process: a copy still
+/// being written (by a run that a nested run interrupted, or ahead of the
+/// run), never one left behind by a run that was killed.
+bool IsOwnTempName(std::string_view name);
+
 /// Calls `create(name)` with new temporary names until one is not taken
 /// (EEXIST), a few times at most; `*name` receives the last name tried.
 /// Returns what `create` returned last. A name taken by a file of an earlier

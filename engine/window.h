@@ -52,6 +52,13 @@ class Window {
   /// "Pause Copying" or a nested "Go".
   virtual void ProcessEvents() = 0;
 
+  /// Shows what changed and handles the pending events that are not user
+  /// input (paint, timers, the desktop's requests), so that the window stays
+  /// alive where the run cannot take user input (the scan). Never handles a
+  /// click or a key, so never starts a nested run; the window may be closed
+  /// (Abandon).
+  virtual void KeepAlive() {}
+
   /// Tells the window whether the run is paused, so that the pause button
   /// can offer to resume.
   virtual void ShowPaused(bool paused) = 0;

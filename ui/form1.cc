@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -371,6 +372,12 @@ int Form1::FlushDisplay(QWidget* changed[7]) {
 void Form1::ProcessEvents() {
   FlushDisplay();
   QApplication::processEvents();
+}
+
+void Form1::KeepAlive() {
+  FlushDisplay();
+  // Clicks and keys stay queued for the run's next ProcessEvents.
+  QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 void Form1::ShowPaused(bool paused) {

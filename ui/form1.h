@@ -58,6 +58,7 @@ class Form1 : public QWidget, public Window {
   void SetTopIndex(ListBox list, int index) override;
   void RepaintList(ListBox list) override;
   void ProcessEvents() override;
+  void KeepAlive() override;
   void ShowPaused(bool paused) override;
 
   /// Shows every deferred line, scroll position and figure now.
@@ -131,6 +132,9 @@ class Form1 : public QWidget, public Window {
   /// The program is ending: every run under way stops before its next file
   /// and unwinds. Used by "Exit" and by closing the window.
   void AbandonRun();
+  /// Runs every later "Go" on `platform` instead of the system's; only
+  /// while no run is under way. Not owned.
+  void SetPlatformForTesting(Platform& platform);
 
  private:
   std::unique_ptr<BackupRun> run_;

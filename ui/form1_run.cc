@@ -18,4 +18,8 @@ void Form1::ConnectRunHandlers() {
 
 void Form1::AbandonRun() { run_->Abandon(); }
 
+void Form1::SetPlatformForTesting(Platform& platform) {
+  run_ = std::make_unique<BackupRun>(*this, lists_, platform, program_folder_);
+}
+
 }  // namespace ferrybox

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "engine/backup_run.h"
 #include "engine/copy_log.h"
@@ -13,6 +15,7 @@
 #include "settings/profile.h"
 #include "tests/cli/cli_test_support.h"
 #include "tests/support/memory_window.h"
+#include "tests/support/test_platforms.h"
 
 namespace ferrybox {
 namespace {
@@ -211,6 +214,25 @@ TEST_F(RunCliTest, OnATerminalTheProgressLineIsShownAndClearedAtTheEnd) {
   EXPECT_TRUE(err_.str().starts_with("\rScanning files...")) << err_.str();
   EXPECT_TRUE(err_.str().ends_with("\r\x1b[K")) << err_.str();
   EXPECT_EQ(OutLines().size(), 3u) << "standard output is unchanged";
+}
+
+TEST_F(RunCliTest, AStopDuringTheScanEndsItAtOnceAndCopiesNothing) {
+  // Each folder takes longer to list than the scan goes without a tick.
+  testing::FaultyPlatform platform;
+  int listings = 0;
+  platform.before_call = [&](testing::FaultyPlatform::Kind kind,
+                             const std::string&) {
+    if (kind != testing::FaultyPlatform::Kind::kList) return;
+    ++listings;
+    std::this_thread::sleep_for(std::chrono::milliseconds(120));
+  };
+  CliContext context{out_, err_};
+  context.program_folder = [this] { return program_.root(); };
+  context.platform = &platform;
+  context.stop_requested = [&listings] { return listings > 0; };
+  EXPECT_EQ(RunCli({src_, dst_}, context), kExitStopped);
+  EXPECT_EQ(listings, 1) << "the scan went on after the stop";
+  EXPECT_FALSE(testing::Exists(dst_));
 }
 
 }  // namespace

@@ -10,7 +10,8 @@
 
 namespace ferrybox::testing {
 
-/// Records what the engine shows; `on_process_events` clicks as a user would.
+/// Records what the engine shows; `on_process_events` clicks as a user would,
+/// `on_keep_alive` sees what a window would have painted.
 class MemoryWindow : public Window {
  public:
   std::string text1, text2;
@@ -20,6 +21,7 @@ class MemoryWindow : public Window {
   std::vector<int> top_index_calls[3];  ///< every SetTopIndex, per list
   int repaints[3] = {0, 0, 0};
   int process_events_calls = 0;
+  int keep_alive_calls = 0;
   bool paused_shown = false;
   std::vector<CopyFailure> failures;  ///< every ReportFailure
   /// The run's phases in order: "scan", "copying N" and "file N" (N files
@@ -27,6 +29,7 @@ class MemoryWindow : public Window {
   std::vector<std::string> phases;
   std::vector<RunProgress> progress;  ///< every FileStarted
   std::function<void()> on_process_events;
+  std::function<void()> on_keep_alive;
 
   std::vector<std::string>& List(ListBox box) { return list[At(box)]; }
   const std::string& Figure(FigureBox box) const { return figure[At(box)]; }
@@ -48,6 +51,10 @@ class MemoryWindow : public Window {
   void ProcessEvents() override {
     ++process_events_calls;
     if (on_process_events) on_process_events();
+  }
+  void KeepAlive() override {
+    ++keep_alive_calls;
+    if (on_keep_alive) on_keep_alive();
   }
   void ShowPaused(bool paused) override { paused_shown = paused; }
   void ReportFailure(const CopyFailure& failure) override {

@@ -1,0 +1,249 @@
+// A run keeps its window alive: served during the scan without user input,
+// events handled during the copying between the progress updates, and a
+// big file's copy broken off by a stop. Slowed through the platform: every
+// sleep is a lower bound, so the counts below do not depend on the machine.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <set>
+#include <thread>
+
+#include "engine/file_copy.h"
+#include "engine/scoped_handle.h"
+#include "engine/temp_name.h"
+#include "tests/engine/run_fixture.h"
+#include "tests/support/test_platforms.h"
+
+namespace ferrybox {
+namespace {
+
+using Kind = testing::FaultyPlatform::Kind;
+using std::chrono::milliseconds;
+
+constexpr int64_t kMiB = 1 << 20;
+// Longer than kScanKeepAliveInterval: each listing makes the next one due.
+constexpr milliseconds kSlowListing{120};
+
+std::set<std::string> Names(const std::string& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.insert(entry.path().filename().string());
+  return names;
+}
+
+class RunAliveTest : public RunFixture {
+ protected:
+  RunAliveTest() { UsePlatform(platform); }
+
+  // Every folder listing of the scan takes kSlowListing; counted in
+  // `listings`.
+  void SlowListings() {
+    platform.before_call = [this](Kind kind, const std::string&) {
+      if (kind != Kind::kList || window.phases.back() != "scan") return;
+      ++listings;
+      std::this_thread::sleep_for(kSlowListing);
+    };
+  }
+
+  testing::FaultyPlatform platform;
+  int listings = 0;
+};
+
+TEST_F(RunAliveTest, TheScanKeepsTheWindowAliveFromItsStartWithoutUserInput) {
+  for (int i = 0; i < 4; ++i)
+    tree.Write("src/d" + std::to_string(i) + "/f", "x");
+  // What an earlier run left on show.
+  for (std::string& figure : window.figure) figure = "7";
+  window.List(ListBox::kList1) = {"old"};
+  window.List(ListBox::kList2) = {"old"};
+  SlowListings();
+  window.on_keep_alive = [&] {
+    // Clicks wait: a "Go" or a profile loaded now would cut into the scan.
+    EXPECT_EQ(window.process_events_calls, 0);
+    if (window.keep_alive_calls > 1) return;
+    EXPECT_EQ(listings, 0) << "served before the scan starts";
+    EXPECT_EQ(List3().back(), "Please wait...");
+    EXPECT_TRUE(window.List(ListBox::kList1).empty());
+    EXPECT_TRUE(window.List(ListBox::kList2).empty());
+    for (const std::string& figure : window.figure) EXPECT_EQ(figure, "0");
+  };
+  Go();
+  EXPECT_EQ(listings, 5);
+  // Once before the scan, then after each slow listing.
+  EXPECT_EQ(window.keep_alive_calls, 6);
+  EXPECT_EQ(run->LastOutcome().files_copied, 4);
+}
+
+TEST_F(RunAliveTest, AStopOrTheWindowClosingDuringTheScanEndsItAtOnce) {
+  for (int i = 0; i < 6; ++i)
+    tree.Write("src/d" + std::to_string(i) + "/f", "x");
+  SlowListings();
+  // A stop reaches a scan from a signal (the command-line program's); the
+  // window can be closed. Abandon last: it is never cleared.
+  for (const bool abandon : {false, true}) {
+    SCOPED_TRACE(abandon ? "closed" : "stopped");
+    listings = 0;
+    List3().clear();
+    window.on_keep_alive = [&] {
+      if (listings != 2) return;
+      abandon ? run->Abandon() : run->Command2_Click();
+    };
+    Go();
+    EXPECT_EQ(listings, 2);
+    EXPECT_FALSE(testing::Exists(Dst()));
+    RunOutcome outcome;
+    outcome.stopped = true;
+    EXPECT_EQ(run->LastOutcome(), outcome);
+    EXPECT_EQ(Count(List3(), "Finished....in :"), abandon ? 0 : 1);
+  }
+}
+
+TEST_F(RunAliveTest, EventsAreHandledEveryQuarterSecondBetweenProgressUpdates) {
+  for (int i = 0; i < 30; ++i) tree.Write("src/f" + std::to_string(i), "x");
+  Go();
+  // Incremental and unchanged: no file is copied, and each one takes 40 ms
+  // to look up in the source and 40 ms in the destination, so 250 ms pass
+  // within 4 files.
+  platform.before_call = [](Kind kind, const std::string& name) {
+    if (kind == Kind::kStat && name.starts_with("f"))
+      std::this_thread::sleep_for(milliseconds(40));
+  };
+  window.on_process_events = [&] {
+    // The figures keep their rhythm of one update per 101 files.
+    EXPECT_EQ(Figure(FigureBox::kText5), "0");
+    run->Command2_Click();
+  };
+  Go(/*incremental=*/true);
+  EXPECT_TRUE(run->LastOutcome().stopped);
+  EXPECT_GE(run->LastOutcome().files_handled, 1);
+  EXPECT_LE(run->LastOutcome().files_handled, 4);
+  EXPECT_EQ(run->LastOutcome().files_copied, 0);
+}
+
+// src/big (1 MiB) replaces an earlier copy; its copy moves 64 KiB per call
+// and each call takes 20 ms, so the copy lasts past the quarter second after
+// which the run handles events. An empty file in a subfolder comes after it.
+class BigFileTest : public RunAliveTest {
+ protected:
+  static constexpr int kChunks = 16;
+
+  BigFileTest() {
+    tree.Write("src/big", content);
+    tree.Write("src/sub/later", "");
+    tree.Write("dst/big", "earlier copy");
+    platform.chunk_limit = kMiB / kChunks;
+    platform.before_call = [this](Kind kind, const std::string& name) {
+      if (kind != Kind::kWrite || !IsTempName(name)) return;
+      ++chunks;
+      std::this_thread::sleep_for(milliseconds(20));
+    };
+  }
+
+  const std::string content = std::string(kMiB, 'n');
+  int chunks = 0;
+};
+
+TEST_F(BigFileTest,
+       AStopOrCloseDuringItsCopyBreaksItOffAndKeepsTheEarlierCopy) {
+  // Abandon last: it is never cleared.
+  for (const bool abandon : {false, true}) {
+    SCOPED_TRACE(abandon ? "closed" : "stopped");
+    chunks = 0;
+    List3().clear();
+    window.on_process_events = [&] {
+      abandon ? run->Abandon() : run->Command2_Click();
+    };
+    Go();
+    EXPECT_GE(window.process_events_calls, 1);
+    EXPECT_LT(chunks, kChunks) << "the copy was not broken off";
+    EXPECT_EQ(testing::ReadFile(Dst("big")), "earlier copy");
+    EXPECT_EQ(Names(Dst()), std::set<std::string>{"big"});
+    // Not a failed copy, and not a copy made.
+    EXPECT_EQ(Count(List3(), kCopyErrorPrefix), 0);
+    EXPECT_EQ(CopyLog(), "");
+    EXPECT_TRUE(window.failures.empty());
+    EXPECT_EQ(Figure(FigureBox::kText4), "0");
+    RunOutcome outcome;
+    outcome.stopped = true;
+    outcome.files_collected = 2;
+    outcome.files_handled = 1;
+    EXPECT_EQ(run->LastOutcome(), outcome);
+    EXPECT_EQ(Count(List3(), "Finished....in :"), abandon ? 0 : 1);
+  }
+}
+
+TEST_F(BigFileTest, AGoDuringItsCopyRunsASecondRunAndTheCopyStillCompletes) {
+  bool nested = false;
+  window.on_process_events = [&] {
+    if (nested) return;
+    nested = true;
+    run->Command3_Click();
+  };
+  Go();
+  EXPECT_TRUE(nested);
+  EXPECT_EQ(chunks, 2 * kChunks) << "both runs copy it whole";
+  EXPECT_EQ(testing::ReadFile(Dst("big")), content);
+  EXPECT_TRUE(testing::Exists(Dst("sub/later")));
+  EXPECT_EQ(Names(Dst()), (std::set<std::string>{"big", "sub"}));
+  for (const CopyFailure& failure : window.failures)
+    ADD_FAILURE() << failure.destination_path << ": "
+                  << ErrorText(failure.error);
+  EXPECT_EQ(Count(List3(), "Finished....in :"), 2);
+  EXPECT_EQ(run->LastOutcome().files_handled, 2);
+}
+
+TEST(ScanKeepAliveTest, IsCalledInsideABigFolderAndEndsTheWalkWhenRefused) {
+  testing::TempTree tree;
+  tree.MakeFolder("src/big");
+  for (int i = 0; i < 4100; ++i)
+    testing::WriteFile(tree.Path("src/big/" + std::to_string(i)), "");
+  // Each entry must be looked up, and every 64th lookup takes 2 ms: 100 ms
+  // pass within the first 4096 entries, however fast the listing.
+  testing::FaultyPlatform platform;
+  platform.hide_entry_types = true;
+  int lookups = 0;
+  platform.before_call = [&lookups](Kind kind, const std::string&) {
+    if (kind == Kind::kStat && ++lookups % 64 == 0)
+      std::this_thread::sleep_for(milliseconds(2));
+  };
+  int calls = 0;
+  ScanOptions options;
+  options.keep_alive = [&calls] { return ++calls > 1; };
+  std::vector<std::string> files;
+  std::string folder = tree.Path("src");
+  RecursiveDir(platform, files, folder, options);
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(files.size(), 4095u) << "ended at the first call";
+}
+
+TEST(CopyControlTest, IsAskedBeforeEveryChunkOfAtMostEightMegabytes) {
+  testing::TempTree tree;
+  tree.Write("source", std::string(20 * kMiB, 'c'));
+  Platform& platform = DefaultPlatform();
+  ScopedHandle dir(platform);
+  ASSERT_EQ(
+      platform.Open(kWorkingFolder, tree.root(), OpenMode::kFolder, dir.out()),
+      0);
+  FileInfo source;
+  ASSERT_EQ(platform.Stat(dir.get(), "source", false, &source), 0);
+  int asks = 0;
+  const CopyControl control{[&asks] { return ++asks < 2; }};
+  CopyResult result;
+  EXPECT_EQ(CopyFileAt(platform, dir.get(), "source", source, dir.get(), "copy",
+                       &result, &control),
+            kErrorStopped);
+  EXPECT_EQ(asks, 2);
+  EXPECT_EQ(Names(tree.root()), std::set<std::string>{"source"});
+
+  const CopyControl go_on{[&asks] { return ++asks > 0; }};
+  asks = 0;
+  EXPECT_EQ(CopyFileAt(platform, dir.get(), "source", source, dir.get(), "copy",
+                       &result, &go_on),
+            0);
+  EXPECT_GE(asks, 3);  // 8 + 8 + 4 MiB at most
+  EXPECT_EQ(testing::ReadFile(tree.Path("copy")).size(), 20 * kMiB);
+}
+
+}  // namespace
+}  // namespace ferrybox
