@@ -10,6 +10,7 @@
 #include "engine/destination_folders.h"
 #include "engine/folder_cursor.h"
 #include "engine/folder_finish.h"
+#include "engine/look_ahead.h"
 #include "engine/message_lists.h"
 #include "engine/platform.h"
 #include "engine/time_step.h"
@@ -65,8 +66,17 @@ class FileSync {
   /// creating it when missing, decides by "Incremental Backup" (Check3,
   /// read now) and SameFile (SameLink for a link) whether to copy, and
   /// copies. Every file handed to the copy raises FilesCopied, shown in
-  /// Text4. A link is recreated as a link.
-  void SyncFile(const std::string& source_path, const FileInfo& source);
+  /// Text4. A link is recreated as a link. `ahead`, when given, is what was
+  /// read about the file beforehand; whatever of it cannot be trusted now is
+  /// read again.
+  void SyncFile(const std::string& source_path, const FileInfo& source,
+                const AheadStatus* ahead = nullptr);
+
+  /// The roots, for reading files ahead of the run.
+  AheadRoots RootsForLookAhead();
+
+  /// "Incremental Backup" as SyncFile read it last.
+  bool incremental() const { return incremental_; }
 
   /// Gives every destination folder still being worked in its source
   /// folder's permissions, times and owner; the run has no more files.
@@ -114,6 +124,7 @@ class FileSync {
   CaseNames case_names_;
   FolderFinisher folders_;
   int source_root_error_ = 0;
+  bool incremental_ = false;
   // The destination folder of the last file, and its part below the root.
   bool folder_known_ = false;
   std::string folder_relative_;
