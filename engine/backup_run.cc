@@ -175,8 +175,9 @@ void BackupRun::Command3_Click() {
   const double start_time = clock_();
   std::optional<LookAhead> ahead;
   if (sync && look_ahead_ > 0 && files.size() > 1) {
-    ahead.emplace(platform_, files, sync->RootsForLookAhead(), look_ahead_);
-    ahead->LookAtDestinations(window_.CheckValue(CheckBox::kCheck3) == 1);
+    AheadRoots roots = sync->RootsForLookAhead();
+    roots.look_at_destinations = window_.CheckValue(CheckBox::kCheck3) == 1;
+    ahead.emplace(platform_, files, roots, look_ahead_);
   }
   const auto keep_waiting = [this] {
     window_.ProcessEvents();

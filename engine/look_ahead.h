@@ -22,6 +22,8 @@ namespace ferrybox {
 /// to a number, replaces it.
 int DefaultLookAhead();
 
+class SharedFolders;
+
 /// What was read about one collected file before the run came to it.
 struct AheadStatus {
   /// True when the source entry was read: then `source_error` is
@@ -53,6 +55,8 @@ struct AheadRoots {
   /// The destination root, open; kNoHandle while it does not exist, when
   /// destinations are not looked at.
   Handle destination_root = kNoHandle;
+  /// Whether destination entries are worth looking up from the start.
+  bool look_at_destinations = false;
 };
 
 /// A few threads read, in collection order and at most `depth` files ahead
@@ -89,14 +93,19 @@ class LookAhead {
     std::atomic<size_t> ready{0};
     AheadStatus status;
   };
+  void AddThread();
+  void WakeThreads();
   void Work();
-  void Read(size_t index, AheadStatus* status, class AheadReader& reader);
+  struct Reader;
+  void Read(size_t index, AheadStatus* status, Reader& reader);
 
   Platform& platform_;
   const std::vector<std::string>& files_;
   const AheadRoots roots_;
   const size_t depth_;
   std::unique_ptr<Slot[]> slots_;
+  std::unique_ptr<SharedFolders> source_folders_;
+  std::unique_ptr<SharedFolders> destination_folders_;
   std::atomic<bool> look_at_destinations_{false};
   std::atomic<bool> stopping_{false};
   // The next file a thread may take up, and the first the run has not taken.
@@ -107,7 +116,16 @@ class LookAhead {
   std::condition_variable room_;
   std::condition_variable done_;
   std::atomic<int> threads_waiting_{0};
-  std::atomic<bool> run_waiting_{false};
+  // index + 1 of the status the run needs, and of the last one it waits
+  // for; 0 while it does not wait.
+  std::atomic<size_t> run_needs_{0};
+  std::atomic<size_t> run_waits_for_{0};
+  // Reads that took long, and how many the run had seen when it last added
+  // a thread.
+  std::atomic<int> slow_reads_{0};
+  int slow_reads_seen_ = 0;
+  // One thread to begin with; another each time the run waited long.
+  const size_t max_threads_;
   std::vector<std::thread> threads_;
 };
 
