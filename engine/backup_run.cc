@@ -1,5 +1,7 @@
 #include "engine/backup_run.h"
 
+#include <errno.h>
+
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -207,7 +209,18 @@ void BackupRun::Command3_Click() {
   if (sync) sync->SetCopyControl(&copy_control);
 
   const double start_time = clock_();
-  for (const std::string& path : files) {
+  std::optional<LookAhead> ahead;
+  if (sync && look_ahead_ > 0 && files.size() > 1) {
+    AheadRoots roots = sync->RootsForLookAhead();
+    roots.look_at_destinations = window_.CheckValue(CheckBox::kCheck3) == 1;
+    ahead.emplace(platform_, files, roots, look_ahead_);
+  }
+  const auto keep_waiting = [this] {
+    window_.ProcessEvents();
+    return !stop_flag_ && !abandoned_;
+  };
+  for (size_t index = 0; index < files.size(); ++index) {
+    const std::string& path = files[index];
     if (abandoned_) break;
     while (pause_flag_ && !stop_flag_ && !abandoned_) {
       std::this_thread::sleep_for(kPauseSleep);
@@ -218,6 +231,14 @@ void BackupRun::Command3_Click() {
       outcome.stopped = true;
       break;
     }
+    const AheadStatus* read = nullptr;
+    if (ahead) {
+      read = ahead->Take(index, keep_waiting);
+      if (read == nullptr) {
+        outcome.stopped = !abandoned_;
+        break;
+      }
+    }
     ++file_count;
     ++update_count;
     window_.SetFigure(FigureBox::kText3, std::to_string(file_count));
@@ -225,14 +246,25 @@ void BackupRun::Command3_Click() {
                          sync_state_.FilesCopied, kb_total_});
     lists_.lp1(path);
     FileInfo source;
-    if (const int error = sync->StatSource(path, &source); error != 0) {
+    int error = 0;
+    // A file gone since it was read ahead is no surprise; any other failure
+    // may have passed since, and is tried again now.
+    if (read != nullptr && read->source_read &&
+        (read->source_error == 0 || read->source_error == ENOENT)) {
+      source = read->source;
+      error = read->source_error;
+    } else {
+      error = sync->StatSource(path, &source);
+    }
+    if (error != 0) {
       // Gone or changed since the scan: nothing to copy from.
       sync->CopyFailed(path, sync->DestinationPath(path), error);
     } else {
       kb_total_ = static_cast<int64_t>(
           std::nearbyint(static_cast<double>(kb_total_) +
                          static_cast<double>(source.size) / 1000));
-      sync->SyncFile(path, source);
+      sync->SyncFile(path, source, read);
+      if (ahead) ahead->LookAtDestinations(sync->incremental());
       if (sync->DestinationInUse()) {
         outcome.refusal = RunRefusal::kDestinationInUse;
         lists_.lp3(RefusalLine(outcome.refusal, source_root));
@@ -248,6 +280,8 @@ void BackupRun::Command3_Click() {
       handle_events_when_due();
     }
   }
+
+  ahead.reset();
 
   // Finished means on the disk, for a stopped run too: a drive unplugged
   // after the closing line holds every copy the run reported.

@@ -10,6 +10,7 @@
 #include "engine/destination_root.h"
 #include "engine/file_sync.h"
 #include "engine/folder_scan.h"
+#include "engine/look_ahead.h"
 #include "engine/message_lists.h"
 #include "engine/platform.h"
 #include "engine/run_facts.h"
@@ -82,6 +83,12 @@ class BackupRun {
   /// Of the last run that finished.
   const RunOutcome& LastOutcome() const { return last_outcome_; }
 
+  /// How many files the run reads ahead of the one it works on, so that
+  /// waiting for the disk overlaps; 0 reads each file only when its turn
+  /// comes. DefaultLookAhead() unless set.
+  void SetLookAhead(int files) { look_ahead_ = files; }
+  int look_ahead() const { return look_ahead_; }
+
   /// Replaces the clock (seconds, from any fixed point) that times a run.
   void SetClockForTesting(std::function<double()> seconds);
 
@@ -108,6 +115,7 @@ class BackupRun {
   SyncState sync_state_;
   HeldRoots held_roots_;
   int depth_ = 0;
+  int look_ahead_ = DefaultLookAhead();
   RunOutcome last_outcome_;
 };
 

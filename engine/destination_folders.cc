@@ -90,9 +90,18 @@ const DirEntry* DestinationFolders::Listed(const std::string& name) const {
 }
 
 FileLookup DestinationFolders::Lookup(const std::string& name) {
+  if (!entered_) return {};
+  FileInfo info;
+  const int error = platform_.Stat(current(), name, false, &info);
+  return LookupRead(name, error, info);
+}
+
+FileLookup DestinationFolders::LookupRead(const std::string& name,
+                                          int stat_error,
+                                          const FileInfo& info) {
   FileLookup lookup;
-  if (!entered_) return lookup;
-  if (platform_.Stat(current(), name, false, &lookup.info) != 0) return lookup;
+  if (!entered_ || stat_error != 0) return lookup;
+  lookup.info = info;
   lookup.found = true;
   if (!listed_ || Listed(name) != nullptr) {
     lookup.stored_name = name;

@@ -59,6 +59,10 @@ class DestinationFolders {
   /// A file lookup of `name` in the current folder, without following a
   /// link.
   FileLookup Lookup(const std::string& name);
+  /// The same, from a status of `name` read earlier (`stat_error` 0, or why
+  /// it could not be read).
+  FileLookup LookupRead(const std::string& name, int stat_error,
+                        const FileInfo& info);
   /// The type the current folder's listing gave `name`, kUnknown when the
   /// listing did not hold it.
   EntryType ListedType(const std::string& name) const;

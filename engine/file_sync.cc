@@ -96,16 +96,20 @@ int FileSync::StatSource(const std::string& source_path, FileInfo* info) {
   const PathParts parts = Split(source_path);
   int error = source_.MoveTo(parts.folder);
   if (error != 0) return error;
-  error =
-      platform_.Stat(source_.current(), std::string(parts.name), false, info);
-  if (error != 0) return error;
-  return info->type == EntryType::kFile || info->type == EntryType::kLink
-             ? 0
-             : kErrorNotAFile;
+  return StatSourceEntry(platform_, source_.current(), std::string(parts.name),
+                         info);
 }
 
-void FileSync::SyncFile(const std::string& source_path,
-                        const FileInfo& source) {
+AheadRoots FileSync::RootsForLookAhead() {
+  AheadRoots roots;
+  roots.source_prefix = source_prefix_;
+  if (source_root_error_ == 0) roots.source_root = source_.root();
+  roots.destination_root = destination_.OpenRoot();
+  return roots;
+}
+
+void FileSync::SyncFile(const std::string& source_path, const FileInfo& source,
+                        const AheadStatus* ahead) {
   const PathParts parts = Split(source_path);
   // Files arrive folder by folder: work the folder's path out once.
   if (!folder_known_ || parts.folder != folder_relative_) {
@@ -132,10 +136,20 @@ void FileSync::SyncFile(const std::string& source_path,
 
   const std::string name(parts.name);
   const char* line = kNewFile;
-  if (window_.CheckValue(CheckBox::kCheck3) == 1) {
+  incremental_ = window_.CheckValue(CheckBox::kCheck3) == 1;
+  if (incremental_) {
     FileLookup there;
+    // Read ahead, "there" or "not there" still holds: only this file's turn
+    // changes its entry. Under a clashing name another file's copy may have
+    // taken the entry since; any other failure may have passed since.
+    const bool read_ahead =
+        ahead != nullptr && ahead->destination_looked && !case_clash &&
+        (ahead->destination_error == 0 || ahead->destination_error == ENOENT);
     if (destination_.Enter(parts.folder) == 0)
-      there = destination_.Lookup(name);
+      there = read_ahead
+                  ? destination_.LookupRead(name, ahead->destination_error,
+                                            ahead->destination)
+                  : destination_.Lookup(name);
     // Only a file or a link can be an earlier copy: a folder or a FIFO of
     // that name is no copy of anything, and the copy is new.
     if (there.info.type != EntryType::kFile &&

@@ -11,6 +11,7 @@
 #include "engine/file_copy.h"
 #include "engine/folder_cursor.h"
 #include "engine/folder_finish.h"
+#include "engine/look_ahead.h"
 #include "engine/message_lists.h"
 #include "engine/platform.h"
 #include "engine/time_step.h"
@@ -66,8 +67,17 @@ class FileSync {
   /// creating it when missing, decides by "Incremental Backup" (Check3,
   /// read now) and SameFile (SameLink for a link) whether to copy, and
   /// copies. Every file handed to the copy raises FilesCopied, shown in
-  /// Text4. A link is recreated as a link.
-  void SyncFile(const std::string& source_path, const FileInfo& source);
+  /// Text4. A link is recreated as a link. `ahead`, when given, is what was
+  /// read about the file beforehand; whatever of it cannot be trusted now is
+  /// read again.
+  void SyncFile(const std::string& source_path, const FileInfo& source,
+                const AheadStatus* ahead = nullptr);
+
+  /// The roots, for reading files ahead of the run.
+  AheadRoots RootsForLookAhead();
+
+  /// "Incremental Backup" as SyncFile read it last.
+  bool incremental() const { return incremental_; }
 
   /// Asked between the chunks of every file copy from now on; nullptr (the
   /// default) lets every copy run to its end. A copy it breaks off leaves
@@ -122,6 +132,7 @@ class FileSync {
   CaseNames case_names_;
   FolderFinisher folders_;
   int source_root_error_ = 0;
+  bool incremental_ = false;
   // The destination folder of the last file, and its part below the root.
   bool folder_known_ = false;
   std::string folder_relative_;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -46,12 +47,14 @@ class FaultyPlatform : public Platform {
 
   /// Fails only the `nth` such call (from 1, counted from now on).
   void FailNth(Kind kind, int nth, int error, std::string name = {}) {
+    std::lock_guard lock(mutex_);
     fail_kind = kind;
     fail_name = std::move(name);
     fail_error = error;
     nth_ = nth;
   }
   void Heal() {
+    std::lock_guard lock(mutex_);
     nth_ = 0;
     fail_kind = Kind::kNone;
     before_call = nullptr;
@@ -62,6 +65,7 @@ class FaultyPlatform : public Platform {
 
   int Open(Handle dir, const std::string& name, OpenMode mode,
            Handle* out) override {
+    std::lock_guard lock(mutex_);
     if (int error = Fail(Kind::kOpen, name)) return error;
     int error = base_.Open(dir, name, mode, out);
     if (error == 0) names_[*out] = name;
@@ -69,6 +73,7 @@ class FaultyPlatform : public Platform {
   }
   int ListFolder(Handle dir, std::vector<DirEntry>* entries,
                  FileId* self) override {
+    std::lock_guard lock(mutex_);
     if (int error = Fail(Kind::kList, NameOf(dir))) return error;
     const int error = base_.ListFolder(dir, entries, self);
     if (hide_entry_types)
@@ -77,6 +82,7 @@ class FaultyPlatform : public Platform {
   }
   int Stat(Handle dir, const std::string& name, bool follow_link,
            FileInfo* info) override {
+    std::lock_guard lock(mutex_);
     if (int error = Fail(Kind::kStat, name.empty() ? NameOf(dir) : name))
       return error;
     const int error = base_.Stat(dir, name, follow_link, info);
@@ -84,15 +90,18 @@ class FaultyPlatform : public Platform {
     return error;
   }
   int Read(Handle file, char* buffer, size_t size, size_t* got) override {
+    std::lock_guard lock(mutex_);
     if (int error = Fail(Kind::kRead, NameOf(file))) return error;
     return base_.Read(file, buffer, Limited(size), got);
   }
   int Write(Handle file, const char* buffer, size_t size) override {
+    std::lock_guard lock(mutex_);
     if (int error = Fail(Kind::kWrite, NameOf(file))) return error;
     return base_.Write(file, buffer, size);
   }
   int CopyRange(Handle from, Handle to, int64_t size,
                 int64_t* copied) override {
+    std::lock_guard lock(mutex_);
     if (int error = Fail(Kind::kWrite, NameOf(to))) return error;
     if (int error = Fail(Kind::kRead, NameOf(from))) return error;
     return base_.CopyRange(from, to, static_cast<int64_t>(Limited(size)),
@@ -100,42 +109,51 @@ class FaultyPlatform : public Platform {
   }
   int Finish(Handle file, uint32_t mode, FileTime atime, FileTime mtime,
              FileTime* stored_mtime) override {
+    std::lock_guard lock(mutex_);
     if (int error = Fail(Kind::kSetTimes, NameOf(file))) return error;
     return base_.Finish(file, mode, atime, mtime, stored_mtime);
   }
   int SetTimes(Handle dir, const std::string& name, FileTime atime,
                FileTime mtime, FileTime* stored_mtime) override {
+    std::lock_guard lock(mutex_);
     if (int error = Fail(Kind::kSetTimes, name)) return error;
     return base_.SetTimes(dir, name, atime, mtime, stored_mtime);
   }
   int TakeReadLease(Handle file) override {
+    std::lock_guard lock(mutex_);
     return lease_error != 0 ? lease_error : base_.TakeReadLease(file);
   }
   int EndReadLease(Handle file) override { return base_.EndReadLease(file); }
   int LockFolder(Handle dir) override { return base_.LockFolder(dir); }
   int Rename(Handle dir, const std::string& from,
              const std::string& to) override {
+    std::lock_guard lock(mutex_);
     if (int error = Fail(Kind::kRename, to)) return error;
     return base_.Rename(dir, from, to);
   }
   int MakeFolder(Handle dir, const std::string& name) override {
+    std::lock_guard lock(mutex_);
     if (int error = Fail(Kind::kMkdir, name)) return error;
     return base_.MakeFolder(dir, name);
   }
   int Remove(Handle dir, const std::string& name) override {
+    std::lock_guard lock(mutex_);
     return base_.Remove(dir, name);
   }
   int Close(Handle handle) override {
+    std::lock_guard lock(mutex_);
     names_.erase(handle);
     return base_.Close(handle);
   }
   int ReadLink(Handle dir, const std::string& name,
                std::string* target) override {
+    std::lock_guard lock(mutex_);
     if (int error = Fail(Kind::kRead, name)) return error;
     return base_.ReadLink(dir, name, target);
   }
   int MakeLink(Handle dir, const std::string& name, const std::string& target,
                Handle* out) override {
+    std::lock_guard lock(mutex_);
     if (int error = Fail(Kind::kOpen, name)) return error;
     int error = base_.MakeLink(dir, name, target, out);
     if (error == 0) names_[*out] = name;
@@ -144,30 +162,36 @@ class FaultyPlatform : public Platform {
   bool MayChangeOwners() override { return base_.MayChangeOwners(); }
   int SetOwner(Handle dir, const std::string& name, uint32_t owner,
                uint32_t group) override {
+    std::lock_guard lock(mutex_);
     if (int error = Fail(Kind::kSetOwner, name.empty() ? NameOf(dir) : name))
       return error;
     return base_.SetOwner(dir, name, owner, group);
   }
   int MakePrivateFolder(Handle dir, const std::string& name) override {
+    std::lock_guard lock(mutex_);
     if (int error = Fail(Kind::kMkdir, name)) return error;
     return base_.MakePrivateFolder(dir, name);
   }
   int Seek(Handle file, int64_t offset, SeekTo to, int64_t* position) override {
+    std::lock_guard lock(mutex_);
     if (int error = Fail(Kind::kRead, NameOf(file))) return error;
     return base_.Seek(file, offset, to, position);
   }
   int SetLength(Handle file, int64_t length) override {
+    std::lock_guard lock(mutex_);
     if (int error = Fail(Kind::kWrite, NameOf(file))) return error;
     return base_.SetLength(file, length);
   }
   void StartWriteBack(Handle file) override { base_.StartWriteBack(file); }
   int SyncFileSystem(Handle dir) override {
+    std::lock_guard lock(mutex_);
     if (int error = Fail(Kind::kFlush, NameOf(dir))) return error;
     return base_.SyncFileSystem(dir);
   }
 
  private:
   int Fail(Kind kind, const std::string& name) {
+    std::lock_guard lock(mutex_);
     if (before_call) {
       const auto hook = before_call;  // a copy: the hook may replace itself
       hook(kind, name);
@@ -189,6 +213,9 @@ class FaultyPlatform : public Platform {
   }
 
   Platform& base_ = DefaultPlatform();
+  // A run reads files ahead on threads of its own; the hooks and counters
+  // see one call at a time, and a hook may call in again.
+  std::recursive_mutex mutex_;
   int nth_ = 0;
   std::map<Handle, std::string> names_;
 };

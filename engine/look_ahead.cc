@@ -1,0 +1,268 @@
+#include "engine/look_ahead.h"
+
+#include <errno.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/folder_scan.h"
+#include "engine/folder_walk.h"
+#include "engine/scoped_handle.h"
+
+namespace ferrybox {
+namespace {
+
+constexpr int kLookAhead = 64;
+// Enough to keep a share a millisecond away busy; a local disk gains
+// little beyond two.
+constexpr int kMaxThreads = 8;
+constexpr std::chrono::milliseconds kWaitSlice{50};
+// Far longer than a status read from memory takes.
+constexpr std::chrono::microseconds kSlowRead{500};
+
+}  // namespace
+
+int DefaultLookAhead() {
+  const char* text = std::getenv("FERRYBOX_LOOK_AHEAD");
+  if (text == nullptr || *text == '\0') return kLookAhead;
+  int depth = 0;
+  const char* end = text + std::strlen(text);
+  const auto [last, error] = std::from_chars(text, end, depth);
+  if (error != std::errc() || last != end || depth < 0) return kLookAhead;
+  return std::min(depth, 4096);
+}
+
+int StatSourceEntry(Platform& platform, Handle folder, const std::string& name,
+                    FileInfo* info) {
+  const int error = platform.Stat(folder, name, false, info);
+  if (error != 0) return error;
+  return info->type == EntryType::kFile || info->type == EntryType::kLink
+             ? 0
+             : kErrorNotAFile;
+}
+
+// The folders the threads read in, each opened once for all of them: the
+// files come folder by folder, and the threads work on neighbouring files.
+class SharedFolders {
+ public:
+  SharedFolders(Platform& platform, Handle root)
+      : platform_(platform), root_(platform) {
+    if (root != kNoHandle)
+      (void)platform.Open(root, ".", OpenMode::kFolder, root_.out());
+  }
+
+  /// The folder `relative` below the root, open; nullptr when it cannot be
+  /// reached. No level below the root may be a link.
+  std::shared_ptr<const ScopedHandle> Get(std::string_view relative) {
+    if (!root_.valid()) return nullptr;
+    std::lock_guard lock(mutex_);
+    for (const Recent& recent : recent_)
+      if (recent.known && recent.relative == relative) return recent.folder;
+    // From the deepest folder open above it, one level at a time.
+    Handle start = root_.get();
+    std::string_view rest = relative;
+    size_t best = 0;
+    for (const Recent& recent : recent_) {
+      const std::string& above = recent.relative;
+      if (recent.folder && !above.empty() && above.size() > best &&
+          relative.size() > above.size() && relative.starts_with(above) &&
+          relative[above.size()] == kSeparator) {
+        best = above.size();
+        start = recent.folder->get();
+        rest = relative.substr(above.size());
+      }
+    }
+    Handle out = kNoHandle;
+    Recent& slot = recent_[next_++ % recent_.size()];
+    slot.known = true;
+    slot.relative = relative;
+    slot.folder = nullptr;
+    if (WalkFolders(platform_, start, rest, WalkRules{}, &out) == 0)
+      slot.folder = std::make_shared<ScopedHandle>(platform_, out);
+    return slot.folder;
+  }
+
+ private:
+  struct Recent {
+    bool known = false;
+    std::string relative;
+    // nullptr for a folder that could not be reached.
+    std::shared_ptr<const ScopedHandle> folder;
+  };
+  Platform& platform_;
+  ScopedHandle root_;
+  std::mutex mutex_;
+  std::array<Recent, 4> recent_;
+  size_t next_ = 0;
+};
+
+// A thread's hold on the folder it reads in, so that it asks the shared
+// folders only when its files move to another folder.
+class FolderHold {
+ public:
+  explicit FolderHold(SharedFolders* folders) : folders_(folders) {}
+  const ScopedHandle* Get(std::string_view relative) {
+    if (!held_ || relative != relative_) {
+      folder_ = folders_->Get(relative);
+      relative_ = relative;
+      held_ = true;
+    }
+    return folder_.get();
+  }
+
+ private:
+  SharedFolders* folders_;
+  bool held_ = false;
+  std::string relative_;
+  std::shared_ptr<const ScopedHandle> folder_;
+};
+
+struct LookAhead::Reader {
+  FolderHold source;
+  FolderHold destination;
+};
+
+LookAhead::LookAhead(Platform& platform, const std::vector<std::string>& files,
+                     const AheadRoots& roots, int depth)
+    : platform_(platform),
+      files_(files),
+      roots_(roots),
+      depth_(static_cast<size_t>(std::max(depth, 1))),
+      slots_(std::make_unique<Slot[]>(depth_)),
+      source_folders_(
+          std::make_unique<SharedFolders>(platform, roots.source_root)),
+      destination_folders_(
+          std::make_unique<SharedFolders>(platform, roots.destination_root)),
+      look_at_destinations_(roots.look_at_destinations),
+      max_threads_(
+          std::min({depth_, static_cast<size_t>(kMaxThreads), files.size()})) {
+  threads_.reserve(max_threads_);
+  // One thread per processor keeps them busy while the files are in memory.
+  const unsigned processors = std::max(std::thread::hardware_concurrency(), 1u);
+  for (unsigned i = 0; i < processors; ++i) AddThread();
+}
+
+void LookAhead::AddThread() {
+  if (threads_.size() < max_threads_) threads_.emplace_back([this] { Work(); });
+}
+
+LookAhead::~LookAhead() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  room_.notify_all();
+  for (std::thread& thread : threads_) thread.join();
+}
+
+void LookAhead::Work() {
+  Reader reader{FolderHold(source_folders_.get()),
+                FolderHold(destination_folders_.get())};
+  for (;;) {
+    const size_t index = next_claim_.fetch_add(1);
+    if (index >= files_.size() || stopping_) return;
+    if (index >= taken_.load() + depth_) {
+      std::unique_lock lock(mutex_);
+      ++threads_waiting_;
+      room_.wait(lock,
+                 [&] { return stopping_ || index < taken_.load() + depth_; });
+      --threads_waiting_;
+      if (stopping_) return;
+    }
+    Slot& slot = slots_[index % depth_];
+    const auto start = std::chrono::steady_clock::now();
+    Read(index, &slot.status, reader);
+    if (std::chrono::steady_clock::now() - start >= kSlowRead) ++slow_reads_;
+    slot.ready.store(index + 1);
+    // Only the statuses the run waits for are worth waking it.
+    if (run_needs_.load() == index + 1 || run_waits_for_.load() == index + 1) {
+      std::lock_guard lock(mutex_);
+      done_.notify_one();
+    }
+  }
+}
+
+void LookAhead::Read(size_t index, AheadStatus* status, Reader& reader) {
+  *status = AheadStatus{};
+  const std::string& path = files_[index];
+  if (!path.starts_with(roots_.source_prefix) ||
+      path.size() == roots_.source_prefix.size())
+    return;
+  const std::string_view relative =
+      std::string_view(path).substr(roots_.source_prefix.size());
+  const size_t cut = relative.rfind(kSeparator);
+  const std::string_view folder = cut == std::string_view::npos
+                                      ? std::string_view()
+                                      : relative.substr(0, cut);
+  const std::string name(
+      cut == std::string_view::npos ? relative : relative.substr(cut + 1));
+  if (const ScopedHandle* source = reader.source.Get(folder)) {
+    status->source_error =
+        StatSourceEntry(platform_, source->get(), name, &status->source);
+    status->source_read = true;
+  }
+  if (!look_at_destinations_.load(std::memory_order_relaxed)) return;
+  if (const ScopedHandle* destination = reader.destination.Get(folder)) {
+    status->destination_error =
+        platform_.Stat(destination->get(), name, false, &status->destination);
+    status->destination_looked = true;
+  }
+}
+
+const AheadStatus* LookAhead::Take(size_t index,
+                                   const std::function<bool()>& while_waiting) {
+  // Done with the file before: its slot may be filled again. Waking a
+  // thread for every slot would cost more than the reading it saves.
+  taken_.store(index);
+  if (index % std::max<size_t>(depth_ / 2, 1) == 0) WakeThreads();
+  Slot& slot = slots_[index % depth_];
+  if (slot.ready.load() == index + 1) return &slot.status;
+  // Threads waiting for room must not wait for the next batch now.
+  WakeThreads();
+  // Waking for every status would cost more than the reading saves: wait
+  // for a good part of the window, or as long as the next status takes.
+  const size_t target = std::min(index + depth_ / 2, files_.size() - 1);
+  auto ready = [this](size_t at) {
+    return slots_[at % depth_].ready.load() == at + 1;
+  };
+  const auto start = std::chrono::steady_clock::now();
+  std::unique_lock lock(mutex_);
+  run_needs_ = index + 1;
+  run_waits_for_ = target + 1;
+  while (!ready(index) || !ready(target)) {
+    if (done_.wait_for(lock, kWaitSlice) != std::cv_status::timeout) continue;
+    if (ready(index)) break;
+    lock.unlock();
+    const bool go_on = while_waiting();
+    lock.lock();
+    if (!go_on) {
+      run_needs_ = run_waits_for_ = 0;
+      return nullptr;
+    }
+  }
+  run_needs_ = 0;
+  run_waits_for_ = 0;
+  lock.unlock();
+  // The run waited on the disk or the network, not on the threads' own
+  // work (nor on a busy processor): one more thread keeps one more request
+  // under way.
+  const int slow_reads = slow_reads_.load();
+  if (std::chrono::steady_clock::now() - start >= kSlowRead &&
+      slow_reads > slow_reads_seen_) {
+    slow_reads_seen_ = slow_reads;
+    AddThread();
+  }
+  return &slot.status;
+}
+
+void LookAhead::WakeThreads() {
+  if (threads_waiting_.load() == 0) return;
+  std::lock_guard lock(mutex_);
+  room_.notify_all();
+}
+
+}  // namespace ferrybox

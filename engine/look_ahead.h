@@ -1,0 +1,134 @@
+// Reading the status of the next files while the run works on this one.
+#ifndef FERRYBOX_ENGINE_LOOK_AHEAD_H_
+#define FERRYBOX_ENGINE_LOOK_AHEAD_H_
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/copy_failure.h"
+#include "engine/platform.h"
+
+namespace ferrybox {
+
+/// Files looked at ahead of the run when nothing else is said; 0 turns
+/// looking ahead off. The environment variable FERRYBOX_LOOK_AHEAD, when set
+/// to a number, replaces it.
+int DefaultLookAhead();
+
+class SharedFolders;
+
+/// What was read about one collected file before the run came to it.
+struct AheadStatus {
+  /// True when the source entry was read: then `source_error` is
+  /// StatSourceEntry's answer.
+  bool source_read = false;
+  int source_error = 0;
+  FileInfo source;
+  /// True when the destination entry was looked up in its folder, which
+  /// existed: then `destination_error` is 0 (found, `destination` holds its
+  /// status) or why it was not (ENOENT: nothing of that name).
+  bool destination_looked = false;
+  int destination_error = 0;
+  FileInfo destination;
+};
+
+/// The status of the collected entry `name` in the open folder `folder`: a
+/// regular file, or a symbolic link as itself. Anything else fails with
+/// kErrorNotAFile.
+int StatSourceEntry(Platform& platform, Handle folder, const std::string& name,
+                    FileInfo* info);
+
+/// Where the files lie, for the threads that look at them.
+struct AheadRoots {
+  /// The source path of every file starts with this prefix (the source root
+  /// with its trailing separator).
+  std::string source_prefix;
+  /// The source root, open. Stays open for the life of the LookAhead.
+  Handle source_root = kNoHandle;
+  /// The destination root, open; kNoHandle while it does not exist, when
+  /// destinations are not looked at.
+  Handle destination_root = kNoHandle;
+  /// Whether destination entries are worth looking up from the start.
+  bool look_at_destinations = false;
+};
+
+/// A few threads read, in collection order and at most `depth` files ahead
+/// of the run, the status of each source file and of its destination entry,
+/// so that the waiting for the disk (or for a network share) overlaps. The
+/// run takes each file's status in order; nothing the threads do shows or
+/// changes anything, and a status read ahead that the run cannot trust is
+/// simply read again by the run. Threads read through `platform`, which
+/// must allow calls from several threads.
+class LookAhead {
+ public:
+  /// `files` is the run's collected list; it and `platform` outlive this.
+  LookAhead(Platform& platform, const std::vector<std::string>& files,
+            const AheadRoots& roots, int depth);
+  /// Stops the threads and waits for them: at most the files being read.
+  ~LookAhead();
+  LookAhead(const LookAhead&) = delete;
+  LookAhead& operator=(const LookAhead&) = delete;
+
+  /// Whether destination entries are worth looking up (an incremental run
+  /// compares them); the run says so as it reads the option.
+  void LookAtDestinations(bool look) { look_at_destinations_ = look; }
+
+  /// The status of file `index`, which must be the one after the previous
+  /// call's (from 0). Waits for it, calling `while_waiting` every 50 ms or
+  /// so; when that returns false, gives up and returns nullptr. The status
+  /// stays valid until the next call.
+  const AheadStatus* Take(size_t index,
+                          const std::function<bool()>& while_waiting);
+
+ private:
+  struct Slot {
+    // index + 1 of the status held, 0 while empty.
+    std::atomic<size_t> ready{0};
+    AheadStatus status;
+  };
+  void AddThread();
+  void WakeThreads();
+  void Work();
+  struct Reader;
+  void Read(size_t index, AheadStatus* status, Reader& reader);
+
+  Platform& platform_;
+  const std::vector<std::string>& files_;
+  const AheadRoots roots_;
+  const size_t depth_;
+  std::unique_ptr<Slot[]> slots_;
+  std::unique_ptr<SharedFolders> source_folders_;
+  std::unique_ptr<SharedFolders> destination_folders_;
+  std::atomic<bool> look_at_destinations_{false};
+  std::atomic<bool> stopping_{false};
+  // The next file a thread may take up, and the first the run has not taken.
+  std::atomic<size_t> next_claim_{0};
+  std::atomic<size_t> taken_{0};
+  // Waiting on either side: threads for room, the run for a status.
+  std::mutex mutex_;
+  std::condition_variable room_;
+  std::condition_variable done_;
+  std::atomic<int> threads_waiting_{0};
+  // index + 1 of the status the run needs, and of the last one it waits
+  // for; 0 while it does not wait.
+  std::atomic<size_t> run_needs_{0};
+  std::atomic<size_t> run_waits_for_{0};
+  // Reads that took long, and how many the run had seen when it last added
+  // a thread.
+  std::atomic<int> slow_reads_{0};
+  int slow_reads_seen_ = 0;
+  // One thread to begin with; another each time the run waited long.
+  const size_t max_threads_;
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace ferrybox
+
+#endif  // FERRYBOX_ENGINE_LOOK_AHEAD_H_

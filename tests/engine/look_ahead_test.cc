@@ -1,0 +1,206 @@
+// Runs that read files ahead on threads show and copy exactly what runs that
+// read each file in its turn do.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <thread>
+
+#include "tests/engine/run_fixture.h"
+#include "tests/support/test_platforms.h"
+
+namespace ferrybox {
+namespace {
+
+using std::chrono::milliseconds;
+
+// Everything a run showed, with the destination's name made common.
+struct Shown {
+  std::vector<std::string> lists[3];
+  std::string figures[3];  // files handled, files copied, megabytes
+  std::string log;
+  std::vector<std::string> failures;
+  friend bool operator==(const Shown&, const Shown&) = default;
+};
+
+// Stats of source files wait, as on a slow disk; the calls in progress at
+// once, and how far ahead of the run each one was, are recorded.
+class SlowStatPlatform : public testing::FaultyPlatform {
+ public:
+  milliseconds delay{0};
+  // Collection order of the files, by name; the files the run has started.
+  std::map<std::string, int64_t> order;
+  std::atomic<int64_t>* handled = nullptr;
+  std::atomic<int> in_flight{0}, most_in_flight{0};
+  std::atomic<int64_t> farthest_ahead{0};
+
+  int Stat(Handle dir, const std::string& name, bool follow_link,
+           FileInfo* info) override {
+    const auto it = order.find(name);
+    if (it != order.end()) {
+      const int now = ++in_flight;
+      for (int most = most_in_flight; now > most;)
+        most_in_flight.compare_exchange_weak(most, now);
+      const int64_t ahead = it->second - (handled ? handled->load() : 0);
+      for (int64_t far = farthest_ahead; ahead > far;)
+        farthest_ahead.compare_exchange_weak(far, ahead);
+      std::this_thread::sleep_for(delay);
+      --in_flight;
+    }
+    return FaultyPlatform::Stat(dir, name, follow_link, info);
+  }
+};
+
+// A window whose count of files started may be read from any thread.
+class CountingWindow : public testing::MemoryWindow {
+ public:
+  std::atomic<int64_t> handled{0};
+  void FileStarted(const RunProgress& progress) override {
+    MemoryWindow::FileStarted(progress);
+    handled = progress.files_handled;
+  }
+};
+
+class LookAheadTest : public RunFixture {
+ protected:
+  // What a run from src into `destination` with `depth` showed.
+  Shown RunInto(const std::string& destination, int depth, bool incremental) {
+    window.text2 = Dst(destination);
+    for (auto& list : window.list) list.clear();
+    window.failures.clear();
+    run->SetLookAhead(depth);
+    Go(incremental);
+    Shown shown;
+    const std::string root = Dst(destination);
+    auto common = [&](std::string line) {
+      for (size_t at; (at = line.find(root)) != std::string::npos;)
+        line.replace(at, root.size(), "DST");
+      return line;
+    };
+    for (int list = 0; list < 3; ++list)
+      for (const std::string& line : window.list[list])
+        if (!line.starts_with("Starting copy: ") &&
+            !line.starts_with("Finished....in :"))
+          shown.lists[list].push_back(common(line));
+    for (int box = 0; box < 3; ++box) shown.figures[box] = window.figure[box];
+    shown.log = common(CopyLog());
+    for (const CopyFailure& failure : window.failures)
+      shown.failures.push_back(common(failure.destination_path) + " " +
+                               std::to_string(failure.error));
+    return shown;
+  }
+};
+
+TEST_F(LookAheadTest, EveryDepthShowsAndCopiesWhatReadingInTurnDoes) {
+  // Enough files for two figure updates, in several folders, with links;
+  // then changes of every kind an incremental run meets.
+  for (int i = 0; i < 230; ++i)
+    tree.Write("src/" + std::string(i % 3 ? "a/" : "") + (i % 7 ? "" : "b/c/") +
+                   "f" + std::to_string(i),
+               std::string(i % 11, 'x'));
+  ASSERT_EQ(symlink("f1", Src("link").c_str()), 0);
+  ASSERT_EQ(symlink("nowhere", Src("a/dangling").c_str()), 0);
+  const std::string destinations[] = {"ref", "d1", "d3", "d64"};
+  for (const std::string& dst : destinations) RunInto(dst, 0, false);
+  tree.Write("src/a/f1", "longer than before");
+  tree.Write("src/new/g", "new folder");
+  std::filesystem::remove(Src("link"));
+  ASSERT_EQ(symlink("f2", Src("link").c_str()), 0);
+  for (const std::string& dst : destinations) {
+    std::filesystem::remove(Dst(dst + "/f3"));
+    std::filesystem::remove(Dst(dst + "/a/f5"));
+    std::filesystem::create_directory(Dst(dst + "/a/f5"));  // no copy fits
+    std::filesystem::last_write_time(
+        Dst(dst + "/f6"), std::filesystem::file_time_type::clock::now());
+  }
+
+  const Shown incremental = RunInto("ref", 0, true);
+  const Shown full = RunInto("freshref", 0, false);
+  EXPECT_EQ(Count(incremental.lists[2], kCopyErrorPrefix), 1);
+  EXPECT_EQ(incremental.figures[1], "6");
+  for (const int depth : {1, 3, 64}) {
+    SCOPED_TRACE(depth);
+    const std::string name = std::to_string(depth);
+    EXPECT_TRUE(RunInto("d" + name, depth, true) == incremental);
+    EXPECT_TRUE(RunInto("fresh" + name, depth, false) == full);
+    EXPECT_EQ(system(("diff -r --no-dereference " + Dst("ref") + " " +
+                      Dst("d" + name) + " && diff -r --no-dereference " +
+                      Dst("freshref") + " " + Dst("fresh" + name))
+                         .c_str()),
+              0);
+  }
+}
+
+TEST_F(LookAheadTest, WaitingOverlapsAndStaysWithinItsDepth) {
+  constexpr int kFiles = 40, kDepth = 4;
+  for (int i = 0; i < kFiles; ++i) tree.Write("src/f" + std::to_string(i), "x");
+  // The collection order, from a run that shows every file.
+  window.check[0] = 1;
+  RunInto("order", 0, false);
+  SlowStatPlatform slow;
+  int64_t index = 0;
+  for (const std::string& line : window.list[0])
+    slow.order[line.substr(line.rfind('/') + 1)] = ++index;
+  ASSERT_EQ(index, kFiles);
+  CountingWindow counting;
+  counting.text1 = window.text1;
+  counting.text2 = Dst("slow");
+  slow.handled = &counting.handled;
+  slow.delay = milliseconds(10);
+  MessageLists counting_lists(counting);
+  BackupRun slow_run(counting, counting_lists, slow, tree.Path("program"));
+  slow_run.SetLookAhead(kDepth);
+  slow_run.Command3_Click();
+  EXPECT_EQ(counting.figure[1], std::to_string(kFiles));
+  EXPECT_GE(slow.most_in_flight, 2) << "the waits did not overlap";
+  // File n may be read while the run is at file n - depth at the earliest.
+  EXPECT_LE(slow.farthest_ahead, kDepth);
+  EXPECT_GE(slow.farthest_ahead, 2);
+}
+
+TEST_F(LookAheadTest, StopWhileWaitingForAFileReadAheadEndsTheRun) {
+  for (int i = 0; i < 10; ++i) tree.Write("src/f" + std::to_string(i), "x");
+  SlowStatPlatform slow;
+  for (int i = 0; i < 10; ++i) slow.order["f" + std::to_string(i)] = i;
+  slow.delay = milliseconds(150);
+  UsePlatform(slow);
+  run->SetLookAhead(2);
+  window.on_process_events = [this] { run->Command2_Click(); };
+  Go();
+  EXPECT_TRUE(run->LastOutcome().stopped);
+  EXPECT_EQ(run->LastOutcome().files_handled, 0);
+  EXPECT_EQ(Count(List2(), kNewFile), 0);
+  EXPECT_TRUE(List3().back().starts_with("Finished....in :"));
+  EXPECT_TRUE(!std::filesystem::exists(Dst()) ||
+              std::filesystem::is_empty(Dst()));
+  EXPECT_EQ(slow.open_handles(), 0u);
+}
+
+TEST_F(LookAheadTest, AFailedReadAheadIsReadAgainInItsTurn) {
+  using Kind = testing::FaultyPlatform::Kind;
+  for (int i = 0; i < 10; ++i) tree.Write("src/f" + std::to_string(i), "x");
+  Go();
+  testing::FaultyPlatform faults;
+  UsePlatform(faults);
+  run->SetLookAhead(8);
+  // A file's first read is its source's, the second its destination's;
+  // read again in their turn, both find what is there.
+  for (const int nth : {1, 2}) {
+    SCOPED_TRACE(nth);
+    faults.failures = 0;
+    faults.FailNth(Kind::kStat, nth, EIO, "f7");
+    List2().clear();
+    Go(true);
+    EXPECT_EQ(faults.failures, 1);
+    EXPECT_EQ(Count(List3(), kCopyErrorPrefix), 0);
+    EXPECT_EQ(List2(), std::vector<std::string>{kCheckingFolder + Dst()})
+        << "a file read as missing was copied";
+  }
+}
+
+}  // namespace
+}  // namespace ferrybox
