@@ -201,7 +201,8 @@ void BackupRun::Command3_Click() {
     window_.ProcessEvents();
     events_handled = Clock::now();
   };
-  // A stop during a big file breaks its copy off; the earlier copy stays.
+  // A stop during a big file breaks its copy off, the earlier copy kept; a
+  // stop while the run waits for a file read ahead ends the run.
   const CopyControl copy_control{[&] {
     handle_events_when_due();
     return !stop_flag_ && !abandoned_;
@@ -215,10 +216,6 @@ void BackupRun::Command3_Click() {
     roots.look_at_destinations = window_.CheckValue(CheckBox::kCheck3) == 1;
     ahead.emplace(platform_, files, roots, look_ahead_);
   }
-  const auto keep_waiting = [this] {
-    window_.ProcessEvents();
-    return !stop_flag_ && !abandoned_;
-  };
   for (size_t index = 0; index < files.size(); ++index) {
     const std::string& path = files[index];
     if (abandoned_) break;
@@ -233,7 +230,7 @@ void BackupRun::Command3_Click() {
     }
     const AheadStatus* read = nullptr;
     if (ahead) {
-      read = ahead->Take(index, keep_waiting);
+      read = ahead->Take(index, copy_control.keep_going);
       if (read == nullptr) {
         outcome.stopped = !abandoned_;
         break;

@@ -166,7 +166,7 @@ TEST_F(LookAheadTest, StopWhileWaitingForAFileReadAheadEndsTheRun) {
   for (int i = 0; i < 10; ++i) tree.Write("src/f" + std::to_string(i), "x");
   SlowStatPlatform slow;
   for (int i = 0; i < 10; ++i) slow.order["f" + std::to_string(i)] = i;
-  slow.delay = milliseconds(150);
+  slow.delay = milliseconds(400);  // longer than events wait
   UsePlatform(slow);
   run->SetLookAhead(2);
   window.on_process_events = [this] { run->Command2_Click(); };
