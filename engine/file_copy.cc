@@ -43,6 +43,9 @@ int CopyContent(Platform& platform, Handle in, Handle out, int64_t size,
       if (error != 0) return error;
       if (copied == 0) return ENODATA;
       left -= copied;
+      // The disk starts on a big file while the rest of it is copied, so
+      // that little is left for the flush at the end of the run.
+      if (size >= kWriteBackFrom) platform.StartWriteBack(out);
       continue;
     }
     if (!buffer) buffer = std::make_unique<char[]>(kBufferSize);

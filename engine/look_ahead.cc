@@ -16,7 +16,7 @@
 namespace ferrybox {
 namespace {
 
-constexpr int kLookAhead = 64;
+constexpr int kLookAhead = 256;
 // Enough to keep a share a millisecond away busy; a local disk gains
 // little beyond two.
 constexpr int kMaxThreads = 8;
@@ -63,16 +63,16 @@ class SharedFolders {
     for (const Recent& recent : recent_)
       if (recent.known && recent.relative == relative) return recent.folder;
     // From the deepest folder open above it, one level at a time.
-    Handle start = root_.get();
+    // Held here: its slot may be the one taken over below.
+    std::shared_ptr<const ScopedHandle> start;
     std::string_view rest = relative;
-    size_t best = 0;
     for (const Recent& recent : recent_) {
       const std::string& above = recent.relative;
-      if (recent.folder && !above.empty() && above.size() > best &&
-          relative.size() > above.size() && relative.starts_with(above) &&
-          relative[above.size()] == kSeparator) {
-        best = above.size();
-        start = recent.folder->get();
+      // The deepest folder open above it leaves the least to walk.
+      if (recent.folder && !above.empty() && relative.size() > above.size() &&
+          relative.starts_with(above) && relative[above.size()] == kSeparator &&
+          relative.size() - above.size() < rest.size()) {
+        start = recent.folder;
         rest = relative.substr(above.size());
       }
     }
@@ -81,7 +81,8 @@ class SharedFolders {
     slot.known = true;
     slot.relative = relative;
     slot.folder = nullptr;
-    if (WalkFolders(platform_, start, rest, WalkRules{}, &out) == 0)
+    if (WalkFolders(platform_, start ? start->get() : root_.get(), rest,
+                    WalkRules{}, &out) == 0)
       slot.folder = std::make_shared<ScopedHandle>(platform_, out);
     return slot.folder;
   }

@@ -162,6 +162,31 @@ TEST_F(LookAheadTest, WaitingOverlapsAndStaysWithinItsDepth) {
   EXPECT_GE(slow.farthest_ahead, 2);
 }
 
+TEST_F(LookAheadTest, EveryFileIsReadAheadInADeepTree) {
+  // More folders at once than the threads keep open, at every depth.
+  for (const char* folder : {"a", "a/b", "a/b/c", "a/b/c/d", "a/e", "a/e/k",
+                             "g", "g/h", "g/h/i", "j"})
+    for (int i = 0; i < 3; ++i)
+      tree.Write("src/" + std::string(folder) + "/f" + std::to_string(i), "x");
+  Go();
+  // Reads of files on the run's own thread.
+  struct RunThreadReads : testing::FaultyPlatform {
+    std::thread::id run_thread = std::this_thread::get_id();
+    std::atomic<int> reads{0};
+    int Stat(Handle dir, const std::string& name, bool follow_link,
+             FileInfo* info) override {
+      if (name.starts_with("f") && std::this_thread::get_id() == run_thread)
+        ++reads;
+      return FaultyPlatform::Stat(dir, name, follow_link, info);
+    }
+  } platform;
+  UsePlatform(platform);
+  run->SetLookAhead(8);
+  Go(true);
+  EXPECT_EQ(Figure(FigureBox::kText3), "30");
+  EXPECT_EQ(platform.reads, 0);
+}
+
 TEST_F(LookAheadTest, StopWhileWaitingForAFileReadAheadEndsTheRun) {
   for (int i = 0; i < 10; ++i) tree.Write("src/f" + std::to_string(i), "x");
   SlowStatPlatform slow;
