@@ -214,6 +214,7 @@ void BackupRun::Command3_Click() {
   if (sync && look_ahead_ > 0 && files.size() > 1) {
     AheadRoots roots = sync->RootsForLookAhead();
     roots.look_at_destinations = window_.CheckValue(CheckBox::kCheck3) == 1;
+    roots.copy_ahead = !roots.look_at_destinations;
     ahead.emplace(platform_, files, roots, look_ahead_);
   }
   for (size_t index = 0; index < files.size(); ++index) {
@@ -229,9 +230,11 @@ void BackupRun::Command3_Click() {
       break;
     }
     const AheadStatus* read = nullptr;
+    std::optional<AheadCopy> prepared;
     if (ahead) {
       read = ahead->Take(index, copy_control.keep_going);
-      if (read == nullptr) {
+      if (read == nullptr ||
+          !ahead->TakeCopy(index, copy_control.keep_going, &prepared)) {
         outcome.stopped = !abandoned_;
         break;
       }
@@ -253,15 +256,29 @@ void BackupRun::Command3_Click() {
     } else {
       error = sync->StatSource(path, &source);
     }
+    // A copy made ahead of a file that is not copied after all.
+    const auto discard_unused = [&] {
+      if (prepared && prepared->folder && prepared->error == 0)
+        platform_.Remove(prepared->folder->get(), prepared->copy.temp_name);
+    };
     if (error != 0) {
+      discard_unused();
       // Gone or changed since the scan: nothing to copy from.
       sync->CopyFailed(path, sync->DestinationPath(path), error);
     } else {
       kb_total_ = static_cast<int64_t>(
           std::nearbyint(static_cast<double>(kb_total_) +
                          static_cast<double>(source.size) / 1000));
-      sync->SyncFile(path, source, read);
-      if (ahead) ahead->LookAtDestinations(sync->incremental());
+      sync->SyncFile(path, source, read, prepared ? &*prepared : nullptr);
+      if (ahead) {
+        ahead->LookAtDestinations(sync->incremental());
+        ahead->CopyAhead(!sync->incremental());
+        std::string_view folder_relative;
+        Handle folder = kNoHandle;
+        if (sync->ReadyFolder(&folder_relative, &folder))
+          ahead->FolderReady(folder_relative, folder);
+      }
+      discard_unused();
       if (sync->DestinationInUse()) {
         outcome.refusal = RunRefusal::kDestinationInUse;
         lists_.lp3(RefusalLine(outcome.refusal, source_root));

@@ -127,10 +127,10 @@ int CopyMode(Platform& platform, Handle out, const FileInfo& source,
 
 }  // namespace
 
-int CopyFileAt(Platform& platform, Handle source_dir,
-               const std::string& source_name, const FileInfo& source,
-               Handle destination_dir, const std::string& destination_name,
-               CopyResult* result, const CopyControl* control) {
+int PrepareCopyAt(Platform& platform, Handle source_dir,
+                  const std::string& source_name, const FileInfo& source,
+                  Handle destination_dir, PreparedCopy* copy,
+                  const CopyControl* control) {
   ScopedHandle in(platform);
   int error =
       platform.Open(source_dir, source_name, OpenMode::kReadFile, in.out());
@@ -162,13 +162,35 @@ int CopyFileAt(Platform& platform, Handle source_dir,
                             &stored_mtime);
   const int close_error = out.reset();
   if (error == 0) error = close_error;
-  if (error == 0)
-    error = platform.Rename(destination_dir, temp_name, destination_name);
   if (error != 0) {
     platform.Remove(destination_dir, temp_name);
     return error;
   }
-  result->stored_mtime = stored_mtime;
+  copy->temp_name = std::move(temp_name);
+  copy->stored_mtime = stored_mtime;
+  return 0;
+}
+
+int InstallCopyAt(Platform& platform, Handle destination_dir,
+                  const PreparedCopy& copy,
+                  const std::string& destination_name) {
+  const int error =
+      platform.Rename(destination_dir, copy.temp_name, destination_name);
+  if (error != 0) platform.Remove(destination_dir, copy.temp_name);
+  return error;
+}
+
+int CopyFileAt(Platform& platform, Handle source_dir,
+               const std::string& source_name, const FileInfo& source,
+               Handle destination_dir, const std::string& destination_name,
+               CopyResult* result, const CopyControl* control) {
+  PreparedCopy copy;
+  int error = PrepareCopyAt(platform, source_dir, source_name, source,
+                            destination_dir, &copy, control);
+  if (error == 0)
+    error = InstallCopyAt(platform, destination_dir, copy, destination_name);
+  if (error != 0) return error;
+  result->stored_mtime = copy.stored_mtime;
   return 0;
 }
 

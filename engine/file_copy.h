@@ -30,6 +30,13 @@ struct CopyControl {
   std::function<bool()> keep_going;
 };
 
+/// A complete copy under a temporary name, waiting to be put in place.
+struct PreparedCopy {
+  std::string temp_name;
+  /// As in CopyResult.
+  FileTime stored_mtime;
+};
+
 /// Copies `source_name` in the folder `source_dir` (a link is followed) to
 /// `destination_name` in the folder `destination_dir`, with its content (its
 /// holes left as holes where the destination can make them), permission
@@ -48,6 +55,20 @@ int CopyFileAt(Platform& platform, Handle source_dir,
                const std::string& source_name, const FileInfo& source,
                Handle destination_dir, const std::string& destination_name,
                CopyResult* result, const CopyControl* control = nullptr);
+
+/// The first part of CopyFileAt: the complete copy in `destination_dir`
+/// under a new temporary name, told in `*copy`; nothing left behind on
+/// failure.
+int PrepareCopyAt(Platform& platform, Handle source_dir,
+                  const std::string& source_name, const FileInfo& source,
+                  Handle destination_dir, PreparedCopy* copy,
+                  const CopyControl* control = nullptr);
+
+/// The second part: renames the prepared copy in `destination_dir` over
+/// `destination_name`; on failure removes it and leaves what stood there.
+int InstallCopyAt(Platform& platform, Handle destination_dir,
+                  const PreparedCopy& copy,
+                  const std::string& destination_name);
 
 }  // namespace ferrybox
 

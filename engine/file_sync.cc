@@ -109,7 +109,8 @@ AheadRoots FileSync::RootsForLookAhead() {
 }
 
 void FileSync::SyncFile(const std::string& source_path, const FileInfo& source,
-                        const AheadStatus* ahead) {
+                        const AheadStatus* ahead, AheadCopy* prepared) {
+  folder_ready_ = false;
   const PathParts parts = Split(source_path);
   // Files arrive folder by folder: work the folder's path out once.
   if (!folder_known_ || parts.folder != folder_relative_) {
@@ -133,6 +134,7 @@ void FileSync::SyncFile(const std::string& source_path, const FileInfo& source,
   if (destination_.in_use()) return;
   folders_.Made(destination_.OpenRoot());
   const bool case_clash = CaseClash(parts);
+  folder_ready_ = destination_.Enter(parts.folder) == 0;
 
   const std::string name(parts.name);
   const char* line = kNewFile;
@@ -177,8 +179,8 @@ void FileSync::SyncFile(const std::string& source_path, const FileInfo& source,
   const std::string destination_path = DestinationPath(source_path);
   lists_.lp2(line + destination_path);
   // A copy broken off by a stop is no copy the run made.
-  if (CopyOneFile(source_path, parts, source, destination_path, case_clash) ==
-      kErrorStopped)
+  if (CopyOneFile(source_path, parts, source, destination_path, case_clash,
+                  prepared) == kErrorStopped)
     return;
   ++state_.FilesCopied;
   window_.SetFigure(FigureBox::kText4, std::to_string(state_.FilesCopied));
@@ -195,8 +197,8 @@ bool FileSync::CaseClash(const PathParts& parts) {
 
 int FileSync::CopyOneFile(const std::string& source_path,
                           const PathParts& parts, const FileInfo& source,
-                          const std::string& destination_path,
-                          bool case_clash) {
+                          const std::string& destination_path, bool case_clash,
+                          AheadCopy* prepared) {
   const std::string name(parts.name);
   int error = case_clash ? kErrorCaseClash : destination_.Enter(parts.folder);
   // The copy replaces the entry of its name itself, a file or a link, never
@@ -208,6 +210,16 @@ int FileSync::CopyOneFile(const std::string& source_path,
   if (error == 0 && source.type == EntryType::kLink) {
     error = CopyLinkAt(platform_, source_.current(), name, source,
                        destination_.current(), name);
+  } else if (error == 0 && prepared != nullptr && prepared->folder) {
+    // Copied ahead into this very folder: only the rename is left.
+    error = prepared->error;
+    if (error == 0)
+      error = InstallCopyAt(platform_, prepared->folder->get(), prepared->copy,
+                            name);
+    prepared->folder = nullptr;
+    if (error == 0 && destination_.device())
+      time_steps_.Copied(*destination_.device(), destination_.current(), name,
+                         source, prepared->copy.stored_mtime);
   } else if (error == 0) {
     CopyResult result;
     error = CopyFileAt(platform_, source_.current(), name, source,
@@ -221,6 +233,13 @@ int FileSync::CopyOneFile(const std::string& source_path,
   if (error != 0 && error != kErrorStopped)
     CopyFailed(source_path, destination_path, error);
   return error;
+}
+
+bool FileSync::ReadyFolder(std::string_view* relative, Handle* folder) {
+  if (!folder_ready_ || destination_.in_use()) return false;
+  *relative = folder_relative_;
+  *folder = destination_.current();
+  return true;
 }
 
 void FileSync::FinishFolders() { folders_.FinishAll(destination_.OpenRoot()); }

@@ -70,8 +70,16 @@ class FileSync {
   /// Text4. A link is recreated as a link. `ahead`, when given, is what was
   /// read about the file beforehand; whatever of it cannot be trusted now is
   /// read again.
+  /// `prepared`, when given, is a copy of the file made ahead: put in place
+  /// instead of copying, or left for the caller to remove (its `folder`
+  /// then still set) when the file is not copied after all.
   void SyncFile(const std::string& source_path, const FileInfo& source,
-                const AheadStatus* ahead = nullptr);
+                const AheadStatus* ahead = nullptr,
+                AheadCopy* prepared = nullptr);
+
+  /// After SyncFile: the destination folder it worked in, when that exists
+  /// and may take copies.
+  bool ReadyFolder(std::string_view* relative, Handle* folder);
 
   /// The roots, for reading files ahead of the run.
   AheadRoots RootsForLookAhead();
@@ -117,7 +125,7 @@ class FileSync {
   /// 0 when copied; else why not, already reported unless kErrorStopped.
   int CopyOneFile(const std::string& source_path, const PathParts& parts,
                   const FileInfo& source, const std::string& destination_path,
-                  bool case_clash);
+                  bool case_clash, AheadCopy* prepared);
 
   Platform& platform_;
   Window& window_;
@@ -133,6 +141,7 @@ class FileSync {
   FolderFinisher folders_;
   int source_root_error_ = 0;
   bool incremental_ = false;
+  bool folder_ready_ = false;
   // The destination folder of the last file, and its part below the root.
   bool folder_known_ = false;
   std::string folder_relative_;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "engine/folder_scan.h"
 #include "engine/folder_walk.h"
@@ -21,6 +22,20 @@ constexpr int kLookAhead = 256;
 // little beyond two.
 constexpr int kMaxThreads = 8;
 constexpr std::chrono::milliseconds kWaitSlice{50};
+// Files copied ahead are small ones, whose copies cost more in calls than
+// in bytes; a big file is copied by the run itself, which can break it off.
+constexpr int64_t kCopyAheadFileBytes = 4 << 20;
+constexpr int64_t kCopyAheadBytes = 64 << 20;
+
+// The folder part of a collected path below `prefix`, and its name.
+std::pair<std::string_view, std::string_view> FolderAndName(
+    std::string_view path, std::string_view prefix) {
+  const std::string_view relative = path.substr(prefix.size());
+  const size_t cut = relative.rfind(kSeparator);
+  if (cut == std::string_view::npos) return {{}, relative};
+  return {relative.substr(0, cut), relative.substr(cut + 1)};
+}
+
 // Far longer than a status read from memory takes.
 constexpr std::chrono::microseconds kSlowRead{500};
 
@@ -139,6 +154,7 @@ LookAhead::LookAhead(Platform& platform, const std::vector<std::string>& files,
       destination_folders_(
           std::make_unique<SharedFolders>(platform, roots.destination_root)),
       look_at_destinations_(roots.look_at_destinations),
+      copy_ahead_(roots.copy_ahead),
       max_threads_(
           std::min({depth_, static_cast<size_t>(kMaxThreads), files.size()})) {
   threads_.reserve(max_threads_);
@@ -158,26 +174,48 @@ LookAhead::~LookAhead() {
   }
   room_.notify_all();
   for (std::thread& thread : threads_) thread.join();
+  // Copies made ahead of a run that did not come to them.
+  for (size_t i = 0; i < depth_; ++i) {
+    Slot& slot = slots_[i];
+    const uint64_t state = slot.copy_state.load();
+    if (state % 4 == kCopied && slot.copy.error == 0 && slot.copy.folder)
+      platform_.Remove(slot.copy.folder->get(), slot.copy.copy.temp_name);
+  }
 }
 
 void LookAhead::Work() {
   Reader reader{FolderHold(source_folders_.get()),
                 FolderHold(destination_folders_.get())};
   for (;;) {
+    uint64_t hint = copy_hint_.load();
+    if (CopyWork(reader)) continue;
     const size_t index = next_claim_.fetch_add(1);
-    if (index >= files_.size() || stopping_) return;
-    if (index >= taken_.load() + depth_) {
-      std::unique_lock lock(mutex_);
-      ++threads_waiting_;
-      room_.wait(lock,
-                 [&] { return stopping_ || index < taken_.load() + depth_; });
-      --threads_waiting_;
-      if (stopping_) return;
+    if (stopping_) return;
+    if (index >= files_.size()) {
+      // No more statuses to read; copies may still come up.
+      for (;;) {
+        std::unique_lock lock(mutex_);
+        WaitForWork(lock, hint, [] { return false; });
+        if (stopping_) return;
+        lock.unlock();
+        hint = copy_hint_.load();
+        while (CopyWork(reader)) hint = copy_hint_.load();
+      }
     }
+    while (index >= taken_.load() + depth_) {
+      std::unique_lock lock(mutex_);
+      WaitForWork(lock, hint, [&] { return index < taken_.load() + depth_; });
+      if (stopping_) return;
+      lock.unlock();
+      hint = copy_hint_.load();
+      while (CopyWork(reader)) hint = copy_hint_.load();
+    }
+    if (stopping_) return;
     Slot& slot = slots_[index % depth_];
     const auto start = std::chrono::steady_clock::now();
     Read(index, &slot.status, reader);
     if (std::chrono::steady_clock::now() - start >= kSlowRead) ++slow_reads_;
+    slot.copy_state.store(Tag(index, kNoCopy));
     slot.ready.store(index + 1);
     // Only the statuses the run waits for are worth waking it.
     if (run_needs_.load() == index + 1 || run_waits_for_.load() == index + 1) {
@@ -187,20 +225,126 @@ void LookAhead::Work() {
   }
 }
 
+void LookAhead::WaitForWork(std::unique_lock<std::mutex>& lock,
+                            uint64_t copy_hint,
+                            const std::function<bool()>& done) {
+  ++threads_waiting_;
+  room_.wait(lock, [&] {
+    return stopping_ || done() || copy_hint_.load() != copy_hint;
+  });
+  --threads_waiting_;
+}
+
+bool LookAhead::CopyWork(Reader& reader) {
+  if (!copy_ahead_.load(std::memory_order_relaxed) || stopping_) return false;
+  size_t index = 0;
+  std::shared_ptr<const ScopedHandle> folder;
+  {
+    std::lock_guard lock(mutex_);
+    if (!ready_folder_) return false;
+    index = std::max(copy_next_, taken_.load());
+    for (;; ++index) {
+      copy_next_ = index;
+      if (index >= files_.size() || index >= taken_.load() + depth_)
+        return false;
+      Slot& slot = slots_[index % depth_];
+      if (slot.ready.load() != index + 1) return false;  // not read yet
+      const AheadStatus& status = slot.status;
+      if (!status.source_read || status.source_error != 0 ||
+          status.source.type != EntryType::kFile ||
+          status.source.size > kCopyAheadFileBytes)
+        continue;
+      // The run has not come to its folder yet.
+      if (FolderAndName(files_[index], roots_.source_prefix).first !=
+          ready_relative_)
+        return false;
+      if (bytes_ahead_ + status.source.size > kCopyAheadBytes) return false;
+      uint64_t expected = Tag(index, kNoCopy);
+      if (!slot.copy_state.compare_exchange_strong(expected,
+                                                   Tag(index, kCopying)))
+        continue;  // the run took it
+      bytes_ahead_ += status.source.size;
+      copy_next_ = index + 1;
+      folder = ready_folder_;
+      break;
+    }
+  }
+  Slot& slot = slots_[index % depth_];
+  const auto [relative, name] =
+      FolderAndName(files_[index], roots_.source_prefix);
+  slot.copy = AheadCopy{};
+  slot.copy.folder = folder;
+  const CopyControl control{[this] { return !stopping_.load(); }};
+  if (const ScopedHandle* source = reader.source.Get(relative)) {
+    slot.copy.error = PrepareCopyAt(platform_, source->get(), std::string(name),
+                                    slot.status.source, folder->get(),
+                                    &slot.copy.copy, &control);
+  } else {
+    slot.copy.error = ENOENT;
+  }
+  slot.copy_state.store(Tag(index, kCopied));
+  if (run_waits_for_copy_.load() == index + 1) {
+    std::lock_guard lock(mutex_);
+    done_.notify_one();
+  }
+  return true;
+}
+
+void LookAhead::FolderReady(std::string_view relative, Handle folder) {
+  // Called for every file: the lock only when the folder changes.
+  if (ready_known_ && relative == ready_seen_) return;
+  ready_known_ = true;
+  ready_seen_ = relative;
+  std::lock_guard lock(mutex_);
+  ready_relative_ = relative;
+  auto handle = std::make_shared<ScopedHandle>(platform_);
+  ready_folder_ = nullptr;
+  if (platform_.Open(folder, ".", OpenMode::kFolder, handle->out()) == 0)
+    ready_folder_ = std::move(handle);
+  ++copy_hint_;
+  room_.notify_all();
+}
+
+bool LookAhead::TakeCopy(size_t index,
+                         const std::function<bool()>& while_waiting,
+                         std::optional<AheadCopy>* copy) {
+  copy->reset();
+  Slot& slot = slots_[index % depth_];
+  uint64_t expected = Tag(index, kNoCopy);
+  if (slot.copy_state.compare_exchange_strong(expected, Tag(index, kTaken)))
+    return true;
+  if (expected != Tag(index, kCopied)) {
+    std::unique_lock lock(mutex_);
+    run_waits_for_copy_ = index + 1;
+    while (slot.copy_state.load() != Tag(index, kCopied)) {
+      if (done_.wait_for(lock, kWaitSlice) != std::cv_status::timeout) continue;
+      lock.unlock();
+      const bool go_on = while_waiting();
+      lock.lock();
+      if (!go_on) {
+        run_waits_for_copy_ = 0;
+        return false;
+      }
+    }
+    run_waits_for_copy_ = 0;
+  }
+  *copy = std::move(slot.copy);
+  slot.copy_state.store(Tag(index, kTaken));
+  {
+    std::lock_guard lock(mutex_);
+    bytes_ahead_ -= slot.status.source.size;
+  }
+  return true;
+}
+
 void LookAhead::Read(size_t index, AheadStatus* status, Reader& reader) {
   *status = AheadStatus{};
   const std::string& path = files_[index];
   if (!path.starts_with(roots_.source_prefix) ||
       path.size() == roots_.source_prefix.size())
     return;
-  const std::string_view relative =
-      std::string_view(path).substr(roots_.source_prefix.size());
-  const size_t cut = relative.rfind(kSeparator);
-  const std::string_view folder = cut == std::string_view::npos
-                                      ? std::string_view()
-                                      : relative.substr(0, cut);
-  const std::string name(
-      cut == std::string_view::npos ? relative : relative.substr(cut + 1));
+  const auto [folder, entry] = FolderAndName(path, roots_.source_prefix);
+  const std::string name(entry);
   if (const ScopedHandle* source = reader.source.Get(folder)) {
     status->source_error =
         StatSourceEntry(platform_, source->get(), name, &status->source);
@@ -263,6 +407,7 @@ const AheadStatus* LookAhead::Take(size_t index,
 void LookAhead::WakeThreads() {
   if (threads_waiting_.load() == 0) return;
   std::lock_guard lock(mutex_);
+  ++copy_hint_;
   room_.notify_all();
 }
 

@@ -8,12 +8,16 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "engine/copy_failure.h"
+#include "engine/file_copy.h"
 #include "engine/platform.h"
+#include "engine/scoped_handle.h"
 
 namespace ferrybox {
 
@@ -45,6 +49,16 @@ struct AheadStatus {
 int StatSourceEntry(Platform& platform, Handle folder, const std::string& name,
                     FileInfo* info);
 
+/// A copy of a file made ahead of the run, under a temporary name in its
+/// destination folder; the run puts it in place or removes it.
+struct AheadCopy {
+  /// 0 when `copy` waits in `folder`; otherwise why the copy failed, and
+  /// nothing was left behind.
+  int error = 0;
+  PreparedCopy copy;
+  std::shared_ptr<const ScopedHandle> folder;
+};
+
 /// Where the files lie, for the threads that look at them.
 struct AheadRoots {
   /// The source path of every file starts with this prefix (the source root
@@ -57,6 +71,9 @@ struct AheadRoots {
   Handle destination_root = kNoHandle;
   /// Whether destination entries are worth looking up from the start.
   bool look_at_destinations = false;
+  /// Whether files are worth copying ahead from the start (a full backup
+  /// copies every file).
+  bool copy_ahead = false;
 };
 
 /// A few threads read, in collection order and at most `depth` files ahead
@@ -80,6 +97,15 @@ class LookAhead {
   /// compares them); the run says so as it reads the option.
   void LookAtDestinations(bool look) { look_at_destinations_ = look; }
 
+  /// Whether files are worth copying ahead; the run says so as it reads the
+  /// option.
+  void CopyAhead(bool copy) { copy_ahead_ = copy; }
+
+  /// The run has checked (and made) the destination folder `relative`,
+  /// open as `folder`, and works in it: the next files of that folder may be
+  /// copied into it ahead of their turn.
+  void FolderReady(std::string_view relative, Handle folder);
+
   /// The status of file `index`, which must be the one after the previous
   /// call's (from 0). Waits for it, calling `while_waiting` every 50 ms or
   /// so; when that returns false, gives up and returns nullptr. The status
@@ -87,17 +113,37 @@ class LookAhead {
   const AheadStatus* Take(size_t index,
                           const std::function<bool()>& while_waiting);
 
+  /// After Take(index): the copy of file `index` made ahead, in `*copy`, or
+  /// nothing; from now on no thread starts one. Waits for a copy under way
+  /// as Take does; false when `while_waiting` gave up (that copy is then
+  /// removed with the others not taken). The run puts a copy it gets in
+  /// place or removes it.
+  bool TakeCopy(size_t index, const std::function<bool()>& while_waiting,
+                std::optional<AheadCopy>* copy);
+
  private:
+  // Where a slot's copy stands, with the slot's index: (index + 1) * 4 +
+  // state, so that no one mistakes the copy of an earlier use of the slot.
+  enum CopyState : uint64_t { kNoCopy, kCopying, kCopied, kTaken };
+  static uint64_t Tag(size_t index, CopyState state) {
+    return (static_cast<uint64_t>(index) + 1) * 4 + state;
+  }
   struct Slot {
     // index + 1 of the status held, 0 while empty.
     std::atomic<size_t> ready{0};
     AheadStatus status;
+    std::atomic<uint64_t> copy_state{0};
+    AheadCopy copy;
   };
   void AddThread();
   void WakeThreads();
   void Work();
   struct Reader;
   void Read(size_t index, AheadStatus* status, Reader& reader);
+  bool CopyWork(Reader& reader);
+  // Waits for room, or for copy work when `copy_hint` moved on.
+  void WaitForWork(std::unique_lock<std::mutex>& lock, uint64_t copy_hint,
+                   const std::function<bool()>& done);
 
   Platform& platform_;
   const std::vector<std::string>& files_;
@@ -107,6 +153,20 @@ class LookAhead {
   std::unique_ptr<SharedFolders> source_folders_;
   std::unique_ptr<SharedFolders> destination_folders_;
   std::atomic<bool> look_at_destinations_{false};
+  std::atomic<bool> copy_ahead_{false};
+  // The destination folder the run works in (under `mutex_`); the next file
+  // to consider for a copy ahead; the bytes copied ahead and not yet taken.
+  std::string ready_relative_;
+  std::shared_ptr<const ScopedHandle> ready_folder_;
+  size_t copy_next_ = 0;
+  int64_t bytes_ahead_ = 0;
+  // The folder last made ready, as the run's own thread knows it.
+  bool ready_known_ = false;
+  std::string ready_seen_;
+  // Moves on whenever copy work may have come up (under `mutex_`).
+  std::atomic<uint64_t> copy_hint_{0};
+  // index + 1 of the copy the run waits for, 0 while it does not.
+  std::atomic<size_t> run_waits_for_copy_{0};
   std::atomic<bool> stopping_{false};
   // The next file a thread may take up, and the first the run has not taken.
   std::atomic<size_t> next_claim_{0};

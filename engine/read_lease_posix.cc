@@ -16,9 +16,9 @@ constexpr int kBreakSignal = SIGIO;
 
 // Descriptors holding one of our leases, each stored as fd + 1 (0 marks a
 // free slot), so that the handler can tell our leases from any other use
-// of the signal without a lock. Copies are made one at a time; the spare
-// slots serve any thread that copies beside the run.
-constexpr int kSlots = 8;
+// of the signal without a lock. Enough for the run and every thread that
+// copies ahead of it.
+constexpr int kSlots = 64;
 std::atomic<int> leased_fds[kSlots];
 
 struct sigaction previous_action;

@@ -10,6 +10,7 @@
 #include <map>
 #include <thread>
 
+#include "engine/temp_name.h"
 #include "tests/engine/run_fixture.h"
 #include "tests/support/test_platforms.h"
 
@@ -64,6 +65,17 @@ class CountingWindow : public testing::MemoryWindow {
     handled = progress.files_handled;
   }
 };
+
+// Temporary files below `root`.
+std::vector<std::string> TempFiles(const std::string& root) {
+  std::vector<std::string> found;
+  std::error_code error;
+  for (std::filesystem::recursive_directory_iterator it(root, error), end;
+       !error && it != end; it.increment(error))
+    if (IsTempName(it->path().filename().string()))
+      found.push_back(it->path().string());
+  return found;
+}
 
 class LookAheadTest : public RunFixture {
  protected:
@@ -120,6 +132,8 @@ TEST_F(LookAheadTest, EveryDepthShowsAndCopiesWhatReadingInTurnDoes) {
 
   const Shown incremental = RunInto("ref", 0, true);
   const Shown full = RunInto("freshref", 0, false);
+  const Shown over = RunInto("ref", 0, false);
+  EXPECT_EQ(Count(over.lists[2], kCopyErrorPrefix), 1);
   EXPECT_EQ(Count(incremental.lists[2], kCopyErrorPrefix), 1);
   EXPECT_EQ(incremental.figures[1], "6");
   for (const int depth : {1, 3, 64}) {
@@ -127,12 +141,15 @@ TEST_F(LookAheadTest, EveryDepthShowsAndCopiesWhatReadingInTurnDoes) {
     const std::string name = std::to_string(depth);
     EXPECT_TRUE(RunInto("d" + name, depth, true) == incremental);
     EXPECT_TRUE(RunInto("fresh" + name, depth, false) == full);
+    // Over the earlier backup, where a folder stands in one file's way.
+    EXPECT_TRUE(RunInto("d" + name, depth, false) == over);
     EXPECT_EQ(system(("diff -r --no-dereference " + Dst("ref") + " " +
                       Dst("d" + name) + " && diff -r --no-dereference " +
                       Dst("freshref") + " " + Dst("fresh" + name))
                          .c_str()),
               0);
   }
+  EXPECT_EQ(TempFiles(Dst("")), std::vector<std::string>{});
 }
 
 TEST_F(LookAheadTest, WaitingOverlapsAndStaysWithinItsDepth) {
@@ -185,6 +202,34 @@ TEST_F(LookAheadTest, EveryFileIsReadAheadInADeepTree) {
   Go(true);
   EXPECT_EQ(Figure(FigureBox::kText3), "30");
   EXPECT_EQ(platform.reads, 0);
+}
+
+TEST_F(LookAheadTest, AStopLeavesExactlyTheCopiesWhoseLinesWereShown) {
+  // Many small files of one folder: copied ahead of the run, far beyond the
+  // file it stops at.
+  for (int i = 0; i < 400; ++i)
+    tree.Write("src/f" + std::to_string(i), std::string(100, 'x'));
+  for (const int depth : {0, 256}) {
+    SCOPED_TRACE(depth);
+    const std::string dst = "stop" + std::to_string(depth);
+    window.text2 = Dst(dst);
+    window.on_process_events = [this] { run->Command2_Click(); };
+    List2().clear();
+    run->SetLookAhead(depth);
+    Go();
+    window.on_process_events = nullptr;
+    EXPECT_TRUE(run->LastOutcome().stopped);
+    std::vector<std::string> shown, copied;
+    for (const std::string& line : List2())
+      if (line.starts_with(kNewFile)) shown.push_back(line.substr(19));
+    for (const auto& entry : std::filesystem::directory_iterator(Dst(dst)))
+      copied.push_back(entry.path().string());
+    std::sort(shown.begin(), shown.end());
+    std::sort(copied.begin(), copied.end());
+    EXPECT_GE(shown.size(), 1u);
+    EXPECT_LT(shown.size(), 400u);
+    EXPECT_EQ(copied, shown);
+  }
 }
 
 TEST_F(LookAheadTest, StopWhileWaitingForAFileReadAheadEndsTheRun) {

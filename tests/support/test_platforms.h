@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/platform.h"
@@ -45,9 +46,12 @@ class FaultyPlatform : public Platform {
   /// are, as for files left alone that long.
   int64_t status_age_s = 0;
 
-  /// Fails only the `nth` such call (from 1, counted from now on).
+  /// Fails only the `nth` such call (from 1, counted from now on). Armed by
+  /// `before_call`, it counts only the calls of the thread that ran into
+  /// the hook: a run copies files on several threads at once.
   void FailNth(Kind kind, int nth, int error, std::string name = {}) {
     std::lock_guard lock(mutex_);
+    fail_thread_ = hook_thread_;
     fail_kind = kind;
     fail_name = std::move(name);
     fail_error = error;
@@ -56,6 +60,7 @@ class FaultyPlatform : public Platform {
   void Heal() {
     std::lock_guard lock(mutex_);
     nth_ = 0;
+    fail_thread_ = {};
     fail_kind = Kind::kNone;
     before_call = nullptr;
     lease_error = 0;
@@ -194,9 +199,14 @@ class FaultyPlatform : public Platform {
     std::lock_guard lock(mutex_);
     if (before_call) {
       const auto hook = before_call;  // a copy: the hook may replace itself
+      hook_thread_ = std::this_thread::get_id();
       hook(kind, name);
+      hook_thread_ = {};
     }
     if (kind != fail_kind || name.find(fail_name) == std::string::npos)
+      return 0;
+    if (fail_thread_ != std::thread::id() &&
+        fail_thread_ != std::this_thread::get_id())
       return 0;
     const bool once = nth_ != 0;
     if (once && --nth_ != 0) return 0;
@@ -216,6 +226,8 @@ class FaultyPlatform : public Platform {
   // A run reads files ahead on threads of its own; the hooks and counters
   // see one call at a time, and a hook may call in again.
   std::recursive_mutex mutex_;
+  std::thread::id hook_thread_;
+  std::thread::id fail_thread_;
   int nth_ = 0;
   std::map<Handle, std::string> names_;
 };
