@@ -75,6 +75,7 @@ class ConsoleWindow : public Window {
   std::string Text2() const override { return boxes_.text2; }
   int CheckValue(CheckBox box) const override;
   void SetFigure(FigureBox, const std::string&) override {}
+  void SetCount(FigureBox, int64_t) override {}
   void AddItem(ListBox list, const std::string& line) override;
   void ClearList(ListBox) override {}
   void SetTopIndex(ListBox, int) override {}

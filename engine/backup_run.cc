@@ -216,6 +216,7 @@ void BackupRun::Command3_Click() {
     roots.look_at_destinations = window_.CheckValue(CheckBox::kCheck3) == 1;
     roots.copy_ahead = !roots.look_at_destinations;
     ahead.emplace(platform_, files, roots, look_ahead_);
+    if (!ahead->working()) ahead.reset();
   }
   for (size_t index = 0; index < files.size(); ++index) {
     const std::string& path = files[index];
@@ -241,7 +242,7 @@ void BackupRun::Command3_Click() {
     }
     ++file_count;
     ++update_count;
-    window_.SetFigure(FigureBox::kText3, std::to_string(file_count));
+    window_.SetCount(FigureBox::kText3, file_count);
     window_.FileStarted({outcome.files_collected, file_count,
                          sync_state_.FilesCopied, kb_total_});
     lists_.lp1(path);

@@ -183,7 +183,7 @@ void FileSync::SyncFile(const std::string& source_path, const FileInfo& source,
                   prepared) == kErrorStopped)
     return;
   ++state_.FilesCopied;
-  window_.SetFigure(FigureBox::kText4, std::to_string(state_.FilesCopied));
+  window_.SetCount(FigureBox::kText4, state_.FilesCopied);
 }
 
 bool FileSync::CaseClash(const PathParts& parts) {

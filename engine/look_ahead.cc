@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 #include <utility>
 
 #include "engine/folder_scan.h"
@@ -38,6 +39,8 @@ std::pair<std::string_view, std::string_view> FolderAndName(
 
 // Far longer than a status read from memory takes.
 constexpr std::chrono::microseconds kSlowRead{500};
+// A few slow reads are a busy processor; many are a slow disk.
+constexpr int kSlowReadsPerThread = 8;
 
 }  // namespace
 
@@ -164,7 +167,12 @@ LookAhead::LookAhead(Platform& platform, const std::vector<std::string>& files,
 }
 
 void LookAhead::AddThread() {
-  if (threads_.size() < max_threads_) threads_.emplace_back([this] { Work(); });
+  if (threads_.size() >= max_threads_) return;
+  // A process out of threads (a limit on its user) reads with fewer.
+  try {
+    threads_.emplace_back([this] { Work(); });
+  } catch (const std::system_error&) {
+  }
 }
 
 LookAhead::~LookAhead() {
@@ -397,7 +405,7 @@ const AheadStatus* LookAhead::Take(size_t index,
   // under way.
   const int slow_reads = slow_reads_.load();
   if (std::chrono::steady_clock::now() - start >= kSlowRead &&
-      slow_reads > slow_reads_seen_) {
+      slow_reads - slow_reads_seen_ >= kSlowReadsPerThread) {
     slow_reads_seen_ = slow_reads;
     AddThread();
   }

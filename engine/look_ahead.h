@@ -93,6 +93,10 @@ class LookAhead {
   LookAhead(const LookAhead&) = delete;
   LookAhead& operator=(const LookAhead&) = delete;
 
+  /// False when not one thread could be started: then nothing is read
+  /// ahead, and the run must read each file in its turn.
+  bool working() const { return !threads_.empty(); }
+
   /// Whether destination entries are worth looking up (an incremental run
   /// compares them); the run says so as it reads the option.
   void LookAtDestinations(bool look) { look_at_destinations_ = look; }

@@ -2,6 +2,7 @@
 #ifndef FERRYBOX_ENGINE_WINDOW_H_
 #define FERRYBOX_ENGINE_WINDOW_H_
 
+#include <cstdint>
 #include <string>
 
 #include "engine/copy_failure.h"
@@ -37,6 +38,13 @@ class Window {
   /// Sets a figure box and shows it at once (a window may defer the paint
   /// to the display's pace, but never past the next ProcessEvents).
   virtual void SetFigure(FigureBox box, const std::string& text) = 0;
+  /// Sets a figure box to a count: the same as SetFigure with its digits.
+  /// The run sets the files handled for every file; a window that shows
+  /// them only at its own pace may keep the number and write the digits
+  /// only when it shows them.
+  virtual void SetCount(FigureBox box, int64_t count) {
+    SetFigure(box, std::to_string(count));
+  }
 
   /// Appends one line at the bottom of a list.
   virtual void AddItem(ListBox list, const std::string& line) = 0;

@@ -315,6 +315,14 @@ QLineEdit* Form1::Figure(FigureBox box) const {
 
 void Form1::SetFigure(FigureBox box, const std::string& text) {
   figure_text_[static_cast<int>(box)] = QString::fromStdString(text);
+  figure_is_count_[static_cast<int>(box)] = false;
+  figures_pending_ = true;
+  RequestPaint();
+}
+
+void Form1::SetCount(FigureBox box, int64_t count) {
+  figure_count_[static_cast<int>(box)] = count;
+  figure_is_count_[static_cast<int>(box)] = true;
   figures_pending_ = true;
   RequestPaint();
 }
@@ -358,6 +366,10 @@ int Form1::FlushDisplay(QWidget* changed[7]) {
   }
   if (figures_pending_) {
     for (int i = 0; i < 4; ++i) {
+      if (figure_is_count_[i]) {
+        figure_text_[i] = QString::number(figure_count_[i]);
+        figure_is_count_[i] = false;
+      }
       QLineEdit* edit = Figure(static_cast<FigureBox>(i));
       if (edit->text() != figure_text_[i]) {
         edit->setText(figure_text_[i]);

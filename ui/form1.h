@@ -53,6 +53,7 @@ class Form1 : public QWidget, public Window {
   std::string Text2() const override;
   int CheckValue(CheckBox box) const override;
   void SetFigure(FigureBox box, const std::string& text) override;
+  void SetCount(FigureBox box, int64_t count) override;
   void AddItem(ListBox list, const std::string& line) override;
   void ClearList(ListBox list) override;
   void SetTopIndex(ListBox list, int index) override;
@@ -124,6 +125,9 @@ class Form1 : public QWidget, public Window {
   std::chrono::steady_clock::time_point last_paint_{};
   bool figures_pending_ = false;
   QString figure_text_[4];
+  // A figure set as a count keeps the number until it is shown.
+  bool figure_is_count_[4] = {};
+  int64_t figure_count_[4] = {};
 
   // --- Backup run (form1_run.cc) ---
  public:

@@ -13,6 +13,7 @@
 
 #include "engine/temp_name.h"
 #include "tests/engine/run_fixture.h"
+#include "tests/support/other_user.h"
 #include "tests/support/test_platforms.h"
 
 namespace ferrybox {
@@ -24,32 +25,14 @@ using testing::MtimeNs;
 using testing::SetMtimeNs;
 using Kind = FaultyPlatform::Kind;
 
-constexpr uid_t kOtherUser = 4242;
-
 struct stat Status(const std::string& path) {
   struct stat st {};
   lstat(path.c_str(), &st);
   return st;
 }
 
-// Runs `body` in a child process as kOtherUser, for at most 20 seconds.
-bool AsOtherUser(const std::function<bool()>& body) {
-  const pid_t child = fork();
-  if (child == 0) {
-    const bool ok = setgroups(0, nullptr) == 0 && setgid(kOtherUser) == 0 &&
-                    setuid(kOtherUser) == 0 && body();
-    _exit(ok ? 0 : 1);
-  }
-  for (int wait = 0; wait < 2000; ++wait) {
-    int status = 0;
-    if (waitpid(child, &status, WNOHANG) == child)
-      return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    usleep(10'000);
-  }
-  kill(child, SIGKILL);
-  waitpid(child, nullptr, 0);
-  return false;
-}
+using testing::AsOtherUser;
+using testing::kOtherUser;
 
 using FolderTest = RunFixture;
 

@@ -1,6 +1,7 @@
 // Runs that read files ahead on threads show and copy exactly what runs that
 // read each file in its turn do.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 
 #include "engine/temp_name.h"
 #include "tests/engine/run_fixture.h"
+#include "tests/support/other_user.h"
 #include "tests/support/test_platforms.h"
 
 namespace ferrybox {
@@ -230,6 +232,30 @@ TEST_F(LookAheadTest, AStopLeavesExactlyTheCopiesWhoseLinesWereShown) {
     EXPECT_LT(shown.size(), 400u);
     EXPECT_EQ(copied, shown);
   }
+}
+
+TEST_F(LookAheadTest, AProcessThatCannotStartThreadsReadsEachFileInItsTurn) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  for (int i = 0; i < 30; ++i) tree.Write("src/f" + std::to_string(i), "x");
+  // Root's files just written look left alone: they cannot be leased.
+  testing::FaultyPlatform platform;
+  platform.status_age_s = 10;
+  UsePlatform(platform);
+  for (const std::string& path : {tree.root(), tree.Path("program")})
+    ASSERT_EQ(chown(path.c_str(), testing::kOtherUser, testing::kOtherUser), 0);
+  const bool backed_up = testing::AsOtherUser([&] {
+    // Not one more process or thread for this user.
+    const rlimit none{1, 1};
+    if (setrlimit(RLIMIT_NPROC, &none) != 0) return false;
+    run->SetLookAhead(64);
+    Go();
+    return Count(List3(), kCopyErrorPrefix) == 0 &&
+           List3().back().starts_with("Finished....in :");
+  });
+  EXPECT_TRUE(backed_up);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Dst()),
+                          std::filesystem::directory_iterator()),
+            30);
 }
 
 TEST_F(LookAheadTest, StopWhileWaitingForAFileReadAheadEndsTheRun) {
