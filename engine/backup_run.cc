@@ -47,6 +47,34 @@ std::string Formatted(const char* pattern, double value) {
   return text;
 }
 
+// The status of the source file `path`: read ahead when that can be
+// trusted (a file gone since it was read ahead is no surprise; any other
+// failure may have passed since), otherwise read now.
+int SourceStatus(FileSync& sync, const std::string& path,
+                 const AheadStatus* read, FileInfo* source) {
+  if (read == nullptr || !read->source_read ||
+      (read->source_error != 0 && read->source_error != ENOENT))
+    return sync.StatSource(path, source);
+  *source = read->source;
+  return read->source_error;
+}
+
+// Tells the threads reading ahead what the file just handled changed: the
+// option read, and the destination folder the run works in.
+void TellLookAhead(LookAhead& ahead, FileSync& sync) {
+  ahead.LookAtDestinations(sync.incremental());
+  ahead.CopyAhead(!sync.incremental());
+  std::string_view relative;
+  Handle folder = kNoHandle;
+  if (sync.ReadyFolder(&relative, &folder)) ahead.FolderReady(relative, folder);
+}
+
+// Removes a copy made ahead of a file that was not copied after all.
+void DiscardUnused(Platform& platform, const std::optional<AheadCopy>& copy) {
+  if (copy && copy->folder && copy->error == 0)
+    platform.Remove(copy->folder->get(), copy->copy.temp_name);
+}
+
 }  // namespace
 
 BackupRun::BackupRun(Window& window, MessageLists& lists, Platform& platform,
@@ -119,6 +147,29 @@ RunRefusal BackupRun::Refusal(const std::string& source_root,
   scan->has_skip_folder = true;
   if (destination->Lock() != 0) return RunRefusal::kDestinationInUse;
   return RunRefusal::kNone;
+}
+
+void BackupRun::StartLookAhead(FileSync& sync,
+                               const std::vector<std::string>& files,
+                               std::optional<LookAhead>* ahead) {
+  if (look_ahead_ <= 0 || files.size() < 2) return;
+  AheadRoots roots = sync.RootsForLookAhead();
+  roots.look_at_destinations = window_.CheckValue(CheckBox::kCheck3) == 1;
+  roots.copy_ahead = !roots.look_at_destinations;
+  ahead->emplace(platform_, files, roots, look_ahead_);
+  if (!(*ahead)->working()) ahead->reset();
+}
+
+void BackupRun::FinishOnDisk(FileSync& sync, const std::string& source_root,
+                             const std::string& destination_root) {
+  // Finished means on the disk, for a stopped run too: a drive unplugged
+  // after the closing line holds every copy the run reported.
+  sync.FinishFolders();
+  const Handle root = sync.DestinationRootHandle();
+  const int error =
+      root == kNoHandle ? 0 : FlushToDisk(platform_, root, window_, abandoned_);
+  if (error != 0 && !abandoned_)
+    sync.CopyFailed(source_root, destination_root, error);
 }
 
 void BackupRun::ShowFigures(double elapsed, bool closing) {
@@ -211,13 +262,7 @@ void BackupRun::Command3_Click() {
 
   const double start_time = clock_();
   std::optional<LookAhead> ahead;
-  if (sync && look_ahead_ > 0 && files.size() > 1) {
-    AheadRoots roots = sync->RootsForLookAhead();
-    roots.look_at_destinations = window_.CheckValue(CheckBox::kCheck3) == 1;
-    roots.copy_ahead = !roots.look_at_destinations;
-    ahead.emplace(platform_, files, roots, look_ahead_);
-    if (!ahead->working()) ahead.reset();
-  }
+  if (sync) StartLookAhead(*sync, files, &ahead);
   for (size_t index = 0; index < files.size(); ++index) {
     const std::string& path = files[index];
     if (abandoned_) break;
@@ -247,23 +292,9 @@ void BackupRun::Command3_Click() {
                          sync_state_.FilesCopied, kb_total_});
     lists_.lp1(path);
     FileInfo source;
-    int error = 0;
-    // A file gone since it was read ahead is no surprise; any other failure
-    // may have passed since, and is tried again now.
-    if (read != nullptr && read->source_read &&
-        (read->source_error == 0 || read->source_error == ENOENT)) {
-      source = read->source;
-      error = read->source_error;
-    } else {
-      error = sync->StatSource(path, &source);
-    }
-    // A copy made ahead of a file that is not copied after all.
-    const auto discard_unused = [&] {
-      if (prepared && prepared->folder && prepared->error == 0)
-        platform_.Remove(prepared->folder->get(), prepared->copy.temp_name);
-    };
+    const int error = SourceStatus(*sync, path, read, &source);
     if (error != 0) {
-      discard_unused();
+      DiscardUnused(platform_, prepared);
       // Gone or changed since the scan: nothing to copy from.
       sync->CopyFailed(path, sync->DestinationPath(path), error);
     } else {
@@ -271,15 +302,8 @@ void BackupRun::Command3_Click() {
           std::nearbyint(static_cast<double>(kb_total_) +
                          static_cast<double>(source.size) / 1000));
       sync->SyncFile(path, source, read, prepared ? &*prepared : nullptr);
-      if (ahead) {
-        ahead->LookAtDestinations(sync->incremental());
-        ahead->CopyAhead(!sync->incremental());
-        std::string_view folder_relative;
-        Handle folder = kNoHandle;
-        if (sync->ReadyFolder(&folder_relative, &folder))
-          ahead->FolderReady(folder_relative, folder);
-      }
-      discard_unused();
+      if (ahead) TellLookAhead(*ahead, *sync);
+      DiscardUnused(platform_, prepared);
       if (sync->DestinationInUse()) {
         outcome.refusal = RunRefusal::kDestinationInUse;
         lists_.lp3(RefusalLine(outcome.refusal, source_root));
@@ -298,17 +322,8 @@ void BackupRun::Command3_Click() {
 
   ahead.reset();
 
-  // Finished means on the disk, for a stopped run too: a drive unplugged
-  // after the closing line holds every copy the run reported.
-  if (sync && !abandoned_ && !sync->DestinationInUse()) {
-    sync->FinishFolders();
-    const Handle root = sync->DestinationRootHandle();
-    const int error = root == kNoHandle
-                          ? 0
-                          : FlushToDisk(platform_, root, window_, abandoned_);
-    if (error != 0 && !abandoned_)
-      sync->CopyFailed(source_root, destination_root, error);
-  }
+  if (sync && !abandoned_ && !sync->DestinationInUse())
+    FinishOnDisk(*sync, source_root, destination_root);
   if (abandoned_) {
     outcome.stopped = true;
   } else {

@@ -5,7 +5,9 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/destination_root.h"
 #include "engine/file_sync.h"
@@ -99,6 +101,14 @@ class BackupRun {
   RunRefusal Refusal(const std::string& source_root,
                      const std::string& destination_root,
                      DestinationRoot* destination, ScanOptions* scan);
+  /// Starts reading `files` ahead, unless look-ahead is off or there is
+  /// nothing to gain; `*ahead` stays empty when no thread could start.
+  void StartLookAhead(FileSync& sync, const std::vector<std::string>& files,
+                      std::optional<LookAhead>* ahead);
+  /// Gives the destination folders their attributes and flushes the
+  /// destination to its disk; a failed flush is a failed copy of the root.
+  void FinishOnDisk(FileSync& sync, const std::string& source_root,
+                    const std::string& destination_root);
   void ShowFigures(double elapsed, bool closing);
 
   Window& window_;

@@ -23,6 +23,10 @@ constexpr int kLookAhead = 256;
 // little beyond two.
 constexpr int kMaxThreads = 8;
 constexpr std::chrono::milliseconds kWaitSlice{50};
+// Far longer than a status read from memory takes.
+constexpr std::chrono::microseconds kSlowRead{500};
+// A few slow reads are a busy processor; many are a slow disk.
+constexpr int kSlowReadsPerThread = 8;
 // Files copied ahead are small ones, whose copies cost more in calls than
 // in bytes; a big file is copied by the run itself, which can break it off.
 constexpr int64_t kCopyAheadFileBytes = 4 << 20;
@@ -36,11 +40,6 @@ std::pair<std::string_view, std::string_view> FolderAndName(
   if (cut == std::string_view::npos) return {{}, relative};
   return {relative.substr(0, cut), relative.substr(cut + 1)};
 }
-
-// Far longer than a status read from memory takes.
-constexpr std::chrono::microseconds kSlowRead{500};
-// A few slow reads are a busy processor; many are a slow disk.
-constexpr int kSlowReadsPerThread = 8;
 
 }  // namespace
 
@@ -80,13 +79,12 @@ class SharedFolders {
     std::lock_guard lock(mutex_);
     for (const Recent& recent : recent_)
       if (recent.known && recent.relative == relative) return recent.folder;
-    // From the deepest folder open above it, one level at a time.
-    // Held here: its slot may be the one taken over below.
+    // Walked down to from the deepest folder open above it, which is held
+    // here: its slot may be the one taken over below.
     std::shared_ptr<const ScopedHandle> start;
     std::string_view rest = relative;
     for (const Recent& recent : recent_) {
       const std::string& above = recent.relative;
-      // The deepest folder open above it leaves the least to walk.
       if (recent.folder && !above.empty() && relative.size() > above.size() &&
           relative.starts_with(above) && relative[above.size()] == kSeparator &&
           relative.size() - above.size() < rest.size()) {

@@ -1,4 +1,4 @@
-// Reading the status of the next files while the run works on this one.
+// Reading, and copying, the next files while the run works on this one.
 #ifndef FERRYBOX_ENGINE_LOOK_AHEAD_H_
 #define FERRYBOX_ENGINE_LOOK_AHEAD_H_
 
@@ -78,11 +78,13 @@ struct AheadRoots {
 
 /// A few threads read, in collection order and at most `depth` files ahead
 /// of the run, the status of each source file and of its destination entry,
-/// so that the waiting for the disk (or for a network share) overlaps. The
-/// run takes each file's status in order; nothing the threads do shows or
-/// changes anything, and a status read ahead that the run cannot trust is
-/// simply read again by the run. Threads read through `platform`, which
-/// must allow calls from several threads.
+/// so that the waiting for the disk (or for a network share) overlaps; in a
+/// full backup they also copy the next small files of the destination folder
+/// the run works in under temporary names. The run takes each file's status
+/// and copy in order; nothing the threads do shows, a status read ahead that
+/// the run cannot trust is read again by the run, and only the run puts a
+/// copy in place. Threads call `platform` at the same time, which must allow
+/// that.
 class LookAhead {
  public:
   /// `files` is the run's collected list; it and `platform` outlive this.
@@ -188,7 +190,8 @@ class LookAhead {
   // a thread.
   std::atomic<int> slow_reads_{0};
   int slow_reads_seen_ = 0;
-  // One thread to begin with; another each time the run waited long.
+  // One thread per processor to begin with; another each time the run
+  // waited long on slow reads.
   const size_t max_threads_;
   std::vector<std::thread> threads_;
 };

@@ -122,7 +122,7 @@ TEST_F(VersionCheckTest, ABackupRunIsNotHeldUpByACheckWaitingForItsPage) {
   // Far longer than the run takes, even on a busy machine.
   form().SetVersionCheckTiming(std::chrono::seconds(15), {});
   testing::TempTree tree;
-  // Past the 101st file the run handles events.
+  // Past the 101st file the run handles events, whatever time has passed.
   for (int i = 0; i < 120; ++i) tree.Write("src/f" + std::to_string(i), "x");
   Edit("Text1")->setText(QString::fromStdString(tree.Path("src")));
   Edit("Text2")->setText(QString::fromStdString(tree.Path("dst")));
