@@ -368,6 +368,15 @@ verdict() { # value, limit, strict
   awk -v v="$1" -v l="$2" -v s="${3:-}" \
     'BEGIN { print ((s ? v < l : v <= l) ? "met" : "missed") }'
 }
+# The table of a no-change row timed on one tree: its CSV name, the tree.
+one_tree_table() {
+  local f r
+  echo "| tree | ferrybox-cli --incremental | rsync -a | ÷ rsync -a |"
+  echo "|---|---:|---:|---:|"
+  f=$(median "$1" "ferrybox-cli --incremental")
+  r=$(median "$1" "rsync -a")
+  echo "| $2 | $(secs "$f") | $(secs "$r") | $(ratio "$f" "$r") |"
+}
 # One line of the targets: its text, then the row it belongs to and either
 # a skip note or the measured value, its limit and "strict" for "<".
 target() {
@@ -443,11 +452,7 @@ target() {
       echo "Page cache dropped before every run of every command; medians of"
       echo "$cold_rounds rounds, the commands taking turns to go first."
       echo
-      echo "| tree | ferrybox-cli --incremental | rsync -a | ÷ rsync -a |"
-      echo "|---|---:|---:|---:|"
-      f=$(median cold "ferrybox-cli --incremental")
-      r=$(median cold "rsync -a")
-      echo "| small | $(secs "$f") | $(secs "$r") | $(ratio "$f" "$r") |"
+      one_tree_table cold small
     fi
   fi
   if selected share; then
@@ -460,11 +465,7 @@ target() {
       echo "The destination answers each metadata request after 1 ms (a FUSE"
       echo "passthrough that keeps no attributes); the source is local."
       echo
-      echo "| tree | ferrybox-cli --incremental | rsync -a | ÷ rsync -a |"
-      echo "|---|---:|---:|---:|"
-      f=$(median share "ferrybox-cli --incremental")
-      r=$(median share "rsync -a")
-      echo "| share | $(secs "$f") | $(secs "$r") | $(ratio "$f" "$r") |"
+      one_tree_table share share
     fi
   fi
   if selected window; then
