@@ -30,8 +30,9 @@ struct Shown {
   friend bool operator==(const Shown&, const Shown&) = default;
 };
 
-// Stats of source files wait, as on a slow disk; the calls in progress at
-// once, and how far ahead of the run each one was, are recorded.
+// Stats of the files in `order` wait, as on a slow disk; the calls in
+// progress at once, how far ahead of the run each one was, and those the
+// run's own thread made are recorded.
 class SlowStatPlatform : public testing::FaultyPlatform {
  public:
   milliseconds delay{0};
@@ -40,11 +41,14 @@ class SlowStatPlatform : public testing::FaultyPlatform {
   std::atomic<int64_t>* handled = nullptr;
   std::atomic<int> in_flight{0}, most_in_flight{0};
   std::atomic<int64_t> farthest_ahead{0};
+  std::thread::id run_thread = std::this_thread::get_id();
+  std::atomic<int> run_thread_reads{0};
 
   int Stat(Handle dir, const std::string& name, bool follow_link,
            FileInfo* info) override {
     const auto it = order.find(name);
     if (it != order.end()) {
+      if (std::this_thread::get_id() == run_thread) ++run_thread_reads;
       const int now = ++in_flight;
       for (int most = most_in_flight; now > most;)
         most_in_flight.compare_exchange_weak(most, now);
@@ -188,22 +192,13 @@ TEST_F(LookAheadTest, EveryFileIsReadAheadInADeepTree) {
     for (int i = 0; i < 3; ++i)
       tree.Write("src/" + std::string(folder) + "/f" + std::to_string(i), "x");
   Go();
-  // Reads of files on the run's own thread.
-  struct RunThreadReads : testing::FaultyPlatform {
-    std::thread::id run_thread = std::this_thread::get_id();
-    std::atomic<int> reads{0};
-    int Stat(Handle dir, const std::string& name, bool follow_link,
-             FileInfo* info) override {
-      if (name.starts_with("f") && std::this_thread::get_id() == run_thread)
-        ++reads;
-      return FaultyPlatform::Stat(dir, name, follow_link, info);
-    }
-  } platform;
+  SlowStatPlatform platform;
+  for (int i = 0; i < 3; ++i) platform.order["f" + std::to_string(i)] = 0;
   UsePlatform(platform);
   run->SetLookAhead(8);
   Go(true);
   EXPECT_EQ(Figure(FigureBox::kText3), "30");
-  EXPECT_EQ(platform.reads, 0);
+  EXPECT_EQ(platform.run_thread_reads, 0);
 }
 
 TEST_F(LookAheadTest, AStopLeavesExactlyTheCopiesWhoseLinesWereShown) {
