@@ -16,8 +16,10 @@ inline constexpr char kCopyErrorPrefix[] = "Error copying file: ";
 std::string CopyLogPath(const std::string& program_folder);
 
 /// `text` with every control character other than tab (a line break in a
-/// file name, a terminal escape) written as "\xHH", so that a message that
-/// carries it stays one plain line. Every other byte is kept as it is.
+/// file name, a terminal escape, DEL, and the C1 controls: U+0080 to U+009F
+/// as UTF-8, and the bytes 0x80 to 0x9F outside a valid UTF-8 sequence)
+/// written as "\xHH" per byte, so that a message that carries it stays one
+/// plain line. Every other byte is kept as it is.
 std::string OneLine(std::string_view text);
 
 /// Creates the log anew with length 0, through `files`. Returns false when

@@ -41,7 +41,7 @@ int CopyContent(Platform& platform, Handle in, Handle out, int64_t size,
         continue;
       }
       if (error != 0) return error;
-      if (copied == 0) return ENODATA;
+      if (copied == 0) return kErrorSourceChanged;  // cut short meanwhile
       left -= copied;
       // The disk starts on a big file while the rest of it is copied, so
       // that little is left for the flush at the end of the run.
@@ -54,7 +54,7 @@ int CopyContent(Platform& platform, Handle in, Handle out, int64_t size,
         static_cast<size_t>(std::min<int64_t>(left, kBufferSize));
     int error = platform.Read(in, buffer.get(), want, &got);
     if (error != 0) return error;
-    if (got == 0) return ENODATA;
+    if (got == 0) return kErrorSourceChanged;  // cut short meanwhile
     error = platform.Write(out, buffer.get(), got);
     if (error != 0) return error;
     left -= static_cast<int64_t>(got);
