@@ -1,5 +1,7 @@
 #include "engine/copy_log.h"
 
+#include <errno.h>
+
 #include <cstdio>
 
 namespace ferrybox {
@@ -93,6 +95,31 @@ bool EmptyCopyLog(FileSystem& files, const std::string& log_path) {
 
 bool EmptyCopyLog(const std::string& log_path) {
   return EmptyCopyLog(DefaultFileSystem(), log_path);
+}
+
+CopyLogClaim::CopyLogClaim(FileSystem& files, const std::string& log_path)
+    : files_(files) {
+  if (files_.OpenForWriting(log_path, WriteMode::kAppend, &file_) != 0) {
+    // Not even there to be appended to: the lines will say so one by one.
+    file_ = -1;
+    emptied_ = EmptyCopyLog(files_, log_path);
+    return;
+  }
+  const int error = files_.LockFile(file_, /*exclusive=*/true, /*wait=*/false);
+  if (error == EWOULDBLOCK) {
+    // Another run holds the log. It holds it exclusively only while it
+    // empties it, which is over in a moment.
+    (void)files_.LockFile(file_, /*exclusive=*/false, /*wait=*/true);
+    return;
+  }
+  emptied_ = EmptyCopyLog(files_, log_path);
+  // Shared from now on, so that a run starting meanwhile sees this one.
+  if (error == 0)
+    (void)files_.LockFile(file_, /*exclusive=*/false, /*wait=*/true);
+}
+
+CopyLogClaim::~CopyLogClaim() {
+  if (file_ >= 0) files_.Close(file_);
 }
 
 int AppendCopyLog(FileSystem& files, const std::string& log_path,

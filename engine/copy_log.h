@@ -28,6 +28,28 @@ bool EmptyCopyLog(FileSystem& files, const std::string& log_path);
 /// EmptyCopyLog on the system's own file system.
 bool EmptyCopyLog(const std::string& log_path);
 
+/// The copy log as one run holds it. Runs that share a program folder share
+/// the log: a run empties it when it starts only when no other run is
+/// writing it, and otherwise adds its lines after theirs. Each run holds a
+/// shared lock on the log for as long as this lives; the one that finds no
+/// other holder takes it exclusively for the moment of emptying it. Where
+/// the file system keeps no locks, every run empties it, as before locks.
+class CopyLogClaim {
+ public:
+  CopyLogClaim(FileSystem& files, const std::string& log_path);
+  ~CopyLogClaim();
+  CopyLogClaim(const CopyLogClaim&) = delete;
+  CopyLogClaim& operator=(const CopyLogClaim&) = delete;
+
+  /// False when another run was writing the log: its lines were kept.
+  bool emptied() const { return emptied_; }
+
+ private:
+  FileSystem& files_;
+  FileSystem::File file_ = -1;
+  bool emptied_ = false;
+};
+
 /// Appends "Error copying file: " + OneLine(destination path) + CR LF,
 /// through `files`. Opens, writes and closes the file each time. Returns 0
 /// when the line was written, else the errno value that stopped it; the run

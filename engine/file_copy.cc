@@ -146,6 +146,15 @@ int PrepareCopyAt(Platform& platform, Handle source_dir,
 
   FileTime stored_mtime;
   error = CopyData(platform, in.get(), out.get(), source, control);
+  if (error == 0 && watch.read_twice()) {
+    // Whoever holds the file open for writing may write through a mapping
+    // that moves none of its times: the copy stands only if a second read
+    // of the source gives the very bytes it holds.
+    ScopedHandle copy(platform);
+    error = platform.Open(destination_dir, temp_name, OpenMode::kReadFile,
+                          copy.out());
+    if (error == 0) error = watch.ReadAgain(copy.get());
+  }
   // At once, also after a failure: a writer may be waiting for the lease.
   const int watch_error = watch.End();
   if (error == 0) error = watch_error;
