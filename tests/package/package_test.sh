@@ -85,7 +85,7 @@ for option in $("$root/usr/bin/ferrybox-cli" --help |
     fail "ferrybox-cli.1 does not describe $option"
 done
 
-# shellcheck source=tests/package/schedule_checks.sh
+# shellcheck source-path=SCRIPTDIR source=schedule_checks.sh
 source "$(dirname "$0")/schedule_checks.sh"
 
 if ((failures > 0)); then

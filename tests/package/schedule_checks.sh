@@ -2,15 +2,15 @@
 # in $root: the two units are accepted for a profile whose name holds a
 # space, and the service's command line backs up that profile from the
 # per-user folder, in the environment a systemd user manager gives.
+# shellcheck shell=bash disable=SC2154  # root, scratch, fail: package_test.sh
 units=$root/usr/lib/systemd/user
 service=$units/ferrybox-backup@.service
 instance=$(systemd-escape 'two words')
 
 # Every program the service starts is in the package.
-for program in $(grep -oE '^Exec[A-Za-z]*=[-:@+!]*/[^ ]+' "$service" |
-  sed 's/^[^/]*//'); do
+while read -r program; do
   [[ -x $root$program ]] || fail "$service starts $program, not in the package"
-done
+done < <(grep -oE '^Exec[A-Za-z]*=[-:@+!]*/[^ ]+' "$service" | sed 's/^[^/]*//')
 
 # systemd-analyze wants the programs on disk: a copy of the units names
 # the unpacked ones. Any warning fails too.
@@ -18,11 +18,12 @@ mkdir -p "$scratch/units" "$scratch/run"
 sed "s|=\([-:@+!]*\)/usr/|=\1$root/usr/|" "$service" \
   >"$scratch/units/ferrybox-backup@.service"
 cp "$units/ferrybox-backup@.timer" "$scratch/units/"
-verify=$(XDG_RUNTIME_DIR=$scratch/run MANPATH=$root/usr/share/man \
+if ! verify=$(XDG_RUNTIME_DIR=$scratch/run MANPATH=$root/usr/share/man \
   timeout 60 systemd-analyze verify --user \
   "$scratch/units/ferrybox-backup@$instance.service" \
-  "$scratch/units/ferrybox-backup@$instance.timer" 2>&1) && [[ -z $verify ]] ||
+  "$scratch/units/ferrybox-backup@$instance.timer" 2>&1) || [[ -n $verify ]]; then
   fail "systemd-analyze verify: $verify"
+fi
 
 # The service's command line with %I filled in, run as /usr/bin/ferrybox-cli
 # (the unpacked programs mounted over /usr/bin in a mount namespace of its
@@ -35,6 +36,7 @@ printf '%s\r\n%s\r\n 0 \r\n 0 \r\n 1 \r\n' "$scratch/src" "$scratch/dst" \
 read -ra command <<<"$(sed -n 's/^ExecStart=:\{0,1\}//p' "$service")"
 command=("${command[@]//%I/$(systemd-escape --unescape "$instance")}")
 if unshare --mount true 2>/dev/null; then
+  # shellcheck disable=SC2016  # the inner shell expands them
   env -i HOME="$home" PATH=/usr/local/bin:/usr/bin:/bin LANG=C.UTF-8 \
     timeout 60 unshare --mount sh -c \
     'mount --bind "$1" /usr/bin && shift && exec "$@"' sh "$root/usr/bin" \
