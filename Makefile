@@ -61,7 +61,7 @@ run: build
 	./$(BUILD)/ferrybox
 
 test: test-deps build
-	cd $(BUILD) && ctest --output-on-failure --timeout 600 -j2
+	cd $(BUILD) && ctest --output-on-failure --timeout 120 -j2
 
 # The Debian package $(BUILD)/ferrybox_<version>_<arch>.deb; install it with
 # apt-get install ./$(BUILD)/ferrybox_*.deb
