@@ -193,19 +193,17 @@ bool FileSync::CaseClash(const PathParts& parts) {
   if (!device ||
       !case_names_.Folds(parts.folder, *device, destination_.current()))
     return false;
-  return !case_names_.Claim(
-      parts.folder, parts.name, [&](FolderNames* names) {
-        names->stored = destination_.ListedNames();
-        std::vector<DirEntry> entries;
-        FileId self;
-        if (source_root_error_ != 0 || source_.MoveTo(parts.folder) != 0 ||
-            platform_.ListFolder(source_.current(), &entries, &self) != 0)
-          return;
-        for (DirEntry& entry : entries)
-          if (entry.type != EntryType::kFolder &&
-              entry.type != EntryType::kOther)
-            names->source.push_back(std::move(entry.name));
-      });
+  return !case_names_.Claim(parts.folder, parts.name, [&](FolderNames* names) {
+    names->stored = destination_.ListedNames();
+    std::vector<DirEntry> entries;
+    FileId self;
+    if (source_root_error_ != 0 || source_.MoveTo(parts.folder) != 0 ||
+        platform_.ListFolder(source_.current(), &entries, &self) != 0)
+      return;
+    for (DirEntry& entry : entries)
+      if (entry.type != EntryType::kFolder && entry.type != EntryType::kOther)
+        names->source.push_back(std::move(entry.name));
+  });
 }
 
 int FileSync::CopyOneFile(const std::string& source_path,

@@ -11,9 +11,9 @@ int MkDirs(Platform& platform, std::string PathIn) {
   Handle start = kWorkingFolder;
   if (!PathIn.empty() && PathIn[0] == kSeparator) {
     // The root is always there; it is opened, never created.
-    if (const int error = platform.Open(kWorkingFolder,
-                                        std::string(1, kSeparator),
-                                        OpenMode::kFolder, top.out()))
+    if (const int error =
+            platform.Open(kWorkingFolder, std::string(1, kSeparator),
+                          OpenMode::kFolder, top.out()))
       return error;
     start = top.get();
   }

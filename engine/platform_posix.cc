@@ -4,8 +4,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <string.h>
 #include <linux/fs.h>
+#include <string.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>

@@ -23,8 +23,7 @@ int SourceWatch::Begin() {
   // Most files are small and were last changed long ago: comparing the
   // status-change time before and after costs nothing more than the status
   // read after. Asking every small file for a lease would cost more.
-  if (!large &&
-      planned_.ctime <= AddNanoseconds(FileTimeNow(), -kIdleMarginNs))
+  if (!large && planned_.ctime <= AddNanoseconds(FileTimeNow(), -kIdleMarginNs))
     return 0;
   const int error = platform_.TakeReadLease(file_);
   if (error == 0) {

@@ -49,10 +49,10 @@ TEST_F(ScenarioTest, ARunStartingDuringAnotherKeepsItsCopyLogLines) {
     if (kind != Kind::kOpen || name != "trigger") return;
     faults.before_call = nullptr;
     // Another run, into another destination, with the same program folder.
-    second_status = WEXITSTATUS(system(("timeout 20 '" + cli + "' '" +
-                                        Src("") + "' '" + tree.Path("other") +
-                                        "' >/dev/null 2>&1")
-                                           .c_str()));
+    second_status =
+        WEXITSTATUS(system(("timeout 20 '" + cli + "' '" + Src("") + "' '" +
+                            tree.Path("other") + "' >/dev/null 2>&1")
+                               .c_str()));
   };
   Go();
   EXPECT_EQ(second_status, 0);

@@ -287,9 +287,8 @@ class CaseFoldingPlatform : public FaultyPlatform {
   bool Folds(Handle dir) const {
     if (folding_.empty()) return true;
     struct stat st;
-    return fstat(dir, &st) == 0 &&
-           std::find(folding_.begin(), folding_.end(), st.st_ino) !=
-               folding_.end();
+    return fstat(dir, &st) == 0 && std::find(folding_.begin(), folding_.end(),
+                                             st.st_ino) != folding_.end();
   }
   std::string Stored(Handle dir, const std::string& name) {
     if (name.empty() || name.find('/') != std::string::npos || dir < 0 ||

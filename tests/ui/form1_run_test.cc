@@ -122,8 +122,10 @@ TEST_F(Form1Run, ASourceInsideTheDestinationIsRefusedBeforeAnythingIsMade) {
                                             tree_.Path("link"));
   const std::string dst = tree_.Path("dst");
   const std::vector<std::vector<std::string>> cases = {
-      {dst + "/s", dst}, {dst + "/s/x/..", dst + "/"},
-      {tree_.Path("link/s/x"), dst}, {dst + "/s", tree_.Path("link")}};
+      {dst + "/s", dst},
+      {dst + "/s/x/..", dst + "/"},
+      {tree_.Path("link/s/x"), dst},
+      {dst + "/s", tree_.Path("link")}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c[0] + "|" + c[1]);
     Edit("Text1")->setText(QString::fromStdString(c[0]));
