@@ -210,8 +210,9 @@ TEST_F(LookAheadTest, AStopLeavesExactlyTheCopiesWhoseLinesWereShown) {
     SCOPED_TRACE(depth);
     const std::string dst = "stop" + std::to_string(depth);
     window.text2 = Dst(dst);
+    // At the progress update after file 101, between two files.
     window.on_process_events = [this] {
-      if (Figure(FigureBox::kText3) != "0") run->Command2_Click();
+      if (Figure(FigureBox::kText5) != "0") run->Command2_Click();
     };
     List2().clear();
     run->SetLookAhead(depth);
