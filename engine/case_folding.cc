@@ -64,6 +64,26 @@ locale_t UnicodeCase() {
   return locale;
 }
 
+// For each folded name of `source`, the spelling that keeps its place: the
+// one `stored` holds, else the first in byte order, so that it is the same
+// in every run whatever order the source folder lists them in.
+std::unordered_map<std::string, std::string> KeptNames(
+    std::vector<std::string> source, const std::vector<std::string>& stored) {
+  std::unordered_map<std::string, std::string> held;
+  for (const std::string& entry : stored) held.emplace(FoldCase(entry), entry);
+  std::sort(source.begin(), source.end());
+  std::unordered_map<std::string, std::string> kept;
+  for (std::string& entry : source) {
+    std::string folded = FoldCase(entry);
+    const auto there = held.find(folded);
+    if (there != held.end() && there->second == entry)
+      kept.insert_or_assign(std::move(folded), std::move(entry));
+    else
+      kept.try_emplace(std::move(folded), std::move(entry));
+  }
+  return kept;
+}
+
 }  // namespace
 
 std::string FoldCase(std::string_view name) {
@@ -127,49 +147,66 @@ bool CaseNames::Folds(std::string_view relative, uint64_t device,
   return folds_ = folds;
 }
 
-bool CaseNames::Claim(std::string_view folder, std::string_view name,
-                      const std::function<void(FolderNames*)>& names) {
-  if (!folder_known_ || folder != folder_) {
-    folder_known_ = true;
-    folder_ = folder;
-    folder_refused_ = false;
-    winners_known_ = false;
-    winners_.clear();
-    files_.clear();
-    // Each level, from the top: "a", "a/b", "a/b/c".
-    for (size_t end = 0; end != std::string_view::npos && !folder.empty();) {
-      end = folder.find(kSeparator, end + 1);
-      const std::string_view level = folder.substr(0, end);
-      const auto [it, added] =
-          folders_.try_emplace(FoldCase(level), std::string(level));
-      if (!added && it->second != level) {
-        folder_refused_ = true;
-        break;
-      }
+void CaseNames::SettleFolders(std::string_view parent,
+                              const FolderNames& listed) {
+  std::string key(parent);
+  key += kSeparator;
+  const size_t base = key.size();
+  for (auto& [folded, winner] : KeptNames(listed.folders, listed.stored)) {
+    key.resize(base);
+    key += folded;
+    folders_.try_emplace(key, listed.folds ? winner : std::string());
+  }
+}
+
+bool CaseNames::ClaimFolder(std::string_view folder, const Names& names) {
+  if (folder_known_ && folder == folder_) return !folder_refused_;
+  folder_known_ = true;
+  folder_ = folder;
+  folder_refused_ = false;
+  winners_known_ = false;
+  winners_.clear();
+  files_.clear();
+  // Each level from the top, as a name in the level above: "a" in "",
+  // "b" in "a", "c" in "a/b".
+  for (size_t start = 0; start < folder.size();) {
+    const size_t end = std::min(folder.find(kSeparator, start), folder.size());
+    const std::string_view parent = folder.substr(0, start ? start - 1 : 0);
+    const std::string_view level = folder.substr(start, end - start);
+    start = end + 1;
+    std::string key(parent);
+    key += kSeparator;
+    key += FoldCase(level);
+    auto it = folders_.find(key);
+    if (it == folders_.end()) {
+      FolderNames listed;
+      names(parent, &listed);
+      SettleFolders(parent, listed);
+      // Not in the listing (made since, or the listing failed): the first
+      // met keeps its name.
+      it = folders_
+               .try_emplace(key,
+                            listed.folds ? std::string(level) : std::string())
+               .first;
+    }
+    if (!it->second.empty() && it->second != level) {
+      folder_refused_ = true;
+      break;
     }
   }
-  if (folder_refused_) return false;
+  return !folder_refused_;
+}
+
+bool CaseNames::Claim(std::string_view folder, std::string_view name,
+                      const Names& names) {
+  if (!ClaimFolder(folder, names)) return false;
   if (!winners_known_) {
     winners_known_ = true;
     FolderNames listed;
-    names(&listed);
-    // Byte order, so that the first of a clash is the same in every run.
-    std::sort(listed.source.begin(), listed.source.end());
-    std::unordered_map<std::string, std::string> stored;
-    for (const std::string& entry : listed.stored)
-      stored.emplace(FoldCase(entry), entry);
-    std::unordered_map<std::string, std::vector<std::string>> spellings;
-    for (const std::string& entry : listed.source)
-      spellings[FoldCase(entry)].push_back(entry);
-    for (auto& [folded, list] : spellings) {
-      if (list.size() < 2) continue;
-      std::string winner = list.front();
-      const auto there = stored.find(folded);
-      if (there != stored.end() &&
-          std::find(list.begin(), list.end(), there->second) != list.end())
-        winner = there->second;
-      winners_.emplace(folded, std::move(winner));
-    }
+    names(folder, &listed);
+    winners_ = KeptNames(listed.source, listed.stored);
+    // The folders listed with the files need no listing of their own.
+    SettleFolders(folder, listed);
   }
   const std::string folded = FoldCase(name);
   const auto it = winners_.find(folded);

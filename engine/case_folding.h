@@ -24,27 +24,34 @@ std::string FoldCase(std::string_view name);
 /// errno value.
 int ProbeCaseFolding(Platform& platform, Handle folder, bool* folds);
 
-/// The names of one source folder's files and what its destination folder
-/// stores, for CaseNames to settle a clash.
+/// The names of one source folder and what its destination folder stores,
+/// for CaseNames to settle a clash.
 struct FolderNames {
-  /// The source folder's entries that are not folders.
+  /// The source folder's entries but its folders and special files.
   std::vector<std::string> source;
+  /// The source folder's folders.
+  std::vector<std::string> folders;
   /// The destination folder's entries, as stored.
   std::vector<std::string> stored;
+  /// Whether the destination folder ignores case (one still to be made
+  /// takes it from the folder above).
+  bool folds = true;
 };
 
 /// The names one run gives its copies in destination folders that ignore
 /// letter case (FAT, exFAT, most network shares, ext4 and f2fs folders with
 /// the casefold attribute), where two source names of one folder that
-/// differ only in case would overwrite each other. Of such names the one
-/// the destination already stores keeps its place, else the first in byte
-/// order, whatever order the source folder lists them in; every other one
-/// is refused. A name stored that the source no longer holds (a file whose
-/// case alone was renamed) gives way to the source's. Of folder names, the
-/// first in scan order keeps its name; a folder refused so refuses every
-/// file below it.
+/// differ only in case would overwrite each other. Of such names, of files
+/// and of folders alike, the one the destination already stores keeps its
+/// place, else the first in byte order, whatever order the source folder
+/// lists them in; every other one is refused, and a folder refused so
+/// refuses everything below it. A name stored that the source no longer
+/// holds (a file whose case alone was renamed) gives way to the source's.
 class CaseNames {
  public:
+  /// Fills in the names of the folder given (a path below the root).
+  using Names = std::function<void(std::string_view, FolderNames*)>;
+
   explicit CaseNames(Platform& platform) : platform_(platform) {}
 
   /// Whether the destination folder `relative` (open as `folder`, on
@@ -53,13 +60,19 @@ class CaseNames {
   /// run. A device that cannot be probed is taken as keeping case.
   bool Folds(std::string_view relative, uint64_t device, Handle folder);
 
-  /// Claims the file `name` in the destination folder `folder` (its path
-  /// below the root). Files arrive folder by folder, each folder's files
-  /// together; `names` is asked once per folder, when a clash must be
-  /// settled. False when `name`, or a level of `folder`, loses to a name
-  /// differing from it only in case.
+  /// Claims the destination folder `folder` (its path below the root), in
+  /// a folder that ignores case or will once made: false when a level of it
+  /// loses to a name differing from it only in case in a folder above that
+  /// ignores case. `names` is asked once for each folder above whose
+  /// folders are met first.
+  bool ClaimFolder(std::string_view folder, const Names& names);
+
+  /// Claims the file `name` in the destination folder `folder`, which
+  /// ignores case. Files arrive folder by folder, each folder's files
+  /// together; `names` is asked about `folder` once, when a clash must be
+  /// settled. False when `name`, or a level of `folder`, loses.
   bool Claim(std::string_view folder, std::string_view name,
-             const std::function<void(FolderNames*)>& names);
+             const Names& names);
 
  private:
   Platform& platform_;
@@ -69,10 +82,11 @@ class CaseNames {
   std::string folds_relative_;
   bool folds_known_ = false;
   bool folds_ = false;
-  // Every folder level claimed, by its folded path below the root.
+  // Every folder level met, by its parent's path and its folded name: the
+  // spelling that keeps that place, empty where the parent keeps case.
   std::unordered_map<std::string, std::string> folders_;
   // The folder whose files are being claimed, whether it was refused, and
-  // the name that keeps its place for each folded name met twice.
+  // the name that keeps its place for each folded name of its listing.
   std::string folder_;
   bool folder_known_ = false;
   bool folder_refused_ = false;
@@ -80,6 +94,9 @@ class CaseNames {
   std::unordered_map<std::string, std::string> winners_;
   // Names claimed that no listing settled, by their folded form.
   std::unordered_map<std::string, std::string> files_;
+
+  // Adds to folders_ the folders of `parent`'s listing.
+  void SettleFolders(std::string_view parent, const FolderNames& listed);
 };
 
 }  // namespace ferrybox

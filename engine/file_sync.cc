@@ -122,10 +122,13 @@ void FileSync::SyncFile(const std::string& source_path, const FileInfo& source,
   }
 
   folders_.Reach(parts.folder, source_, destination_.OpenRoot());
+  // Settled before the folder is made: a spelling that loses is never made.
+  const bool folder_clash = FolderClash(parts.folder);
   if (!Covers(state_.LastCheckedFolder, destination_folder_)) {
     state_.LastCheckedFolder = destination_folder_;
     lists_.lp2(kCheckingFolder + destination_folder_);
-    if (destination_.Check(parts.folder) == FolderState::kMissing) {
+    if (destination_.Check(parts.folder) == FolderState::kMissing &&
+        !folder_clash) {
       lists_.lp2(kCreatingFolder + destination_folder_);
       // A folder that cannot be made shows as failed copies of its files.
       (void)destination_.Create(parts.folder);
@@ -133,7 +136,7 @@ void FileSync::SyncFile(const std::string& source_path, const FileInfo& source,
   }
   if (destination_.in_use()) return;
   folders_.Made(destination_.OpenRoot());
-  const bool case_clash = CaseClash(parts);
+  const bool case_clash = folder_clash || CaseClash(parts);
   folder_ready_ = destination_.Enter(parts.folder) == 0;
 
   const std::string name(parts.name);
@@ -186,6 +189,49 @@ void FileSync::SyncFile(const std::string& source_path, const FileInfo& source,
   window_.SetCount(FigureBox::kText4, state_.FilesCopied);
 }
 
+bool FileSync::FolderClash(std::string_view folder) {
+  if (folder.empty()) return false;
+  // A folder made takes case folding from the folder it is made in: the
+  // deepest level that exists tells, the root made first when missing.
+  std::string_view level = folder;
+  int error = destination_.Enter(level);
+  while (error == ENOENT && !level.empty()) {
+    const size_t cut = level.rfind(kSeparator);
+    level = level.substr(0, cut == std::string_view::npos ? 0 : cut);
+    error = destination_.Enter(level);
+  }
+  if (error == ENOENT && destination_.Create(level) == 0) error = 0;
+  const std::optional<uint64_t> device = destination_.device();
+  if (error != 0 || !device ||
+      !case_names_.Folds(level, *device, destination_.current()))
+    return false;
+  return !case_names_.ClaimFolder(
+      folder, [this](std::string_view relative, FolderNames* names) {
+        ListNames(relative, names);
+      });
+}
+
+void FileSync::ListNames(std::string_view relative, FolderNames* names) {
+  // A folder still to be made takes case folding from the one above.
+  if (destination_.Enter(relative) == 0) {
+    names->stored = destination_.ListedNames();
+    const std::optional<uint64_t> device = destination_.device();
+    names->folds =
+        device && case_names_.Folds(relative, *device, destination_.current());
+  }
+  std::vector<DirEntry> entries;
+  FileId self;
+  if (source_root_error_ != 0 || source_.MoveTo(relative) != 0 ||
+      platform_.ListFolder(source_.current(), &entries, &self) != 0)
+    return;
+  for (DirEntry& entry : entries) {
+    if (entry.type == EntryType::kFolder)
+      names->folders.push_back(std::move(entry.name));
+    else if (entry.type != EntryType::kOther)
+      names->source.push_back(std::move(entry.name));
+  }
+}
+
 bool FileSync::CaseClash(const PathParts& parts) {
   // Cheap: a folder is entered once for all its files.
   if (destination_.Enter(parts.folder) != 0) return false;
@@ -193,17 +239,11 @@ bool FileSync::CaseClash(const PathParts& parts) {
   if (!device ||
       !case_names_.Folds(parts.folder, *device, destination_.current()))
     return false;
-  return !case_names_.Claim(parts.folder, parts.name, [&](FolderNames* names) {
-    names->stored = destination_.ListedNames();
-    std::vector<DirEntry> entries;
-    FileId self;
-    if (source_root_error_ != 0 || source_.MoveTo(parts.folder) != 0 ||
-        platform_.ListFolder(source_.current(), &entries, &self) != 0)
-      return;
-    for (DirEntry& entry : entries)
-      if (entry.type != EntryType::kFolder && entry.type != EntryType::kOther)
-        names->source.push_back(std::move(entry.name));
-  });
+  return !case_names_.Claim(
+      parts.folder, parts.name,
+      [this](std::string_view relative, FolderNames* names) {
+        ListNames(relative, names);
+      });
 }
 
 int FileSync::CopyOneFile(const std::string& source_path,

@@ -122,6 +122,12 @@ class FileSync {
   /// folder's, differs only in case from one copied before onto a
   /// destination that ignores case.
   bool CaseClash(const PathParts& parts);
+  /// True when the destination folder `folder` must take no copies because
+  /// a level of it differs only in case from a folder name that keeps its
+  /// place. Asked before the folder is made.
+  bool FolderClash(std::string_view folder);
+  /// The names of the source folder `relative` and of its destination.
+  void ListNames(std::string_view relative, FolderNames* names);
   /// 0 when copied; else why not, already reported unless kErrorStopped.
   int CopyOneFile(const std::string& source_path, const PathParts& parts,
                   const FileInfo& source, const std::string& destination_path,
