@@ -25,10 +25,12 @@ class TempTree {
             .string();
     if (mkdtemp(pattern.data()) != nullptr) root_ = pattern;
   }
-  // rm walks level by level, so trees deeper than the path limit go too.
+  // rm walks level by level, so trees deeper than the path limit go too. A
+  // tree rm cannot remove stays in the temporary folder.
   ~TempTree() {
-    if (!root_.empty())
-      std::system(("rm -rf --one-file-system '" + root_ + "'").c_str());
+    if (root_.empty()) return;
+    [[maybe_unused]] int status =
+        std::system(("rm -rf --one-file-system '" + root_ + "'").c_str());
   }
   TempTree(const TempTree&) = delete;
   TempTree& operator=(const TempTree&) = delete;
