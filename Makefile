@@ -15,6 +15,8 @@ PACKAGE_DEPS := dpkg-dev
 # package and runs the desktop-entry, metadata and manual-page checkers.
 TEST_DEPS := exfat-fuse exfatprogs fusefat dosfstools e2fsprogs \
 	$(PACKAGE_DEPS) desktop-file-utils appstream groff-base
+# Debian's own checkers on the package: lintian, hardening-check (devscripts).
+TEST_DEPS += lintian devscripts
 SCREENSHOT_DEPS := xvfb xauth imagemagick
 # The benchmark's slow share is a FUSE passthrough in Python; its window rows
 # run on an X server.
