@@ -113,9 +113,9 @@ inline std::string ReadDeepChain(const std::string& root, int level,
   bool found = chdir(root.c_str()) == 0;
   for (int i = 0; i <= level && found; ++i) found = chdir(name.c_str()) == 0;
   const std::string content = found ? ReadFile(file_name) : "";
-  fchdir(home);
+  const bool back = fchdir(home) == 0;
   close(home);
-  return content;
+  return back ? content : "";
 }
 
 }  // namespace ferrybox::testing
