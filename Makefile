@@ -11,9 +11,10 @@ BUILD_DEPS := build-essential cmake ninja-build qt6-base-dev libgl-dev \
 	libgtest-dev libgmock-dev fonts-liberation qt6-base-private-dev
 # dpkg-shlibdeps reads the package's dependencies from the programs.
 PACKAGE_DEPS := dpkg-dev
-# File-system images the timestamp tests mount; the package test builds the
+# File-system images the timestamp tests mount; access control lists and a
+# file capability the attribute tests set; the package test builds the
 # package and runs the desktop-entry, metadata and manual-page checkers.
-TEST_DEPS := exfat-fuse exfatprogs fusefat dosfstools e2fsprogs \
+TEST_DEPS := exfat-fuse exfatprogs fusefat dosfstools e2fsprogs acl libcap2-bin \
 	$(PACKAGE_DEPS) desktop-file-utils appstream groff-base
 SCREENSHOT_DEPS := xvfb xauth imagemagick
 # The benchmark's slow share is a FUSE passthrough in Python; its window rows
