@@ -210,7 +210,10 @@ TEST_F(LookAheadTest, AStopLeavesExactlyTheCopiesWhoseLinesWereShown) {
     SCOPED_TRACE(depth);
     const std::string dst = "stop" + std::to_string(depth);
     window.text2 = Dst(dst);
-    window.on_process_events = [this] { run->Command2_Click(); };
+    // At the progress update after file 101, between two files.
+    window.on_process_events = [this] {
+      if (Figure(FigureBox::kText5) != "0") run->Command2_Click();
+    };
     List2().clear();
     run->SetLookAhead(depth);
     Go();
@@ -260,7 +263,10 @@ TEST_F(LookAheadTest, StopWhileWaitingForAFileReadAheadEndsTheRun) {
   slow.delay = milliseconds(400);  // longer than events wait
   UsePlatform(slow);
   run->SetLookAhead(2);
-  window.on_process_events = [this] { run->Command2_Click(); };
+  // Not at the events handled before file 1: while the run waits for it.
+  window.on_process_events = [this] {
+    if (window.process_events_calls > 1) run->Command2_Click();
+  };
   Go();
   EXPECT_TRUE(run->LastOutcome().stopped);
   EXPECT_EQ(run->LastOutcome().files_handled, 0);
