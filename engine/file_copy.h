@@ -41,7 +41,9 @@ struct PreparedCopy {
 /// `destination_name` in the folder `destination_dir`, with its content (its
 /// holes left as holes where the destination can make them), permission
 /// bits and times as `source` (the status read before the copy) gives them,
-/// and its owner and group where the process may change owners; a
+/// its extended attributes (access control lists and file capabilities
+/// included, where the destination keeps them), and its owner and group
+/// where the process may change owners; a
 /// set-user-id or set-group-id bit is dropped where the copy's owner or
 /// group differs from the source's. The copy is written under a new
 /// temporary name, created exclusively and readable by the owner only, and
@@ -69,6 +71,19 @@ int PrepareCopyAt(Platform& platform, Handle source_dir,
 int InstallCopyAt(Platform& platform, Handle destination_dir,
                   const PreparedCopy& copy,
                   const std::string& destination_name);
+
+/// Brings the owner and group (where the process may change owners), the
+/// permission bits and the extended attributes of the copy
+/// `destination_name` in `destination_dir` (whose status is `destination`)
+/// to those of the file `source_name` in `source_dir` (whose status is
+/// `source`), without copying its content; its times stay. Neither entry is
+/// followed when it is a link. The bits are set even where they are the
+/// same, so that the copy's status-change time is stamped. A file system
+/// that refuses an attribute is no failure. Returns 0 or an errno value.
+int RefreshStatusAt(Platform& platform, Handle source_dir,
+                    const std::string& source_name, const FileInfo& source,
+                    Handle destination_dir, const std::string& destination_name,
+                    const FileInfo& destination);
 
 }  // namespace ferrybox
 

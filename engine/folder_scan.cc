@@ -58,6 +58,19 @@ class Walker {
 
   // `folder` is the folder's path with its trailing separator.
   void Walk(Handle dir, const std::string& folder) {
+    const size_t collected = files_.size();
+    WalkEntries(dir, folder);
+    // A folder with nothing to copy anywhere below it stands for itself, at
+    // its place in the order (its subfolders, if any, made it already). The
+    // root is the destination root, which the run checks anyway.
+    if (!ended_ && walked_ && files_.size() == collected && !ancestors_.empty())
+      files_.push_back(folder);
+  }
+
+  // Collects the entries of the folder, then walks its subfolders. Sets
+  // `walked_` when the folder was listed and is part of the tree.
+  void WalkEntries(Handle dir, const std::string& folder) {
+    walked_ = false;
     std::vector<DirEntry> entries;
     FileId self;
     int error = platform_.ListFolder(dir, &entries, &self);
@@ -70,6 +83,7 @@ class Walker {
     if (std::find(ancestors_.begin(), ancestors_.end(), self) !=
         ancestors_.end())
       return;
+    walked_ = true;
 
     std::vector<std::string> subfolders;
     for (DirEntry& entry : entries) {
@@ -110,6 +124,7 @@ class Walker {
       }
     }
     ancestors_.pop_back();
+    walked_ = true;
   }
 
   // Calls keep_alive when its time has come; false once the walk is ended.
@@ -136,6 +151,7 @@ class Walker {
   std::vector<FileId> ancestors_;
   std::chrono::steady_clock::time_point last_alive_;
   bool ended_ = false;
+  bool walked_ = false;
 };
 
 }  // namespace
