@@ -128,9 +128,11 @@ bool FileSync::ReachFolder(const PathParts& parts, bool* refused) {
     folder_known_ = true;
   }
 
-  folders_.Reach(parts.folder, source_, destination_.OpenRoot());
-  // Settled before the folder is made: a spelling that loses is never made.
+  // Settled before the folder is made or touched: a spelling that loses is
+  // never made, and its source folder's bits and times never land on the
+  // folder that won, which the same name opens where case is ignored.
   *refused = FolderClash(parts.folder);
+  if (!*refused) folders_.Reach(parts.folder, source_, destination_.OpenRoot());
   if (!Covers(state_.LastCheckedFolder, destination_folder_)) {
     state_.LastCheckedFolder = destination_folder_;
     lists_.lp2(kCheckingFolder + destination_folder_);
@@ -142,7 +144,7 @@ bool FileSync::ReachFolder(const PathParts& parts, bool* refused) {
     }
   }
   if (destination_.in_use()) return false;
-  folders_.Made(destination_.OpenRoot());
+  if (!*refused) folders_.Made(destination_.OpenRoot());
   return true;
 }
 
