@@ -63,26 +63,23 @@ class FileSync {
   int StatSource(const std::string& source_path, FileInfo* info);
 
   /// Brings the file at `source_path` (whose status StatSource gave as
-  /// `source`) over: checks its destination folder once per folder,
-  /// creating it when missing, decides by "Incremental Backup" (Check3,
-  /// read now) and SameFile (SameLink for a link) whether to copy, and
-  /// copies. Every file handed to the copy raises FilesCopied, shown in
-  /// Text4. A link is recreated as a link. `ahead`, when given, is what was
-  /// read about the file beforehand; whatever of it cannot be trusted now is
-  /// read again.
-  /// `prepared`, when given, is a copy of the file made ahead: put in place
-  /// instead of copying, or left for the caller to remove (its `folder`
-  /// then still set) when the file is not copied after all.
-  void SyncFile(const std::string& source_path, const FileInfo& source,
-                const AheadStatus* ahead = nullptr,
-                AheadCopy* prepared = nullptr);
+  /// `*source`, or which was read ahead as `ahead` tells) over: checks its
+  /// destination folder once per folder, creating it when missing, decides
+  /// by "Incremental Backup" (Check3, read now) and SameFile (SameLink for a
+  /// link) whether to copy, and copies. Every file handed to the copy
+  /// raises FilesCopied, shown in Text4. A link is recreated as a link; a
+  /// file is copied as it is when opened for its copy, and `*source` then
+  /// becomes its status as opened. Returns 0; kErrorStopped when a stop
+  /// broke the copy off (the earlier copy stays, nothing is reported); or,
+  /// reporting nothing, why the file could not be opened because it is gone,
+  /// so that the caller reports it as a file whose status could not be
+  /// read. A stop that comes before the copy begins leaves it unmade.
+  int SyncFile(const std::string& source_path, FileInfo* source,
+               const AheadStatus* ahead = nullptr);
 
-  /// After SyncFile: the destination folder it worked in, when that exists
-  /// and may take copies.
-  bool ReadyFolder(std::string_view* relative, Handle* folder);
-
-  /// The roots, for reading files ahead of the run.
-  AheadRoots RootsForLookAhead();
+  /// The roots, for reading statuses ahead of the run; destination entries
+  /// are looked up only for `incremental` runs.
+  AheadRoots RootsForLookAhead(bool incremental);
 
   /// "Incremental Backup" as SyncFile read it last.
   bool incremental() const { return incremental_; }
@@ -122,10 +119,15 @@ class FileSync {
   /// folder's, differs only in case from one copied before onto a
   /// destination that ignores case.
   bool CaseClash(const PathParts& parts);
+  /// Opens the source file for its copy into `*in`, `*source` becoming its
+  /// status as opened.
+  int OpenSource(const PathParts& parts, ScopedHandle* in, FileInfo* source);
   /// 0 when copied; else why not, already reported unless kErrorStopped.
+  /// `in` is the source file when already open, or reports `open_error`.
   int CopyOneFile(const std::string& source_path, const PathParts& parts,
-                  const FileInfo& source, const std::string& destination_path,
-                  bool case_clash, AheadCopy* prepared);
+                  FileInfo* source, const std::string& destination_path,
+                  bool case_clash, ScopedHandle& in, int open_error);
+  bool StopRequested() const;
 
   Platform& platform_;
   Window& window_;
@@ -141,7 +143,6 @@ class FileSync {
   FolderFinisher folders_;
   int source_root_error_ = 0;
   bool incremental_ = false;
-  bool folder_ready_ = false;
   // The destination folder of the last file, and its part below the root.
   bool folder_known_ = false;
   std::string folder_relative_;

@@ -135,18 +135,18 @@ TEST_F(RunTest, TellsEachFileAndTheOutcomeAsFacts) {
   EXPECT_EQ(window.progress, (std::vector<RunProgress>{
                                  {3, 1, 0, 0}, {3, 2, 1, 2}, {3, 3, 2, 4}}));
   EXPECT_EQ(run->LastOutcome(),
-            (RunOutcome{RunRefusal::kNone, false, 3, 3, 3, 0}));
+            (RunOutcome{RunRefusal::kNone, false, 3, 3, 3, 0, {}}));
   // Incremental and unchanged: every file is handled, none copied.
   Go(true);
   EXPECT_EQ(run->LastOutcome(),
-            (RunOutcome{RunRefusal::kNone, false, 3, 3, 0, 0}));
+            (RunOutcome{RunRefusal::kNone, false, 3, 3, 0, 0, {}}));
   // A copy that fails was handed to the copy all the same: a folder stands
   // where the file goes.
   std::filesystem::remove(Dst("f1"));
   tree.Write("dst/f1/in the way", "");
   Go();
   EXPECT_EQ(run->LastOutcome(),
-            (RunOutcome{RunRefusal::kNone, false, 3, 3, 3, 1}));
+            (RunOutcome{RunRefusal::kNone, false, 3, 3, 3, 1, {}}));
 }
 
 TEST_F(RunTest, EveryRefusalWritesItsLineAndADestinationInsideIsLeftOut) {
@@ -180,7 +180,7 @@ TEST_F(RunTest, EveryRefusalWritesItsLineAndADestinationInsideIsLeftOut) {
     Go();
     EXPECT_EQ(List3().end()[-2], c.line);
     EXPECT_TRUE(List3().back().starts_with("Finished....in :"));
-    EXPECT_EQ(run->LastOutcome(), (RunOutcome{c.refusal}));
+    EXPECT_EQ(run->LastOutcome(), (RunOutcome{.refusal = c.refusal}));
     EXPECT_EQ(window.phases, std::vector<std::string>{"scan"});
     EXPECT_FALSE(testing::Exists(Dst()));
     EXPECT_FALSE(testing::Exists(Src("new")));
