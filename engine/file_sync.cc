@@ -145,6 +145,9 @@ int FileSync::SyncFile(const std::string& source_path, FileInfo* source,
   }
   if (destination_.in_use()) return 0;
   folders_.Made(destination_.OpenRoot());
+  // After a stop nothing more is asked of the destination for this file:
+  // on a share every question is a round trip.
+  if (StopRequested()) return 0;
   const bool case_clash = CaseClash(parts);
 
   const std::string name(parts.name);
