@@ -12,9 +12,12 @@ BUILD_DEPS := build-essential cmake ninja-build qt6-base-dev libgl-dev \
 # dpkg-shlibdeps reads the package's dependencies from the programs.
 PACKAGE_DEPS := dpkg-dev
 # File-system images the timestamp tests mount; the package test builds the
-# package and runs the desktop-entry, metadata and manual-page checkers.
+# package and runs the desktop-entry, metadata, manual-page and systemd unit
+# checkers; the failed-backup notification is sent over a private D-Bus to a
+# stand-in notification service in Python.
 TEST_DEPS := exfat-fuse exfatprogs fusefat dosfstools e2fsprogs \
-	$(PACKAGE_DEPS) desktop-file-utils appstream groff-base
+	$(PACKAGE_DEPS) desktop-file-utils appstream groff-base systemd man-db \
+	dbus-daemon python3-dbus python3-gi
 SCREENSHOT_DEPS := xvfb xauth imagemagick
 # The benchmark's slow share is a FUSE passthrough in Python; its window rows
 # run on an X server.

@@ -19,7 +19,9 @@
 # Environment: BENCH_RUNS (runs per command, 10; the cold row makes at
 # least 3 rounds), BENCH_ROWS, BENCH_BUILD (release build folder,
 # build-release), BENCH_SCRATCH (trees and destinations,
-# BENCH_BUILD/bench-scratch), BENCH_REPORT (build/bench.md).
+# BENCH_BUILD/bench-scratch), BENCH_REPORT (build/bench.md),
+# BENCH_BASELINE (another ferrybox-cli, say an earlier version's release
+# build, timed beside this one in every row but the window's).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,6 +29,7 @@ build=${BENCH_BUILD:-$root/build-release}
 scratch=${BENCH_SCRATCH:-$build/bench-scratch}
 runs=${BENCH_RUNS:-10}
 report=${BENCH_REPORT:-$root/build/bench.md}
+baseline=${BENCH_BASELINE:-}
 all_rows="full incremental cold share window memory"
 rows=${BENCH_ROWS:-$all_rows}
 rows=${rows//,/ }
@@ -167,6 +170,14 @@ fi
 # Other work on the machine distorts every figure: note the load.
 load_before=$(cut -d' ' -f1 /proc/loadavg)
 
+# The baseline's hyperfine arguments for one command, in `extra`: its name,
+# then its arguments, already quoted. Nothing without a baseline.
+extra=()
+baseline_args() {
+  extra=()
+  [ -z "$baseline" ] || extra=(-n "baseline $1" "$(q "$baseline") $2")
+}
+
 hyper() {
   local name=$1
   shift
@@ -178,9 +189,10 @@ if selected full; then
   for kind in small large mixed; do
     src=$trees/$kind
     log "full backup, $kind tree"
+    baseline_args ferrybox-cli "$(q "$src") $(q "$dst")"
     hyper "full-$kind" --warmup 1 \
       --prepare "$(q "$fresh") $(q "$dst") $(q "$trash")" \
-      -n ferrybox-cli "$(q "$cli") $(q "$src") $(q "$dst")" \
+      -n ferrybox-cli "$(q "$cli") $(q "$src") $(q "$dst")" "${extra[@]}" \
       -n "cp -a" "cp -a $(q "$src")/. $(q "$dst")" \
       -n "cp -a && sync -f" \
       "cp -a $(q "$src")/. $(q "$dst") && sync -f $(q "$dst")" \
@@ -193,9 +205,12 @@ if selected incremental; then
   for kind in small large mixed; do
     src=$trees/$kind
     log "no-change incremental run, $kind tree"
+    baseline_args "ferrybox-cli --incremental" \
+      "--incremental $(q "$src") $(q "$complete/$kind")"
     hyper "incremental-$kind" --warmup 2 \
       -n "ferrybox-cli --incremental" \
       "$(q "$cli") --incremental $(q "$src") $(q "$complete/$kind")" \
+      "${extra[@]}" \
       -n "rsync -a" "rsync -a $(q "$src")/ $(q "$complete/$kind")/"
   done
 fi
@@ -247,18 +262,22 @@ fi
 
 # Peak memory of a no-change run with the program's default settings:
 # median of three, 200,000 files against one file.
-peak_kb() {
+peak_kb() { # program, source, destination
   local samples=()
   for _ in 1 2 3; do
-    samples+=("$( { /usr/bin/time -v "$cli" --incremental "$1" "$2" \
+    samples+=("$( { /usr/bin/time -v "$1" --incremental "$2" "$3" \
       >/dev/null; } 2>&1 | awk -F': ' '/Maximum resident set size/ {print $2}')")
   done
   printf '%s\n' "${samples[@]}" | sort -n | sed -n 2p
 }
 if selected memory; then
   log "peak memory"
-  huge_kb=$(peak_kb "$trees/huge" "$complete/huge")
-  tiny_kb=$(peak_kb "$trees/tiny" "$complete/tiny")
+  huge_kb=$(peak_kb "$cli" "$trees/huge" "$complete/huge")
+  tiny_kb=$(peak_kb "$cli" "$trees/tiny" "$complete/tiny")
+  if [ -n "$baseline" ]; then
+    base_huge_kb=$(peak_kb "$baseline" "$trees/huge" "$complete/huge")
+    base_tiny_kb=$(peak_kb "$baseline" "$trees/tiny" "$complete/tiny")
+  fi
   huge_files=$(find "$trees/huge" -type f | wc -l)
 fi
 
@@ -281,13 +300,17 @@ if selected cold && [ -z "$cold_note" ]; then
   cold_fb=("ferrybox-cli --incremental"
     "$(q "$cli") --incremental $(q "$src") $(q "$complete/small")")
   cold_rs=("rsync -a" "rsync -a $(q "$src")/ $(q "$complete/small")/")
+  baseline_args "ferrybox-cli --incremental" \
+    "--incremental $(q "$src") $(q "$complete/small")"
   # Each command once untimed, so that every timed run finds nothing to do.
   sh -c "${cold_rs[1]} && ${cold_fb[1]}" >/dev/null
   for ((round = 1; round <= cold_rounds; round++)); do
     if ((round % 2)); then
-      order=(-n "${cold_fb[0]}" "${cold_fb[1]}" -n "${cold_rs[0]}" "${cold_rs[1]}")
+      order=(-n "${cold_fb[0]}" "${cold_fb[1]}" "${extra[@]}"
+        -n "${cold_rs[0]}" "${cold_rs[1]}")
     else
-      order=(-n "${cold_rs[0]}" "${cold_rs[1]}" -n "${cold_fb[0]}" "${cold_fb[1]}")
+      order=(-n "${cold_rs[0]}" "${cold_rs[1]}" "${extra[@]}"
+        -n "${cold_fb[0]}" "${cold_fb[1]}")
     fi
     hyperfine --style basic --runs 1 --prepare "$drop_caches" \
       --export-csv "$results/cold-round-$round.csv" "${order[@]}" >&2
@@ -295,7 +318,7 @@ if selected cold && [ -z "$cold_note" ]; then
   # The rounds' times, as one table in hyperfine's columns.
   {
     echo "command,mean,stddev,median"
-    for name in "${cold_fb[0]}" "${cold_rs[0]}"; do
+    for name in "${cold_fb[0]}" "${cold_rs[0]}" "baseline ${cold_fb[0]}"; do
       awk -F, -v name="$name" 'FNR > 1 && $1 == name { print $4 }' \
         "$results"/cold-round-*.csv | sort -g |
         awk -v name="$name" '{ t[NR] = $1 }
@@ -342,9 +365,12 @@ if selected share; then
 fi
 if selected share && [ -z "$share_note" ]; then
   src=$trees/share
+  baseline_args "ferrybox-cli --incremental" \
+    "--incremental $(q "$src") $(q "$slow_mount")"
   hyper share --warmup 1 \
     -n "ferrybox-cli --incremental" \
     "$(q "$cli") --incremental $(q "$src") $(q "$slow_mount")" \
+    "${extra[@]}" \
     -n "rsync -a" "rsync -a $(q "$src")/ $(q "$slow_mount")/"
   unmount_slow_share
 fi
@@ -490,6 +516,37 @@ target() {
     echo "| files | peak RSS | baseline (1 file) | bytes per file |"
     echo "|---:|---:|---:|---:|"
     echo "| $huge_files | $huge_kb KiB | $tiny_kb KiB | $per_file |"
+  fi
+  if [ -n "$baseline" ]; then
+    echo
+    echo "## Against the baseline"
+    echo
+    echo "The baseline is $baseline, timed in the same hyperfine calls."
+    echo
+    echo "| row | ferrybox-cli | baseline | ÷ baseline |"
+    echo "|---|---:|---:|---:|"
+    against() { # row label, CSV name, command name
+      local f b
+      [ -f "$results/$2.csv" ] || return 0
+      f=$(median "$2" "$3")
+      b=$(median "$2" "baseline $3")
+      [ -n "$f" ] && [ -n "$b" ] || return 0
+      echo "| $1 | $(secs "$f") | $(secs "$b") | $(ratio "$f" "$b") |"
+    }
+    for kind in small large mixed; do
+      selected full && against "full, $kind" "full-$kind" ferrybox-cli
+    done
+    for kind in small large mixed; do
+      selected incremental && against "no-change incremental, $kind" \
+        "incremental-$kind" "ferrybox-cli --incremental"
+    done
+    selected cold && against "cold cache" cold "ferrybox-cli --incremental"
+    selected share && against share share "ferrybox-cli --incremental"
+    if selected memory; then
+      base_per_file=$(awk -v h="$base_huge_kb" -v t="$base_tiny_kb" \
+        -v n="$huge_files" 'BEGIN { printf "%.0f", (h - t) * 1024 / n }')
+      echo "| memory, bytes per file | $per_file | $base_per_file | $(ratio "$per_file" "$base_per_file") |"
+    fi
   fi
   echo
   echo "## Targets"

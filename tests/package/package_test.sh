@@ -26,6 +26,9 @@ deb=$scratch/ferrybox_${version}_$(dpkg --print-architecture).deb
 # and nothing outside /usr.
 expected="-rwxr-xr-x root/root ./usr/bin/ferrybox
 -rwxr-xr-x root/root ./usr/bin/ferrybox-cli
+-rw-r--r-- root/root ./usr/lib/systemd/user/ferrybox-backup@.service
+-rw-r--r-- root/root ./usr/lib/systemd/user/ferrybox-backup@.timer
+-rwxr-xr-x root/root ./usr/libexec/ferrybox/ferrybox-backup-failed
 -rw-r--r-- root/root ./usr/share/applications/org.example.ferrybox.desktop
 -rw-r--r-- root/root ./usr/share/bash-completion/completions/ferrybox-cli
 -rw-r--r-- root/root ./usr/share/icons/hicolor/scalable/apps/ferrybox.svg
@@ -81,6 +84,9 @@ for option in $("$root/usr/bin/ferrybox-cli" --help |
   grep -qF -- "${option//-/\\-}" <<<"$page" ||
     fail "ferrybox-cli.1 does not describe $option"
 done
+
+# shellcheck source-path=SCRIPTDIR source=schedule_checks.sh
+source "$(dirname "$0")/schedule_checks.sh"
 
 if ((failures > 0)); then
   echo "$failures package checks failed"
