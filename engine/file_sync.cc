@@ -133,6 +133,8 @@ int FileSync::SyncFile(const std::string& source_path, FileInfo* source,
     if (Gone(open_error)) return open_error;
   }
 
+  // A file not begun is not begun after a stop.
+  if (StopRequested()) return 0;
   folders_.Reach(parts.folder, source_, destination_.OpenRoot());
   if (!Covers(state_.LastCheckedFolder, destination_folder_)) {
     state_.LastCheckedFolder = destination_folder_;
@@ -189,7 +191,6 @@ int FileSync::SyncFile(const std::string& source_path, FileInfo* source,
       line = kDifferentFile;
     }
   }
-  // Whatever came before, a copy not begun is not begun after a stop.
   if (StopRequested()) return 0;
   if (incremental_ && source->type == EntryType::kFile) {
     open_error = OpenSource(parts, &in, source);
