@@ -211,9 +211,10 @@ void BackupRun::Command3_Click() {
     scan.on_error = [&sync](const std::string& path, int error) {
       sync->CopyFailed(path, sync->DestinationPath(path), error);
     };
-    // No user input during the scan: a click would be handled with half the
-    // files collected. A stop can still come from a signal (the command-line
-    // program) and the window can be closed; either ends the scan at once.
+    // Hardly any user input during the scan: a click would be handled with
+    // half the files collected. "Stop", "Exit", closing the window and a
+    // signal (the command-line program's) still come through; each ends the
+    // scan at once.
     scan.keep_alive = [this] {
       window_.KeepAlive();
       return !stop_flag_ && !abandoned_;
@@ -230,21 +231,33 @@ void BackupRun::Command3_Click() {
   outcome.files_collected = static_cast<int64_t>(files.size());
   if (!outcome.refused()) window_.CopyingStarted(outcome.files_collected);
 
-  // Events are handled at every progress update, and besides whenever
+  // Events are handled before the first file (the clicks and keys the scan
+  // held back), at every progress update, and besides whenever
   // kEventInterval has passed since they last were, between files and
   // between the chunks of one big file; those extra rounds show no figures.
   using Clock = std::chrono::steady_clock;
+  if (!outcome.refused() && !abandoned_) window_.ProcessEvents();
   Clock::time_point events_handled = Clock::now();
   const auto handle_events_when_due = [&] {
     if (Clock::now() - events_handled < kEventInterval) return;
     window_.ProcessEvents();
     events_handled = Clock::now();
   };
+  // "Pause Copying" holds the run, before its next file or between the
+  // chunks of a big file, until "Resume Copying", "Stop" or the end.
+  const auto wait_while_paused = [&] {
+    while (pause_flag_ && !stop_flag_ && !abandoned_) {
+      std::this_thread::sleep_for(kPauseSleep);
+      window_.ProcessEvents();
+      events_handled = Clock::now();
+    }
+  };
   // A stop during a big file breaks its copy off, the earlier copy kept
   // (a small one ends within its next chunk); a stop while the run waits
   // for a file read ahead ends the run.
   const CopyControl copy_control{[&] {
     handle_events_when_due();
+    wait_while_paused();
     return !stop_flag_ && !abandoned_;
   }};
   if (sync) sync->SetCopyControl(&copy_control);
@@ -255,10 +268,7 @@ void BackupRun::Command3_Click() {
   for (size_t index = 0; index < files.size(); ++index) {
     const std::string& path = files[index];
     if (abandoned_) break;
-    while (pause_flag_ && !stop_flag_ && !abandoned_) {
-      std::this_thread::sleep_for(kPauseSleep);
-      window_.ProcessEvents();
-    }
+    wait_while_paused();
     if (abandoned_) break;
     if (stop_flag_) {
       outcome.stopped = true;

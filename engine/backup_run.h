@@ -41,13 +41,14 @@ inline constexpr char kDestinationInUse[] =
 std::string RefusalLine(RunRefusal refusal, const std::string& source_root);
 
 /// The state of the backup that lives as long as the window, and the run
-/// itself. During the scan a run only keeps the window alive (KeepAlive: no
-/// user input). While copying it yields to all the window's events at its
-/// progress updates (every 101st file), while paused, and whenever a quarter
-/// of a second has passed since the last time (between files, and between
-/// the chunks of a big file). A "Go" handled there starts a nested run inside
-/// the one under way; the outer run then goes on with its own files (the
-/// copy in hand, too), keeping the counters the nested run left.
+/// itself. During the scan a run only keeps the window alive (KeepAlive:
+/// no user input but "Stop", "Exit" and a close). While copying it yields to
+/// all the window's events before its first file, at its progress updates
+/// (every 101st file), while paused, and whenever a quarter of a second has
+/// passed since the last time (between files, and between the chunks of a
+/// big file, where a pause holds it too). A "Go" handled there starts a nested
+/// run inside the one under way; the outer run then goes on with its own files
+/// (the copy in hand, too), keeping the counters the nested run left.
 class BackupRun {
  public:
   /// `program_folder` holds the copy log.
@@ -66,9 +67,9 @@ class BackupRun {
   /// the run only finishes the folders it changed, flushes the destination
   /// and lets go of its lock. Safe to call from a signal handler.
   void Command2_Click();
-  /// "Pause Copying": holds the run under way before its next file; a second
-  /// click resumes it. With no run under way nothing changes: the button
-  /// goes on offering to pause.
+  /// "Pause Copying": holds the run under way before its next file, or a big
+  /// file's copy before its next chunk; a second click resumes it. With no run
+  /// under way nothing changes: the button goes on offering to pause.
   void Command11_Click();
   /// The program is ending: every run under way, nested or paused, stops
   /// as "Stop" stops it and returns without its closing line. Never

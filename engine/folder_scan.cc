@@ -13,9 +13,6 @@
 namespace ferrybox {
 namespace {
 
-// Entries between two looks at the clock inside one big folder.
-constexpr size_t kEntriesPerClockCheck = 4096;
-
 // True when a lookup failed because there is nothing to look at: the entry
 // went away since the listing, or a link leads nowhere (or only round in
 // a loop of links).
@@ -105,10 +102,11 @@ class Walker {
     if (std::find(ancestors_.begin(), ancestors_.end(), *self) !=
         ancestors_.end())
       return false;
-    size_t seen = 0;
     for (DirEntry& entry : entries) {
-      // An entry may cost a lookup: on a slow drive a big folder takes long.
-      if (++seen % kEntriesPerClockCheck == 0 && !KeepAlive()) return false;
+      // An entry may cost a lookup, and on a slow drive one lookup may take
+      // long: the clock is looked at before each (a read that costs far
+      // less than any lookup).
+      if (!KeepAlive()) return false;
       switch (
           ResolvedType(platform_, dir, entry, /*keep_links=*/true, &error)) {
         case EntryType::kFile:

@@ -48,9 +48,10 @@ struct ScanOptions {
   /// on without it.
   std::function<void(const std::string& path, int error)> on_error;
   /// When set, called about every kScanKeepAliveInterval while the walk goes
-  /// on (looked for after each folder listing and every few thousand
-  /// entries), so that a window can paint during a long scan. Returning
-  /// false ends the walk at once, keeping the files collected so far.
+  /// on (looked for after each folder listing and before each entry), so
+  /// that a window can paint during a long scan, however slow each lookup.
+  /// Returning false ends the walk at once, keeping the files collected so
+  /// far.
   std::function<bool()> keep_alive;
   /// When not 0, the subfolders of `strFolder` are walked on a few threads,
   /// at most this many ahead of the one whose files are being collected;

@@ -62,9 +62,10 @@ class Window {
 
   /// Shows what changed and handles the pending events that are not user
   /// input (paint, timers, the desktop's requests), so that the window stays
-  /// alive where the run cannot take user input (the scan). Never handles a
-  /// click or a key, so never starts a nested run; the window may be closed
-  /// (Abandon).
+  /// alive where the run cannot take user input (the scan). Of the user's
+  /// input it handles only what ends the run: "Stop", "Exit" and closing the
+  /// window (Command2_Click, Abandon); every other click and key waits for
+  /// the next ProcessEvents, so it never starts a nested run.
   virtual void KeepAlive() {}
 
   /// Tells the window whether the run is paused, so that the pause button

@@ -4,7 +4,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
-#include <QEventLoop>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +14,7 @@
 #include <QTimer>
 
 #include "ui/enter_button.h"
+#include "ui/input_hold.h"
 #include "ui/line_list.h"
 #include "ui/name_bytes.h"
 #include "ui/window_roles.h"
@@ -108,6 +108,7 @@ Form1::Form1(std::string program_folder, QWidget* parent)
   setFixedSize(1021, 682);
   BuildControls();
   SetTabOrder();
+  input_hold_ = new InputHold(this, {Command2, Command6});
 
   paint_timer_ = new QTimer(this);
   paint_timer_->setSingleShot(true);
@@ -382,14 +383,16 @@ int Form1::FlushDisplay(QWidget* changed[7]) {
 }
 
 void Form1::ProcessEvents() {
+  input_hold_->Release();
   FlushDisplay();
   QApplication::processEvents();
 }
 
 void Form1::KeepAlive() {
   FlushDisplay();
-  // Clicks and keys stay queued for the run's next ProcessEvents.
-  QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  // "Stop", "Exit" and closing the window act now; other clicks and keys
+  // wait for the run's next ProcessEvents.
+  input_hold_->ProcessEvents();
 }
 
 void Form1::ShowPaused(bool paused) {

@@ -24,6 +24,7 @@ class QTimer;
 namespace ferrybox {
 
 class Form9;
+class InputHold;
 class LineList;
 class UpdateChecker;
 enum class VersionVerdict;
@@ -121,6 +122,8 @@ class Form1 : public QWidget, public Window {
   QPushButton* Command11;
   QTimer* Timer3;
 
+  // The run's scan takes no user input but what ends it.
+  InputHold* input_hold_;
   QTimer* paint_timer_;
   std::chrono::steady_clock::time_point last_paint_{};
   bool figures_pending_ = false;

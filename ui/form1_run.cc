@@ -2,14 +2,18 @@
 
 #include "engine/platform.h"
 #include "ui/form1.h"
+#include "ui/input_hold.h"
 
 namespace ferrybox {
 
 void Form1::ConnectRunHandlers() {
   run_ = std::make_unique<BackupRun>(*this, lists_, DefaultPlatform(),
                                      program_folder_);
-  connect(Command3, &QPushButton::clicked, this,
-          [this] { run_->Command3_Click(); });
+  connect(Command3, &QPushButton::clicked, this, [this] {
+    run_->Command3_Click();
+    // What a scan stopped before any copying held back.
+    input_hold_->Release();
+  });
   connect(Command2, &QPushButton::clicked, this,
           [this] { run_->Command2_Click(); });
   connect(Command11, &QPushButton::clicked, this,

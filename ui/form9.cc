@@ -6,6 +6,7 @@
 #include <QPushButton>
 
 #include "ui/enter_button.h"
+#include "ui/fresh_keys.h"
 
 namespace ferrybox {
 namespace {
@@ -65,6 +66,8 @@ Form9::Form9(QWidget& main) : QWidget(&main, Qt::Dialog), main_(main) {
   QWidget::setTabOrder(Command2, Command1);
   Command2->setFocus();
 
+  // The notice opens on its own, maybe under a key held down.
+  new FreshKeysOnly(this);
   connect(Command1, &QPushButton::clicked, this, &Form9::Command1_Click);
   connect(Command2, &QPushButton::clicked, this, &Form9::Command2_Click);
 }

@@ -3,6 +3,8 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+#include "ui/fresh_keys.h"
+
 namespace ferrybox {
 namespace {
 
@@ -40,6 +42,8 @@ MessageAnswer QtDialogs::ShowMessage(const MessageRequest& request) {
                   yes_no ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok,
                   window_);
   box.setDefaultButton(ButtonOf(request.default_answer));
+  // The Enter that opened the box may still be held down.
+  new FreshKeysOnly(&box);
   // Closing the box is the same as No, never Yes.
   if (yes_no) box.setEscapeButton(QMessageBox::No);
   switch (box.exec()) {

@@ -1,7 +1,8 @@
 // The window stays alive during a run: it paints and serves timers while the
-// source is scanned (typing waits for the copying), and during the copying
-// "Stop" or closing the window acts within about a second, also in the
-// middle of one big file. The run is slowed through its platform.
+// source is scanned (typing waits for the copying; "Stop" and closing the
+// window do not), and during the copying "Stop", "Pause Copying" or closing
+// the window acts within about a second, also in the middle of one big
+// file. The run is slowed through its platform.
 #include <gtest/gtest.h>
 #include <qpa/qwindowsysteminterface.h>
 
@@ -82,95 +83,150 @@ class Form1Alive : public Form1Fixture {
   testing::FaultyPlatform platform_;
 };
 
-TEST_F(Form1Alive, TheScanPaintsPleaseWaitAndServesTimersButTypingWaits) {
+TEST_F(Form1Alive, ASlowScanPaintsAndServesTimersButTypingWaits) {
   tree_.Write("src/a", "x");
-  for (int i = 0; i < 4; ++i)
-    tree_.Write("src/d" + std::to_string(i) + "/f", "x");
+  for (int i = 0; i < 200; ++i)
+    tree_.Write("src/big/f" + std::to_string(i), "");
   Go();  // a first run leaves its figures and lines on show
-  ASSERT_EQ(Edit("Text3")->text(), "5");
-  ASSERT_EQ(Lines("List1")->Count(), 5);
+  ASSERT_EQ(Edit("Text3")->text(), "201");
+  ASSERT_GT(Lines("List1")->Count(), 0);
 
   PaintLog text3([this] { return Edit("Text3")->text(); });
   PaintLog list1([this] { return QString::number(Lines("List1")->Count()); });
   PaintLog list3(
       [this] { return Lines("List3")->Line(Lines("List3")->Count() - 1); });
+  QLineEdit* typed = Edit("Text7");
+  PaintLog text7([typed] { return typed->text(); });
   Edit("Text3")->installEventFilter(&text3);
   Lines("List1")->viewport()->installEventFilter(&list1);
   Lines("List3")->viewport()->installEventFilter(&list3);
+  typed->installEventFilter(&text7);
   int ticks = 0;
   QTimer timer;
   timer.setInterval(20);
   QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
   timer.start();
-  QLineEdit* typed = Edit("Text7");
   typed->setFocus();
 
-  // What has been painted, looked at as each folder is about to be listed:
-  // all of it lies inside the scan.
-  struct Seen {
-    bool zero_painted, list1_emptied, please_wait_painted;
-    int ticks;
-    QString typed;
-  };
-  std::vector<Seen> seen;
+  // Every entry must be looked up, and each lookup of the scan takes 3 ms:
+  // over half a second inside one folder. Each asks for a paint, as the
+  // desktop asks a window to paint what it uncovers.
+  platform_.hide_entry_types = true;
+  const auto main_thread = std::this_thread::get_id();
+  int lookups = 0;
+  bool zero_painted = false, list1_emptied = false, please_wait_painted = false;
+  size_t paints = 0;
+  QString typed_during_scan;
   const auto painted = [](const PaintLog& log, const QString& text) {
     return std::find(log.painted.begin(), log.painted.end(), text) !=
            log.painted.end();
   };
   platform_.before_call = [&](Kind kind, const std::string&) {
-    // Listings of the scan only: the copying fills List1.
-    if (kind != Kind::kList || Lines("List1")->Count() != 0) return;
-    if (seen.empty()) {
+    // The scan's lookups only: the copying fills List1.
+    if (kind != Kind::kStat || std::this_thread::get_id() != main_thread ||
+        Lines("List1")->Count() != 0)
+      return;
+    if (lookups++ == 0) {
       // A key pressed as the scan begins, queued as the desktop queues it.
       QWindowSystemInterface::handleKeyEvent<
           QWindowSystemInterface::AsynchronousDelivery>(
           form().windowHandle(), QEvent::KeyPress, Qt::Key_A, Qt::NoModifier,
           "a");
+      text7.painted.clear();
     }
-    seen.push_back({painted(text3, "0"), painted(list1, "0"),
-                    painted(list3, "Please wait..."), ticks, typed->text()});
-    std::this_thread::sleep_for(milliseconds(150));
+    zero_painted = painted(text3, "0");
+    list1_emptied = painted(list1, "0");
+    please_wait_painted = painted(list3, "Please wait...");
+    paints = text7.painted.size();
+    typed_during_scan += typed->text();
+    typed->update();
+    std::this_thread::sleep_for(milliseconds(3));
   };
   Go();
-  ASSERT_EQ(seen.size(), 5u);  // the source and its four folders
-  const Seen& last = seen.back();
-  EXPECT_TRUE(last.zero_painted);
-  EXPECT_TRUE(last.list1_emptied);
-  EXPECT_TRUE(last.please_wait_painted);
-  EXPECT_GE(last.ticks, 3) << "a timer fires at every keep-alive";
-  for (const Seen& at : seen) EXPECT_EQ(at.typed, "");
+  EXPECT_GE(lookups, 202);
+  EXPECT_TRUE(zero_painted);
+  EXPECT_TRUE(list1_emptied);
+  EXPECT_TRUE(please_wait_painted);
+  // At least every 100 ms and a lookup.
+  EXPECT_GE(paints, 3u);
+  EXPECT_GE(ticks, 3);
+  EXPECT_EQ(typed_during_scan, "");
   // The key is handled once the run takes user input again.
   EXPECT_TRUE(QTest::qWaitFor([&] { return typed->text() == "a"; }, kBoundMs));
 }
 
 // Runs `act` by a timer 300 ms into the run. Returns the milliseconds from
-// then until the run stopped working on files: until its closing flush
-// began (which waits for the disk, however busy), or until it returned;
-// -1 when the timer had not fired by then.
+// the last Acted() (by then) until the run stopped working on files: until
+// its closing flush began (which waits for the disk, however busy), or until
+// it returned; -1 when the timer had not fired by then.
 class Form1StopsInTime : public Form1Alive {
  protected:
   qint64 GoAndAct(std::function<void()> act) {
-    QElapsedTimer clock;
-    qint64 acted_at = -1;
+    acted_at_ = -1;
     qint64 flush_at = -1;
     const auto slowed = platform_.before_call;
     platform_.before_call = [&](Kind kind, const std::string& name) {
-      if (kind == Kind::kFlush && flush_at < 0) flush_at = clock.elapsed();
+      if (kind == Kind::kFlush && flush_at < 0) flush_at = clock_.elapsed();
       if (slowed) slowed(kind, name);
     };
     QTimer::singleShot(300, &form(), [&] {
-      acted_at = clock.elapsed();
+      Acted();
       act();
     });
-    clock.start();
+    clock_.start();
     Go();
     platform_.before_call = slowed;
-    if (acted_at < 0) return -1;
-    return (flush_at < 0 ? clock.elapsed() : flush_at) - acted_at;
+    if (acted_at_ < 0) return -1;
+    return (flush_at < 0 ? clock_.elapsed() : flush_at) - acted_at_;
   }
+  void Acted() { acted_at_ = clock_.elapsed(); }
+  // A click on a button, queued as the desktop queues it.
+  void QueueClick(const char* name) {
+    QPushButton* button = Button(name);
+    const QPointF at = button->mapTo(&form(), button->rect().center());
+    for (const bool press : {true, false}) {
+      QWindowSystemInterface::handleMouseEvent<
+          QWindowSystemInterface::AsynchronousDelivery>(
+          form().windowHandle(), at, form().mapToGlobal(at),
+          press ? Qt::LeftButton : Qt::NoButton, Qt::LeftButton,
+          press ? QEvent::MouseButtonPress : QEvent::MouseButtonRelease);
+    }
+  }
+
+  QElapsedTimer clock_;
+  qint64 acted_at_ = -1;
 };
 
-TEST_F(Form1StopsInTime, StopOrCloseDuringABigFileKeepsItsEarlierCopy) {
+TEST_F(Form1StopsInTime, StopOrCloseDuringASlowScanEndsItAndCopiesNothing) {
+  // One folder whose every lookup takes 10 ms: three seconds to scan.
+  for (int i = 0; i < 300; ++i)
+    tree_.Write("src/big/f" + std::to_string(i), "");
+  platform_.hide_entry_types = true;
+  platform_.before_call = [](Kind kind, const std::string&) {
+    if (kind == Kind::kStat) std::this_thread::sleep_for(milliseconds(10));
+  };
+  // Closing ends the program: last.
+  for (const bool close : {false, true}) {
+    SCOPED_TRACE(close ? "closed" : "stopped");
+    const qint64 after = GoAndAct([&] {
+      close ? (void)QWindowSystemInterface::handleCloseEvent<
+                  QWindowSystemInterface::AsynchronousDelivery>(
+                  form().windowHandle())
+            : QueueClick("Command2");
+    });
+    EXPECT_GE(after, 0) << "the timer never fired during the run";
+    EXPECT_LT(after, 1000);
+    RunOutcome stopped;
+    stopped.stopped = true;
+    EXPECT_EQ(form().run().LastOutcome(), stopped);
+    EXPECT_FALSE(testing::Exists(tree_.Path("dst")));
+    EXPECT_EQ(Edit("Text3")->text(), "0");
+    const QString last = Lines("List3")->Line(Lines("List3")->Count() - 1);
+    EXPECT_EQ(last.startsWith("Finished....in :"), !close);
+  }
+}
+
+TEST_F(Form1StopsInTime, PauseHoldsABigFileAndStopOrCloseKeepsItsEarlierCopy) {
   // 16 MiB in chunks of 64 KiB, 20 ms each: over five seconds to copy.
   constexpr int kChunks = 256;
   tree_.Write("src/big", std::string(16 << 20, 'n'));
@@ -182,13 +238,39 @@ TEST_F(Form1StopsInTime, StopOrCloseDuringABigFileKeepsItsEarlierCopy) {
     ++chunks;
     std::this_thread::sleep_for(milliseconds(20));
   };
-  // Closing ends the program: last.
-  for (const bool close : {false, true}) {
-    SCOPED_TRACE(close ? "closed" : "stopped");
+  const auto click = [this](const char* name) {
+    QTest::mouseClick(Button(name), Qt::LeftButton);
+  };
+  // Paused for 400 ms, resumed for 200 ms, then stopped: the chunks copied
+  // by each of those times.
+  int at_pause = -1, at_resume = -1, at_stop = -1;
+  const auto pause_resume_stop = [&] {
+    click("Command11");
+    at_pause = chunks;
+    EXPECT_EQ(Button("Command11")->text(), "Resume Copying");
+    QTimer::singleShot(400, &form(), [&] {
+      at_resume = chunks;
+      click("Command11");
+      QTimer::singleShot(200, &form(), [&] {
+        at_stop = chunks;
+        Acted();
+        click("Command2");
+      });
+    });
+  };
+  enum Act { kStop, kPause, kClose };  // closing ends the program: last
+  for (const Act act : {kStop, kPause, kClose}) {
+    SCOPED_TRACE(act);
     chunks = 0;
     const qint64 after = GoAndAct([&] {
-      close ? (void)form().close()
-            : QTest::mouseClick(Button("Command2"), Qt::LeftButton);
+      switch (act) {
+        case kStop:
+          return click("Command2");
+        case kPause:
+          return pause_resume_stop();
+        case kClose:
+          return (void)form().close();
+      }
     });
     EXPECT_GE(after, 0) << "the timer never fired during the run";
     EXPECT_LT(after, 1000);
@@ -198,8 +280,11 @@ TEST_F(Form1StopsInTime, StopOrCloseDuringABigFileKeepsItsEarlierCopy) {
     EXPECT_EQ(Count("List3", kCopyErrorPrefix), 0);
     EXPECT_EQ(Edit("Text4")->text(), "0");
     const QString last = Lines("List3")->Line(Lines("List3")->Count() - 1);
-    EXPECT_EQ(last.startsWith("Finished....in :"), !close);
+    EXPECT_EQ(last.startsWith("Finished....in :"), act != kClose);
   }
+  EXPECT_GE(at_pause, 1);
+  EXPECT_EQ(at_resume, at_pause) << "copied on while paused";
+  EXPECT_GT(at_stop, at_resume) << "not resumed";
 }
 
 TEST_F(Form1StopsInTime, StopActsBetweenTheProgressUpdates) {

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
+#include <qpa/qwindowsysteminterface.h>
 #include <sys/resource.h>
 
 #include <QDir>
 #include <QFileDialog>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QTest>
 #include <csignal>
 #include <set>
@@ -190,6 +192,51 @@ TEST_F(Form1Settings, OversizedSettingsAndProfilesAreRefusedAndChangeNothing) {
   EXPECT_EQ(LastBox().text,
             QString::fromStdString("The profile was not loaded: " + huge +
                                    " is damaged: larger than 64 KiB"));
+}
+
+// The real question, under a held Enter: its auto-repeated presses, queued
+// as the desktop queues them, answer nothing; the next fresh press does.
+TEST_F(Form1Fixture, AHeldEnterOnSaveProfileLeavesTheQuestionOpen) {
+  form().Form_Load();
+  const std::string profile = program().Path("profiles/p.prf");
+  const std::string earlier = "/s\r\n/d\r\n 1 \r\n 1 \r\n 0 \r\n";
+  program().Write("profiles/p.prf", earlier);
+  Edit("Text7")->setText("p");
+  Edit("Text1")->setText("/new");
+  Edit("Text2")->setText("/d");
+  form().show();
+  form().activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form(), 3000));
+  Button("Command10")->setFocus();
+  const auto enter = [](QWindow* window, bool repeated) {
+    QWindowSystemInterface::handleKeyEvent<
+        QWindowSystemInterface::AsynchronousDelivery>(
+        window, QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r",
+        repeated);
+  };
+  constexpr int kRepeats = 20;
+  int repeats = 0;
+  QString asked;
+  std::string while_asked;
+  QTimer held;
+  held.setInterval(10);
+  QObject::connect(&held, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    asked = box->text();
+    if (repeats++ < kRepeats) return enter(box->windowHandle(), true);
+    while_asked = ReadFile(profile);
+    held.stop();
+    enter(box->windowHandle(), false);  // Yes, the default answer
+  });
+  held.start();
+  enter(form().windowHandle(), false);
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return ReadFile(profile) != earlier; }, 3000));
+  EXPECT_EQ(asked, "Save as: p");
+  EXPECT_EQ(repeats, kRepeats + 1);
+  EXPECT_EQ(while_asked, earlier);
+  EXPECT_EQ(ReadFile(profile), "/new\r\n/d\r\n 1 \r\n 1 \r\n 0 \r\n");
 }
 
 // The real dialog, cancelled: a cancelled choice is not a choice of nothing.

@@ -1,0 +1,118 @@
+#include "ui/input_hold.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QWidget>
+#include <QWindow>
+#include <algorithm>
+
+namespace ferrybox {
+
+InputHold::InputHold(QWidget* window, std::vector<QWidget*> urgent)
+    : QObject(window), window_(window), urgent_(std::move(urgent)) {
+  // On the application: keys and clicks reach the window's native window
+  // first, and typed text may go straight to the widget with the focus.
+  qApp->installEventFilter(this);
+}
+
+InputHold::~InputHold() = default;
+
+void InputHold::ProcessEvents() {
+  ++holding_;
+  QApplication::processEvents();
+  --holding_;
+}
+
+void InputHold::Release() {
+  press_ = Press::kNone;
+  keys_held_ = false;
+  // Posted events are delivered in the order they were posted, before the
+  // window system's events that come after them.
+  for (auto& [receiver, event] : held_)
+    if (receiver) QCoreApplication::postEvent(receiver, event.release());
+  held_.clear();
+}
+
+bool InputHold::eventFilter(QObject* watched, QEvent* event) {
+  if (holding_ == 0 || !IsInput(watched, event) || ActsNow(event)) return false;
+  held_.emplace_back(watched, event->clone());
+  return true;
+}
+
+bool InputHold::IsInput(QObject* watched, QEvent* event) const {
+  if (event->type() == QEvent::InputMethod) {
+    const auto* widget = qobject_cast<QWidget*>(watched);
+    return widget != nullptr && widget->window() == window_;
+  }
+  if (watched != window_->windowHandle()) return false;
+  switch (event->type()) {
+    case QEvent::Close:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TouchCancel:
+    case QEvent::TabletPress:
+    case QEvent::TabletMove:
+    case QEvent::TabletRelease:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool InputHold::ActsNow(QEvent* event) {
+  switch (event->type()) {
+    case QEvent::Close:
+      return true;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick: {
+      if (press_ == Press::kNone) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        press_ = mouse->button() == Qt::LeftButton &&
+                         IsUrgent(window_->childAt(mouse->position().toPoint()))
+                     ? Press::kLetThrough
+                     : Press::kHeld;
+      }
+      return press_ == Press::kLetThrough;
+    }
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseMove: {
+      // A move with no button down only hovers.
+      const bool now = press_ != Press::kHeld;
+      if (static_cast<QMouseEvent*>(event)->buttons() == Qt::NoButton)
+        press_ = Press::kNone;
+      return now;
+    }
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease: {
+      const int key = static_cast<QKeyEvent*>(event)->key();
+      const bool clicks = key == Qt::Key_Space || key == Qt::Key_Select ||
+                          key == Qt::Key_Return || key == Qt::Key_Enter;
+      if (!keys_held_ && clicks && IsUrgent(QApplication::focusWidget()))
+        return true;
+      keys_held_ = true;
+      return false;
+    }
+    case QEvent::InputMethod:
+      keys_held_ = true;
+      return false;
+    default:
+      return false;
+  }
+}
+
+bool InputHold::IsUrgent(const QWidget* widget) const {
+  return widget != nullptr &&
+         std::find(urgent_.begin(), urgent_.end(), widget) != urgent_.end();
+}
+
+}  // namespace ferrybox
