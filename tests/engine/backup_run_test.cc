@@ -182,7 +182,9 @@ TEST_F(RunTest, EveryRefusalWritesItsLineAndADestinationInsideIsLeftOut) {
     Go();
     EXPECT_EQ(List3().end()[-2], c.line);
     EXPECT_TRUE(List3().back().starts_with("Finished....in :"));
-    EXPECT_EQ(run->LastOutcome(), (RunOutcome{.refusal = c.refusal}));
+    RunOutcome refused;
+    refused.refusal = c.refusal;
+    EXPECT_EQ(run->LastOutcome(), refused);
     EXPECT_EQ(window.phases, std::vector<std::string>{"scan"});
     EXPECT_FALSE(testing::Exists(Dst()));
     EXPECT_FALSE(testing::Exists(Src("new")));
