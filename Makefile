@@ -18,6 +18,8 @@ PACKAGE_DEPS := dpkg-dev
 TEST_DEPS := exfat-fuse exfatprogs fusefat dosfstools e2fsprogs \
 	$(PACKAGE_DEPS) desktop-file-utils appstream groff-base systemd man-db \
 	dbus-daemon python3-dbus python3-gi
+# Debian's own checkers on the package: lintian, hardening-check (devscripts).
+TEST_DEPS += lintian devscripts
 SCREENSHOT_DEPS := xvfb xauth imagemagick
 # The benchmark's slow share is a FUSE passthrough in Python; its window rows
 # run on an X server.

@@ -13,6 +13,7 @@
 #include "engine/copy_log.h"
 #include "engine/file_copy.h"
 #include "engine/flush.h"
+#include "engine/scoped_handle.h"
 
 namespace ferrybox {
 namespace {
@@ -61,6 +62,29 @@ int SourceStatus(FileSync& sync, const std::string& path,
   return read->source_error;
 }
 
+// True when the folder `id` is one of the folders above `path` as the system
+// reaches it (links followed, ".." the parent of the folder reached): a
+// source inside the destination, however either is written.
+bool IsAncestor(Platform& platform, const FileId& id, const std::string& path) {
+  ScopedHandle folder(platform);
+  if (platform.Open(kWorkingFolder, path, OpenMode::kFolder, folder.out()) != 0)
+    return false;
+  FileInfo info;
+  if (platform.Stat(folder.get(), "", true, &info) != 0) return false;
+  for (;;) {
+    ScopedHandle parent(platform);
+    FileInfo above;
+    if (platform.Open(folder.get(), "..", OpenMode::kFolder, parent.out()) !=
+            0 ||
+        platform.Stat(parent.get(), "", true, &above) != 0)
+      return false;
+    if (above.id == info.id) return false;  // the top: ".." is itself
+    if (above.id == id) return true;
+    folder.reset(parent.release());
+    info = above;
+  }
+}
+
 }  // namespace
 
 BackupRun::BackupRun(Window& window, MessageLists& lists, Platform& platform,
@@ -103,6 +127,8 @@ std::string RefusalLine(RunRefusal refusal, const std::string& source_root) {
       return kNoDestinationFolder;
     case RunRefusal::kSameFolder:
       return kSameFolder;
+    case RunRefusal::kSourceInsideDestination:
+      return kSourceInsideDestination;
     case RunRefusal::kDestinationInUse:
       return kDestinationInUse;
   }
@@ -129,6 +155,8 @@ RunRefusal BackupRun::Refusal(const std::string& source_root,
   destination->Resolve(destination_root);
   if (destination->state() != 0) return RunRefusal::kNone;
   if (destination->id() == source.id) return RunRefusal::kSameFolder;
+  if (IsAncestor(platform_, destination->id(), source_root))
+    return RunRefusal::kSourceInsideDestination;
   scan->skip_folder = destination->id();
   scan->has_skip_folder = true;
   if (destination->Lock() != 0) return RunRefusal::kDestinationInUse;
@@ -187,7 +215,8 @@ void BackupRun::Command3_Click() {
   window_.SetFigure(FigureBox::kText3, "0");
   window_.ScanStarted();
   lists_.ClearFileLists();
-  EmptyCopyLog(copy_log_path_);
+  // Held until the run ends, so that no run starting meanwhile empties it.
+  const CopyLogClaim copy_log(DefaultFileSystem(), copy_log_path_);
   sync_state_.LastCheckedFolder.clear();
 
   // The roots are read once: typing in the boxes during the run, or loading

@@ -33,6 +33,8 @@ inline constexpr char kNoDestinationFolder[] =
     "No destination folder given: nothing copied";
 inline constexpr char kSameFolder[] =
     "Source and destination are the same folder: nothing copied";
+inline constexpr char kSourceInsideDestination[] =
+    "Source folder is inside the destination folder: nothing copied";
 inline constexpr char kDestinationInUse[] =
     "Destination folder in use by another run: nothing copied";
 

@@ -4,6 +4,8 @@
 #include <locale.h>
 #include <wctype.h>
 
+#include <algorithm>
+
 #include "engine/folder_scan.h"
 #include "engine/scoped_handle.h"
 #include "engine/temp_name.h"
@@ -107,20 +109,32 @@ int ProbeCaseFolding(Platform& platform, Handle folder, bool* folds) {
   return 0;
 }
 
-bool CaseNames::Folds(uint64_t device, Handle folder) {
+bool CaseNames::Folds(std::string_view relative, uint64_t device,
+                      Handle folder) {
+  if (folds_known_ && relative == folds_relative_) return folds_;
+  folds_known_ = true;
+  folds_relative_ = relative;
+  bool flagged = false;
+  const int flag_error = platform_.FolderFoldsCase(folder, &flagged);
+  if (flag_error == 0 && flagged) return folds_ = true;
+  // A probe tells the whole device; made in a folder without the flag, it
+  // is not misled by one that has it.
   for (const auto& [known, folds] : devices_)
-    if (known == device) return folds;
+    if (known == device) return folds_ = folds;
   bool folds = false;
   if (ProbeCaseFolding(platform_, folder, &folds) != 0) folds = false;
   devices_.emplace_back(device, folds);
-  return folds;
+  return folds_ = folds;
 }
 
-bool CaseNames::Claim(std::string_view folder, std::string_view name) {
+bool CaseNames::Claim(std::string_view folder, std::string_view name,
+                      const std::function<void(FolderNames*)>& names) {
   if (!folder_known_ || folder != folder_) {
     folder_known_ = true;
     folder_ = folder;
     folder_refused_ = false;
+    winners_known_ = false;
+    winners_.clear();
     files_.clear();
     // Each level, from the top: "a", "a/b", "a/b/c".
     for (size_t end = 0; end != std::string_view::npos && !folder.empty();) {
@@ -135,9 +149,35 @@ bool CaseNames::Claim(std::string_view folder, std::string_view name) {
     }
   }
   if (folder_refused_) return false;
-  const auto [it, added] =
-      files_.try_emplace(FoldCase(name), std::string(name));
-  return added || it->second == name;
+  if (!winners_known_) {
+    winners_known_ = true;
+    FolderNames listed;
+    names(&listed);
+    // Byte order, so that the first of a clash is the same in every run.
+    std::sort(listed.source.begin(), listed.source.end());
+    std::unordered_map<std::string, std::string> stored;
+    for (const std::string& entry : listed.stored)
+      stored.emplace(FoldCase(entry), entry);
+    std::unordered_map<std::string, std::vector<std::string>> spellings;
+    for (const std::string& entry : listed.source)
+      spellings[FoldCase(entry)].push_back(entry);
+    for (auto& [folded, list] : spellings) {
+      if (list.size() < 2) continue;
+      std::string winner = list.front();
+      const auto there = stored.find(folded);
+      if (there != stored.end() &&
+          std::find(list.begin(), list.end(), there->second) != list.end())
+        winner = there->second;
+      winners_.emplace(folded, std::move(winner));
+    }
+  }
+  const std::string folded = FoldCase(name);
+  const auto it = winners_.find(folded);
+  if (it != winners_.end()) return it->second == name;
+  // Not in the listing (come since, or the listing failed): the first
+  // claimed keeps its name.
+  const auto [first, added] = files_.try_emplace(folded, std::string(name));
+  return added || first->second == name;
 }
 
 }  // namespace ferrybox

@@ -3,6 +3,7 @@
 #define FERRYBOX_ENGINE_CASE_FOLDING_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -23,37 +24,61 @@ std::string FoldCase(std::string_view name);
 /// errno value.
 int ProbeCaseFolding(Platform& platform, Handle folder, bool* folds);
 
-/// The names one run gives its copies on devices that ignore letter case
-/// (FAT, exFAT, most network shares), where two source names of one folder
-/// that differ only in case would overwrite each other. The first of them
-/// in scan order keeps the name; every later one is refused. A folder
-/// refused so refuses every file below it.
+/// The names of one source folder's files and what its destination folder
+/// stores, for CaseNames to settle a clash.
+struct FolderNames {
+  /// The source folder's entries that are not folders.
+  std::vector<std::string> source;
+  /// The destination folder's entries, as stored.
+  std::vector<std::string> stored;
+};
+
+/// The names one run gives its copies in destination folders that ignore
+/// letter case (FAT, exFAT, most network shares, ext4 and f2fs folders with
+/// the casefold attribute), where two source names of one folder that
+/// differ only in case would overwrite each other. Of such names the one
+/// the destination already stores keeps its place, else the first in byte
+/// order, whatever order the source folder lists them in; every other one
+/// is refused. A name stored that the source no longer holds (a file whose
+/// case alone was renamed) gives way to the source's. Of folder names, the
+/// first in scan order keeps its name; a folder refused so refuses every
+/// file below it.
 class CaseNames {
  public:
   explicit CaseNames(Platform& platform) : platform_(platform) {}
 
-  /// Whether `device` ignores case, learned once per run with a probe in
-  /// `folder`, a folder on that device the probe may write to. A device
-  /// that cannot be probed is taken as keeping case.
-  bool Folds(uint64_t device, Handle folder);
+  /// Whether the destination folder `relative` (open as `folder`, on
+  /// `device`) ignores case: by its own flag where its file system keeps
+  /// one per folder, else as a probe on that device tells, learned once per
+  /// run. A device that cannot be probed is taken as keeping case.
+  bool Folds(std::string_view relative, uint64_t device, Handle folder);
 
   /// Claims the file `name` in the destination folder `folder` (its path
   /// below the root). Files arrive folder by folder, each folder's files
-  /// together. False when `name`, or a level of `folder`, differs only in
-  /// case from a name claimed before.
-  bool Claim(std::string_view folder, std::string_view name);
+  /// together; `names` is asked once per folder, when a clash must be
+  /// settled. False when `name`, or a level of `folder`, loses to a name
+  /// differing from it only in case.
+  bool Claim(std::string_view folder, std::string_view name,
+             const std::function<void(FolderNames*)>& names);
 
  private:
   Platform& platform_;
   // A run writes to one device, seldom more: a short list is enough.
   std::vector<std::pair<uint64_t, bool>> devices_;
+  // The folder Folds was asked about last, and its answer.
+  std::string folds_relative_;
+  bool folds_known_ = false;
+  bool folds_ = false;
   // Every folder level claimed, by its folded path below the root.
   std::unordered_map<std::string, std::string> folders_;
   // The folder whose files are being claimed, whether it was refused, and
-  // its files' names by their folded form.
+  // the name that keeps its place for each folded name met twice.
   std::string folder_;
   bool folder_known_ = false;
   bool folder_refused_ = false;
+  bool winners_known_ = false;
+  std::unordered_map<std::string, std::string> winners_;
+  // Names claimed that no listing settled, by their folded form.
   std::unordered_map<std::string, std::string> files_;
 };
 

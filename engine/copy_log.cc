@@ -1,5 +1,7 @@
 #include "engine/copy_log.h"
 
+#include <errno.h>
+
 #include <cstdio>
 
 namespace ferrybox {
@@ -8,18 +10,78 @@ std::string CopyLogPath(const std::string& program_folder) {
   return program_folder + "/filelog.txt";
 }
 
+namespace {
+
+// The length of the UTF-8 sequence at the start of `text`, and its code
+// point; 0 where it is not UTF-8 (a lone continuation byte, a cut or
+// overlong sequence, a surrogate).
+size_t Utf8Length(std::string_view text, char32_t* code) {
+  const unsigned char lead = static_cast<unsigned char>(text[0]);
+  const size_t size = lead >= 0xf8   ? 0
+                      : lead >= 0xf0 ? 4
+                      : lead >= 0xe0 ? 3
+                      : lead >= 0xc0 ? 2
+                                     : 0;
+  if (size == 0 || text.size() < size) return 0;
+  char32_t value = lead & (0x7f >> size);
+  for (size_t i = 1; i < size; ++i) {
+    const unsigned char next = static_cast<unsigned char>(text[i]);
+    if ((next & 0xc0) != 0x80) return 0;
+    value = (value << 6) | (next & 0x3f);
+  }
+  static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (value < kLeast[size] || value > 0x10ffff ||
+      (value >= 0xd800 && value <= 0xdfff))
+    return 0;
+  *code = value;
+  return size;
+}
+
+void AppendEscaped(std::string_view bytes, std::string* line) {
+  for (const char c : bytes) {
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\x%02x",
+                  static_cast<unsigned char>(c));
+    *line += escaped;
+  }
+}
+
+}  // namespace
+
 std::string OneLine(std::string_view text) {
   std::string line;
   line.reserve(text.size());
-  for (const char c : text) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if ((byte >= 0x20 && byte != 0x7f) || c == '\t') {
-      line += c;
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x80) {
+      if ((byte >= 0x20 && byte != 0x7f) || byte == '\t') {
+        line += text[i];
+      } else {
+        AppendEscaped(text.substr(i, 1), &line);
+      }
+      ++i;
       continue;
     }
-    char escaped[8];
-    std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-    line += escaped;
+    // The C1 controls (U+0080 to U+009F, among them CSI and OSC) act on a
+    // terminal both as UTF-8 and as single bytes; bytes that belong to any
+    // other character, or to no valid sequence, are kept.
+    char32_t code = 0;
+    const size_t length = Utf8Length(text.substr(i), &code);
+    if (length == 0) {
+      if (byte <= 0x9f) {
+        AppendEscaped(text.substr(i, 1), &line);
+      } else {
+        line += text[i];
+      }
+      ++i;
+      continue;
+    }
+    if (code <= 0x9f) {
+      AppendEscaped(text.substr(i, length), &line);
+    } else {
+      line.append(text.substr(i, length));
+    }
+    i += length;
   }
   return line;
 }
@@ -33,6 +95,31 @@ bool EmptyCopyLog(FileSystem& files, const std::string& log_path) {
 
 bool EmptyCopyLog(const std::string& log_path) {
   return EmptyCopyLog(DefaultFileSystem(), log_path);
+}
+
+CopyLogClaim::CopyLogClaim(FileSystem& files, const std::string& log_path)
+    : files_(files) {
+  if (files_.OpenForWriting(log_path, WriteMode::kAppend, &file_) != 0) {
+    // Not even there to be appended to: the lines will say so one by one.
+    file_ = -1;
+    emptied_ = EmptyCopyLog(files_, log_path);
+    return;
+  }
+  const int error = files_.LockFile(file_, /*exclusive=*/true, /*wait=*/false);
+  if (error == EWOULDBLOCK) {
+    // Another run holds the log. It holds it exclusively only while it
+    // empties it, which is over in a moment.
+    (void)files_.LockFile(file_, /*exclusive=*/false, /*wait=*/true);
+    return;
+  }
+  emptied_ = EmptyCopyLog(files_, log_path);
+  // Shared from now on, so that a run starting meanwhile sees this one.
+  if (error == 0)
+    (void)files_.LockFile(file_, /*exclusive=*/false, /*wait=*/true);
+}
+
+CopyLogClaim::~CopyLogClaim() {
+  if (file_ >= 0) files_.Close(file_);
 }
 
 int AppendCopyLog(FileSystem& files, const std::string& log_path,

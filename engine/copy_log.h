@@ -16,8 +16,10 @@ inline constexpr char kCopyErrorPrefix[] = "Error copying file: ";
 std::string CopyLogPath(const std::string& program_folder);
 
 /// `text` with every control character other than tab (a line break in a
-/// file name, a terminal escape) written as "\xHH", so that a message that
-/// carries it stays one plain line. Every other byte is kept as it is.
+/// file name, a terminal escape, DEL, and the C1 controls: U+0080 to U+009F
+/// as UTF-8, and the bytes 0x80 to 0x9F outside a valid UTF-8 sequence)
+/// written as "\xHH" per byte, so that a message that carries it stays one
+/// plain line. Every other byte is kept as it is.
 std::string OneLine(std::string_view text);
 
 /// Creates the log anew with length 0, through `files`. Returns false when
@@ -25,6 +27,28 @@ std::string OneLine(std::string_view text);
 bool EmptyCopyLog(FileSystem& files, const std::string& log_path);
 /// EmptyCopyLog on the system's own file system.
 bool EmptyCopyLog(const std::string& log_path);
+
+/// The copy log as one run holds it. Runs that share a program folder share
+/// the log: a run empties it when it starts only when no other run is
+/// writing it, and otherwise adds its lines after theirs. Each run holds a
+/// shared lock on the log for as long as this lives; the one that finds no
+/// other holder takes it exclusively for the moment of emptying it. Where
+/// the file system keeps no locks, every run empties it, as before locks.
+class CopyLogClaim {
+ public:
+  CopyLogClaim(FileSystem& files, const std::string& log_path);
+  ~CopyLogClaim();
+  CopyLogClaim(const CopyLogClaim&) = delete;
+  CopyLogClaim& operator=(const CopyLogClaim&) = delete;
+
+  /// False when another run was writing the log: its lines were kept.
+  bool emptied() const { return emptied_; }
+
+ private:
+  FileSystem& files_;
+  FileSystem::File file_ = -1;
+  bool emptied_ = false;
+};
 
 /// Appends "Error copying file: " + OneLine(destination path) + CR LF,
 /// through `files`. Opens, writes and closes the file each time. Returns 0

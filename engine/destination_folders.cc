@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "engine/folder_scan.h"
 #include "engine/temp_name.h"
 
 namespace ferrybox {
@@ -14,6 +15,17 @@ DestinationFolders::DestinationFolders(Platform& platform,
     : platform_(platform), root_(root), cursor_(platform) {}
 
 int DestinationFolders::Enter(std::string_view relative) {
+  const int error = EnterFolder(relative);
+  // Missing because it could not be made: its files fail for that reason.
+  if (error == ENOENT && create_error_ != 0 &&
+      failed_relative_.starts_with(relative) &&
+      (relative.empty() || failed_relative_.size() == relative.size() ||
+       failed_relative_[relative.size()] == kSeparator))
+    return create_error_;
+  return error;
+}
+
+int DestinationFolders::EnterFolder(std::string_view relative) {
   if (entered_ && relative == entered_relative_) return 0;
   entered_ = false;
   names_.clear();
@@ -39,16 +51,22 @@ FolderState DestinationFolders::Check(std::string_view relative) {
   return FolderState::kBlocked;
 }
 
-bool DestinationFolders::Create(std::string_view relative) {
+int DestinationFolders::Create(std::string_view relative) {
   entered_ = false;
+  create_error_ = 0;
+  int error = 0;
   if (!cursor_.has_root()) {
-    const int error = root_.Create();
+    error = root_.Create();
     in_use_ = error == EWOULDBLOCK;
-    if (error != 0) return false;
-    if (cursor_.OpenRootAt(root_.handle()) != 0) return false;
+    if (error == 0) error = cursor_.OpenRootAt(root_.handle());
   }
-  if (cursor_.MoveTo(relative, /*create_missing=*/true) != 0) return false;
-  return Enter(relative) == 0;
+  if (error == 0) error = cursor_.MoveTo(relative, /*create_missing=*/true);
+  if (error == 0) error = EnterFolder(relative);
+  if (error != 0) {
+    create_error_ = error;
+    failed_relative_ = relative;
+  }
+  return error;
 }
 
 Handle DestinationFolders::OpenRoot() {
@@ -126,6 +144,13 @@ FileLookup DestinationFolders::LookupRead(const std::string& name,
     }
   }
   return lookup;
+}
+
+std::vector<std::string> DestinationFolders::ListedNames() const {
+  std::vector<std::string> names;
+  names.reserve(names_.size());
+  for (const DirEntry& entry : names_) names.push_back(entry.name);
+  return names;
 }
 
 EntryType DestinationFolders::ListedType(const std::string& name) const {

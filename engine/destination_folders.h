@@ -47,9 +47,11 @@ class DestinationFolders {
   int Enter(std::string_view relative);
   FolderState Check(std::string_view relative);
   /// Creates every missing level of `relative`, the root included, and
-  /// enters it. False when a level could not be made, or when the root,
-  /// made now, turns out to be locked by another run (`in_use`).
-  bool Create(std::string_view relative);
+  /// enters it. Returns 0, or why a level could not be made or entered
+  /// (EWOULDBLOCK when the root, made now, turns out to be locked by another
+  /// run: `in_use`). Until another folder is created, entering `relative` or
+  /// a folder above it that is still missing gives that reason, not ENOENT.
+  int Create(std::string_view relative);
   /// Another run made the root at the same time and holds it: this run must
   /// copy nothing.
   bool in_use() const { return in_use_; }
@@ -66,6 +68,8 @@ class DestinationFolders {
   /// The type the current folder's listing gave `name`, kUnknown when the
   /// listing did not hold it.
   EntryType ListedType(const std::string& name) const;
+  /// The names the current folder's listing holds, as stored.
+  std::vector<std::string> ListedNames() const;
   /// The device of the current folder, known once it was listed.
   std::optional<uint64_t> device() const {
     if (!entered_ || !listed_) return std::nullopt;
@@ -75,6 +79,7 @@ class DestinationFolders {
   Handle OpenRoot();
 
  private:
+  int EnterFolder(std::string_view relative);
   int List();
   const DirEntry* Listed(const std::string& name) const;
 
@@ -82,6 +87,9 @@ class DestinationFolders {
   DestinationRoot& root_;
   FolderCursor cursor_;
   bool in_use_ = false;
+  // The folder Create failed on last, and why.
+  int create_error_ = 0;
+  std::string failed_relative_;
   bool entered_ = false;
   std::string entered_relative_;
   bool listed_ = false;

@@ -44,7 +44,7 @@ int CopyContent(Platform& platform, Handle in, Handle out, int64_t size,
         continue;
       }
       if (error != 0) return error;
-      if (copied == 0) return ENODATA;
+      if (copied == 0) return kErrorSourceChanged;  // cut short meanwhile
       left -= copied;
       // The disk starts on a big file while the rest of it is copied, so
       // that little is left for the flush at the end of the run.
@@ -57,7 +57,7 @@ int CopyContent(Platform& platform, Handle in, Handle out, int64_t size,
         static_cast<size_t>(std::min<int64_t>(left, kBufferSize));
     int error = platform.Read(in, buffer.get(), want, &got);
     if (error != 0) return error;
-    if (got == 0) return ENODATA;
+    if (got == 0) return kErrorSourceChanged;  // cut short meanwhile
     error = platform.Write(out, buffer.get(), got);
     if (error != 0) return error;
     left -= static_cast<int64_t>(got);
@@ -153,6 +153,15 @@ int CopyOpenFile(Platform& platform, Handle in, const FileInfo& source,
   if (error != 0) return error;
 
   error = CopyData(platform, in, out.get(), source, control);
+  if (error == 0 && watch.read_twice()) {
+    // Whoever holds the file open for writing may write through a mapping
+    // that moves none of its times: the copy stands only if a second read
+    // of the source gives the very bytes it holds.
+    ScopedHandle copy(platform);
+    error = platform.Open(destination_dir, temp_name, OpenMode::kReadFile,
+                          copy.out());
+    if (error == 0) error = watch.ReadAgain(copy.get());
+  }
   // At once, also after a failure: a writer may be waiting for the lease.
   const int watch_error = watch.End();
   if (error == 0) error = watch_error;

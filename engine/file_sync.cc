@@ -142,7 +142,7 @@ int FileSync::SyncFile(const std::string& source_path, FileInfo* source,
     if (destination_.Check(parts.folder) == FolderState::kMissing) {
       lists_.lp2(kCreatingFolder + destination_folder_);
       // A folder that cannot be made shows as failed copies of its files.
-      destination_.Create(parts.folder);
+      (void)destination_.Create(parts.folder);
     }
   }
   if (destination_.in_use()) return 0;
@@ -226,9 +226,20 @@ bool FileSync::CaseClash(const PathParts& parts) {
   // Cheap: a folder is entered once for all its files.
   if (destination_.Enter(parts.folder) != 0) return false;
   const std::optional<uint64_t> device = destination_.device();
-  if (!device || !case_names_.Folds(*device, destination_.current()))
+  if (!device ||
+      !case_names_.Folds(parts.folder, *device, destination_.current()))
     return false;
-  return !case_names_.Claim(parts.folder, parts.name);
+  return !case_names_.Claim(parts.folder, parts.name, [&](FolderNames* names) {
+    names->stored = destination_.ListedNames();
+    std::vector<DirEntry> entries;
+    FileId self;
+    if (source_root_error_ != 0 || source_.MoveTo(parts.folder) != 0 ||
+        platform_.ListFolder(source_.current(), &entries, &self) != 0)
+      return;
+    for (DirEntry& entry : entries)
+      if (entry.type != EntryType::kFolder && entry.type != EntryType::kOther)
+        names->source.push_back(std::move(entry.name));
+  });
 }
 
 int FileSync::CopyOneFile(const std::string& source_path,

@@ -55,6 +55,12 @@ class FileSystem {
   /// Closes `file`, which is gone even when an error is returned: the
   /// error a delayed write reported.
   virtual int Close(File file) = 0;
+  /// Takes an advisory lock on the open `file`, shared or exclusive, held
+  /// until it is closed; a second call converts it. Without `wait` fails
+  /// with EWOULDBLOCK while another open file (in this process or another)
+  /// holds a lock that conflicts; another errno where the file system keeps
+  /// no such locks.
+  [[nodiscard]] virtual int LockFile(File file, bool exclusive, bool wait) = 0;
   /// Renames `from` to `to`, replacing a file named `to`.
   [[nodiscard]] virtual int Rename(const std::string& from,
                                    const std::string& to) = 0;

@@ -1,6 +1,7 @@
 // The program's own files on Linux: plain path-based calls.
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,6 +38,15 @@ class PosixFileSystem : public FileSystem {
     if (fd < 0) return errno;
     *out = fd;
     return 0;
+  }
+
+  int LockFile(File file, bool exclusive, bool wait) override {
+    const int operation =
+        (exclusive ? LOCK_EX : LOCK_SH) | (wait ? 0 : LOCK_NB);
+    for (;;) {
+      if (flock(file, operation) == 0) return 0;
+      if (errno != EINTR) return errno;
+    }
   }
 
   int Status(File file, FileStatus* status) override {

@@ -10,10 +10,10 @@ namespace ferrybox {
 
 /// Creates each missing level of the folder `PathIn`, from the top down,
 /// following links as the path names them. "/" and levels that exist are
-/// never created. Returns false as soon as a level cannot be created (or
-/// passed through, such as a file in the way); deeper levels are then not
-/// attempted.
-bool MkDirs(Platform& platform, std::string PathIn);
+/// never created. Returns 0, or the errno value of the first level that
+/// cannot be created (or passed through, such as a file in the way); deeper
+/// levels are then not attempted.
+int MkDirs(Platform& platform, std::string PathIn);
 
 }  // namespace ferrybox
 

@@ -220,6 +220,13 @@ class Platform {
   /// nothing fails when it does not happen.
   virtual void StartWriteBack(Handle file) = 0;
 
+  /// Whether names in the folder open as `dir` are looked up without regard
+  /// to letter case by a flag of the folder's own (the casefold attribute
+  /// of ext4 and f2fs). Returns 0; another errno (ENOTTY, EOPNOTSUPP) where
+  /// the file system keeps no flags per folder, and only a probe can tell.
+  /// No kind: a state of the file system.
+  [[nodiscard]] virtual int FolderFoldsCase(Handle dir, bool* folds) = 0;
+
   /// Writes everything the file system that holds `dir` keeps in memory to
   /// its disk, and waits until it is there. Kind "flush".
   [[nodiscard]] virtual int SyncFileSystem(Handle dir) = 0;

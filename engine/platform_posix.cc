@@ -4,8 +4,10 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/fs.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +16,14 @@
 
 namespace ferrybox {
 namespace {
+
+// The casefold attribute of a folder (chattr +F), as FS_IOC_GETFLAGS
+// reports it; older kernel headers lack the name.
+#ifdef FS_CASEFOLD_FL
+constexpr int kCaseFoldFlag = FS_CASEFOLD_FL;
+#else
+constexpr int kCaseFoldFlag = 0x40000000;
+#endif
 
 int Fd(Handle dir) { return dir == kWorkingFolder ? AT_FDCWD : dir; }
 
@@ -321,6 +331,13 @@ class PosixPlatform : public Platform {
 
   void StartWriteBack(Handle file) override {
     (void)sync_file_range(file, 0, 0, SYNC_FILE_RANGE_WRITE);
+  }
+
+  int FolderFoldsCase(Handle dir, bool* folds) override {
+    int flags = 0;
+    if (ioctl(Fd(dir), FS_IOC_GETFLAGS, &flags) != 0) return errno;
+    *folds = (flags & kCaseFoldFlag) != 0;
+    return 0;
   }
 
   int SyncFileSystem(Handle dir) override {

@@ -18,6 +18,9 @@ enum class RunRefusal {
   kSourceFolderNotFound,
   kNoDestinationFolder,
   kSameFolder,
+  /// The source lies inside the destination, where the copies would land
+  /// on the source's own files.
+  kSourceInsideDestination,
   /// Another run holds the destination: found when the run starts, or when
   /// it makes a destination root that did not exist yet.
   kDestinationInUse,

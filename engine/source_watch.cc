@@ -2,6 +2,10 @@
 
 #include <errno.h>
 
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
 #include "engine/copy_failure.h"
 
 namespace ferrybox {
@@ -15,15 +19,54 @@ SourceWatch::~SourceWatch() {
 }
 
 int SourceWatch::Begin() {
-  const FileTime idle_since = AddNanoseconds(FileTimeNow(), -kIdleMarginNs);
-  // Most files were last changed long ago: comparing the status-change time
-  // before and after costs nothing more than the status read after.
-  if (planned_.ctime <= idle_since) return 0;
+  const bool large = planned_.size >= kLeaseFromSize;
+  // Most files are small and were last changed long ago: comparing the
+  // status-change time before and after costs nothing more than the status
+  // read after. Asking every small file for a lease would cost more.
+  if (!large && planned_.ctime <= AddNanoseconds(FileTimeNow(), -kIdleMarginNs))
+    return 0;
   const int error = platform_.TakeReadLease(file_);
-  if (error == EAGAIN) return kErrorOpenForWriting;
-  if (error != 0) return kErrorRecentlyChanged;
-  leased_ = held_ = true;
+  if (error == 0) {
+    leased_ = held_ = true;
+    return 0;
+  }
+  if (error == EAGAIN) {
+    read_twice_ = true;
+    differs_error_ = kErrorOpenForWriting;
+    return 0;
+  }
+  if (!large) return kErrorRecentlyChanged;
+  read_twice_ = true;
+  differs_error_ = kErrorSourceChanged;
   return 0;
+}
+
+int SourceWatch::ReadAgain(Handle copy) {
+  constexpr size_t kBlock = 256 * 1024;
+  auto source = std::make_unique<char[]>(kBlock);
+  auto copied = std::make_unique<char[]>(kBlock);
+  int64_t at = 0;
+  int error = platform_.Seek(file_, 0, SeekTo::kOffset, &at);
+  while (error == 0) {
+    size_t got = 0;
+    error = platform_.Read(file_, source.get(), kBlock, &got);
+    if (error != 0) break;
+    // The copy may come in other pieces than the source; one byte more is
+    // asked for at the source's end, where the copy must end too.
+    const size_t want = got == 0 ? 1 : got;
+    size_t have = 0;
+    while (error == 0 && have < want) {
+      size_t more = 0;
+      error = platform_.Read(copy, copied.get() + have, want - have, &more);
+      if (more == 0) break;
+      have += more;
+    }
+    if (error != 0) break;
+    if (have != got || std::memcmp(source.get(), copied.get(), got) != 0)
+      return differs_error_;
+    if (got == 0) return 0;
+  }
+  return error;
 }
 
 int SourceWatch::End() {

@@ -120,6 +120,8 @@ TEST_F(RunCliTest, WrongArgumentsUnknownProfilesAndRefusedRunsExitWithTwo) {
       {{trees_.Path("missing"), dst_},
        std::string("refused: ") + kSourceFolderNotFound},
       {{src_, src_ + "/"}, std::string("refused: ") + kSameFolder},
+      {{src_ + "/../src", trees_.root()},
+       std::string("refused: ") + kSourceInsideDestination},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.explanation);
@@ -134,6 +136,7 @@ TEST_F(RunCliTest, WrongArgumentsUnknownProfilesAndRefusedRunsExitWithTwo) {
   }
   EXPECT_FALSE(std::filesystem::exists(dst_));
   EXPECT_FALSE(std::filesystem::exists(trees_.Path("third")));
+  EXPECT_FALSE(std::filesystem::exists(src_ + "/src"));
 
   EXPECT_EQ(Run({"--version"}), kExitOk);
   EXPECT_EQ(out_.str(), "1.1.28\n");

@@ -44,7 +44,7 @@ class CaseFoldingTest : public RunFixture,
   }
 };
 
-TEST_P(CaseFoldingTest, TheFirstOfNamesDifferingInCaseIsKeptTheOthersFail) {
+TEST_P(CaseFoldingTest, TheFirstInByteOrderOfNamesDifferingInCaseIsKept) {
   const Destination& destination = GetParam();
   std::unique_ptr<ImageMount> mount;
   if (destination.kind == Destination::kImage) {
@@ -71,7 +71,8 @@ TEST_P(CaseFoldingTest, TheFirstOfNamesDifferingInCaseIsKeptTheOthersFail) {
   tree.Write("src/Photo.JPG", "photo");
   Go();
 
-  // The first of each pair in scan order keeps its name.
+  // The first of each pair of files in byte order keeps its name; of the
+  // folders, the first in scan order.
   const std::vector<std::string>& order = window.List(ListBox::kList1);
   const auto at = [&](const std::string& name) {
     return std::find(order.begin(), order.end(), Src(name)) - order.begin();
@@ -79,8 +80,9 @@ TEST_P(CaseFoldingTest, TheFirstOfNamesDifferingInCaseIsKeptTheOthersFail) {
   std::vector<std::string> kept;
   std::set<std::string> refused;
   for (const auto& [a, b] : pairs) {
-    kept.push_back(at(a) < at(b) ? a : b);
-    refused.insert(dst + (at(a) < at(b) ? b : a));
+    const bool a_first = a.starts_with("Docs") ? at(a) < at(b) : a < b;
+    kept.push_back(a_first ? a : b);
+    refused.insert(dst + (a_first ? b : a));
   }
   if (at("Docs/a") < at("docs/a")) refused.insert(dst + "docs/b");
   if (!destination.folds) refused.clear();
@@ -115,6 +117,53 @@ INSTANTIATE_TEST_SUITE_P(
                       Destination{"FAT32", Destination::kImage, true,
                                   ImageMount::Kind::kFat32, false}),
     ::testing::PrintToStringParamName());
+
+// ext4 and f2fs fold case only in folders with the casefold attribute.
+TEST_F(RunFixture, AFoldingFolderOnADeviceThatKeepsCaseKeepsTheStoredName) {
+  testing::CaseFoldingPlatform simulated;
+  UsePlatform(simulated);
+  for (const char* folder : {"fold", "plain"}) {
+    tree.Write("src/" + std::string(folder) + "/readme", "lower");
+    tree.Write("src/" + std::string(folder) + "/README", "upper");
+  }
+  tree.MakeFolder("dst/fold");
+  simulated.FoldIn(Dst("fold"));
+  const auto clashes = [&] {
+    std::vector<std::string> paths;
+    for (const CopyFailure& failure : window.failures)
+      paths.push_back(failure.destination_path + " " +
+                      std::to_string(failure.error == kErrorCaseClash));
+    window.failures.clear();
+    return paths;
+  };
+  Go();
+  EXPECT_EQ(clashes(), std::vector<std::string>{Dst("fold/readme") + " 1"});
+  EXPECT_EQ(testing::ReadFile(Dst("fold/README")), "upper");
+  EXPECT_EQ(testing::ReadFile(Dst("plain/readme")), "lower");
+  EXPECT_EQ(testing::ReadFile(Dst("plain/README")), "upper");
+
+  // Whichever way the folder lists them, the stored copy stays untouched.
+  const int64_t stored = testing::MtimeNs(Dst("fold/README"));
+  for (bool reverse : {true, false}) {
+    simulated.reverse_listing = reverse;
+    Go(true);
+    EXPECT_EQ(clashes(), std::vector<std::string>{Dst("fold/readme") + " 1"});
+    EXPECT_EQ(testing::ReadFile(Dst("fold/README")), "upper");
+    EXPECT_EQ(testing::MtimeNs(Dst("fold/README")), stored);
+  }
+
+  // A spelling stored earlier keeps its place, updated from its own file.
+  std::filesystem::remove(Dst("fold/README"));
+  tree.Write("dst/fold/readme", "earlier");
+  for (bool reverse : {false, true}) {
+    simulated.reverse_listing = reverse;
+    Go(true);
+    EXPECT_EQ(clashes(), std::vector<std::string>{Dst("fold/README") + " 1"});
+    EXPECT_EQ(testing::ReadFile(Dst("fold/readme")), "lower");
+    EXPECT_FALSE(testing::Exists(Dst("fold/README")));
+  }
+  UsePlatform(DefaultPlatform());  // before `simulated` goes
+}
 
 TEST(FoldCaseTest, FoldsLettersOfAnyScriptAndLeavesOtherBytes) {
   EXPECT_EQ(FoldCase("ReadMe-1.txt"), "README-1.TXT");

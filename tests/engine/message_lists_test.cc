@@ -45,6 +45,33 @@ TEST(MessageLists, AClosedGateAddsNothingAndKeepsTheCounter) {
   EXPECT_TRUE(window.List(ListBox::kList1).empty());
 }
 
+TEST(OneLine, EscapesEveryControlAndKeepsEveryOtherCharacter) {
+  const struct {
+    std::string text;
+    std::string line;
+  } cases[] = {
+      {"tab\tstays", "tab\tstays"},
+      {"new\nline\r\x1b[2J\x7f", "new\\x0aline\\x0d\\x1b[2J\\x7f"},
+      // U+009B (CSI), U+009D (OSC), U+009C (ST) as UTF-8.
+      {"a\xc2\x9b"
+       "2Jb\xc2\x9d"
+       "0;t\xc2\x9c",
+       "a\\xc2\\x9b2Jb\\xc2\\x9d0;t\\xc2\\x9c"},
+      // The same controls as single bytes, outside any sequence.
+      {"\x9b"
+       "2J\x80\x9f",
+       "\\x9b2J\\x80\\x9f"},
+      // Continuation bytes of real characters are no controls: é, €, 😀,
+      // U+00A0; a cut sequence keeps its lead and escapes its C1 byte.
+      {"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\xc2\xa0",
+       "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\xc2\xa0"},
+      {"\xe2\x82"
+       "x\xff",
+       "\xe2\\x82x\xff"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(OneLine(c.text), c.line) << c.line;
+}
+
 TEST(CopyLog, EachFailureIsOneCrLfLineAfterTheLogWasEmptied) {
   testing::TempTree tree;
   const std::string log = tree.Write("filelog.txt", "earlier run\r\n");

@@ -2,13 +2,14 @@
 # Builds the Debian package as `make package` does and checks what a user
 # gets from it: the file list, the control fields, programs that run, and
 # desktop entry, software-centre metadata and manual pages that their own
-# tools accept.
-# Usage: package_test.sh CPACK CPACK_CONFIG VERSION
+# tools accept, and Debian's own checkers, lintian and hardening-check.
+# Usage: package_test.sh CPACK CPACK_CONFIG VERSION [hardened]
 set -u
 export LC_ALL=C
 cpack=$1
 config=$2
 version=$3
+hardened=${4:-}
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 failures=0
@@ -31,6 +32,8 @@ expected="-rwxr-xr-x root/root ./usr/bin/ferrybox
 -rwxr-xr-x root/root ./usr/libexec/ferrybox/ferrybox-backup-failed
 -rw-r--r-- root/root ./usr/share/applications/org.example.ferrybox.desktop
 -rw-r--r-- root/root ./usr/share/bash-completion/completions/ferrybox-cli
+-rw-r--r-- root/root ./usr/share/doc/ferrybox/changelog.gz
+-rw-r--r-- root/root ./usr/share/doc/ferrybox/copyright
 -rw-r--r-- root/root ./usr/share/icons/hicolor/scalable/apps/ferrybox.svg
 -rw-r--r-- root/root ./usr/share/man/man1/ferrybox-cli.1.gz
 -rw-r--r-- root/root ./usr/share/man/man1/ferrybox.1.gz
@@ -64,6 +67,23 @@ desktop-file-validate \
 # Also checks that the metadata names a desktop entry the package holds.
 appstreamcli validate-tree --no-net --strict "$root" >"$scratch/as.log" 2>&1 ||
   { cat "$scratch/as.log"; fail "appstreamcli validate-tree"; }
+# Every tag lintian finds fails, but those the package overrides with their
+# reasons. Left out: misspelt words lintian reads in the programs' machine
+# code, which come and go from build to build, and in a debug or sanitizer
+# build the hardening it is meant to lack.
+suppress=spelling-error-in-binary
+[[ $hardened == hardened ]] ||
+  suppress+=,hardening-no-bindnow,hardening-no-fortify-functions
+lintian -I -E --pedantic --fail-on error,warning,info,pedantic,experimental \
+  --suppress-tags "$suppress" "$deb" >"$scratch/lintian.log" 2>&1 ||
+  { cat "$scratch/lintian.log"; fail "lintian"; }
+# Not control-flow protection: the C start-up files of Debian 12 lack its
+# marking, so no program linked with them has it.
+if [[ $hardened == hardened ]]; then
+  hardening-check --nocfprotection "$root"/usr/bin/* \
+    >"$scratch/hardening.log" 2>&1 ||
+    { cat "$scratch/hardening.log"; fail "hardening-check"; }
+fi
 bash -n "$root/usr/share/bash-completion/completions/ferrybox-cli" ||
   fail "the completion is not valid bash"
 

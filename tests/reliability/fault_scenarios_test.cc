@@ -78,6 +78,55 @@ TEST_F(ScenarioTest, EachFaultFailsItsFilesOnlyAndIsRepairedLater) {
   }
 }
 
+TEST_F(ScenarioTest, EachFileFailsWithItsOwnReasonOrItsFoldersReason) {
+  const struct {
+    Kind kind;
+    int error;
+    std::string name;
+    int reason;  ///< what each file of "fresh" reports
+  } cases[] = {
+      {Kind::kMkdir, EROFS, "fresh", EROFS},
+      {Kind::kMkdir, EACCES, "deep", EACCES},
+      // Made, and then it cannot be opened.
+      {Kind::kOpen, EMFILE, "fresh", EMFILE},
+      // Cut short while it is copied: it changed.
+      {Kind::kNone, 0, "", kErrorSourceChanged},
+  };
+  int number = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(++number);
+    UseCase("reason" + std::to_string(number));
+    WriteSrc("fresh/deep/f.txt", std::string(60000, 'f'));
+    WriteSrc("fresh/deep/g.txt", std::string(60000, 'g'));
+    faults.chunk_limit = 16384;
+    if (c.kind == Kind::kNone) {
+      // Small and left alone: copied under no lease, which the truncation
+      // would break.
+      faults.status_age_s = 60;
+      faults.before_call = [&](Kind call, const std::string& name) {
+        if (call == Kind::kRead && name.ends_with(".txt"))
+          std::filesystem::resize_file(Src("fresh/deep/" + name), 1000);
+      };
+    } else if (c.kind == Kind::kOpen) {
+      faults.before_call = [&](Kind call, const std::string& name) {
+        if (call == Kind::kMkdir && name == "fresh") {
+          faults.before_call = nullptr;
+          faults.FailNth(Kind::kOpen, 1, c.error, "fresh");
+        }
+      };
+    } else {
+      faults.FailNth(c.kind, 0, c.error, c.name);
+    }
+    window.failures.clear();
+    Go();
+    ExpectFailures({"fresh/deep/f.txt", "fresh/deep/g.txt"});
+    ASSERT_EQ(window.failures.size(), 2u);
+    for (const CopyFailure& failure : window.failures)
+      EXPECT_EQ(failure.error, c.reason) << ErrorText(failure.error);
+    faults.Heal();
+  }
+}
+
 TEST_F(ScenarioTest, ASparseFileFailsAloneAndIsCopiedWithItsHolesLater) {
   auto sparse = [&](int seed) {
     WriteSrc("holes.img", "");

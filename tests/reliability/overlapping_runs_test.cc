@@ -40,6 +40,26 @@ TEST_F(ScenarioTest, ASecondRunIntoTheDestinationIsRefusedAndTheFirstGoesOn) {
   EXPECT_NE(second.find("Finished....in :"), std::string::npos) << second;
 }
 
+TEST_F(ScenarioTest, ARunStartingDuringAnotherKeepsItsCopyLogLines) {
+  WriteSrc("bad", "root files come first");
+  WriteSrc("sub/trigger", "t");
+  faults.FailNth(Kind::kRename, 0, EIO, "bad");
+  int second_status = -1;
+  faults.before_call = [&](Kind kind, const std::string& name) {
+    if (kind != Kind::kOpen || name != "trigger") return;
+    faults.before_call = nullptr;
+    // Another run, into another destination, with the same program folder.
+    second_status =
+        WEXITSTATUS(system(("timeout 20 '" + cli + "' '" + Src("") + "' '" +
+                            tree.Path("other") + "' >/dev/null 2>&1")
+                               .c_str()));
+  };
+  Go();
+  EXPECT_EQ(second_status, 0);
+  EXPECT_EQ(ReadFile(tree.Path("other/sub/trigger")), "t");
+  ExpectFailures({"bad"});
+}
+
 TEST_F(ScenarioTest, ANewDestinationMadeAndHeldByAnotherRunGetsNothing) {
   WriteSrc("a.txt", "a");
   WriteSrc("sub/b.txt", "b");

@@ -62,6 +62,9 @@ class RecordingFileSystem : public FileSystem {
     if (int error = Record(Call::kSync, paths_[file])) return error;
     return base_.Sync(file);
   }
+  int LockFile(File file, bool exclusive, bool wait) override {
+    return base_.LockFile(file, exclusive, wait);
+  }
   int Close(File file) override {
     const int error = Record(Call::kClose, paths_[file]);
     paths_.erase(file);

@@ -25,10 +25,12 @@ class TempTree {
             .string();
     if (mkdtemp(pattern.data()) != nullptr) root_ = pattern;
   }
-  // rm walks level by level, so trees deeper than the path limit go too.
+  // rm walks level by level, so trees deeper than the path limit go too. A
+  // tree rm cannot remove stays in the temporary folder.
   ~TempTree() {
-    if (!root_.empty())
-      std::system(("rm -rf --one-file-system '" + root_ + "'").c_str());
+    if (root_.empty()) return;
+    [[maybe_unused]] int status =
+        std::system(("rm -rf --one-file-system '" + root_ + "'").c_str());
   }
   TempTree(const TempTree&) = delete;
   TempTree& operator=(const TempTree&) = delete;
@@ -111,9 +113,9 @@ inline std::string ReadDeepChain(const std::string& root, int level,
   bool found = chdir(root.c_str()) == 0;
   for (int i = 0; i <= level && found; ++i) found = chdir(name.c_str()) == 0;
   const std::string content = found ? ReadFile(file_name) : "";
-  fchdir(home);
+  const bool back = fchdir(home) == 0;
   close(home);
-  return content;
+  return back ? content : "";
 }
 
 }  // namespace ferrybox::testing

@@ -4,6 +4,7 @@
 
 #include <errno.h>
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <functional>
@@ -45,6 +46,9 @@ class FaultyPlatform : public Platform {
   /// Stat reports status-change times this many seconds earlier than they
   /// are, as for files left alone that long.
   int64_t status_age_s = 0;
+  /// When not 0, Stat reports this status-change time (in seconds) for
+  /// every entry, as for writes through a mapping that move no time.
+  int64_t frozen_ctime_s = 0;
 
   /// Fails only the `nth` such call (from 1, counted from now on). Armed by
   /// `before_call`, it counts only the calls of the thread that ran into
@@ -65,6 +69,7 @@ class FaultyPlatform : public Platform {
     before_call = nullptr;
     lease_error = 0;
     status_age_s = 0;
+    frozen_ctime_s = 0;
   }
   size_t open_handles() const { return names_.size(); }
 
@@ -92,6 +97,8 @@ class FaultyPlatform : public Platform {
       return error;
     const int error = base_.Stat(dir, name, follow_link, info);
     if (error == 0) info->ctime.seconds -= status_age_s;
+    if (error == 0 && frozen_ctime_s != 0)
+      info->ctime = FileTime{frozen_ctime_s, 0};
     return error;
   }
   int Read(Handle file, char* buffer, size_t size, size_t* got) override {
@@ -188,6 +195,9 @@ class FaultyPlatform : public Platform {
     return base_.SetLength(file, length);
   }
   void StartWriteBack(Handle file) override { base_.StartWriteBack(file); }
+  int FolderFoldsCase(Handle dir, bool* folds) override {
+    return base_.FolderFoldsCase(dir, folds);
+  }
   int SyncFileSystem(Handle dir) override {
     std::lock_guard lock(mutex_);
     if (int error = Fail(Kind::kFlush, NameOf(dir))) return error;
@@ -232,9 +242,20 @@ class FaultyPlatform : public Platform {
   std::map<Handle, std::string> names_;
 };
 
-/// Names looked up or opened also find entries differing only in case.
+/// Names looked up or opened also find entries differing only in case: in
+/// every folder, as on FAT, or (once FoldIn was called) only in the folders
+/// given, as ext4 folds case in folders with the casefold attribute.
+/// `reverse_listing` lists every folder in the opposite order.
 class CaseFoldingPlatform : public FaultyPlatform {
  public:
+  bool reverse_listing = false;
+
+  /// Folds case in the folder `path` only (and in the others given so).
+  void FoldIn(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) folding_.push_back(st.st_ino);
+  }
+
   int Open(Handle dir, const std::string& name, OpenMode mode,
            Handle* out) override {
     return FaultyPlatform::Open(dir, Stored(dir, name), mode, out);
@@ -250,10 +271,28 @@ class CaseFoldingPlatform : public FaultyPlatform {
     if (stored != to) FaultyPlatform::Remove(dir, stored);
     return FaultyPlatform::Rename(dir, from, to);
   }
+  int ListFolder(Handle dir, std::vector<DirEntry>* entries,
+                 FileId* self) override {
+    const int error = FaultyPlatform::ListFolder(dir, entries, self);
+    if (reverse_listing) std::reverse(entries->begin(), entries->end());
+    return error;
+  }
+  int FolderFoldsCase(Handle dir, bool* folds) override {
+    if (folding_.empty()) return ENOTTY;  // as FAT: only a probe tells
+    *folds = Folds(dir);
+    return 0;
+  }
 
  private:
+  bool Folds(Handle dir) const {
+    if (folding_.empty()) return true;
+    struct stat st;
+    return fstat(dir, &st) == 0 && std::find(folding_.begin(), folding_.end(),
+                                             st.st_ino) != folding_.end();
+  }
   std::string Stored(Handle dir, const std::string& name) {
-    if (name.empty() || name.find('/') != std::string::npos || dir < 0)
+    if (name.empty() || name.find('/') != std::string::npos || dir < 0 ||
+        !Folds(dir))
       return name;
     std::vector<DirEntry> entries;
     FileId self;
@@ -264,6 +303,8 @@ class CaseFoldingPlatform : public FaultyPlatform {
       if (strcasecmp(entry.name.c_str(), name.c_str()) == 0) return entry.name;
     return name;
   }
+
+  std::vector<ino_t> folding_;
 };
 
 }  // namespace ferrybox::testing

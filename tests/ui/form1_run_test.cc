@@ -115,6 +115,31 @@ TEST_F(Form1Run, AFolderThatIsNotAFullPathIsRefusedBeforeAnythingIsMade) {
             1);
 }
 
+TEST_F(Form1Run, ASourceInsideTheDestinationIsRefusedBeforeAnythingIsMade) {
+  tree_.Write("dst/s/f", "original");
+  tree_.Write("dst/s/x/g", "original");
+  std::filesystem::create_directory_symlink(tree_.Path("dst"),
+                                            tree_.Path("link"));
+  const std::string dst = tree_.Path("dst");
+  const std::vector<std::vector<std::string>> cases = {
+      {dst + "/s", dst},
+      {dst + "/s/x/..", dst + "/"},
+      {tree_.Path("link/s/x"), dst},
+      {dst + "/s", tree_.Path("link")}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c[0] + "|" + c[1]);
+    Edit("Text1")->setText(QString::fromStdString(c[0]));
+    Edit("Text2")->setText(QString::fromStdString(c[1]));
+    ClickGo();
+    EXPECT_EQ(LastLine("List3", 1), kSourceInsideDestination);
+    EXPECT_TRUE(LastLine("List3", 0).starts_with("Finished....in :"));
+  }
+  EXPECT_EQ(testing::ReadFile(tree_.Path("dst/s/f")), "original");
+  EXPECT_FALSE(testing::Exists(tree_.Path("dst/s/s")));
+  EXPECT_FALSE(testing::Exists(tree_.Path("dst/x")));
+  EXPECT_FALSE(testing::Exists(tree_.Path("dst/f")));
+}
+
 TEST_F(Form1Run, ClosingTheWindowDuringARunAbandonsItAndEndsTheProgram) {
   // Acts at the first events the copying handles: List1 shows its files.
   QTimer during;
