@@ -11,11 +11,12 @@ BUILD_DEPS := build-essential cmake ninja-build qt6-base-dev libgl-dev \
 	libgtest-dev libgmock-dev fonts-liberation qt6-base-private-dev
 # dpkg-shlibdeps reads the package's dependencies from the programs.
 PACKAGE_DEPS := dpkg-dev
-# File-system images the timestamp tests mount; the package test builds the
+# File-system images the timestamp tests mount; access control lists and a
+# file capability the attribute tests set; the package test builds the
 # package and runs the desktop-entry, metadata, manual-page and systemd unit
 # checkers; the failed-backup notification is sent over a private D-Bus to a
 # stand-in notification service in Python.
-TEST_DEPS := exfat-fuse exfatprogs fusefat dosfstools e2fsprogs \
+TEST_DEPS := exfat-fuse exfatprogs fusefat dosfstools e2fsprogs acl libcap2-bin \
 	$(PACKAGE_DEPS) desktop-file-utils appstream groff-base systemd man-db \
 	dbus-daemon python3-dbus python3-gi
 # Debian's own checkers on the package: lintian, hardening-check (devscripts).

@@ -102,7 +102,7 @@ ProgressFigures ConsoleWindow::Figures() const {
   figures.files_handled = run_progress_.files_handled;
   figures.files_total = run_progress_.files_collected;
   figures.files_copied = run_progress_.files_copied;
-  figures.kb_total = run_progress_.kb_total;
+  figures.bytes_total = run_progress_.bytes_total;
   if (loop_started_) {
     figures.seconds =
         std::chrono::duration<double>(clock_() - loop_start_).count();

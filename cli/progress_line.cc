@@ -12,7 +12,8 @@ constexpr char kEraseToEnd[] = "\x1b[K";
 }  // namespace
 
 std::string ProgressText(const ProgressFigures& figures) {
-  const double megabytes = static_cast<double>(figures.kb_total) / 1024.0;
+  const double megabytes =
+      static_cast<double>(figures.bytes_total) / 1000.0 / 1024.0;
   char buffer[160];
   int length = std::snprintf(
       buffer, sizeof buffer, "%lld of %lld files, %lld copied, %.0f MB",

@@ -13,9 +13,9 @@ struct ProgressFigures {
   int64_t files_handled = 0;
   int64_t files_total = 0;
   int64_t files_copied = 0;
-  /// Size handled, in units of 1000 bytes (shown as megabytes of 1024 such
-  /// units, as the window's figures are).
-  int64_t kb_total = 0;
+  /// Size handled, in bytes (shown as megabytes of 1024 units of 1000 bytes,
+  /// as the window's figures are).
+  int64_t bytes_total = 0;
   /// Time since the run began going through its files.
   double seconds = 0;
 };

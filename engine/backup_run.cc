@@ -2,8 +2,8 @@
 
 #include <errno.h>
 
+#include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <optional>
@@ -187,7 +187,8 @@ void BackupRun::FinishOnDisk(FileSync& sync, const std::string& source_root,
 }
 
 void BackupRun::ShowFigures(double elapsed, bool closing) {
-  const double megabytes = static_cast<double>(kb_total_) / 1024;
+  // Rounded only here: every byte counts, files under 500 bytes too.
+  const double megabytes = KbTotal() / 1024;
   window_.SetFigure(FigureBox::kText5, Formatted("%.0f", megabytes) + "Mb");
   // No time passed: the rate cannot be computed, and keeps its old text.
   if (elapsed > 0) {
@@ -207,7 +208,7 @@ void BackupRun::Command3_Click() {
   lists_.lp3("Please wait...");
   int64_t file_count = 0;
   int update_count = 0;
-  kb_total_ = 0;
+  bytes_total_ = 0;
   window_.SetFigure(FigureBox::kText4, "0");
   sync_state_.FilesCopied = 0;
   window_.SetFigure(FigureBox::kText5, "0");
@@ -257,7 +258,11 @@ void BackupRun::Command3_Click() {
       outcome.stopped = true;
     }
   }
-  outcome.files_collected = static_cast<int64_t>(files.size());
+  // Folders collected for themselves (they hold nothing to copy) are no
+  // files.
+  outcome.files_collected = static_cast<int64_t>(std::count_if(
+      files.begin(), files.end(),
+      [](const std::string& path) { return !FileSync::IsFolderPath(path); }));
   if (!outcome.refused()) window_.CopyingStarted(outcome.files_collected);
 
   // Events are handled before the first file (the clicks and keys the scan
@@ -311,11 +316,21 @@ void BackupRun::Command3_Click() {
         break;
       }
     }
+    if (FileSync::IsFolderPath(path)) {
+      sync->SyncFolder(path);
+      if (sync->DestinationInUse()) {
+        outcome.refusal = RunRefusal::kDestinationInUse;
+        lists_.lp3(RefusalLine(outcome.refusal, source_root));
+        break;
+      }
+      handle_events_when_due();
+      continue;
+    }
     ++file_count;
     ++update_count;
     window_.SetCount(FigureBox::kText3, file_count);
     window_.FileStarted({outcome.files_collected, file_count,
-                         sync_state_.FilesCopied, kb_total_});
+                         sync_state_.FilesCopied, bytes_total_});
     lists_.lp1(path);
     FileInfo source;
     int error = SourceStatus(*sync, path, read, &source);
@@ -330,9 +345,7 @@ void BackupRun::Command3_Click() {
       // Gone or changed since the scan: nothing to copy from.
       sync->CopyFailed(path, sync->DestinationPath(path), error);
     } else {
-      kb_total_ = static_cast<int64_t>(
-          std::nearbyint(static_cast<double>(kb_total_) +
-                         static_cast<double>(source.size) / 1000));
+      bytes_total_ += source.size;
       if (sync->DestinationInUse()) {
         outcome.refusal = RunRefusal::kDestinationInUse;
         lists_.lp3(RefusalLine(outcome.refusal, source_root));

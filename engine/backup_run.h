@@ -79,8 +79,9 @@ class BackupRun {
   void Abandon();
 
   bool PauseFlag() const { return pause_flag_; }
-  /// Size of the files handled in the current run, in units of 1000 bytes.
-  int64_t KbTotal() const { return kb_total_; }
+  /// Size of the files handled in the current run, in units of 1000 bytes,
+  /// exactly (every byte counts; the figures round it when they show it).
+  double KbTotal() const { return static_cast<double>(bytes_total_) / 1000; }
   /// Files handed to the copy in the current run.
   int64_t FilesCopied() const { return sync_state_.FilesCopied; }
   /// The destination folder whose existence was checked last.
@@ -127,7 +128,8 @@ class BackupRun {
   std::atomic<bool> stop_flag_{false};
   bool pause_flag_ = false;
   std::atomic<bool> abandoned_{false};
-  int64_t kb_total_ = 0;
+  // The size of the files handled in the current run, in bytes.
+  int64_t bytes_total_ = 0;
   SyncState sync_state_;
   HeldRoots held_roots_;
   int depth_ = 0;

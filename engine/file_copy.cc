@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "engine/attributes.h"
 #include "engine/copy_failure.h"
 #include "engine/keep_owner.h"
 #include "engine/scoped_handle.h"
@@ -110,18 +111,19 @@ int CopyData(Platform& platform, Handle in, Handle out, const FileInfo& source,
   return CopyRangeAt(platform, in, out, 0, source.size, control);
 }
 
-// The permission bits for the copy open as `out`. The copy belongs to
-// whoever makes the backup, so a set-user-id or set-group-id bit is kept
-// only where the copy has the source's owner or group: on someone else's
-// program it would hand them the rights of the one making the backup.
-int CopyMode(Platform& platform, Handle out, const FileInfo& source,
-             uint32_t* mode) {
+// The permission bits for the copy `name` in `dir` (empty: `dir` itself).
+// The copy belongs to whoever makes the backup, so a set-user-id or
+// set-group-id bit is kept only where the copy has the source's owner or
+// group: on someone else's program it would hand them the rights of the one
+// making the backup.
+int CopyMode(Platform& platform, Handle dir, const std::string& name,
+             const FileInfo& source, uint32_t* mode) {
   constexpr uint32_t kSetUserId = 04000;
   constexpr uint32_t kSetGroupId = 02000;
   *mode = source.mode;
   if ((source.mode & (kSetUserId | kSetGroupId)) == 0) return 0;
   FileInfo copy;
-  const int error = platform.Stat(out, "", false, &copy);
+  const int error = platform.Stat(dir, name, false, &copy);
   if (error != 0) return error;
   if (copy.owner != source.owner) *mode &= ~kSetUserId;
   if (copy.group != source.group) *mode &= ~kSetGroupId;
@@ -172,15 +174,42 @@ int CopyOpenFile(Platform& platform, Handle in, const FileInfo& source,
     platform.StartWriteBack(out.get());
   if (error == 0) error = KeepOwner(platform, out.get(), "", source);
   uint32_t mode = 0;
-  if (error == 0) error = CopyMode(platform, out.get(), source, &mode);
+  if (error == 0) error = CopyMode(platform, out.get(), "", source, &mode);
   if (error == 0)
     error = platform.Finish(out.get(), mode, source.atime, source.mtime,
                             &result->stored_mtime);
+  // After the bits: setting them would recompute an access control list's
+  // mask.
+  if (error == 0) error = CopyAttributes(platform, in, "", out.get(), "");
   const int close_error = out.reset();
   if (error == 0) error = close_error;
   if (error == 0)
     error = platform.Rename(destination_dir, temp_name, destination_name);
   if (error != 0) platform.Remove(destination_dir, temp_name);
+  return error;
+}
+
+int RefreshStatusAt(Platform& platform, Handle source_dir,
+                    const std::string& source_name, const FileInfo& source,
+                    Handle destination_dir, const std::string& destination_name,
+                    const FileInfo& destination) {
+  int error = 0;
+  if (destination.owner != source.owner || destination.group != source.group)
+    error = KeepOwner(platform, destination_dir, destination_name, source);
+  // Then the bits, which a change of owner may have cleared set-id bits
+  // from, then the attributes: a change of owner clears a file capability,
+  // and the bits recompute an access control list's mask.
+  uint32_t mode = 0;
+  if (error == 0)
+    error =
+        CopyMode(platform, destination_dir, destination_name, source, &mode);
+  if (error == 0) {
+    error = platform.SetMode(destination_dir, destination_name, mode);
+    if (AttributeRefused(error)) error = 0;
+  }
+  if (error == 0)
+    error = CopyAttributes(platform, source_dir, source_name, destination_dir,
+                           destination_name);
   return error;
 }
 

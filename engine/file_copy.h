@@ -41,16 +41,17 @@ int OpenSourceFile(Platform& platform, Handle dir, const std::string& name,
 /// Copies the file open as `in`, whose status OpenSourceFile read as
 /// `source`, to `destination_name` in the folder `destination_dir`, with its
 /// content (its holes left as holes where the destination can make them),
-/// permission bits and times, and its owner and group where the process may
-/// change owners; a set-user-id or set-group-id bit is dropped where the
-/// copy's owner or group differs from the source's. The copy is written
-/// under a new temporary name, created exclusively and readable by the
-/// owner only, and renamed over `destination_name` only when complete; on
-/// any failure the temporary file is removed and whatever stood at
-/// `destination_name` is left as it was. A copy that may mix two versions of
-/// the source fails, as SourceWatch tells. A copy that `control` (when
-/// given) breaks off fails with kErrorStopped, cleaned up like any other
-/// failure. Returns 0, an errno value or an EngineError.
+/// permission bits and times, its extended attributes (access control lists
+/// and file capabilities included, where the destination keeps them), and
+/// its owner and group where the process may change owners; a set-user-id or
+/// set-group-id bit is dropped where the copy's owner or group differs from the
+/// source's. The copy is written under a new temporary name, created
+/// exclusively and readable by the owner only, and renamed over
+/// `destination_name` only when complete; on any failure the temporary file is
+/// removed and whatever stood at `destination_name` is left as it was. A copy
+/// that may mix two versions of the source fails, as SourceWatch tells. A copy
+/// that `control` (when given) breaks off fails with kErrorStopped, cleaned up
+/// like any other failure. Returns 0, an errno value or an EngineError.
 int CopyOpenFile(Platform& platform, Handle in, const FileInfo& source,
                  Handle destination_dir, const std::string& destination_name,
                  CopyResult* result, const CopyControl* control = nullptr);
@@ -60,6 +61,19 @@ int CopyFileAt(Platform& platform, Handle source_dir,
                const std::string& source_name, Handle destination_dir,
                const std::string& destination_name, CopyResult* result,
                const CopyControl* control = nullptr);
+
+/// Brings the owner and group (where the process may change owners), the
+/// permission bits and the extended attributes of the copy
+/// `destination_name` in `destination_dir` (whose status is `destination`)
+/// to those of the file `source_name` in `source_dir` (whose status is
+/// `source`), without copying its content; its times stay. Neither entry is
+/// followed when it is a link. The bits are set even where they are the
+/// same, so that the copy's status-change time is stamped. A file system
+/// that refuses an attribute is no failure. Returns 0 or an errno value.
+int RefreshStatusAt(Platform& platform, Handle source_dir,
+                    const std::string& source_name, const FileInfo& source,
+                    Handle destination_dir, const std::string& destination_name,
+                    const FileInfo& destination);
 
 }  // namespace ferrybox
 

@@ -2,10 +2,15 @@
 
 #include <errno.h>
 
+#include <algorithm>
+
 #include "engine/copy_log.h"
 #include "engine/file_copy.h"
 #include "engine/folder_scan.h"
+#include "engine/folder_walk.h"
 #include "engine/link_copy.h"
+#include "engine/scoped_handle.h"
+#include "engine/temp_name.h"
 
 namespace ferrybox {
 namespace {
@@ -112,9 +117,11 @@ AheadRoots FileSync::RootsForLookAhead(bool incremental) {
   return roots;
 }
 
-int FileSync::SyncFile(const std::string& source_path, FileInfo* source,
-                       const AheadStatus* ahead) {
-  const PathParts parts = Split(source_path);
+bool FileSync::IsFolderPath(std::string_view source_path) {
+  return !source_path.empty() && source_path.back() == kSeparator;
+}
+
+bool FileSync::ReachFolder(const PathParts& parts) {
   // Files arrive folder by folder: work the folder's path out once.
   if (!folder_known_ || parts.folder != folder_relative_) {
     folder_relative_ = parts.folder;
@@ -123,6 +130,35 @@ int FileSync::SyncFile(const std::string& source_path, FileInfo* source,
     destination_folder_ = WithoutTrailingSlashes(destination_folder_);
     folder_known_ = true;
   }
+  folders_.Reach(parts.folder, source_, destination_.OpenRoot());
+  if (!Covers(state_.LastCheckedFolder, destination_folder_)) {
+    state_.LastCheckedFolder = destination_folder_;
+    lists_.lp2(kCheckingFolder + destination_folder_);
+    if (destination_.Check(parts.folder) == FolderState::kMissing) {
+      lists_.lp2(kCreatingFolder + destination_folder_);
+      // A folder that cannot be made shows as failed copies of its files.
+      (void)destination_.Create(parts.folder);
+    }
+  }
+  if (destination_.in_use()) return false;
+  folders_.Made(destination_.OpenRoot());
+  return true;
+}
+
+void FileSync::SyncFolder(const std::string& source_path) {
+  const PathParts parts = Split(source_path);
+  if (!ReachFolder(parts)) return;
+  // Nothing but the folder itself: a folder that cannot be made is a failed
+  // copy of it.
+  const int error = destination_.Enter(parts.folder);
+  if (error != 0)
+    CopyFailed(WithoutTrailingSlashes(source_path),
+               WithoutTrailingSlashes(DestinationPath(source_path)), error);
+}
+
+int FileSync::SyncFile(const std::string& source_path, FileInfo* source,
+                       const AheadStatus* ahead) {
+  const PathParts parts = Split(source_path);
   incremental_ = window_.CheckValue(CheckBox::kCheck3) == 1;
   // A full backup copies every file: opened first, one gone since its
   // status was read ahead shows exactly as one whose status is read now.
@@ -135,18 +171,7 @@ int FileSync::SyncFile(const std::string& source_path, FileInfo* source,
 
   // A file not begun is not begun after a stop.
   if (StopRequested()) return 0;
-  folders_.Reach(parts.folder, source_, destination_.OpenRoot());
-  if (!Covers(state_.LastCheckedFolder, destination_folder_)) {
-    state_.LastCheckedFolder = destination_folder_;
-    lists_.lp2(kCheckingFolder + destination_folder_);
-    if (destination_.Check(parts.folder) == FolderState::kMissing) {
-      lists_.lp2(kCreatingFolder + destination_folder_);
-      // A folder that cannot be made shows as failed copies of its files.
-      (void)destination_.Create(parts.folder);
-    }
-  }
-  if (destination_.in_use()) return 0;
-  folders_.Made(destination_.OpenRoot());
+  if (!ReachFolder(parts)) return 0;
   // After a stop nothing more is asked of the destination for this file:
   // on a share every question is a round trip.
   if (StopRequested()) return 0;
@@ -154,6 +179,7 @@ int FileSync::SyncFile(const std::string& source_path, FileInfo* source,
 
   const std::string name(parts.name);
   const char* line = kNewFile;
+  LinkGroup* group = case_clash ? nullptr : GroupOf(*source);
   if (incremental_) {
     FileLookup there;
     // Read ahead, "there" or "not there" still holds: only this file's turn
@@ -178,16 +204,34 @@ int FileSync::SyncFile(const std::string& source_path, FileInfo* source,
                    destination_.current(), there))
         return 0;
       line = kDifferentFile;
+    } else if (group != nullptr && there.found && !group->fresh &&
+               there.info.type == EntryType::kFile &&
+               there.info.id == group->destination &&
+               there.stored_name == name) {
+      // A further name, unchanged while it still names the group's copy.
+      NameDone(parts.relative, *source, false, there.info.id);
+      return 0;
+    } else if (group != nullptr && (!there.found || MakesLinks())) {
+      if (there.found) line = kDifferentFile;
     } else if (there.found) {
+      // Where the destination has no links, every name is a file of its own.
+      group = nullptr;
       // Only differing times need the step, and learning it may take a
       // probe: equal times on an exact file system cost nothing more.
       const int64_t step =
           there.info.mtime == source->mtime
               ? kExactTimes
               : time_steps_.Step(there.info.id.device, destination_.current());
-      // The copy found under a clashing name is another file's.
-      if (!case_clash && SameFile(FileLookup{true, *source, name}, there, step))
+      // The copy found under a clashing name is another file's. A copy that
+      // shares its file with other names while its source has none of its
+      // own was split off in the source: it gets a file of its own.
+      if (!case_clash &&
+          SameFile(FileLookup{true, *source, name}, there, step) &&
+          !(source->links <= 1 && there.info.links > 1) &&
+          RefreshStatus(parts, *source, there) == 0) {
+        NameDone(parts.relative, *source, false, there.info.id);
         return 0;
+      }
       line = kDifferentFile;
     }
   }
@@ -198,10 +242,18 @@ int FileSync::SyncFile(const std::string& source_path, FileInfo* source,
   }
   const std::string destination_path = DestinationPath(source_path);
   lists_.lp2(line + destination_path);
-  // A copy broken off by a stop is no copy the run made.
-  if (CopyOneFile(source_path, parts, source, destination_path, case_clash, in,
-                  open_error) == kErrorStopped)
-    return kErrorStopped;
+  // A further name is linked to the group's copy; where the destination
+  // cannot link (FAT, exFAT, a share), it is copied as a file of its own.
+  if (group != nullptr && LinkName(parts, *group) == 0) {
+    NameDone(parts.relative, *source, false, {});
+  } else {
+    const int error = CopyOneFile(source_path, parts, source, destination_path,
+                                  case_clash, in, open_error);
+    // A copy broken off by a stop is no copy the run made.
+    if (error == kErrorStopped) return kErrorStopped;
+    if (error == 0 && group == nullptr && !case_clash)
+      NameDone(parts.relative, *source, true, {});
+  }
   ++state_.FilesCopied;
   window_.SetCount(FigureBox::kText4, state_.FilesCopied);
   return 0;
@@ -220,6 +272,101 @@ int FileSync::OpenSource(const PathParts& parts, ScopedHandle* in,
     error = OpenSourceFile(platform_, source_.current(),
                            std::string(parts.name), in, source);
   return error;
+}
+
+FileSync::LinkGroup* FileSync::GroupOf(const FileInfo& source) {
+  if (source.type != EntryType::kFile || source.links <= 1) return nullptr;
+  const auto found = link_groups_.find(source.id);
+  return found == link_groups_.end() ? nullptr : &found->second;
+}
+
+void FileSync::NameDone(const std::string_view relative, const FileInfo& source,
+                        bool fresh, const FileId& copy) {
+  if (source.type != EntryType::kFile || source.links <= 1) return;
+  const auto found = link_groups_.find(source.id);
+  if (found == link_groups_.end()) {
+    link_groups_.emplace(source.id, LinkGroup{std::string(relative), copy,
+                                              fresh, source.links - 1});
+  } else if (--found->second.names_left == 0) {
+    link_groups_.erase(found);
+  }
+}
+
+int FileSync::LinkName(const PathParts& parts, const LinkGroup& group) {
+  std::string_view folder;
+  std::string_view first = group.relative;
+  const size_t cut = first.rfind(kSeparator);
+  if (cut != std::string_view::npos) {
+    folder = first.substr(0, cut);
+    first = first.substr(cut + 1);
+  }
+  int error = destination_.Enter(parts.folder);
+  ScopedHandle first_folder(platform_);
+  if (error == 0)
+    error = WalkFolders(platform_, destination_.OpenRoot(), folder, WalkRules{},
+                        first_folder.out());
+  const Handle here = destination_.current();
+  std::string temp_name;
+  if (error == 0)
+    error = WithNewTempName(&temp_name, [&](const std::string& temp) {
+      return platform_.MakeHardLink(first_folder.get(), std::string(first),
+                                    here, temp);
+    });
+  if (error != 0) return error;
+  // Under its temporary name first, so that the earlier copy stays should
+  // anything fail.
+  error = platform_.Rename(here, temp_name, std::string(parts.name));
+  if (error != 0) platform_.Remove(here, temp_name);
+  return error;
+}
+
+bool FileSync::MakesLinks() {
+  const std::optional<uint64_t> device = destination_.device();
+  if (!device) return false;
+  for (const auto& [known, links] : link_devices_)
+    if (known == *device) return links;
+  // Learnt once per device with two names for one new file.
+  const Handle here = destination_.current();
+  ScopedHandle probe(platform_);
+  std::string name;
+  std::string second;
+  bool links = false;
+  if (CreateTempFile(platform_, here, &name, probe.out()) == 0) {
+    probe.reset();
+    const int error = WithNewTempName(&second, [&](const std::string& temp) {
+      return platform_.MakeHardLink(here, name, here, temp);
+    });
+    links = error == 0;
+    if (links) platform_.Remove(here, second);
+    platform_.Remove(here, name);
+  }
+  link_devices_.emplace_back(*device, links);
+  return links;
+}
+
+int FileSync::RefreshStatus(const PathParts& parts, const FileInfo& source,
+                            const FileLookup& there) {
+  // Setting bits or attributes stamps the copy's status-change time, so an
+  // earlier one means its source's status changed after the copy was made.
+  if (source.type != EntryType::kFile || !(source.ctime > there.info.ctime))
+    return 0;
+  const uint64_t device = there.info.id.device;
+  if (std::find(unstamped_devices_.begin(), unstamped_devices_.end(), device) !=
+      unstamped_devices_.end())
+    return 0;
+  const std::string name(parts.name);
+  int error = source_.MoveTo(parts.folder);
+  if (error == 0)
+    error = RefreshStatusAt(platform_, source_.current(), name, source,
+                            destination_.current(), name, there.info);
+  if (error != 0) return error;
+  // A file system that gives the last-modified time for it keeps no status
+  // to bring up to date: its copies are not looked at again.
+  FileInfo now;
+  if (platform_.Stat(destination_.current(), name, false, &now) == 0 &&
+      now.ctime < source.ctime)
+    unstamped_devices_.push_back(device);
+  return 0;
 }
 
 bool FileSync::CaseClash(const PathParts& parts) {

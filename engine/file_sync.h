@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "engine/case_folding.h"
 #include "engine/destination_folders.h"
@@ -62,6 +65,15 @@ class FileSync {
   /// symbolic link as itself. Anything else fails with kErrorNotAFile.
   int StatSource(const std::string& source_path, FileInfo* info);
 
+  /// True for a collected path that stands for a folder holding nothing to
+  /// copy (it ends in the separator), rather than a file.
+  static bool IsFolderPath(std::string_view source_path);
+
+  /// Brings the empty folder `source_path` (as the scan collected it, ending
+  /// in the separator) over: checks its destination folder as SyncFile does
+  /// a file's, creating it when missing. No file is copied or counted.
+  void SyncFolder(const std::string& source_path);
+
   /// Brings the file at `source_path` (whose status StatSource gave as
   /// `*source`, or which was read ahead as `ahead` tells) over: checks its
   /// destination folder once per folder, creating it when missing, decides
@@ -69,11 +81,16 @@ class FileSync {
   /// link) whether to copy, and copies. Every file handed to the copy
   /// raises FilesCopied, shown in Text4. A link is recreated as a link; a
   /// file is copied as it is when opened for its copy, and `*source` then
-  /// becomes its status as opened. Returns 0; kErrorStopped when a stop
-  /// broke the copy off (the earlier copy stays, nothing is reported); or,
-  /// reporting nothing, why the file could not be opened because it is gone,
-  /// so that the caller reports it as a file whose status could not be
-  /// read. A stop that comes before the copy begins leaves it unmade.
+  /// becomes its status as opened. A further name of a file copied earlier
+  /// in the run under another name (a hard link within the source tree)
+  /// becomes a further name of that copy, where the destination can make
+  /// one. An unchanged copy whose source's status changed after the copy's
+  /// (its bits, owner or attributes) gets them without being copied again,
+  /// and without a line. Returns 0; kErrorStopped when a stop broke the copy
+  /// off (the earlier copy stays, nothing is reported); or, reporting
+  /// nothing, why the file could not be opened because it is gone, so that
+  /// the caller reports it as a file whose status could not be read. A stop
+  /// that comes before the copy begins leaves it unmade.
   int SyncFile(const std::string& source_path, FileInfo* source,
                const AheadStatus* ahead = nullptr);
 
@@ -114,7 +131,42 @@ class FileSync {
     std::string_view folder;    // of `relative`, "" for the root
     std::string_view name;
   };
+  /// Where the names of one source file with several names go: the copy of
+  /// the first name the run met, and how many names are still to come.
+  struct LinkGroup {
+    std::string relative;  // of the first name's copy, below the root
+    FileId destination;    // that copy, as found unchanged
+    bool fresh = false;    // copied in this run: link every further name
+    uint32_t names_left = 0;
+  };
+  struct FileIdHash {
+    size_t operator()(const FileId& id) const {
+      return std::hash<uint64_t>()(id.inode * 31 + id.device);
+    }
+  };
+
   PathParts Split(std::string_view source_path) const;
+  /// Checks (and makes) the destination folder of `parts`, reporting it in
+  /// List2 once per folder. False when another run took the destination.
+  bool ReachFolder(const PathParts& parts);
+  /// The group a source file with several names belongs to, when the run
+  /// met another of its names first; nullptr otherwise.
+  LinkGroup* GroupOf(const FileInfo& source);
+  /// Counts one more name of the group `source` belongs to as done, and
+  /// records the group when this is its first name, its copy being new
+  /// (`fresh`) or the entry `copy`.
+  void NameDone(const std::string_view relative, const FileInfo& source,
+                bool fresh, const FileId& copy);
+  /// True when the destination folder's file system can give a file more
+  /// than one name.
+  bool MakesLinks();
+  /// Makes the destination of `parts` a further name of `group`'s copy.
+  int LinkName(const PathParts& parts, const LinkGroup& group);
+  /// Brings the status of the unchanged copy `there` of `parts` up to its
+  /// source's, when its device stamps status-change times; 0 when done or
+  /// not worth doing.
+  int RefreshStatus(const PathParts& parts, const FileInfo& source,
+                    const FileLookup& there);
   /// True when the file must not be copied because its name, or its
   /// folder's, differs only in case from one copied before onto a
   /// destination that ignores case.
@@ -149,6 +201,15 @@ class FileSync {
   std::string destination_folder_;
   int64_t failed_copies_ = 0;
   const CopyControl* copy_control_ = nullptr;
+  // Only files with more than one name are remembered, until their last
+  // name in the tree has been handled.
+  std::unordered_map<FileId, LinkGroup, FileIdHash> link_groups_;
+  // Destination devices that do not stamp status-change times (FAT and
+  // exFAT give the last-modified time): they keep no bits or attributes to
+  // bring up to date either.
+  std::vector<uint64_t> unstamped_devices_;
+  // Destination devices probed for hard links, and the answer.
+  std::vector<std::pair<uint64_t, bool>> link_devices_;
 };
 
 }  // namespace ferrybox

@@ -58,7 +58,11 @@ void FolderFinisher::Reach(std::string_view relative, FolderCursor& source,
         Prepare(index);
       } else {
         missing_ = true;
+        level.attributes_due = true;
       }
+      if (level.attributes_due)
+        level.attributes_error =
+            ReadAttributes(platform_, source.current(), "", &level.attributes);
     }
     while (pos < path_.size() && path_[pos] == kSeparator) ++pos;
     if (pos >= path_.size()) break;
@@ -106,9 +110,14 @@ void FolderFinisher::OpenDestination(size_t index, Handle destination_root) {
 void FolderFinisher::Prepare(size_t index) {
   Level& level = levels_[index];
   FileInfo now;
-  if (platform_.Stat(level.destination.get(), "", false, &now) != 0 ||
-      Ready(now, level.source) || now.mode == kOwnerOnly)
+  if (platform_.Stat(level.destination.get(), "", false, &now) != 0) {
+    level.attributes_due = true;
     return;
+  }
+  // Setting an attribute stamps the destination's status-change time, so an
+  // earlier one means the source's changed since.
+  if (level.source.ctime > now.ctime) level.attributes_due = true;
+  if (Ready(now, level.source) || now.mode == kOwnerOnly) return;
   // Best effort: a folder that stays as it is gets its bits when finished.
   FileTime stored_mtime;
   (void)platform_.Finish(level.destination.get(), kOwnerOnly, now.atime,
@@ -127,13 +136,20 @@ void FolderFinisher::FinishLast(Handle destination_root) {
     int error = platform_.Stat(folder, "", false, &now);
     if (error == 0 && (now.owner != source.owner || now.group != source.group))
       error = KeepOwner(platform_, folder, "", source);
-    // Its owner first: a change of owner may clear set-id bits.
-    if (error == 0 && (now.mode != source.mode || now.mtime != source.mtime)) {
+    // Its owner first: a change of owner may clear set-id bits. Set with
+    // the attributes, the bits also stamp the status-change time, so that
+    // the next run finds the attributes up to date.
+    if (error == 0 && (level.attributes_due || now.mode != source.mode ||
+                       now.mtime != source.mtime)) {
       FileTime stored_mtime;
       error = platform_.Finish(folder, source.mode, source.atime, source.mtime,
                                &stored_mtime);
       if (AttributeRefused(error)) error = 0;
     }
+    // After the bits, which recompute an access control list's mask.
+    if (error == 0 && level.attributes_due) error = level.attributes_error;
+    if (error == 0 && level.attributes_due)
+      error = WriteAttributes(platform_, folder, "", level.attributes);
     if (error != 0) on_failure_(std::string(PathOf(index)), error);
   }
   levels_.pop_back();

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/attributes.h"
 #include "engine/folder_cursor.h"
 #include "engine/platform.h"
 #include "engine/scoped_handle.h"
@@ -16,14 +17,17 @@ namespace ferrybox {
 
 /// Follows the folders a run copies into and finishes each destination
 /// folder once its files and subfolders are done: it gets its source
-/// folder's permission bits and times, and (where the process may change
-/// owners) its owner and group. Files arrive folder by folder, depth first,
-/// so the folders worked in form one path from the roots down, and a folder
-/// is done when the run moves on to a folder outside it; only that path is
-/// held. Until a folder is done, a destination folder whose bits are not
-/// yet its source's (new folders are made so) is open to its owner only, so
-/// that nothing copied into it is ever more exposed than the original, and
-/// a folder copied read-only by an earlier run can be written to again.
+/// folder's permission bits and times, (where the process may change
+/// owners) its owner and group, and its extended attributes (access control
+/// lists, the default one included) when the destination folder is new or
+/// its source folder's status changed after the destination folder's. Files
+/// arrive folder by folder, depth first, so the folders worked in form one path
+/// from the roots down, and a folder is done when the run moves on to a folder
+/// outside it; only that path is held. Until a folder is done, a destination
+/// folder whose bits are not yet its source's (new folders are made so) is open
+/// to its owner only, so that nothing copied into it is ever more exposed than
+/// the original, and a folder copied read-only by an earlier run can be written
+/// to again.
 class FolderFinisher {
  public:
   /// Told of a folder that could not be finished, by its path below the
@@ -60,6 +64,10 @@ class FolderFinisher {
     bool known = false;
     FileInfo source;
     ScopedHandle destination;
+    // Read from the source folder when it is reached, set when finished.
+    bool attributes_due = false;
+    int attributes_error = 0;
+    Attributes attributes;
   };
   std::string_view PathOf(size_t index) const;
   bool Contains(size_t index, std::string_view relative) const;

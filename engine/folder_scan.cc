@@ -61,6 +61,7 @@ class Walker {
 
   // `folder` is the folder's path with its trailing separator.
   void Walk(Handle dir, const std::string& folder) {
+    const size_t collected = files_.size();
     FileId self;
     std::vector<std::string> subfolders;
     if (!Collect(dir, folder, &self, &subfolders)) return;
@@ -70,6 +71,11 @@ class Walker {
       WalkSubfolder(dir, folder, name);
     }
     ancestors_.pop_back();
+    // A folder with nothing to copy anywhere below it stands for itself, at
+    // its place in the order (its subfolders, if any, made it already). The
+    // root is the destination root, which the run checks anyway, and is
+    // walked by WalkRoot.
+    if (!ended_ && files_.size() == collected) files_.push_back(folder);
   }
 
   // Walks the root `dir`, its subfolders on threads as `options_` allows.

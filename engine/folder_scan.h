@@ -67,7 +67,10 @@ struct ScanOptions {
 /// its TrailingSlash form, and every path is that prefix followed by the
 /// names below it. Each folder is listed once. Regular files and symbolic
 /// links of every kind (to a file, to a folder, dangling) are collected, a
-/// link as an entry of its folder that is never followed nor entered; a
+/// link as an entry of its folder that is never followed nor entered. A
+/// folder below `strFolder` with nothing collected anywhere below it is
+/// collected itself, as its path with a trailing separator, where its files
+/// would have been; a
 /// folder already on the way down (a loop through a mount) is not entered
 /// again; FIFOs, sockets, devices, entries gone since the listing and
 /// unfinished copies (IsTempName) are left out. `strFolder` itself is

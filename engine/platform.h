@@ -45,6 +45,8 @@ struct FileInfo {
   uint32_t owner = 0;
   uint32_t group = 0;
   FileId id;
+  /// Names the entry has (hard links to it).
+  uint32_t links = 0;
   /// Bytes the file system set aside for the entry's data; less than `size`
   /// when the file has holes.
   int64_t allocated = 0;
@@ -219,6 +221,46 @@ class Platform {
   /// waiting, so that a later SyncFileSystem has less to do. Only a hint:
   /// nothing fails when it does not happen.
   virtual void StartWriteBack(Handle file) = 0;
+
+  /// The names of the extended attributes of `name` in `dir` (an empty
+  /// `name`: `dir` itself), never following a link, in `*names`. Access
+  /// control lists and file capabilities are attributes too. ENOTSUP where
+  /// the file system keeps none. Kind "attributes", as are the three below.
+  [[nodiscard]] virtual int ListAttributes(Handle dir, const std::string& name,
+                                           std::vector<std::string>* names) = 0;
+
+  /// The value of the extended attribute `attribute` of `name` in `dir`.
+  /// ENODATA when it has none of that name.
+  [[nodiscard]] virtual int GetAttribute(Handle dir, const std::string& name,
+                                         const std::string& attribute,
+                                         std::string* value) = 0;
+
+  /// Gives `name` in `dir` the extended attribute `attribute` with `value`,
+  /// replacing one of that name. ENOTSUP or EPERM where the file system
+  /// cannot keep it or the process may not set it.
+  [[nodiscard]] virtual int SetAttribute(Handle dir, const std::string& name,
+                                         const std::string& attribute,
+                                         const std::string& value) = 0;
+
+  /// Removes the extended attribute `attribute` from `name` in `dir`.
+  [[nodiscard]] virtual int RemoveAttribute(Handle dir, const std::string& name,
+                                            const std::string& attribute) = 0;
+
+  /// Gives `name` in `dir` the permission bits `mode`, never following a
+  /// link (EOPNOTSUPP for a link). EPERM, ENOSYS or ENOTSUP where the file
+  /// system keeps no permission bits. Kind "set-times", as Finish.
+  [[nodiscard]] virtual int SetMode(Handle dir, const std::string& name,
+                                    uint32_t mode) = 0;
+
+  /// Makes `to_name` in `to_dir` a further name of the file `from_name` in
+  /// `from_dir` (a hard link; a link in `from_name` is not followed). EEXIST
+  /// when `to_name` is taken; EPERM, ENOTSUP or ENOSYS where the file system
+  /// has no hard links; EMLINK when the file has as many names as it may;
+  /// EXDEV across file systems. Kind "open".
+  [[nodiscard]] virtual int MakeHardLink(Handle from_dir,
+                                         const std::string& from_name,
+                                         Handle to_dir,
+                                         const std::string& to_name) = 0;
 
   /// Whether names in the folder open as `dir` are looked up without regard
   /// to letter case by a flag of the folder's own (the casefold attribute

@@ -9,6 +9,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "engine/platform.h"
@@ -80,7 +81,37 @@ void FillInfo(const struct stat& st, FileInfo* info) {
   info->group = static_cast<uint32_t>(st.st_gid);
   info->id = FileId{static_cast<uint64_t>(st.st_dev),
                     static_cast<uint64_t>(st.st_ino)};
+  info->links = static_cast<uint32_t>(st.st_nlink);
   info->allocated = static_cast<int64_t>(st.st_blocks) * 512;
+}
+
+// The attribute calls have no form that takes a folder handle and a name:
+// the entry is reached through the handle's own entry in /proc, which works
+// for handles opened only to pass through (O_PATH) too.
+std::string ProcPath(Handle dir, const std::string& name) {
+  if (dir == kWorkingFolder) return name.empty() ? "." : name;
+  std::string path = "/proc/self/fd/" + std::to_string(dir);
+  if (!name.empty()) path += "/" + name;
+  return path;
+}
+
+// Calls `call(buffer, size)` (a list or get call) with a buffer as large as
+// the answer needs, which may grow between the two calls.
+template <typename Call>
+int ReadSized(Call call, std::string* out) {
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const ssize_t size = call(nullptr, 0);
+    if (size < 0) return errno;
+    out->resize(static_cast<size_t>(size));
+    if (size == 0) return 0;
+    const ssize_t got = call(out->data(), out->size());
+    if (got >= 0) {
+      out->resize(static_cast<size_t>(got));
+      return 0;
+    }
+    if (errno != ERANGE) return errno;
+  }
+  return ERANGE;
 }
 
 class PosixPlatform : public Platform {
@@ -327,6 +358,97 @@ class PosixPlatform : public Platform {
       if (ftruncate(file, static_cast<off_t>(length)) == 0) return 0;
       if (errno != EINTR) return errno;
     }
+  }
+
+  int ListAttributes(Handle dir, const std::string& name,
+                     std::vector<std::string>* names) override {
+    std::string list;
+    int error = 0;
+    if (name.empty() && dir != kWorkingFolder)
+      error = ReadSized(
+          [dir](char* b, size_t n) { return flistxattr(dir, b, n); }, &list);
+    if (!name.empty() || dir == kWorkingFolder || error == EBADF) {
+      const std::string path = ProcPath(dir, name);
+      error = ReadSized(
+          [&](char* b, size_t n) {
+            return name.empty() ? listxattr(path.c_str(), b, n)
+                                : llistxattr(path.c_str(), b, n);
+          },
+          &list);
+    }
+    if (error != 0) return error;
+    names->clear();
+    for (size_t at = 0; at < list.size();) {
+      const size_t end = list.find('\0', at);
+      const size_t stop = end == std::string::npos ? list.size() : end;
+      if (stop > at) names->push_back(list.substr(at, stop - at));
+      at = stop + 1;
+    }
+    return 0;
+  }
+
+  int GetAttribute(Handle dir, const std::string& name,
+                   const std::string& attribute, std::string* value) override {
+    const char* key = attribute.c_str();
+    int error = 0;
+    if (name.empty() && dir != kWorkingFolder)
+      error = ReadSized(
+          [&](char* b, size_t n) { return fgetxattr(dir, key, b, n); }, value);
+    if (!name.empty() || dir == kWorkingFolder || error == EBADF) {
+      const std::string path = ProcPath(dir, name);
+      error = ReadSized(
+          [&](char* b, size_t n) {
+            return name.empty() ? getxattr(path.c_str(), key, b, n)
+                                : lgetxattr(path.c_str(), key, b, n);
+          },
+          value);
+    }
+    return error;
+  }
+
+  int SetAttribute(Handle dir, const std::string& name,
+                   const std::string& attribute,
+                   const std::string& value) override {
+    const char* key = attribute.c_str();
+    if (name.empty() && dir != kWorkingFolder) {
+      if (fsetxattr(dir, key, value.data(), value.size(), 0) == 0) return 0;
+      if (errno != EBADF) return errno;
+    }
+    const std::string path = ProcPath(dir, name);
+    const int result =
+        name.empty()
+            ? setxattr(path.c_str(), key, value.data(), value.size(), 0)
+            : lsetxattr(path.c_str(), key, value.data(), value.size(), 0);
+    return result == 0 ? 0 : errno;
+  }
+
+  int RemoveAttribute(Handle dir, const std::string& name,
+                      const std::string& attribute) override {
+    const char* key = attribute.c_str();
+    if (name.empty() && dir != kWorkingFolder) {
+      if (fremovexattr(dir, key) == 0) return 0;
+      if (errno != EBADF) return errno;
+    }
+    const std::string path = ProcPath(dir, name);
+    const int result = name.empty() ? removexattr(path.c_str(), key)
+                                    : lremovexattr(path.c_str(), key);
+    return result == 0 ? 0 : errno;
+  }
+
+  int SetMode(Handle dir, const std::string& name, uint32_t mode) override {
+    const mode_t bits = static_cast<mode_t>(mode & 07777);
+    const int result = name.empty() ? fchmod(Fd(dir), bits)
+                                    : fchmodat(Fd(dir), name.c_str(), bits,
+                                               AT_SYMLINK_NOFOLLOW);
+    return result == 0 ? 0 : errno;
+  }
+
+  int MakeHardLink(Handle from_dir, const std::string& from_name, Handle to_dir,
+                   const std::string& to_name) override {
+    if (linkat(Fd(from_dir), from_name.c_str(), Fd(to_dir), to_name.c_str(),
+               0) != 0)
+      return errno;
+    return 0;
   }
 
   void StartWriteBack(Handle file) override {

@@ -34,9 +34,8 @@ struct RunProgress {
   int64_t files_handled = 0;
   /// Files handed to the copy before the one in hand.
   int64_t files_copied = 0;
-  /// Size of the files handled before the one in hand, in units of 1000
-  /// bytes.
-  int64_t kb_total = 0;
+  /// Size of the files handled before the one in hand, in bytes.
+  int64_t bytes_total = 0;
 
   bool operator==(const RunProgress&) const = default;
 };

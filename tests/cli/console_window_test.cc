@@ -20,7 +20,7 @@ TEST(ConsoleWindowTest, ProgressLineIsRedrawnAtMostTenTimesASecond) {
       [] { return false; }, [&now] { return now; });
   window.Connect([] {});
   const auto file = [&window](int64_t handled) {
-    window.FileStarted({20000, handled, 7, 3 * 1024});
+    window.FileStarted({20000, handled, 7, 3 * 1024 * 1000});
   };
   // Every drawn text names the files; erasing the line does not.
   const auto draws = [&err] {

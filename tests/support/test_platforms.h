@@ -27,7 +27,7 @@ class FaultyPlatform : public Platform {
  public:
   // clang-format off
   enum class Kind { kNone, kList, kStat, kOpen, kRead, kWrite, kSetTimes,
-                    kRename, kMkdir, kFlush, kSetOwner };
+                    kRename, kMkdir, kFlush, kSetOwner, kAttributes };
   // clang-format on
 
   /// Every call of `fail_kind` on a name containing `fail_name` fails.
@@ -193,6 +193,47 @@ class FaultyPlatform : public Platform {
     std::lock_guard lock(mutex_);
     if (int error = Fail(Kind::kWrite, NameOf(file))) return error;
     return base_.SetLength(file, length);
+  }
+  int ListAttributes(Handle dir, const std::string& name,
+                     std::vector<std::string>* names) override {
+    std::lock_guard lock(mutex_);
+    if (int error = Fail(Kind::kAttributes, name.empty() ? NameOf(dir) : name))
+      return error;
+    return base_.ListAttributes(dir, name, names);
+  }
+  int GetAttribute(Handle dir, const std::string& name,
+                   const std::string& attribute, std::string* value) override {
+    std::lock_guard lock(mutex_);
+    if (int error = Fail(Kind::kAttributes, name.empty() ? NameOf(dir) : name))
+      return error;
+    return base_.GetAttribute(dir, name, attribute, value);
+  }
+  int SetAttribute(Handle dir, const std::string& name,
+                   const std::string& attribute,
+                   const std::string& value) override {
+    std::lock_guard lock(mutex_);
+    if (int error = Fail(Kind::kAttributes, name.empty() ? NameOf(dir) : name))
+      return error;
+    return base_.SetAttribute(dir, name, attribute, value);
+  }
+  int RemoveAttribute(Handle dir, const std::string& name,
+                      const std::string& attribute) override {
+    std::lock_guard lock(mutex_);
+    if (int error = Fail(Kind::kAttributes, name.empty() ? NameOf(dir) : name))
+      return error;
+    return base_.RemoveAttribute(dir, name, attribute);
+  }
+  int SetMode(Handle dir, const std::string& name, uint32_t mode) override {
+    std::lock_guard lock(mutex_);
+    if (int error = Fail(Kind::kSetTimes, name.empty() ? NameOf(dir) : name))
+      return error;
+    return base_.SetMode(dir, name, mode);
+  }
+  int MakeHardLink(Handle from_dir, const std::string& from_name, Handle to_dir,
+                   const std::string& to_name) override {
+    std::lock_guard lock(mutex_);
+    if (int error = Fail(Kind::kOpen, to_name)) return error;
+    return base_.MakeHardLink(from_dir, from_name, to_dir, to_name);
   }
   void StartWriteBack(Handle file) override { base_.StartWriteBack(file); }
   int FolderFoldsCase(Handle dir, bool* folds) override {

@@ -1,0 +1,226 @@
+// What a backup keeps beside content and times: empty folders, names that
+// share one file, extended attributes, access control lists and file
+// capabilities, and later changes of them.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "tests/engine/run_fixture.h"
+#include "tests/support/image_mount.h"
+
+namespace ferrybox {
+namespace {
+
+using testing::Mode;
+using testing::ReadFile;
+
+struct stat Status(const std::string& path) {
+  struct stat st {};
+  lstat(path.c_str(), &st);
+  return st;
+}
+
+// Every extended attribute of `path`, by name.
+std::map<std::string, std::string> Attributes(const std::string& path) {
+  std::map<std::string, std::string> attributes;
+  char names[4096];
+  const ssize_t length = llistxattr(path.c_str(), names, sizeof names);
+  for (ssize_t at = 0; at < length; at += strlen(names + at) + 1) {
+    char value[4096];
+    const ssize_t size =
+        lgetxattr(path.c_str(), names + at, value, sizeof value);
+    attributes[names + at] = std::string(value, size > 0 ? size : 0);
+  }
+  return attributes;
+}
+
+bool Shell(const std::string& command) {
+  return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+class FaithfulTest : public RunFixture {
+ protected:
+  // The destination names that share one file, as sets of relative names.
+  std::set<std::set<std::string>> Groups(
+      const std::vector<std::string>& names) {
+    std::map<ino_t, std::set<std::string>> by_file;
+    for (const std::string& name : names)
+      by_file[Status(Dst(name)).st_ino].insert(name);
+    std::set<std::set<std::string>> groups;
+    for (const auto& [inode, group] : by_file) groups.insert(group);
+    return groups;
+  }
+  // The List2 lines that name a copy.
+  std::vector<std::string> CopyLines() {
+    std::vector<std::string> lines;
+    for (const std::string& line : List2())
+      if (line.starts_with(kNewFile) || line.starts_with(kDifferentFile))
+        lines.push_back(line);
+    return lines;
+  }
+};
+
+TEST_F(FaithfulTest, EmptyFoldersAtEveryDepthAreMadeInTheirTurnAsFolders) {
+  tree.Write("src/p/f", "x");
+  for (const char* folder : {"empty", "p/q", "deep/er/still/empty"})
+    tree.MakeFolder("src/" + std::string(folder));
+  ASSERT_EQ(chmod(Src("p/q").c_str(), 0750), 0);
+  for (bool incremental : {false, true}) {
+    SCOPED_TRACE(incremental);
+    Go(incremental);
+    for (const char* folder : {"empty", "p/q", "deep/er/still/empty"}) {
+      SCOPED_TRACE(folder);
+      EXPECT_TRUE(std::filesystem::is_empty(Dst(folder)));
+      EXPECT_EQ(Count(List2(), kCheckingFolder + Dst(folder)), 1);
+      EXPECT_EQ(Count(List2(), kCreatingFolder + Dst(folder)),
+                incremental ? 0 : 1);
+    }
+    EXPECT_EQ(Mode(Dst("p/q")), 0750u);
+    // After the files of its parent, and no file itself.
+    const auto line = [&](const std::string& text) {
+      return std::find(List2().begin(), List2().end(), text) - List2().begin();
+    };
+    if (!incremental) {
+      EXPECT_LT(line(kNewFile + Dst("p/f")),
+                line(kCheckingFolder + Dst("p/q")));
+    }
+    EXPECT_EQ(Figure(FigureBox::kText3), "1");
+    EXPECT_EQ(window.List(ListBox::kList1),
+              std::vector<std::string>{Src("p/f")});
+    EXPECT_EQ(run->LastOutcome().files_collected, 1);
+  }
+}
+
+TEST_F(FaithfulTest, NamesSharingAFileShareOneInTheBackupThroughEveryChange) {
+  // The first name met is in the root: a folder's files come first.
+  tree.Write("src/a", "shared");
+  tree.Write("src/alone", "own");
+  tree.MakeFolder("src/g");
+  tree.MakeFolder("src/h");
+  for (const char* name : {"h/b", "h/c"})
+    ASSERT_EQ(link(Src("a").c_str(), Src(name).c_str()), 0);
+  const std::vector<std::string> names = {"a", "h/b", "h/c", "g/d", "alone"};
+  const struct {
+    const char* change;  // a shell command run in the tree before the run
+    bool incremental;
+    std::vector<std::string> lines;
+    std::set<std::set<std::string>> groups;
+  } steps[] = {
+      {"",
+       false,
+       {kNewFile + Dst("a"), kNewFile + Dst("alone"), kNewFile + Dst("h/b"),
+        kNewFile + Dst("h/c")},
+       {{"a", "h/b", "h/c"}, {"alone"}, {"g/d"}}},
+      {"", true, {}, {{"a", "h/b", "h/c"}, {"alone"}, {"g/d"}}},
+      // A new name for the group.
+      {"ln src/a src/g/d",
+       true,
+       {kNewFile + Dst("g/d")},
+       {{"a", "h/b", "h/c", "g/d"}, {"alone"}}},
+      // Split off in the source with the same length and time.
+      {"cp -p src/h/c src/h/c2 && mv src/h/c2 src/h/c",
+       true,
+       {kDifferentFile + Dst("h/c")},
+       {{"a", "h/b", "g/d"}, {"h/c"}, {"alone"}}},
+      // Split off in the backup: linked again.
+      {"cp -p dst/h/b dst/h/b2 && mv dst/h/b2 dst/h/b",
+       true,
+       {kDifferentFile + Dst("h/b")},
+       {{"a", "h/b", "g/d"}, {"h/c"}, {"alone"}}},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.change);
+    ASSERT_TRUE(Shell("cd '" + tree.root() + "' && true " +
+                      (*step.change ? std::string("&& ") + step.change : "")));
+    Go(step.incremental);
+    std::vector<std::string> lines = CopyLines();
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, step.lines);
+    EXPECT_EQ(Figure(FigureBox::kText4), std::to_string(step.lines.size()));
+    EXPECT_EQ(Groups(names), step.groups);
+    for (const std::string& name : names) {
+      if (name != "alone" && testing::Exists(Src(name))) {
+        EXPECT_EQ(ReadFile(Dst(name)), "shared");
+      }
+    }
+  }
+}
+
+TEST_F(FaithfulTest,
+       AttributesCapabilitiesAndAclsAreKeptAndLaterChangesCarried) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for capabilities";
+  tree.Write("src/noted", "x");
+  tree.Write("src/tool", "#!/bin/sh\n");
+  tree.Write("src/shared/plain", "y");
+  ASSERT_EQ(setxattr(Src("noted").c_str(), "user.origin", "camera", 6, 0), 0);
+  // Owned by someone else, as a capability outlives only the change of
+  // owner made before it.
+  ASSERT_EQ(chown(Src("tool").c_str(), 4242, 4243), 0);
+  ASSERT_TRUE(Shell("setcap cap_net_raw+ep '" + Src("tool") + "'"));
+  ASSERT_TRUE(Shell("setfacl -m u:4242:rwx,g::r-x '" + Src("shared") +
+                    "' && setfacl -d -m u:4242:r-x '" + Src("shared") +
+                    "' && chmod 0750 '" + Src("shared") + "'"));
+  const auto expect_kept = [&](const std::string& name) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(Attributes(Src(name)).empty());
+    EXPECT_EQ(Attributes(Dst(name)), Attributes(Src(name)));
+    EXPECT_EQ(Mode(Dst(name)), Mode(Src(name)));
+    EXPECT_EQ(Status(Dst(name)).st_uid, Status(Src(name)).st_uid);
+  };
+  Go();
+  for (const char* name : {"noted", "tool", "shared"}) expect_kept(name);
+
+  // Changed after the backup, content and times untouched: carried over
+  // without a copy, and without a line.
+  // Status-change times move with the kernel's clock tick, a few ms.
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const ino_t noted = Status(Dst("noted")).st_ino;
+  const int64_t mtime = testing::MtimeNs(Dst("noted"));
+  ASSERT_EQ(chmod(Src("noted").c_str(), 0600), 0);
+  ASSERT_TRUE(Shell("setfacl -m u:4242:r '" + Src("shared/plain") + "'"));
+  Go(true);
+  for (const char* name : {"noted", "shared/plain", "shared"})
+    expect_kept(name);
+  EXPECT_EQ(CopyLines(), std::vector<std::string>{});
+  EXPECT_EQ(Figure(FigureBox::kText4), "0");
+  EXPECT_EQ(Status(Dst("noted")).st_ino, noted);
+  EXPECT_EQ(testing::MtimeNs(Dst("noted")), mtime);
+  EXPECT_EQ(Count(List3(), "Error"), 0);
+}
+
+TEST_F(FaithfulTest, FatAndExfatRefuseAttributesAndLinksQuietly) {
+  tree.Write("src/g/a", "shared");
+  tree.MakeFolder("src/h");
+  tree.MakeFolder("src/empty");
+  ASSERT_EQ(link(Src("g/a").c_str(), Src("h/b").c_str()), 0);
+  ASSERT_EQ(setxattr(Src("g/a").c_str(), "user.origin", "camera", 6, 0), 0);
+  for (const auto kind :
+       {testing::ImageMount::Kind::kFat32, testing::ImageMount::Kind::kExfat}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    testing::TempTree images;
+    std::string why_not;
+    const auto mount =
+        testing::ImageMount::Create(kind, images.root(), &why_not);
+    if (!mount) GTEST_SKIP() << "cannot mount the image: " << why_not;
+    window.text2 = mount->path() + "/backup";
+    for (bool incremental : {false, true}) {
+      Go(incremental);
+      EXPECT_EQ(Count(List3(), "Error"), 0);
+      EXPECT_EQ(ReadFile(window.text2 + "/g/a"), "shared");
+      EXPECT_EQ(ReadFile(window.text2 + "/h/b"), "shared");
+      EXPECT_TRUE(std::filesystem::is_directory(window.text2 + "/empty"));
+      EXPECT_EQ(Figure(FigureBox::kText4), incremental ? "0" : "2");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ferrybox
