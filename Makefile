@@ -44,7 +44,7 @@ define install_missing
 	fi
 endef
 
-.PHONY: all deps test-deps build run test package screenshot bench install clean
+.PHONY: all deps test-deps build run test sanitize package screenshot bench install clean
 
 all: build
 
@@ -65,6 +65,20 @@ run: build
 
 test: test-deps build
 	cd $(BUILD) && ctest --output-on-failure --timeout 120 -j2
+
+# The engine's and the command line's tests built with ThreadSanitizer in
+# build-tsan/ and run once; any report of a data race fails them.
+TSAN_BUILD ?= build-tsan
+TSAN_TESTS := engine_tests cli_tests
+sanitize: test-deps
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache) \
+	  -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread
+	cmake --build $(TSAN_BUILD) --target $(TSAN_TESTS) ferrybox-cli
+	cd $(TSAN_BUILD) && for t in $(TSAN_TESTS); do \
+	  TSAN_OPTIONS="halt_on_error=1 exitcode=66" timeout 900 ./$$t \
+	    --gtest_brief=1 || exit 1; \
+	done
 
 # The Debian package $(BUILD)/ferrybox_<version>_<arch>.deb; install it with
 # apt-get install ./$(BUILD)/ferrybox_*.deb

@@ -19,6 +19,8 @@ namespace ferrybox {
 namespace {
 
 constexpr int kFilesPerUpdate = 100;
+// Subfolders of the source walked ahead during the scan.
+constexpr int kFoldersAhead = 4;
 constexpr std::chrono::milliseconds kPauseSleep{3};
 // The longest the copying goes without handling the window's events, so that
 // "Stop", "Pause Copying", "Exit" and closing the window act within moments
@@ -58,22 +60,6 @@ int SourceStatus(FileSync& sync, const std::string& path,
     return sync.StatSource(path, source);
   *source = read->source;
   return read->source_error;
-}
-
-// Tells the threads reading ahead what the file just handled changed: the
-// option read, and the destination folder the run works in.
-void TellLookAhead(LookAhead& ahead, FileSync& sync) {
-  ahead.LookAtDestinations(sync.incremental());
-  ahead.CopyAhead(!sync.incremental());
-  std::string_view relative;
-  Handle folder = kNoHandle;
-  if (sync.ReadyFolder(&relative, &folder)) ahead.FolderReady(relative, folder);
-}
-
-// Removes a copy made ahead of a file that was not copied after all.
-void DiscardUnused(Platform& platform, const std::optional<AheadCopy>& copy) {
-  if (copy && copy->folder && copy->error == 0)
-    platform.Remove(copy->folder->get(), copy->copy.temp_name);
 }
 
 // True when the folder `id` is one of the folders above `path` as the system
@@ -181,11 +167,11 @@ void BackupRun::StartLookAhead(FileSync& sync,
                                const std::vector<std::string>& files,
                                std::optional<LookAhead>* ahead) {
   if (look_ahead_ <= 0 || files.size() < 2) return;
-  AheadRoots roots = sync.RootsForLookAhead();
-  roots.look_at_destinations = window_.CheckValue(CheckBox::kCheck3) == 1;
-  roots.copy_ahead = !roots.look_at_destinations;
-  ahead->emplace(platform_, files, roots, look_ahead_);
-  if (!(*ahead)->working()) ahead->reset();
+  ahead->emplace(
+      platform_, files,
+      sync.RootsForLookAhead(window_.CheckValue(CheckBox::kCheck3) == 1),
+      look_ahead_);
+  if (!(*ahead)->Start()) ahead->reset();
 }
 
 void BackupRun::FinishOnDisk(FileSync& sync, const std::string& source_root,
@@ -263,6 +249,8 @@ void BackupRun::Command3_Click() {
       window_.KeepAlive();
       return !stop_flag_ && !abandoned_;
     };
+    // The next subfolders are walked ahead as files are read ahead.
+    scan.read_ahead = look_ahead_ > 0 ? kFoldersAhead : 0;
     std::string folder = source_root;
     RecursiveDir(platform_, files, folder, scan);
     if (stop_flag_ || abandoned_) {
@@ -298,8 +286,9 @@ void BackupRun::Command3_Click() {
       events_handled = Clock::now();
     }
   };
-  // A stop during a big file breaks its copy off, the earlier copy kept; a
-  // stop while the run waits for a file read ahead ends the run.
+  // A stop during a big file breaks its copy off, the earlier copy kept
+  // (a small one ends within its next chunk); a stop while the run waits
+  // for a file read ahead ends the run.
   const CopyControl copy_control{[&] {
     handle_events_when_due();
     wait_while_paused();
@@ -320,17 +309,14 @@ void BackupRun::Command3_Click() {
       break;
     }
     const AheadStatus* read = nullptr;
-    std::optional<AheadCopy> prepared;
     if (ahead) {
       read = ahead->Take(index, copy_control.keep_going);
-      if (read == nullptr ||
-          !ahead->TakeCopy(index, copy_control.keep_going, &prepared)) {
+      if (read == nullptr) {
         outcome.stopped = !abandoned_;
         break;
       }
     }
     if (FileSync::IsFolderPath(path)) {
-      DiscardUnused(platform_, prepared);
       sync->SyncFolder(path);
       if (sync->DestinationInUse()) {
         outcome.refusal = RunRefusal::kDestinationInUse;
@@ -347,16 +333,19 @@ void BackupRun::Command3_Click() {
                          sync_state_.FilesCopied, bytes_total_});
     lists_.lp1(path);
     FileInfo source;
-    const int error = SourceStatus(*sync, path, read, &source);
+    int error = SourceStatus(*sync, path, read, &source);
+    if (error == 0) error = sync->SyncFile(path, &source, read);
+    if (error == kErrorStopped) {
+      // Whichever file it was, the last too, the run did not finish.
+      outcome.stopped = true;
+      outcome.abandoned_file = path;
+      break;
+    }
     if (error != 0) {
-      DiscardUnused(platform_, prepared);
       // Gone or changed since the scan: nothing to copy from.
       sync->CopyFailed(path, sync->DestinationPath(path), error);
     } else {
       bytes_total_ += source.size;
-      sync->SyncFile(path, source, read, prepared ? &*prepared : nullptr);
-      if (ahead) TellLookAhead(*ahead, *sync);
-      DiscardUnused(platform_, prepared);
       if (sync->DestinationInUse()) {
         outcome.refusal = RunRefusal::kDestinationInUse;
         lists_.lp3(RefusalLine(outcome.refusal, source_root));
@@ -373,10 +362,11 @@ void BackupRun::Command3_Click() {
     }
   }
 
-  ahead.reset();
-
+  // Reads still under way end while the run finishes on the disk.
+  if (ahead) ahead->Stop();
   if (sync && !abandoned_ && !sync->DestinationInUse())
     FinishOnDisk(*sync, source_root, destination_root);
+  ahead.reset();
   if (abandoned_) {
     outcome.stopped = true;
   } else {

@@ -63,8 +63,11 @@ class BackupRun {
   /// starts. Returns after its closing line, or at once when abandoned.
   void Command3_Click();
   /// "Stop": the run under way (paused or not) ends before its next file;
-  /// a copy in hand is broken off, leaving the earlier copy, and a scan
-  /// ends at once (copying nothing). Safe to call from a signal handler.
+  /// a copy in hand ends when it is in its last chunk, and a longer one is
+  /// broken off, leaving the earlier copy (the run is then stopped, the
+  /// last file too); a scan ends at once (copying nothing). After a stop
+  /// the run only finishes the folders it changed, flushes the destination
+  /// and lets go of its lock. Safe to call from a signal handler.
   void Command2_Click();
   /// "Pause Copying": holds the run under way before its next file, or a big
   /// file's copy before its next chunk; a second click resumes it. With no run

@@ -29,7 +29,10 @@ int CopyContent(Platform& platform, Handle in, Handle out, int64_t size,
   bool in_kernel = true;
   std::unique_ptr<char[]> buffer;
   while (left > 0) {
-    if (control != nullptr && control->keep_going && !control->keep_going())
+    // A copy in its last chunk ends: a stop then costs no more than the
+    // chunk, and the copy shown is made.
+    if (left > kCopyChunk && control != nullptr && control->keep_going &&
+        !control->keep_going())
       return kErrorStopped;
     if (in_kernel) {
       int64_t copied = 0;
@@ -129,16 +132,21 @@ int CopyMode(Platform& platform, Handle dir, const std::string& name,
 
 }  // namespace
 
-int PrepareCopyAt(Platform& platform, Handle source_dir,
-                  const std::string& source_name, const FileInfo& source,
-                  Handle destination_dir, PreparedCopy* copy,
-                  const CopyControl* control) {
-  ScopedHandle in(platform);
-  int error =
-      platform.Open(source_dir, source_name, OpenMode::kReadFile, in.out());
-  if (error != 0) return error;
-  SourceWatch watch(platform, in.get(), source);
-  error = watch.Begin();
+int OpenSourceFile(Platform& platform, Handle dir, const std::string& name,
+                   ScopedHandle* file, FileInfo* info) {
+  int error = platform.Open(dir, name, OpenMode::kReadFile, file->out());
+  if (error == ELOOP) return kErrorSourceChanged;
+  if (error == 0) error = platform.Stat(file->get(), "", false, info);
+  if (error == 0 && info->type != EntryType::kFile) error = kErrorSourceChanged;
+  if (error != 0) file->reset();
+  return error;
+}
+
+int CopyOpenFile(Platform& platform, Handle in, const FileInfo& source,
+                 Handle destination_dir, const std::string& destination_name,
+                 CopyResult* result, const CopyControl* control) {
+  SourceWatch watch(platform, in, source);
+  int error = watch.Begin();
   if (error != 0) return error;
 
   ScopedHandle out(platform);
@@ -146,8 +154,7 @@ int PrepareCopyAt(Platform& platform, Handle source_dir,
   error = CreateTempFile(platform, destination_dir, &temp_name, out.out());
   if (error != 0) return error;
 
-  FileTime stored_mtime;
-  error = CopyData(platform, in.get(), out.get(), source, control);
+  error = CopyData(platform, in, out.get(), source, control);
   if (error == 0 && watch.read_twice()) {
     // Whoever holds the file open for writing may write through a mapping
     // that moves none of its times: the copy stands only if a second read
@@ -170,19 +177,16 @@ int PrepareCopyAt(Platform& platform, Handle source_dir,
   if (error == 0) error = CopyMode(platform, out.get(), "", source, &mode);
   if (error == 0)
     error = platform.Finish(out.get(), mode, source.atime, source.mtime,
-                            &stored_mtime);
+                            &result->stored_mtime);
   // After the bits: setting them would recompute an access control list's
   // mask.
-  if (error == 0) error = CopyAttributes(platform, in.get(), "", out.get(), "");
+  if (error == 0) error = CopyAttributes(platform, in, "", out.get(), "");
   const int close_error = out.reset();
   if (error == 0) error = close_error;
-  if (error != 0) {
-    platform.Remove(destination_dir, temp_name);
-    return error;
-  }
-  copy->temp_name = std::move(temp_name);
-  copy->stored_mtime = stored_mtime;
-  return 0;
+  if (error == 0)
+    error = platform.Rename(destination_dir, temp_name, destination_name);
+  if (error != 0) platform.Remove(destination_dir, temp_name);
+  return error;
 }
 
 int RefreshStatusAt(Platform& platform, Handle source_dir,
@@ -209,27 +213,16 @@ int RefreshStatusAt(Platform& platform, Handle source_dir,
   return error;
 }
 
-int InstallCopyAt(Platform& platform, Handle destination_dir,
-                  const PreparedCopy& copy,
-                  const std::string& destination_name) {
-  const int error =
-      platform.Rename(destination_dir, copy.temp_name, destination_name);
-  if (error != 0) platform.Remove(destination_dir, copy.temp_name);
-  return error;
-}
-
 int CopyFileAt(Platform& platform, Handle source_dir,
-               const std::string& source_name, const FileInfo& source,
-               Handle destination_dir, const std::string& destination_name,
-               CopyResult* result, const CopyControl* control) {
-  PreparedCopy copy;
-  int error = PrepareCopyAt(platform, source_dir, source_name, source,
-                            destination_dir, &copy, control);
-  if (error == 0)
-    error = InstallCopyAt(platform, destination_dir, copy, destination_name);
+               const std::string& source_name, Handle destination_dir,
+               const std::string& destination_name, CopyResult* result,
+               const CopyControl* control) {
+  ScopedHandle in(platform);
+  FileInfo source;
+  int error = OpenSourceFile(platform, source_dir, source_name, &in, &source);
   if (error != 0) return error;
-  result->stored_mtime = copy.stored_mtime;
-  return 0;
+  return CopyOpenFile(platform, in.get(), source, destination_dir,
+                      destination_name, result, control);
 }
 
 }  // namespace ferrybox

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/platform.h"
+#include "engine/scoped_handle.h"
 
 namespace ferrybox {
 
@@ -22,55 +23,44 @@ struct CopyResult {
 inline constexpr int64_t kCopyChunk = 8 << 20;
 
 /// Lets whoever asked for a copy break it off between its chunks: the run
-/// when "Stop" is clicked during one big file, a worker whose copy is no
-/// longer wanted.
+/// when "Stop" is clicked during one big file.
 struct CopyControl {
-  /// Asked before each chunk of content (kCopyChunk bytes at most); false
-  /// ends the copy with kErrorStopped. Empty: the copy always goes on.
+  /// Asked before each chunk of content (kCopyChunk bytes at most) but the
+  /// last, so that a copy in its last chunk always ends; false ends the
+  /// copy with kErrorStopped. Empty: the copy always goes on.
   std::function<bool()> keep_going;
 };
 
-/// A complete copy under a temporary name, waiting to be put in place.
-struct PreparedCopy {
-  std::string temp_name;
-  /// As in CopyResult.
-  FileTime stored_mtime;
-};
+/// Opens the regular file `name` in the folder `dir` for its copy, never
+/// through a link, and reads its status as opened: the status its copy
+/// takes its length, times, permissions and owner from. A link, or anything
+/// else put in the file's place, fails with kErrorSourceChanged.
+int OpenSourceFile(Platform& platform, Handle dir, const std::string& name,
+                   ScopedHandle* file, FileInfo* info);
 
-/// Copies `source_name` in the folder `source_dir` (a link is followed) to
-/// `destination_name` in the folder `destination_dir`, with its content (its
-/// holes left as holes where the destination can make them), permission
-/// bits and times as `source` (the status read before the copy) gives them,
-/// its extended attributes (access control lists and file capabilities
-/// included, where the destination keeps them), and its owner and group
-/// where the process may change owners; a
-/// set-user-id or set-group-id bit is dropped where the copy's owner or
-/// group differs from the source's. The copy is written under a new
-/// temporary name, created exclusively and readable by the owner only, and
-/// renamed over `destination_name` only when complete; on any failure the
-/// temporary file is removed and whatever stood at `destination_name` is left
-/// as it was. A copy that may mix two versions of the source fails, as
-/// SourceWatch tells. A copy that `control` (when given) breaks off fails
-/// with kErrorStopped, cleaned up like any other failure. Returns 0, an errno
-/// value or an EngineError.
+/// Copies the file open as `in`, whose status OpenSourceFile read as
+/// `source`, to `destination_name` in the folder `destination_dir`, with its
+/// content (its holes left as holes where the destination can make them),
+/// permission bits and times, its extended attributes (access control lists
+/// and file capabilities included, where the destination keeps them), and
+/// its owner and group where the process may change owners; a set-user-id or
+/// set-group-id bit is dropped where the copy's owner or group differs from the
+/// source's. The copy is written under a new temporary name, created
+/// exclusively and readable by the owner only, and renamed over
+/// `destination_name` only when complete; on any failure the temporary file is
+/// removed and whatever stood at `destination_name` is left as it was. A copy
+/// that may mix two versions of the source fails, as SourceWatch tells. A copy
+/// that `control` (when given) breaks off fails with kErrorStopped, cleaned up
+/// like any other failure. Returns 0, an errno value or an EngineError.
+int CopyOpenFile(Platform& platform, Handle in, const FileInfo& source,
+                 Handle destination_dir, const std::string& destination_name,
+                 CopyResult* result, const CopyControl* control = nullptr);
+
+/// OpenSourceFile and CopyOpenFile in one.
 int CopyFileAt(Platform& platform, Handle source_dir,
-               const std::string& source_name, const FileInfo& source,
-               Handle destination_dir, const std::string& destination_name,
-               CopyResult* result, const CopyControl* control = nullptr);
-
-/// The first part of CopyFileAt: the complete copy in `destination_dir`
-/// under a new temporary name, told in `*copy`; nothing left behind on
-/// failure.
-int PrepareCopyAt(Platform& platform, Handle source_dir,
-                  const std::string& source_name, const FileInfo& source,
-                  Handle destination_dir, PreparedCopy* copy,
-                  const CopyControl* control = nullptr);
-
-/// The second part: renames the prepared copy in `destination_dir` over
-/// `destination_name`; on failure removes it and leaves what stood there.
-int InstallCopyAt(Platform& platform, Handle destination_dir,
-                  const PreparedCopy& copy,
-                  const std::string& destination_name);
+               const std::string& source_name, Handle destination_dir,
+               const std::string& destination_name, CopyResult* result,
+               const CopyControl* control = nullptr);
 
 /// Brings the owner and group (where the process may change owners), the
 /// permission bits and the extended attributes of the copy

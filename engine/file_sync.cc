@@ -28,6 +28,10 @@ bool Covers(const std::string& last, const std::string& folder) {
   return folder.back() == kSeparator || last[folder.size()] == kSeparator;
 }
 
+// A file gone since its status was read is reported as one whose status
+// cannot be read.
+bool Gone(int error) { return error == ENOENT || error == ENOTDIR; }
+
 }  // namespace
 
 bool SameFile(const FileLookup& source, const FileLookup& destination,
@@ -105,11 +109,11 @@ int FileSync::StatSource(const std::string& source_path, FileInfo* info) {
                          info);
 }
 
-AheadRoots FileSync::RootsForLookAhead() {
+AheadRoots FileSync::RootsForLookAhead(bool incremental) {
   AheadRoots roots;
   roots.source_prefix = source_prefix_;
   if (source_root_error_ == 0) roots.source_root = source_.root();
-  roots.destination_root = destination_.OpenRoot();
+  if (incremental) roots.destination_root = destination_.OpenRoot();
   return roots;
 }
 
@@ -118,7 +122,6 @@ bool FileSync::IsFolderPath(std::string_view source_path) {
 }
 
 bool FileSync::ReachFolder(const PathParts& parts, bool* refused) {
-  folder_ready_ = false;
   // Files arrive folder by folder: work the folder's path out once.
   if (!folder_known_ || parts.folder != folder_relative_) {
     folder_relative_ = parts.folder;
@@ -161,18 +164,31 @@ void FileSync::SyncFolder(const std::string& source_path) {
                WithoutTrailingSlashes(DestinationPath(source_path)), error);
 }
 
-void FileSync::SyncFile(const std::string& source_path, const FileInfo& source,
-                        const AheadStatus* ahead, AheadCopy* prepared) {
+int FileSync::SyncFile(const std::string& source_path, FileInfo* source,
+                       const AheadStatus* ahead) {
   const PathParts parts = Split(source_path);
+  incremental_ = window_.CheckValue(CheckBox::kCheck3) == 1;
+  // A full backup copies every file: opened first, one gone since its
+  // status was read ahead shows exactly as one whose status is read now.
+  ScopedHandle in(platform_);
+  int open_error = 0;
+  if (!incremental_ && source->type == EntryType::kFile) {
+    open_error = OpenSource(parts, &in, source);
+    if (Gone(open_error)) return open_error;
+  }
+
+  // A file not begun is not begun after a stop.
+  if (StopRequested()) return 0;
   bool folder_clash = false;
-  if (!ReachFolder(parts, &folder_clash)) return;
+  if (!ReachFolder(parts, &folder_clash)) return 0;
+  // After a stop nothing more is asked of the destination for this file:
+  // on a share every question is a round trip.
+  if (StopRequested()) return 0;
   const bool case_clash = folder_clash || CaseClash(parts);
-  folder_ready_ = destination_.Enter(parts.folder) == 0;
 
   const std::string name(parts.name);
   const char* line = kNewFile;
-  LinkGroup* group = case_clash ? nullptr : GroupOf(source);
-  incremental_ = window_.CheckValue(CheckBox::kCheck3) == 1;
+  LinkGroup* group = case_clash ? nullptr : GroupOf(*source);
   if (incremental_) {
     FileLookup there;
     // Read ahead, "there" or "not there" still holds: only this file's turn
@@ -191,19 +207,19 @@ void FileSync::SyncFile(const std::string& source_path, const FileInfo& source,
     if (there.info.type != EntryType::kFile &&
         there.info.type != EntryType::kLink)
       there.found = false;
-    if (there.found && source.type == EntryType::kLink) {
+    if (there.found && source->type == EntryType::kLink) {
       if (source_.MoveTo(parts.folder) == 0 &&
-          SameLink(platform_, source_.current(), name, source,
+          SameLink(platform_, source_.current(), name, *source,
                    destination_.current(), there))
-        return;
+        return 0;
       line = kDifferentFile;
     } else if (group != nullptr && there.found && !group->fresh &&
                there.info.type == EntryType::kFile &&
                there.info.id == group->destination &&
                there.stored_name == name) {
       // A further name, unchanged while it still names the group's copy.
-      NameDone(parts.relative, source, false, there.info.id);
-      return;
+      NameDone(parts.relative, *source, false, there.info.id);
+      return 0;
     } else if (group != nullptr && (!there.found || MakesLinks())) {
       if (there.found) line = kDifferentFile;
     } else if (there.found) {
@@ -212,38 +228,59 @@ void FileSync::SyncFile(const std::string& source_path, const FileInfo& source,
       // Only differing times need the step, and learning it may take a
       // probe: equal times on an exact file system cost nothing more.
       const int64_t step =
-          there.info.mtime == source.mtime
+          there.info.mtime == source->mtime
               ? kExactTimes
               : time_steps_.Step(there.info.id.device, destination_.current());
       // The copy found under a clashing name is another file's. A copy that
       // shares its file with other names while its source has none of its
       // own was split off in the source: it gets a file of its own.
       if (!case_clash &&
-          SameFile(FileLookup{true, source, name}, there, step) &&
-          !(source.links <= 1 && there.info.links > 1) &&
-          RefreshStatus(parts, source, there) == 0) {
-        NameDone(parts.relative, source, false, there.info.id);
-        return;
+          SameFile(FileLookup{true, *source, name}, there, step) &&
+          !(source->links <= 1 && there.info.links > 1) &&
+          RefreshStatus(parts, *source, there) == 0) {
+        NameDone(parts.relative, *source, false, there.info.id);
+        return 0;
       }
       line = kDifferentFile;
     }
+  }
+  if (StopRequested()) return 0;
+  if (incremental_ && source->type == EntryType::kFile) {
+    open_error = OpenSource(parts, &in, source);
+    if (Gone(open_error)) return open_error;
   }
   const std::string destination_path = DestinationPath(source_path);
   lists_.lp2(line + destination_path);
   // A further name is linked to the group's copy; where the destination
   // cannot link (FAT, exFAT, a share), it is copied as a file of its own.
   if (group != nullptr && LinkName(parts, *group) == 0) {
-    NameDone(parts.relative, source, false, {});
+    NameDone(parts.relative, *source, false, {});
   } else {
     const int error = CopyOneFile(source_path, parts, source, destination_path,
-                                  case_clash, prepared);
+                                  case_clash, in, open_error);
     // A copy broken off by a stop is no copy the run made.
-    if (error == kErrorStopped) return;
+    if (error == kErrorStopped) return kErrorStopped;
     if (error == 0 && group == nullptr && !case_clash)
-      NameDone(parts.relative, source, true, {});
+      NameDone(parts.relative, *source, true, {});
   }
   ++state_.FilesCopied;
   window_.SetCount(FigureBox::kText4, state_.FilesCopied);
+  return 0;
+}
+
+bool FileSync::StopRequested() const {
+  return copy_control_ != nullptr && copy_control_->keep_going &&
+         !copy_control_->keep_going();
+}
+
+int FileSync::OpenSource(const PathParts& parts, ScopedHandle* in,
+                         FileInfo* source) {
+  int error = source_root_error_;
+  if (error == 0) error = source_.MoveTo(parts.folder);
+  if (error == 0)
+    error = OpenSourceFile(platform_, source_.current(),
+                           std::string(parts.name), in, source);
+  return error;
 }
 
 bool FileSync::FolderClash(std::string_view folder) {
@@ -399,9 +436,9 @@ bool FileSync::CaseClash(const PathParts& parts) {
 }
 
 int FileSync::CopyOneFile(const std::string& source_path,
-                          const PathParts& parts, const FileInfo& source,
+                          const PathParts& parts, FileInfo* source,
                           const std::string& destination_path, bool case_clash,
-                          AheadCopy* prepared) {
+                          ScopedHandle& in, int open_error) {
   const std::string name(parts.name);
   int error = case_clash ? kErrorCaseClash : destination_.Enter(parts.folder);
   // The copy replaces the entry of its name itself, a file or a link, never
@@ -410,39 +447,24 @@ int FileSync::CopyOneFile(const std::string& source_path,
     error = EISDIR;
   if (error == 0) error = source_root_error_;
   if (error == 0) error = source_.MoveTo(parts.folder);
-  if (error == 0 && source.type == EntryType::kLink) {
-    error = CopyLinkAt(platform_, source_.current(), name, source,
+  if (error == 0 && source->type == EntryType::kLink) {
+    error = CopyLinkAt(platform_, source_.current(), name, *source,
                        destination_.current(), name);
-  } else if (error == 0 && prepared != nullptr && prepared->folder) {
-    // Copied ahead into this very folder: only the rename is left.
-    error = prepared->error;
-    if (error == 0)
-      error = InstallCopyAt(platform_, prepared->folder->get(), prepared->copy,
-                            name);
-    prepared->folder = nullptr;
-    if (error == 0 && destination_.device())
-      time_steps_.Copied(*destination_.device(), destination_.current(), name,
-                         source, prepared->copy.stored_mtime);
   } else if (error == 0) {
+    error = open_error;
     CopyResult result;
-    error = CopyFileAt(platform_, source_.current(), name, source,
-                       destination_.current(), name, &result, copy_control_);
+    if (error == 0)
+      error = CopyOpenFile(platform_, in.get(), *source, destination_.current(),
+                           name, &result, copy_control_);
     // Setting the times again can fail only after the copy is complete and
     // in place: it stays, and the next incremental run copies it again.
     if (error == 0 && destination_.device())
       time_steps_.Copied(*destination_.device(), destination_.current(), name,
-                         source, result.stored_mtime);
+                         *source, result.stored_mtime);
   }
   if (error != 0 && error != kErrorStopped)
     CopyFailed(source_path, destination_path, error);
   return error;
-}
-
-bool FileSync::ReadyFolder(std::string_view* relative, Handle* folder) {
-  if (!folder_ready_ || destination_.in_use()) return false;
-  *relative = folder_relative_;
-  *folder = destination_.current();
-  return true;
 }
 
 void FileSync::FinishFolders() { folders_.FinishAll(destination_.OpenRoot()); }

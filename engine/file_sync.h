@@ -75,31 +75,28 @@ class FileSync {
   void SyncFolder(const std::string& source_path);
 
   /// Brings the file at `source_path` (whose status StatSource gave as
-  /// `source`) over: checks its destination folder once per folder,
-  /// creating it when missing, decides by "Incremental Backup" (Check3,
-  /// read now) and SameFile (SameLink for a link) whether to copy, and
-  /// copies. Every file handed to the copy raises FilesCopied, shown in
-  /// Text4. A link is recreated as a link. A further name of a file copied
-  /// earlier in the run under another name (a hard link within the source
-  /// tree) becomes a further name of that copy, where the destination can
-  /// make one. An unchanged copy whose source's status changed after the
-  /// copy's (its bits, owner or attributes) gets them without being copied
-  /// again, and without a line. `ahead`, when given, is what was
-  /// read about the file beforehand; whatever of it cannot be trusted now is
-  /// read again.
-  /// `prepared`, when given, is a copy of the file made ahead: put in place
-  /// instead of copying, or left for the caller to remove (its `folder`
-  /// then still set) when the file is not copied after all.
-  void SyncFile(const std::string& source_path, const FileInfo& source,
-                const AheadStatus* ahead = nullptr,
-                AheadCopy* prepared = nullptr);
+  /// `*source`, or which was read ahead as `ahead` tells) over: checks its
+  /// destination folder once per folder, creating it when missing, decides
+  /// by "Incremental Backup" (Check3, read now) and SameFile (SameLink for a
+  /// link) whether to copy, and copies. Every file handed to the copy
+  /// raises FilesCopied, shown in Text4. A link is recreated as a link; a
+  /// file is copied as it is when opened for its copy, and `*source` then
+  /// becomes its status as opened. A further name of a file copied earlier
+  /// in the run under another name (a hard link within the source tree)
+  /// becomes a further name of that copy, where the destination can make
+  /// one. An unchanged copy whose source's status changed after the copy's
+  /// (its bits, owner or attributes) gets them without being copied again,
+  /// and without a line. Returns 0; kErrorStopped when a stop broke the copy
+  /// off (the earlier copy stays, nothing is reported); or, reporting
+  /// nothing, why the file could not be opened because it is gone, so that
+  /// the caller reports it as a file whose status could not be read. A stop
+  /// that comes before the copy begins leaves it unmade.
+  int SyncFile(const std::string& source_path, FileInfo* source,
+               const AheadStatus* ahead = nullptr);
 
-  /// After SyncFile: the destination folder it worked in, when that exists
-  /// and may take copies.
-  bool ReadyFolder(std::string_view* relative, Handle* folder);
-
-  /// The roots, for reading files ahead of the run.
-  AheadRoots RootsForLookAhead();
+  /// The roots, for reading statuses ahead of the run; destination entries
+  /// are looked up only for `incremental` runs.
+  AheadRoots RootsForLookAhead(bool incremental);
 
   /// "Incremental Backup" as SyncFile read it last.
   bool incremental() const { return incremental_; }
@@ -181,10 +178,15 @@ class FileSync {
   bool FolderClash(std::string_view folder);
   /// The names of the source folder `relative` and of its destination.
   void ListNames(std::string_view relative, FolderNames* names);
+  /// Opens the source file for its copy into `*in`, `*source` becoming its
+  /// status as opened.
+  int OpenSource(const PathParts& parts, ScopedHandle* in, FileInfo* source);
   /// 0 when copied; else why not, already reported unless kErrorStopped.
+  /// `in` is the source file when already open, or reports `open_error`.
   int CopyOneFile(const std::string& source_path, const PathParts& parts,
-                  const FileInfo& source, const std::string& destination_path,
-                  bool case_clash, AheadCopy* prepared);
+                  FileInfo* source, const std::string& destination_path,
+                  bool case_clash, ScopedHandle& in, int open_error);
+  bool StopRequested() const;
 
   Platform& platform_;
   Window& window_;
@@ -200,7 +202,6 @@ class FileSync {
   FolderFinisher folders_;
   int source_root_error_ = 0;
   bool incremental_ = false;
-  bool folder_ready_ = false;
   // The destination folder of the last file, and its part below the root.
   bool folder_known_ = false;
   std::string folder_relative_;

@@ -3,9 +3,12 @@
 #include <errno.h>
 
 #include <algorithm>
+#include <memory>
+#include <utility>
 
 #include "engine/scoped_handle.h"
 #include "engine/temp_name.h"
+#include "engine/work_ahead.h"
 
 namespace ferrybox {
 namespace {
@@ -59,38 +62,57 @@ class Walker {
   // `folder` is the folder's path with its trailing separator.
   void Walk(Handle dir, const std::string& folder) {
     const size_t collected = files_.size();
-    WalkEntries(dir, folder);
+    FileId self;
+    std::vector<std::string> subfolders;
+    if (!Collect(dir, folder, &self, &subfolders)) return;
+    ancestors_.push_back(self);
+    for (const std::string& name : subfolders) {
+      if (ended_) break;
+      WalkSubfolder(dir, folder, name);
+    }
+    ancestors_.pop_back();
     // A folder with nothing to copy anywhere below it stands for itself, at
     // its place in the order (its subfolders, if any, made it already). The
-    // root is the destination root, which the run checks anyway.
-    if (!ended_ && walked_ && files_.size() == collected && !ancestors_.empty())
-      files_.push_back(folder);
+    // root is the destination root, which the run checks anyway, and is
+    // walked by WalkRoot.
+    if (!ended_ && files_.size() == collected) files_.push_back(folder);
   }
 
-  // Collects the entries of the folder, then walks its subfolders. Sets
-  // `walked_` when the folder was listed and is part of the tree.
-  void WalkEntries(Handle dir, const std::string& folder) {
-    walked_ = false;
-    std::vector<DirEntry> entries;
+  // Walks the root `dir`, its subfolders on threads as `options_` allows.
+  void WalkRoot(Handle dir, const std::string& folder) {
     FileId self;
-    int error = platform_.ListFolder(dir, &entries, &self);
+    std::vector<std::string> subfolders;
+    if (!Collect(dir, folder, &self, &subfolders)) return;
+    ancestors_.push_back(self);
+    if (options_.read_ahead <= 0 || subfolders.size() < 2 ||
+        !WalkAhead(dir, folder, subfolders)) {
+      for (const std::string& name : subfolders) {
+        if (ended_) break;
+        WalkSubfolder(dir, folder, name);
+      }
+    }
+    ancestors_.pop_back();
+  }
+
+  // Lists `dir`, collecting its files; false when it is not to be walked.
+  bool Collect(Handle dir, const std::string& folder, FileId* self,
+               std::vector<std::string>* subfolders) {
+    std::vector<DirEntry> entries;
+    int error = platform_.ListFolder(dir, &entries, self);
     if (error != 0) {
       Report(folder, error);
-      return;
+      return false;
     }
-    if (!KeepAlive()) return;
-    if (options_.has_skip_folder && self == options_.skip_folder) return;
-    if (std::find(ancestors_.begin(), ancestors_.end(), self) !=
+    if (!KeepAlive()) return false;
+    if (options_.has_skip_folder && *self == options_.skip_folder) return false;
+    if (std::find(ancestors_.begin(), ancestors_.end(), *self) !=
         ancestors_.end())
-      return;
-    walked_ = true;
-
-    std::vector<std::string> subfolders;
+      return false;
     for (DirEntry& entry : entries) {
       // An entry may cost a lookup, and on a slow drive one lookup may take
       // long: the clock is looked at before each (a read that costs far
       // less than any lookup).
-      if (!KeepAlive()) return;
+      if (!KeepAlive()) return false;
       switch (
           ResolvedType(platform_, dir, entry, /*keep_links=*/true, &error)) {
         case EntryType::kFile:
@@ -100,7 +122,7 @@ class Walker {
           if (!IsTempName(entry.name)) files_.push_back(folder + entry.name);
           break;
         case EntryType::kFolder:
-          subfolders.push_back(std::move(entry.name));
+          subfolders->push_back(std::move(entry.name));
           break;
         default:
           // Something there that could not be looked up may be a file to
@@ -109,22 +131,73 @@ class Walker {
           break;
       }
     }
-    entries = {};
+    return true;
+  }
 
-    ancestors_.push_back(self);
-    for (const std::string& name : subfolders) {
-      if (ended_) break;
-      ScopedHandle child(platform_);
-      error = platform_.Open(dir, name, OpenMode::kFolderNoFollow, child.out());
-      if (error == 0) {
-        Walk(child.get(), folder + name + kSeparator);
-      } else if (error != ENOENT) {
-        // Gone since the listing is nothing to copy; anything else is.
-        Report(folder + name, error);
+  void WalkSubfolder(Handle dir, const std::string& folder,
+                     const std::string& name) {
+    ScopedHandle child(platform_);
+    const int error =
+        platform_.Open(dir, name, OpenMode::kFolderNoFollow, child.out());
+    if (error == 0) {
+      Walk(child.get(), folder + name + kSeparator);
+    } else if (error != ENOENT) {
+      // Gone since the listing is nothing to copy; anything else is.
+      Report(folder + name, error);
+    }
+  }
+
+  // Walks each of `subfolders` of `dir` on a thread into a list of its own,
+  // and takes the lists in order. False when no thread could be started.
+  bool WalkAhead(Handle dir, const std::string& folder,
+                 const std::vector<std::string>& subfolders) {
+    struct Walked {
+      std::vector<std::string> files;
+      std::vector<std::pair<std::string, int>> errors;
+      bool ended = false;
+    };
+    const size_t window = static_cast<size_t>(options_.read_ahead);
+    std::vector<Walked> walked(window);
+    std::unique_ptr<WorkAhead> work;
+    work = std::make_unique<WorkAhead>(
+        subfolders.size(), window, 1, [&, this](size_t, size_t index) {
+          Walked& out = walked[index % window];
+          out = Walked{};
+          ScanOptions options;
+          options.skip_folder = options_.skip_folder;
+          options.has_skip_folder = options_.has_skip_folder;
+          options.on_error = [&out](const std::string& path, int error) {
+            out.errors.emplace_back(path, error);
+          };
+          options.keep_alive = [&work] { return !work->stopping(); };
+          Walker walker(platform_, out.files, options);
+          walker.ancestors_ = ancestors_;
+          walker.WalkSubfolder(dir, folder, subfolders[index]);
+          out.ended = walker.ended_;
+        });
+    if (!work->Start()) return false;
+    for (size_t index = 0; index < subfolders.size(); ++index) {
+      if (!work->Take(index, [this] { return KeepAliveNow(); })) break;
+      Walked& out = walked[index % window];
+      files_.insert(files_.end(), std::make_move_iterator(out.files.begin()),
+                    std::make_move_iterator(out.files.end()));
+      out.files = {};
+      for (const auto& [path, error] : out.errors) Report(path, error);
+      if (out.ended || !KeepAlive()) {
+        ended_ = true;
+        break;
       }
     }
-    ancestors_.pop_back();
-    walked_ = true;
+    return true;
+  }
+
+  // Calls keep_alive now; false once the walk is ended.
+  bool KeepAliveNow() {
+    if (ended_) return false;
+    if (!options_.keep_alive) return true;
+    last_alive_ = std::chrono::steady_clock::now();
+    ended_ = !options_.keep_alive();
+    return !ended_;
   }
 
   // Calls keep_alive when its time has come; false once the walk is ended.
@@ -151,7 +224,6 @@ class Walker {
   std::vector<FileId> ancestors_;
   std::chrono::steady_clock::time_point last_alive_;
   bool ended_ = false;
-  bool walked_ = false;
 };
 
 }  // namespace
@@ -205,7 +277,7 @@ void RecursiveDir(Platform& platform, std::vector<std::string>& colFiles,
       platform.Open(kWorkingFolder, strFolder.empty() ? "." : strFolder,
                     OpenMode::kFolder, root.out());
   if (error == 0) {
-    walker.Walk(root.get(), strFolder);
+    walker.WalkRoot(root.get(), strFolder);
   } else if (error != ENOENT) {
     walker.Report(strFolder, error);
   }

@@ -53,6 +53,12 @@ struct ScanOptions {
   /// Returning false ends the walk at once, keeping the files collected so
   /// far.
   std::function<bool()> keep_alive;
+  /// When not 0, the subfolders of `strFolder` are walked on a few threads,
+  /// at most this many ahead of the one whose files are being collected;
+  /// what is collected, and what `on_error` is told, stay as in a walk on
+  /// the calling thread alone, in the same order. Callbacks are made on the
+  /// calling thread only.
+  int read_ahead = 0;
 };
 
 /// Appends to `colFiles` the full path of every file under `strFolder`,

@@ -65,7 +65,8 @@ enum class OpenMode {
   kFolder,
   /// A folder; a link in the last component fails with ELOOP or ENOTDIR.
   kFolderNoFollow,
-  /// A file for reading, following links. Never blocks, even on a FIFO.
+  /// A file for reading; a link in the last component fails with ELOOP.
+  /// Never blocks, even on a FIFO.
   kReadFile,
   /// A new file for writing, created exclusively (EEXIST when the name is
   /// taken, whatever the entry is), readable and writable by the owner only.

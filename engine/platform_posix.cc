@@ -129,7 +129,7 @@ class PosixPlatform : public Platform {
         break;
       case OpenMode::kReadFile:
         // O_NONBLOCK: a FIFO put in place of a file must not hang the run.
-        flags |= O_RDONLY | O_NONBLOCK | O_NOCTTY;
+        flags |= O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW;
         break;
       case OpenMode::kCreateExclusive:
         flags |= O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY;

@@ -5,6 +5,7 @@
 #define FERRYBOX_ENGINE_RUN_FACTS_H_
 
 #include <cstdint>
+#include <string>
 
 namespace ferrybox {
 
@@ -48,6 +49,9 @@ struct RunOutcome {
   int64_t files_handled = 0;
   int64_t files_copied = 0;
   int64_t failed_copies = 0;
+  /// The source file whose copy a stop broke off, its earlier copy kept;
+  /// empty when none was.
+  std::string abandoned_file;
 
   bool refused() const { return refusal != RunRefusal::kNone; }
   bool operator==(const RunOutcome&) const = default;

@@ -76,6 +76,18 @@ TEST_F(CliProcessTest, SigtermStopsAfterTheFileInHandAndExits130) {
   ExpectAnIntactPartialBackup();
 }
 
+TEST_F(CliProcessTest, AKilledRunLeavesAtMostOneUnfinishedCopy) {
+  ChildProcess child(program_, {"--show-files", Src(), dst_});
+  ASSERT_TRUE(child.started());
+  ASSERT_TRUE(child.ReadOutputUntil(Folder() + "/" + std::string(100, 'f')));
+  child.Signal(SIGKILL);
+  child.WaitExit(Seconds(5));
+  size_t unfinished = 0;
+  for (const std::string& entry : TreeEntries(dst_))
+    unfinished += entry.find(".~ferrybox-") != std::string::npos;
+  EXPECT_LE(unfinished, 1u);
+}
+
 TEST_F(CliProcessTest, ASignalStopsTheRunWhileNobodyReadsItsOutput) {
   const struct {
     int signal;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <set>
 #include <sstream>
@@ -10,6 +11,7 @@
 
 #include "engine/backup_run.h"
 #include "engine/copy_log.h"
+#include "engine/file_copy.h"
 #include "engine/message_lists.h"
 #include "engine/platform.h"
 #include "settings/profile.h"
@@ -236,6 +238,29 @@ TEST_F(RunCliTest, AStopDuringTheScanEndsItAtOnceAndCopiesNothing) {
   EXPECT_EQ(RunCli({src_, dst_}, context), kExitStopped);
   EXPECT_EQ(listings, 1) << "the scan went on after the stop";
   EXPECT_FALSE(testing::Exists(dst_));
+}
+
+TEST_F(RunCliTest, AStopBreakingOffTheLastFileIsAStoppedRunThatNamesIt) {
+  const std::string large = src_ + "/sub/deeper/last/large";
+  WriteFile(large, std::string(3 * kCopyChunk, 'l'));
+  // Slow enough for the stop to be seen while the copy goes on.
+  testing::FaultyPlatform platform;
+  platform.chunk_limit = 1 << 20;
+  std::atomic<bool> copying{false};
+  platform.before_call = [&](testing::FaultyPlatform::Kind kind,
+                             const std::string& name) {
+    if (kind != testing::FaultyPlatform::Kind::kRead || name != "large") return;
+    copying = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  };
+  CliContext context{out_, err_};
+  context.program_folder = [this] { return program_.root(); };
+  context.platform = &platform;
+  context.stop_requested = [&copying] { return copying.load(); };
+  EXPECT_EQ(RunCli({src_, dst_}, context), kExitStopped);
+  EXPECT_NE(err_.str().find(large), std::string::npos) << err_.str();
+  EXPECT_TRUE(SplitLines(out_.str()).back().starts_with("Finished....in :"));
+  EXPECT_FALSE(testing::Exists(dst_ + "/sub/deeper/last/large"));
 }
 
 }  // namespace

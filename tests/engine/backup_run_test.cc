@@ -148,18 +148,18 @@ TEST_F(RunTest, TellsEachFileAndTheOutcomeAsFacts) {
             (std::vector<RunProgress>{
                 {3, 1, 0, 0}, {3, 2, 1, 1500}, {3, 3, 2, 3000}}));
   EXPECT_EQ(run->LastOutcome(),
-            (RunOutcome{RunRefusal::kNone, false, 3, 3, 3, 0}));
+            (RunOutcome{RunRefusal::kNone, false, 3, 3, 3, 0, {}}));
   // Incremental and unchanged: every file is handled, none copied.
   Go(true);
   EXPECT_EQ(run->LastOutcome(),
-            (RunOutcome{RunRefusal::kNone, false, 3, 3, 0, 0}));
+            (RunOutcome{RunRefusal::kNone, false, 3, 3, 0, 0, {}}));
   // A copy that fails was handed to the copy all the same: a folder stands
   // where the file goes.
   std::filesystem::remove(Dst("f1"));
   tree.Write("dst/f1/in the way", "");
   Go();
   EXPECT_EQ(run->LastOutcome(),
-            (RunOutcome{RunRefusal::kNone, false, 3, 3, 3, 1}));
+            (RunOutcome{RunRefusal::kNone, false, 3, 3, 3, 1, {}}));
 }
 
 TEST_F(RunTest, EveryRefusalWritesItsLineAndADestinationInsideIsLeftOut) {
@@ -193,7 +193,9 @@ TEST_F(RunTest, EveryRefusalWritesItsLineAndADestinationInsideIsLeftOut) {
     Go();
     EXPECT_EQ(List3().end()[-2], c.line);
     EXPECT_TRUE(List3().back().starts_with("Finished....in :"));
-    EXPECT_EQ(run->LastOutcome(), (RunOutcome{c.refusal}));
+    RunOutcome refused;
+    refused.refusal = c.refusal;
+    EXPECT_EQ(run->LastOutcome(), refused);
     EXPECT_EQ(window.phases, std::vector<std::string>{"scan"});
     EXPECT_FALSE(testing::Exists(Dst()));
     EXPECT_FALSE(testing::Exists(Src("new")));

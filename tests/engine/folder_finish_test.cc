@@ -84,7 +84,7 @@ TEST_F(FolderTest, AFolderIsOwnerOnlyUntilDoneAndAnUnchangedOneIsLeftAlone) {
       when_made.push_back(Mode(made == "dst" ? Dst() : Dst(made)));
       made.clear();
     }
-    if (kind == Kind::kOpen && (name == "notes.txt" || name == "readme")) {
+    if (kind == Kind::kRead && (name == "notes.txt" || name == "readme")) {
       const std::string folder = name == "readme" ? "open" : "private";
       while_copied[name].push_back(Mode(Dst(folder)));
       while_copied[name].push_back(Mode(Dst()));
