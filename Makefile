@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Ferrybox: every set-up step is here, so `make run` and `make test` work on
 # a fresh Debian 12 machine.
 

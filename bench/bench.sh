@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # make bench: ferrybox-cli and the window program against cp and rsync.
 #
 # Builds in release mode, writes deterministic trees into a scratch folder,

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # fresh_destination.sh DESTINATION TRASH: moves the last destination into
 # TRASH and creates an empty one. Deleting it would slow the next run's
 # file creation; emptying its files first lets the next run reuse their

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // make-bench-tree: writes one of the benchmark's source trees. The same
 // kind always gives the same names, sizes and contents.
 //

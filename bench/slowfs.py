@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """slowfs.py BACKING MOUNTPOINT DELAY_MS: a network share, imitated.
 
 Mounts BACKING again at MOUNTPOINT through FUSE and waits DELAY_MS before

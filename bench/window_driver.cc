@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ferrybox-bench-window: one backup through the real window, for the
 // benchmark. Opens Form1 offscreen, fills the folder boxes, clicks "Go"
 // and waits for the closing line, as a user would.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line of ferrybox-cli.
 #ifndef FERRYBOX_CLI_CLI_ARGUMENTS_H_
 #define FERRYBOX_CLI_CLI_ARGUMENTS_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Standard output and standard error that a stop can always get past.
 #ifndef FERRYBOX_CLI_CONSOLE_OUTPUT_H_
 #define FERRYBOX_CLI_CONSOLE_OUTPUT_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window as the command-line program shows it: on the console.
 #ifndef FERRYBOX_CLI_CONSOLE_WINDOW_H_
 #define FERRYBOX_CLI_CONSOLE_WINDOW_H_

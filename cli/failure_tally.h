@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Failed copies counted by reason, for the closing summary.
 #ifndef FERRYBOX_CLI_FAILURE_TALLY_H_
 #define FERRYBOX_CLI_FAILURE_TALLY_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ferrybox-cli: one backup run from the command line, for cron and timers.
 #include <unistd.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The live progress line on a terminal's standard error.
 #ifndef FERRYBOX_CLI_PROGRESS_LINE_H_
 #define FERRYBOX_CLI_PROGRESS_LINE_H_

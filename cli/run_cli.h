@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ferrybox-cli as a function: arguments and streams in, exit status out.
 #ifndef FERRYBOX_CLI_RUN_CLI_H_
 #define FERRYBOX_CLI_RUN_CLI_H_

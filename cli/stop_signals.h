@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SIGINT and SIGTERM as the "Stop" button of a command-line run.
 #ifndef FERRYBOX_CLI_STOP_SIGNALS_H_
 #define FERRYBOX_CLI_STOP_SIGNALS_H_

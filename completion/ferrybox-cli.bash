@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Bash completion for ferrybox-cli: its options, folders, and the names of
 # the profiles saved in its program folder.
 

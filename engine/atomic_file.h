@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Replacing a whole file so that it is never found half written.
 #ifndef FERRYBOX_ENGINE_ATOMIC_FILE_H_
 #define FERRYBOX_ENGINE_ATOMIC_FILE_H_

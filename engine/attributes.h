@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Extended attributes, access control lists and file capabilities among
 // them, carried from a source entry to its copy.
 #ifndef FERRYBOX_ENGINE_ATTRIBUTES_H_

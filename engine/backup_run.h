@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The backup run: "Go", "Stop" and "Pause Copying".
 #ifndef FERRYBOX_ENGINE_BACKUP_RUN_H_
 #define FERRYBOX_ENGINE_BACKUP_RUN_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Destinations that store names without regard to letter case.
 #ifndef FERRYBOX_ENGINE_CASE_FOLDING_H_
 #define FERRYBOX_ENGINE_CASE_FOLDING_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Why a file could not be brought over, as a value that travels from the
 // platform layer to whatever reports it.
 #ifndef FERRYBOX_ENGINE_COPY_FAILURE_H_

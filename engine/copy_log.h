@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The copy log: one line per failed copy, beside the program.
 #ifndef FERRYBOX_ENGINE_COPY_LOG_H_
 #define FERRYBOX_ENGINE_COPY_LOG_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The destination tree of one run, folder by folder.
 #ifndef FERRYBOX_ENGINE_DESTINATION_FOLDERS_H_
 #define FERRYBOX_ENGINE_DESTINATION_FOLDERS_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The destination root of a run, as the run opens it.
 #ifndef FERRYBOX_ENGINE_DESTINATION_ROOT_H_
 #define FERRYBOX_ENGINE_DESTINATION_ROOT_H_

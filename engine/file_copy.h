@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Copying one file so that the earlier copy survives any failure.
 #ifndef FERRYBOX_ENGINE_FILE_COPY_H_
 #define FERRYBOX_ENGINE_FILE_COPY_H_

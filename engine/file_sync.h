@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Bringing one source file over to the destination tree.
 #ifndef FERRYBOX_ENGINE_FILE_SYNC_H_
 #define FERRYBOX_ENGINE_FILE_SYNC_H_

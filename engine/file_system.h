@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The door to the program's own files, the ones outside the backup: the
 // settings file, the profiles, the copy log and the program-folder probe.
 #ifndef FERRYBOX_ENGINE_FILE_SYSTEM_H_

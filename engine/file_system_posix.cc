@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's own files on Linux: plain path-based calls.
 #include <errno.h>
 #include <fcntl.h>

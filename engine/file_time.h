@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Points in time as file systems keep them.
 #ifndef FERRYBOX_ENGINE_FILE_TIME_H_
 #define FERRYBOX_ENGINE_FILE_TIME_H_

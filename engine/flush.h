@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Putting a finished backup on the disk while the window stays alive.
 #ifndef FERRYBOX_ENGINE_FLUSH_H_
 #define FERRYBOX_ENGINE_FLUSH_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The folder of a tree that a run is working in, kept open between files.
 #ifndef FERRYBOX_ENGINE_FOLDER_CURSOR_H_
 #define FERRYBOX_ENGINE_FOLDER_CURSOR_H_

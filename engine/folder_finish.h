@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Destination folders given their source folder's permissions, times and
 // owner once a run is done with them.
 #ifndef FERRYBOX_ENGINE_FOLDER_FINISH_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Walking folders and the small path routines built on the separator.
 #ifndef FERRYBOX_ENGINE_FOLDER_SCAN_H_
 #define FERRYBOX_ENGINE_FOLDER_SCAN_H_

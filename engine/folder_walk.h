@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reaching a folder level by level from a folder already open.
 #ifndef FERRYBOX_ENGINE_FOLDER_WALK_H_
 #define FERRYBOX_ENGINE_FOLDER_WALK_H_

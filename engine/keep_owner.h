@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Copies that keep their source's owner and group when root makes them.
 #ifndef FERRYBOX_ENGINE_KEEP_OWNER_H_
 #define FERRYBOX_ENGINE_KEEP_OWNER_H_

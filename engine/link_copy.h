@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Symbolic links below the roots, copied as links.
 #ifndef FERRYBOX_ENGINE_LINK_COPY_H_
 #define FERRYBOX_ENGINE_LINK_COPY_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading the statuses of the next files while the run works on this one.
 #ifndef FERRYBOX_ENGINE_LOOK_AHEAD_H_
 #define FERRYBOX_ENGINE_LOOK_AHEAD_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The three message lists: lp1, lp2, lp3.
 #ifndef FERRYBOX_ENGINE_MESSAGE_LISTS_H_
 #define FERRYBOX_ENGINE_MESSAGE_LISTS_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Creating a folder and every missing level above it.
 #ifndef FERRYBOX_ENGINE_MKDIRS_H_
 #define FERRYBOX_ENGINE_MKDIRS_H_

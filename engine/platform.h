@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one door between the engine and the operating system.
 #ifndef FERRYBOX_ENGINE_PLATFORM_H_
 #define FERRYBOX_ENGINE_PLATFORM_H_

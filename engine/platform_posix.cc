@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The platform on Linux: openat-family calls, getdents through readdir,
 // copy_file_range.
 #include <dirent.h>

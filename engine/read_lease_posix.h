@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Read leases on Linux, and the signal that tells their holder of a writer.
 #ifndef FERRYBOX_ENGINE_READ_LEASE_POSIX_H_
 #define FERRYBOX_ENGINE_READ_LEASE_POSIX_H_

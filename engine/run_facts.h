@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a backup run tells its front ends, as facts each front end words in
 // its own way (the window in its lists and figure boxes, the command-line
 // program in its progress line, messages and exit status).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A platform handle closed when it goes out of scope.
 #ifndef FERRYBOX_ENGINE_SCOPED_HANDLE_H_
 #define FERRYBOX_ENGINE_SCOPED_HANDLE_H_

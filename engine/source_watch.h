@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Telling whether a copy holds one version of its source.
 #ifndef FERRYBOX_ENGINE_SOURCE_WATCH_H_
 #define FERRYBOX_ENGINE_SOURCE_WATCH_H_

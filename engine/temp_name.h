@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The names copies are written under before they are complete.
 #ifndef FERRYBOX_ENGINE_TEMP_NAME_H_
 #define FERRYBOX_ENGINE_TEMP_NAME_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How finely a destination's file system keeps last-modified times.
 #ifndef FERRYBOX_ENGINE_TIME_STEP_H_
 #define FERRYBOX_ENGINE_TIME_STEP_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window as the backup engine sees it.
 #ifndef FERRYBOX_ENGINE_WINDOW_H_
 #define FERRYBOX_ENGINE_WINDOW_H_

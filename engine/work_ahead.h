@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Jobs done on a few threads ahead of the run that takes their results.
 #ifndef FERRYBOX_ENGINE_WORK_AHEAD_H_
 #define FERRYBOX_ENGINE_WORK_AHEAD_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Profiles: named sets of the two folders and the three option boxes.
 #ifndef FERRYBOX_SETTINGS_PROFILE_H_
 #define FERRYBOX_SETTINGS_PROFILE_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The profile name rule.
 #ifndef FERRYBOX_SETTINGS_PROFILE_NAME_H_
 #define FERRYBOX_SETTINGS_PROFILE_NAME_H_

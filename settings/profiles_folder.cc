@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/profiles_folder.h"
 
 #include "engine/mkdirs.h"

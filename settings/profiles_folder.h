@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The profiles folder at start-up.
 #ifndef FERRYBOX_SETTINGS_PROFILES_FOLDER_H_
 #define FERRYBOX_SETTINGS_PROFILES_FOLDER_H_

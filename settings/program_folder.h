@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the settings file, the profiles folder and the copy log live.
 #ifndef FERRYBOX_SETTINGS_PROGRAM_FOLDER_H_
 #define FERRYBOX_SETTINGS_PROGRAM_FOLDER_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings file: the last source and destination folders.
 #ifndef FERRYBOX_SETTINGS_SETTINGS_FILE_H_
 #define FERRYBOX_SETTINGS_SETTINGS_FILE_H_

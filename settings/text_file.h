@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Line-per-value text files: the settings file and the profiles.
 #ifndef FERRYBOX_SETTINGS_TEXT_FILE_H_
 #define FERRYBOX_SETTINGS_TEXT_FILE_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's version.
 #ifndef FERRYBOX_SETTINGS_VERSION_H_
 #define FERRYBOX_SETTINGS_VERSION_H_

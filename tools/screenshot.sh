@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Starts the window under a virtual X server, photographs the whole screen
 # into BUILD/screenshot.png, and ends the program.
 set -euo pipefail

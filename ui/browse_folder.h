@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The folder picker behind "Source:" and "Destination:".
 #ifndef FERRYBOX_UI_BROWSE_FOLDER_H_
 #define FERRYBOX_UI_BROWSE_FOLDER_H_

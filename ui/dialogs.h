@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The message boxes and the folder dialog, behind one small interface so
 // that tests can answer them in advance.
 #ifndef FERRYBOX_UI_DIALOGS_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A push button that the keyboard's Enter keys click.
 #ifndef FERRYBOX_UI_ENTER_BUTTON_H_
 #define FERRYBOX_UI_ENTER_BUTTON_H_

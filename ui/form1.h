@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Form1: the main window.
 #ifndef FERRYBOX_UI_FORM1_H_
 #define FERRYBOX_UI_FORM1_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up, "Exit", profiles and the folder picker.
 #include <QCheckBox>
 #include <QCoreApplication>

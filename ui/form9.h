@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Form9: the new-version notice.
 #ifndef FERRYBOX_UI_FORM9_H_
 #define FERRYBOX_UI_FORM9_H_

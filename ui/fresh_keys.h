@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Keys held down since before a window opened answer nothing in it.
 #ifndef FERRYBOX_UI_FRESH_KEYS_H_
 #define FERRYBOX_UI_FRESH_KEYS_H_

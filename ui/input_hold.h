@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Holding back a window's clicks and keys while it cannot take them.
 #ifndef FERRYBOX_UI_INPUT_HOLD_H_
 #define FERRYBOX_UI_INPUT_HOLD_H_

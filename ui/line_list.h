@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A list box for long streams of lines: List1, List2 and List3.
 #ifndef FERRYBOX_UI_LINE_LIST_H_
 #define FERRYBOX_UI_LINE_LIST_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What assistive technology (a screen reader, a braille display) sees of a
 // LineList: a list whose items are its lines.
 #ifndef FERRYBOX_UI_LINE_LIST_ACCESSIBLE_H_

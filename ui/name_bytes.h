@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // File and folder names are bytes; the controls hold text.
 #ifndef FERRYBOX_UI_NAME_BYTES_H_
 #define FERRYBOX_UI_NAME_BYTES_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real message boxes and folder dialog.
 #ifndef FERRYBOX_UI_QT_DIALOGS_H_
 #define FERRYBOX_UI_QT_DIALOGS_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The roles under which assistive technology presents the program's windows.
 #ifndef FERRYBOX_UI_WINDOW_ROLES_H_
 #define FERRYBOX_UI_WINDOW_ROLES_H_

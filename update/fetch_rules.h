@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rules a page fetch keeps, apart from the network: which redirects it
 // follows and how much of a page it reads.
 #ifndef FERRYBOX_UPDATE_FETCH_RULES_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loading a web page in the background of the event loop.
 #ifndef FERRYBOX_UPDATE_PAGE_FETCH_H_
 #define FERRYBOX_UPDATE_PAGE_FETCH_H_

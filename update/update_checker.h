@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The check for a newer version of the program.
 #ifndef FERRYBOX_UPDATE_UPDATE_CHECKER_H_
 #define FERRYBOX_UPDATE_UPDATE_CHECKER_H_

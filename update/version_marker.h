@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Finding the published version in the version page.
 #ifndef FERRYBOX_UPDATE_VERSION_MARKER_H_
 #define FERRYBOX_UPDATE_VERSION_MARKER_H_

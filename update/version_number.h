@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Version numbers as the update check compares them.
 #ifndef FERRYBOX_UPDATE_VERSION_NUMBER_H_
 #define FERRYBOX_UPDATE_VERSION_NUMBER_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A program run as a real child process, its standard output on a pipe.
 #ifndef FERRYBOX_TESTS_CLI_CHILD_PROCESS_H_
 #define FERRYBOX_TESTS_CLI_CHILD_PROCESS_H_

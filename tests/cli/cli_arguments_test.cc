@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line of ferrybox-cli, read by the parser itself.
 #include "cli/cli_arguments.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ferrybox-cli as a real process stopped by a signal in the middle of a run.
 #include <gtest/gtest.h>
 #include <signal.h>

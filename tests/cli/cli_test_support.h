@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Small helpers for the command-line tests.
 #ifndef FERRYBOX_TESTS_CLI_CLI_TEST_SUPPORT_H_
 #define FERRYBOX_TESTS_CLI_CLI_TEST_SUPPORT_H_

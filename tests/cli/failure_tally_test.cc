@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The closing summary of failed copies.
 #include "cli/failure_tally.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ferrybox-cli with folders named relative to its working folder.
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ferrybox-cli in-process, on real temporary trees.
 #include "cli/run_cli.h"
 

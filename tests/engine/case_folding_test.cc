@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Backups onto destinations that store names without regard to case.
 #include "engine/case_folding.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a backup keeps beside content and times: empty folders, names that
 // share one file, extended attributes, access control lists and file
 // capabilities, and later changes of them.

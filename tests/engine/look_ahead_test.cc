@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs that read files ahead on threads show and copy exactly what runs that
 // read each file in its turn do.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A run keeps its window alive during the copying: events handled before
 // the first file and between the progress updates, and a big file's copy
 // broken off by a stop (the scan is tried on the real window, in

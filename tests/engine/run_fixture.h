@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A backup run over real temporary trees, shown in a window held in memory.
 #ifndef FERRYBOX_TESTS_ENGINE_RUN_FIXTURE_H_
 #define FERRYBOX_TESTS_ENGINE_RUN_FIXTURE_H_

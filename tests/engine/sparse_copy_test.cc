@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // File content copied exactly: sparse files (disk images, databases) with
 // their holes, and by reads and writes where the kernel cannot copy.
 #include <fcntl.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Drives the bash completion of ferrybox-cli the way bash does: the words of
 # a command line in, the offered completions out.
 # Usage: completion_test.sh COMPLETION_FILE

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs the helper that reports a failed scheduled backup on a private
 # session bus, with a stand-in notification service that writes down each
 # notification it is sent: summary and body, a line each.

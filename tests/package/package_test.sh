@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package as `make package` does and checks what a user
 # gets from it: the file list, the control fields, programs that run, and
 # desktop entry, software-centre metadata and manual pages that their own

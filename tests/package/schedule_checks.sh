@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Scheduled backups, sourced by package_test.sh with the package unpacked
 # in $root: the two units are accepted for a profile whose name holds a
 # space, and the service's command line backs up that profile from the

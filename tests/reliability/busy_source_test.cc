@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sources that other programs hold open or write while they are copied.
 #include <errno.h>
 #include <fcntl.h>

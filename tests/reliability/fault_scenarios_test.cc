@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs whose calls fail, whose source changes, or that are killed.
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Source trees built to trip a backup, and backups tampered with.
 #include <gtest/gtest.h>
 #include <sys/stat.h>

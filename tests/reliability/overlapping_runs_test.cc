@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Two runs into one destination at the same time.
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Backup runs on real trees through a platform that fails chosen calls, and
 // what each must leave true.
 #ifndef FERRYBOX_TESTS_RELIABILITY_SCENARIO_FIXTURE_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Settings and profile files through the file layer: the steps of a write
 // and a read, and what a failure at each leaves behind.
 #include <errno.h>

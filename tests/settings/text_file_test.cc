@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Settings and profile files as the readers meet them on disk.
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A small file-system image mounted as a destination: FAT32 or exFAT
 // through FUSE (coarse timestamps), or ext4 through the kernel (exact ones).
 #ifndef FERRYBOX_TESTS_SUPPORT_IMAGE_MOUNT_H_

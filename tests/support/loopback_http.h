@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A small HTTP server on 127.0.0.1, answered by the test's own event loop.
 #ifndef FERRYBOX_TESTS_SUPPORT_LOOPBACK_HTTP_H_
 #define FERRYBOX_TESTS_SUPPORT_LOOPBACK_HTTP_H_

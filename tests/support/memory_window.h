@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A window held in memory, for driving the engine in tests.
 #ifndef FERRYBOX_TESTS_SUPPORT_MEMORY_WINDOW_H_
 #define FERRYBOX_TESTS_SUPPORT_MEMORY_WINDOW_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Running part of a test as another user, in a child process.
 #ifndef FERRYBOX_TESTS_SUPPORT_OTHER_USER_H_
 #define FERRYBOX_TESTS_SUPPORT_OTHER_USER_H_

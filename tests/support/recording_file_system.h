@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A file system for tests that records every call and fails chosen ones.
 #ifndef FERRYBOX_TESTS_SUPPORT_RECORDING_FILE_SYSTEM_H_
 #define FERRYBOX_TESTS_SUPPORT_RECORDING_FILE_SYSTEM_H_

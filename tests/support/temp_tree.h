@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Real folder trees in a temporary folder, for engine tests.
 #ifndef FERRYBOX_TESTS_SUPPORT_TEMP_TREE_H_
 #define FERRYBOX_TESTS_SUPPORT_TEMP_TREE_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Platforms for tests: one that fails chosen calls, one that ignores case.
 #ifndef FERRYBOX_TESTS_SUPPORT_TEST_PLATFORMS_H_
 #define FERRYBOX_TESTS_SUPPORT_TEST_PLATFORMS_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a screen reader is given of Form1 and Form9, read in-process through
 // QAccessible as the desktop's accessibility bridge reads it.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window stays alive during a run: it paints and serves timers while the
 // source is scanned (typing waits for the copying; "Stop" and closing the
 // window do not), and during the copying "Stop", "Pause Copying" or closing

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Builds a Form1 over a temporary program folder, and finds its controls.
 #ifndef FERRYBOX_TESTS_UI_FORM1_FIXTURE_H_
 #define FERRYBOX_TESTS_UI_FORM1_FIXTURE_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Message boxes and folder dialogs answered in advance, for window tests.
 #ifndef FERRYBOX_TESTS_UI_SCRIPTED_DIALOGS_H_
 #define FERRYBOX_TESTS_UI_SCRIPTED_DIALOGS_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Window tests need one QApplication for the whole program.
 #include <gtest/gtest.h>
 

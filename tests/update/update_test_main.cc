@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The page fetch tests need an event loop: one QCoreApplication for all.
 #include <gtest/gtest.h>
 
