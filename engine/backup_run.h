@@ -97,7 +97,6 @@ class BackupRun {
   /// waiting for the disk overlaps; 0 reads each file only when its turn
   /// comes. DefaultLookAhead() unless set.
   void SetLookAhead(int files) { look_ahead_ = files; }
-  int look_ahead() const { return look_ahead_; }
 
   /// Replaces the clock (seconds, from any fixed point) that times a run.
   void SetClockForTesting(std::function<double()> seconds);

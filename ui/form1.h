@@ -45,8 +45,6 @@ class Form1 : public QWidget, public Window {
 
   const std::string& program_folder() const { return program_folder_; }
 
-  /// The program's version as text, "1.1.28"; set by Form_Load.
-  const std::string& VersionText() const { return VersionText_; }
   MessageLists& lists() { return lists_; }
 
   // Window, as the engine sees it. The folder boxes give the bytes of the
@@ -210,7 +208,6 @@ class Form1 : public QWidget, public Window {
 
   /// The maker's web server, FERRYBOX_UPDATE_SITE unless set here.
   void SetUpdateSite(std::string site) { update_site_ = std::move(site); }
-  const std::string& update_site() const { return update_site_; }
   /// Replaces the desktop's URL opener, which opens the download page.
   void SetUrlOpener(UrlOpener opener) { open_url_ = std::move(opener); }
   /// How long the version page may take to arrive, and the pause after it
