@@ -14,7 +14,7 @@
 #include "engine/copy_log.h"
 #include "engine/file_copy.h"
 #include "engine/flush.h"
-#include "engine/scoped_handle.h"
+#include "platform/scoped_handle.h"
 
 namespace ferrybox {
 namespace {

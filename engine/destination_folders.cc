@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "engine/folder_scan.h"
-#include "engine/temp_name.h"
+#include "platform/temp_name.h"
 
 namespace ferrybox {
 

@@ -10,8 +10,8 @@
 #include "engine/folder_scan.h"
 #include "engine/folder_walk.h"
 #include "engine/link_copy.h"
-#include "engine/scoped_handle.h"
-#include "engine/temp_name.h"
+#include "platform/scoped_handle.h"
+#include "platform/temp_name.h"
 
 namespace ferrybox {
 namespace {

@@ -7,9 +7,9 @@
 #include <memory>
 #include <utility>
 
-#include "engine/scoped_handle.h"
-#include "engine/temp_name.h"
 #include "engine/work_ahead.h"
+#include "platform/scoped_handle.h"
+#include "platform/temp_name.h"
 
 namespace ferrybox {
 namespace {

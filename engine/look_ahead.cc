@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/copy_failure.h"
 #include "engine/folder_cursor.h"
 #include "engine/folder_scan.h"
+#include "platform/failure.h"
 
 namespace ferrybox {
 namespace {

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <system_error>
 
-#include "engine/file_system.h"
-#include "engine/temp_name.h"
+#include "platform/file_system.h"
+#include "platform/temp_name.h"
 
 namespace ferrybox {
 namespace {

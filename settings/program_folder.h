@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "engine/file_system.h"
+#include "platform/file_system.h"
 
 namespace ferrybox {
 

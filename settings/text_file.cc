@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/text_file.h"
 
-#include "engine/atomic_file.h"
+#include "platform/atomic_file.h"
 
 namespace ferrybox {
 namespace {

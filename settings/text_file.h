@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/file_system.h"
+#include "platform/file_system.h"
 
 namespace ferrybox {
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <QPushButton>
 
-#include "engine/platform.h"
+#include "platform/platform.h"
 #include "ui/form1.h"
 #include "ui/input_hold.h"
 

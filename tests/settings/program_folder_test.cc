@@ -7,7 +7,7 @@
 
 #include <filesystem>
 
-#include "engine/temp_name.h"
+#include "platform/temp_name.h"
 #include "tests/support/recording_file_system.h"
 
 namespace ferrybox {

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <set>
 
-#include "engine/temp_name.h"
+#include "platform/temp_name.h"
 #include "settings/profile.h"
 #include "settings/settings_file.h"
 #include "settings/text_file.h"

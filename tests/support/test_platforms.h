@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/platform.h"
+#include "platform/platform.h"
 
 namespace ferrybox::testing {
 

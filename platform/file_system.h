@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The door to the program's own files, the ones outside the backup: the
 // settings file, the profiles, the copy log and the program-folder probe.
-#ifndef FERRYBOX_ENGINE_FILE_SYSTEM_H_
-#define FERRYBOX_ENGINE_FILE_SYSTEM_H_
+#ifndef FERRYBOX_PLATFORM_FILE_SYSTEM_H_
+#define FERRYBOX_PLATFORM_FILE_SYSTEM_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -30,7 +30,7 @@ enum class WriteMode {
 
 /// Every system call on the program's own files goes through here, by
 /// path, so that a test can wrap it to record the calls or fail one. The
-/// backup itself goes through Platform (engine/platform.h), which reaches
+/// backup itself goes through Platform (platform/platform.h), which reaches
 /// files through folder handles. Each method returns 0 or an errno value
 /// and never throws.
 class FileSystem {
@@ -88,4 +88,4 @@ struct FileError {
 
 }  // namespace ferrybox
 
-#endif  // FERRYBOX_ENGINE_FILE_SYSTEM_H_
+#endif  // FERRYBOX_PLATFORM_FILE_SYSTEM_H_

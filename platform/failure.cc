@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "engine/copy_failure.h"
+#include "platform/failure.h"
 
 #include <string.h>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "engine/file_system.h"
+#include "platform/file_system.h"
 
-#include "engine/copy_failure.h"
+#include "platform/failure.h"
 
 namespace ferrybox {
 

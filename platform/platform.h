@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The one door between the engine and the operating system.
-#ifndef FERRYBOX_ENGINE_PLATFORM_H_
-#define FERRYBOX_ENGINE_PLATFORM_H_
+#ifndef FERRYBOX_PLATFORM_PLATFORM_H_
+#define FERRYBOX_PLATFORM_PLATFORM_H_
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "engine/file_time.h"
+#include "platform/file_time.h"
 
 namespace ferrybox {
 
@@ -280,4 +280,4 @@ Platform& DefaultPlatform();
 
 }  // namespace ferrybox
 
-#endif  // FERRYBOX_ENGINE_PLATFORM_H_
+#endif  // FERRYBOX_PLATFORM_PLATFORM_H_

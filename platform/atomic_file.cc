@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "engine/atomic_file.h"
+#include "platform/atomic_file.h"
 
 #include <errno.h>
 
-#include "engine/temp_name.h"
+#include "platform/temp_name.h"
 
 namespace ferrybox {
 namespace {

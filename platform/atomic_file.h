@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Replacing a whole file so that it is never found half written.
-#ifndef FERRYBOX_ENGINE_ATOMIC_FILE_H_
-#define FERRYBOX_ENGINE_ATOMIC_FILE_H_
+#ifndef FERRYBOX_PLATFORM_ATOMIC_FILE_H_
+#define FERRYBOX_PLATFORM_ATOMIC_FILE_H_
 
 #include <string>
 #include <string_view>
 
-#include "engine/file_system.h"
+#include "platform/file_system.h"
 
 namespace ferrybox {
 
@@ -23,4 +23,4 @@ namespace ferrybox {
 
 }  // namespace ferrybox
 
-#endif  // FERRYBOX_ENGINE_ATOMIC_FILE_H_
+#endif  // FERRYBOX_PLATFORM_ATOMIC_FILE_H_

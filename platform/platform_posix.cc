@@ -13,8 +13,8 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include "engine/platform.h"
-#include "engine/read_lease_posix.h"
+#include "platform/platform.h"
+#include "platform/read_lease_posix.h"
 
 namespace ferrybox {
 namespace {

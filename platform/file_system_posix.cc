@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "engine/file_system.h"
+#include "platform/file_system.h"
 
 namespace ferrybox {
 namespace {

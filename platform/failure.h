@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Why a file could not be brought over, as a value that travels from the
 // platform layer to whatever reports it.
-#ifndef FERRYBOX_ENGINE_COPY_FAILURE_H_
-#define FERRYBOX_ENGINE_COPY_FAILURE_H_
+#ifndef FERRYBOX_PLATFORM_FAILURE_H_
+#define FERRYBOX_PLATFORM_FAILURE_H_
 
 #include <string>
 
@@ -51,4 +51,4 @@ std::string ErrorText(int error);
 
 }  // namespace ferrybox
 
-#endif  // FERRYBOX_ENGINE_COPY_FAILURE_H_
+#endif  // FERRYBOX_PLATFORM_FAILURE_H_
