@@ -5,11 +5,10 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdlib>
-#include <cstring>
 
 #include "engine/folder_cursor.h"
 #include "engine/folder_scan.h"
+#include "platform/environment.h"
 #include "platform/failure.h"
 
 namespace ferrybox {
@@ -23,11 +22,11 @@ constexpr size_t kBatch = 16;
 }  // namespace
 
 int DefaultLookAhead() {
-  const char* text = std::getenv("FERRYBOX_LOOK_AHEAD");
-  if (text == nullptr || *text == '\0') return kLookAhead;
+  const std::string text = Environment("FERRYBOX_LOOK_AHEAD");
+  if (text.empty()) return kLookAhead;
   int depth = 0;
-  const char* end = text + std::strlen(text);
-  const auto [last, error] = std::from_chars(text, end, depth);
+  const char* end = text.data() + text.size();
+  const auto [last, error] = std::from_chars(text.data(), end, depth);
   if (error != std::errc() || last != end || depth < 0) return kLookAhead;
   return std::min(depth, 4096);
 }

@@ -1,15 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/program_folder.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <array>
-#include <cstdlib>
-#include <filesystem>
 #include <string_view>
-#include <system_error>
 
+#include "platform/environment.h"
 #include "platform/file_system.h"
 #include "platform/temp_name.h"
 
@@ -58,11 +53,6 @@ void MakeOwnerOnlyFolders(FileSystem& files, const std::string& folder) {
   }
 }
 
-std::string Environment(const char* name) {
-  const char* value = std::getenv(name);
-  return value == nullptr ? "" : value;
-}
-
 }  // namespace
 
 bool IsInstalledExecutable(const std::string& executable) {
@@ -94,18 +84,9 @@ std::string ChooseProgramFolder(FileSystem& files,
 }
 
 std::string ProgramFolder() {
-  ProgramFolderInputs inputs;
-  std::error_code ec;
-  const std::filesystem::path executable =
-      std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (!ec) inputs.executable = executable.string();
-  inputs.xdg_config_home = Environment("XDG_CONFIG_HOME");
-  inputs.home = Environment("HOME");
-  if (inputs.home.empty()) {
-    if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr)
-      inputs.home = entry->pw_dir;
-  }
-  return ChooseProgramFolder(DefaultFileSystem(), inputs);
+  return ChooseProgramFolder(
+      DefaultFileSystem(),
+      {ExecutablePath(), Environment("XDG_CONFIG_HOME"), HomeFolder()});
 }
 
 }  // namespace ferrybox
