@@ -218,7 +218,7 @@ void BackupRun::Command3_Click() {
   window_.ScanStarted();
   lists_.ClearFileLists();
   // Held until the run ends, so that no run starting meanwhile empties it.
-  const CopyLogClaim copy_log(DefaultFileSystem(), copy_log_path_);
+  const CopyLogClaim copy_log(DefaultPlatform(), copy_log_path_);
   sync_state_.LastCheckedFolder.clear();
 
   // The roots are read once: typing in the boxes during the run, or loading

@@ -17,11 +17,11 @@ std::string FolderOf(const std::string& path) {
 
 }  // namespace
 
-FileError WriteFileAtomically(FileSystem& files, const std::string& path,
+FileError WriteFileAtomically(Platform& files, const std::string& path,
                               std::string_view content) {
   const std::string folder = FolderOf(path);
   std::string temporary;
-  FileSystem::File file = -1;
+  Handle file = -1;
   std::string name;
   int error = WithNewTempName(&name, [&](const std::string& candidate) {
     temporary = folder + "/" + candidate;
@@ -40,10 +40,11 @@ FileError WriteFileAtomically(FileSystem& files, const std::string& path,
   if (int closed = files.Close(file); closed != 0 && failure.ok())
     failure = {"close", temporary, closed};
   if (failure.ok()) {
-    if (int renamed = files.Rename(temporary, path); renamed != 0)
+    if (int renamed = files.Rename(kWorkingFolder, temporary, path);
+        renamed != 0)
       failure = {"rename", path, renamed};
   }
-  if (!failure.ok()) files.Remove(temporary);
+  if (!failure.ok()) files.Remove(kWorkingFolder, temporary);
   return failure;
 }
 

@@ -6,7 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/file_system.h"
+#include "platform/failure.h"
+#include "platform/platform.h"
 
 namespace ferrybox {
 
@@ -17,7 +18,7 @@ namespace ferrybox {
 /// power cut, `path` holds either its earlier content or all of the new.
 /// On failure the temporary file is removed and the result names the call
 /// that failed, the path it was given and its errno value.
-[[nodiscard]] FileError WriteFileAtomically(FileSystem& files,
+[[nodiscard]] FileError WriteFileAtomically(Platform& files,
                                             const std::string& path,
                                             std::string_view content);
 

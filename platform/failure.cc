@@ -35,4 +35,8 @@ std::string ErrorText(int error) {
   return strerror_r(error, buffer, sizeof buffer);
 }
 
+std::string FileError::Text() const {
+  return call + " " + path + ": " + ErrorText(error);
+}
+
 }  // namespace ferrybox

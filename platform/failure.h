@@ -46,6 +46,17 @@ enum EngineError : int {
   kErrorStopped = -8,
 };
 
+/// Why a call on the program's own files failed, as a value.
+struct FileError {
+  bool ok() const { return error == 0; }
+  /// "call path: reason", e.g. "rename /p/config.txt: Permission denied".
+  std::string Text() const;
+
+  std::string call;  ///< the call that failed: "open", "write", "fsync", ...
+  std::string path;  ///< the path it was given
+  int error = 0;     ///< its errno value; 0 when nothing failed
+};
+
 /// The words for an errno value or an EngineError, written in one place.
 std::string ErrorText(int error);
 

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "platform/environment.h"
-#include "platform/file_system.h"
+#include "platform/platform.h"
 #include "platform/temp_name.h"
 
 namespace ferrybox {
@@ -22,13 +22,13 @@ std::string FolderOf(const std::string& path) {
 // permission bits, which a read-only mount or root's rights make
 // misleading. The probe has a temporary name, so a scan skips it and a
 // probe left by a killed process is known for what it is.
-bool CanCreateFilesIn(FileSystem& files, const std::string& folder) {
+bool CanCreateFilesIn(Platform& files, const std::string& folder) {
   const std::string probe = folder + "/" + NewTempName();
-  FileSystem::File file = -1;
+  Handle file = -1;
   if (files.OpenForWriting(probe, WriteMode::kCreateExclusive, &file) != 0)
     return false;
   files.Close(file);
-  files.Remove(probe);
+  files.Remove(kWorkingFolder, probe);
   return true;
 }
 
@@ -42,13 +42,13 @@ std::string UserConfigFolder(const ProgramFolderInputs& inputs) {
 // Creates the missing levels of `folder` owner-only, as the XDG rules ask
 // for configuration folders: the profiles name the user's folders and the
 // copy log names their files. Existing levels are left as they are.
-void MakeOwnerOnlyFolders(FileSystem& files, const std::string& folder) {
+void MakeOwnerOnlyFolders(Platform& files, const std::string& folder) {
   for (std::size_t slash = folder.find('/', 1);;
        slash = folder.find('/', slash + 1)) {
     const std::string level = folder.substr(0, slash);
     // A failure (EEXIST above all) is not final: the next level, or the
     // first save, reports what matters.
-    files.MakeFolder(level, 0700);
+    (void)files.MakePrivateFolder(kWorkingFolder, level);
     if (slash == std::string::npos) return;
   }
 }
@@ -65,7 +65,7 @@ bool IsInstalledExecutable(const std::string& executable) {
   return false;
 }
 
-std::string ChooseProgramFolder(FileSystem& files,
+std::string ChooseProgramFolder(Platform& files,
                                 const ProgramFolderInputs& inputs) {
   const std::string executable_folder = FolderOf(inputs.executable);
   // Root may write into /usr/bin, but an installed program must not fill
@@ -85,7 +85,7 @@ std::string ChooseProgramFolder(FileSystem& files,
 
 std::string ProgramFolder() {
   return ChooseProgramFolder(
-      DefaultFileSystem(),
+      DefaultPlatform(),
       {ExecutablePath(), Environment("XDG_CONFIG_HOME"), HomeFolder()});
 }
 
