@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/platform.h"
@@ -21,7 +22,7 @@ std::string TrailingSlash(const std::string& strFolder);
 
 /// The 1-based position of the last separator in `fname`, 0 when there is
 /// none.
-int lastslash(const std::string& fname);
+int lastslash(std::string_view fname);
 
 /// True when `path` names a regular file (or a link to one) whose length can
 /// be read. Every error is false.

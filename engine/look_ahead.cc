@@ -99,12 +99,9 @@ void LookAhead::Read(Reader& reader, size_t index) {
             : reader.destination.OpenRootAt(roots_.destination_root);
   }
   const std::string_view relative = path.substr(prefix.size());
-  const size_t cut = relative.rfind(kSeparator);
-  const std::string_view folder = cut == std::string_view::npos
-                                      ? std::string_view()
-                                      : relative.substr(0, cut);
-  const std::string name(
-      cut == std::string_view::npos ? relative : relative.substr(cut + 1));
+  const size_t cut = static_cast<size_t>(lastslash(relative));
+  const std::string_view folder = relative.substr(0, cut == 0 ? 0 : cut - 1);
+  const std::string name(relative.substr(cut));
   if (Reach(reader.source, reader.source_error, folder, &reader.source_failed,
             &reader.source_missing)) {
     status.source_error = StatSourceEntry(platform_, reader.source.current(),

@@ -3,23 +3,15 @@
 
 #include <errno.h>
 
+#include "platform/folder_of.h"
 #include "platform/temp_name.h"
 
 namespace ferrybox {
-namespace {
-
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "";
-  return path.substr(0, slash);
-}
-
-}  // namespace
-
 FileError WriteFileAtomically(Platform& files, const std::string& path,
                               std::string_view content) {
-  const std::string folder = FolderOf(path);
+  // A file in the root gets "/name" beside it, not "//name".
+  std::string folder = FolderOf(path);
+  if (folder == "/") folder.clear();
   std::string temporary;
   Handle file = -1;
   std::string name;

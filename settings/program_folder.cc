@@ -5,18 +5,12 @@
 #include <string_view>
 
 #include "platform/environment.h"
+#include "platform/folder_of.h"
 #include "platform/platform.h"
 #include "platform/temp_name.h"
 
 namespace ferrybox {
 namespace {
-
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return "";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
 
 // Whether a file can be created in `folder`: tried, not guessed from the
 // permission bits, which a read-only mount or root's rights make
@@ -67,7 +61,9 @@ bool IsInstalledExecutable(const std::string& executable) {
 
 std::string ChooseProgramFolder(Platform& files,
                                 const ProgramFolderInputs& inputs) {
-  const std::string executable_folder = FolderOf(inputs.executable);
+  // An executable the system could not name has no folder.
+  const std::string executable_folder =
+      inputs.executable.empty() ? "" : FolderOf(inputs.executable);
   // Root may write into /usr/bin, but an installed program must not fill
   // it with settings, profiles and copy logs.
   if (!executable_folder.empty() && !IsInstalledExecutable(inputs.executable) &&
