@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,9 +29,16 @@ class RunFixture : public ::testing::Test {
     UsePlatform(DefaultPlatform());
   }
 
-  void UsePlatform(Platform& platform) {
+  /// A new run on `platform`, timed by `clock` (a steady clock when empty).
+  void UsePlatform(Platform& platform, std::function<double()> clock = {}) {
     run = std::make_unique<BackupRun>(window, lists, platform,
-                                      tree.Path("program"));
+                                      tree.Path("program"), std::move(clock));
+  }
+  /// A clock under which a run of at most 100 files closes with Text6
+  /// showing the bytes it handled: each reading is 1/1024000 s after the
+  /// one before.
+  static std::function<double()> ByteClock() {
+    return [now = 0.0]() mutable { return now += 1 / 1024e3; };
   }
   void Go(bool incremental = false) {
     window.check[2] = incremental ? 1 : 0;
