@@ -89,12 +89,13 @@ bool IsAncestor(Platform& platform, const FileId& id, const std::string& path) {
 }  // namespace
 
 BackupRun::BackupRun(Window& window, MessageLists& lists, Platform& platform,
-                     std::string program_folder, std::function<double()> clock)
+                     std::string program_folder, RunOptions options)
     : window_(window),
       lists_(lists),
       platform_(platform),
       copy_log_path_(CopyLogPath(program_folder)),
-      clock_(clock ? std::move(clock) : MonotonicSeconds) {}
+      clock_(options.clock ? std::move(options.clock) : MonotonicSeconds),
+      look_ahead_(options.look_ahead) {}
 
 void BackupRun::Command2_Click() { stop_flag_ = true; }
 

@@ -43,6 +43,17 @@ inline constexpr char kDestinationInUse[] =
 /// as the run read it. Empty for RunRefusal::kNone.
 std::string RefusalLine(RunRefusal refusal, const std::string& source_root);
 
+/// How a BackupRun times its runs and how far they read ahead; the defaults
+/// are the program's.
+struct RunOptions {
+  /// Seconds, from any fixed point; a steady clock when empty.
+  std::function<double()> clock = nullptr;
+  /// How many files a run reads ahead of the one it works on, so that
+  /// waiting for the disk overlaps; 0 reads each file only when its turn
+  /// comes.
+  int look_ahead = DefaultLookAhead();
+};
+
 /// The state of the backup that lives as long as the window, and the run
 /// itself. During the scan a run only keeps the window alive (KeepAlive:
 /// no user input but "Stop", "Exit" and a close). While copying it yields to
@@ -54,10 +65,9 @@ std::string RefusalLine(RunRefusal refusal, const std::string& source_root);
 /// (the copy in hand, too), keeping the counters the nested run left.
 class BackupRun {
  public:
-  /// `program_folder` holds the copy log. `clock` (seconds, from any fixed
-  /// point) times each run; a steady clock when empty.
+  /// `program_folder` holds the copy log.
   BackupRun(Window& window, MessageLists& lists, Platform& platform,
-            std::string program_folder, std::function<double()> clock = {});
+            std::string program_folder, RunOptions options = {});
   BackupRun(const BackupRun&) = delete;
   BackupRun& operator=(const BackupRun&) = delete;
 
@@ -82,11 +92,6 @@ class BackupRun {
 
   /// Of the last run that finished.
   const RunOutcome& LastOutcome() const { return last_outcome_; }
-
-  /// How many files the run reads ahead of the one it works on, so that
-  /// waiting for the disk overlaps; 0 reads each file only when its turn
-  /// comes. DefaultLookAhead() unless set.
-  void SetLookAhead(int files) { look_ahead_ = files; }
 
  private:
   struct RunState;
@@ -137,7 +142,7 @@ class BackupRun {
   SyncState sync_state_;
   HeldRoots held_roots_;
   int depth_ = 0;
-  int look_ahead_ = DefaultLookAhead();
+  const int look_ahead_;
   RunOutcome last_outcome_;
 };
 

@@ -23,7 +23,8 @@ class RunTest : public RunFixture {
 TEST_F(RunTest, KbTotalCountsEveryByteAndTheFiguresFollowTheClock) {
   double now = 100;
   double step = 2;  // seconds between readings of the clock
-  UsePlatform(DefaultPlatform(), [&] { return (now += step) - step; });
+  UsePlatform(DefaultPlatform(),
+              {.clock = [&] { return (now += step) - step; }});
   // Under this step the rate reads the bytes handled.
   constexpr double kByte = 1 / 1024e3;
   std::vector<std::string> shown;  // at each progress update

@@ -57,7 +57,7 @@ class FlushTest : public RunFixture {
  protected:
   FlushTest() {
     platform.list3 = &List3();
-    UsePlatform(platform, [this] { return clock; });
+    UsePlatform(platform, {.clock = [this] { return clock; }});
   }
   SlowFlushPlatform platform;
   double clock = 0;  // seconds pass only while the flush is waited for

@@ -52,7 +52,7 @@ TEST_F(LinkTest, EveryLinkBelowTheRootIsCopiedAsALinkAndCountsAsAFile) {
   tree.MakeFolder("real-dst");
   ASSERT_EQ(symlink(tree.Path("real-dst").c_str(), Dst().c_str()), 0);
   window.text1 = tree.Path("src-link");
-  UsePlatform(DefaultPlatform(), ByteClock());
+  UsePlatform(DefaultPlatform(), {.clock = ByteClock()});
   Go();
   EXPECT_EQ(Count(List3(), "Error"), 0);
   EXPECT_EQ(Figure(FigureBox::kText3), "7");  // nothing counted twice

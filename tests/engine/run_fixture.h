@@ -29,10 +29,11 @@ class RunFixture : public ::testing::Test {
     UsePlatform(DefaultPlatform());
   }
 
-  /// A new run on `platform`, timed by `clock` (a steady clock when empty).
-  void UsePlatform(Platform& platform, std::function<double()> clock = {}) {
+  /// A new run on `platform`.
+  void UsePlatform(Platform& platform, RunOptions options = {}) {
+    run_platform = &platform;
     run = std::make_unique<BackupRun>(window, lists, platform,
-                                      tree.Path("program"), std::move(clock));
+                                      tree.Path("program"), std::move(options));
   }
   /// A clock under which a run of at most 100 files closes with Text6
   /// showing the bytes it handled: each reading is 1/1024000 s after the
@@ -68,6 +69,7 @@ class RunFixture : public ::testing::Test {
   testing::MemoryWindow window;
   MessageLists lists{window};
   std::unique_ptr<BackupRun> run;
+  Platform* run_platform = nullptr;
 };
 
 }  // namespace ferrybox
