@@ -8,7 +8,7 @@
 
 #include "cli/run_cli.h"
 #include "engine/backup_run.h"
-#include "engine/platform.h"
+#include "platform/platform.h"
 #include "tests/cli/cli_test_support.h"
 
 namespace ferrybox {

@@ -14,7 +14,7 @@
 #include "engine/copy_log.h"
 #include "engine/file_copy.h"
 #include "engine/message_lists.h"
-#include "engine/platform.h"
+#include "platform/platform.h"
 #include "settings/profile.h"
 #include "tests/cli/cli_test_support.h"
 #include "tests/support/memory_window.h"

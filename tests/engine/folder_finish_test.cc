@@ -12,7 +12,7 @@
 #include <functional>
 #include <map>
 
-#include "engine/temp_name.h"
+#include "platform/temp_name.h"
 #include "tests/engine/run_fixture.h"
 #include "tests/support/other_user.h"
 #include "tests/support/test_platforms.h"

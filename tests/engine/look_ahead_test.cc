@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "engine/file_copy.h"
-#include "engine/temp_name.h"
+#include "platform/temp_name.h"
 #include "tests/engine/run_fixture.h"
 #include "tests/support/other_user.h"
 #include "tests/support/test_platforms.h"

@@ -17,7 +17,7 @@
 #include "engine/backup_run.h"
 #include "engine/copy_log.h"
 #include "engine/message_lists.h"
-#include "engine/temp_name.h"
+#include "platform/temp_name.h"
 #include "tests/support/memory_window.h"
 #include "tests/support/temp_tree.h"
 #include "tests/support/test_platforms.h"
