@@ -95,7 +95,7 @@ class LookAheadTest : public RunFixture {
     window.text2 = Dst(destination);
     for (auto& list : window.list) list.clear();
     window.failures.clear();
-    run->SetLookAhead(depth);
+    UsePlatform(*run_platform, {.look_ahead = depth});
     Go(incremental);
     Shown shown;
     const std::string root = Dst(destination);
@@ -180,8 +180,8 @@ TEST_F(LookAheadTest, WaitingOverlapsAndStaysWithinItsDepth) {
   slow.handled = &counting.handled;
   slow.delay = milliseconds(10);
   MessageLists counting_lists(counting);
-  BackupRun slow_run(counting, counting_lists, slow, tree.Path("program"));
-  slow_run.SetLookAhead(kDepth);
+  BackupRun slow_run(counting, counting_lists, slow, tree.Path("program"),
+                     {.look_ahead = kDepth});
   slow_run.Command3_Click();
   EXPECT_EQ(counting.figure[1], std::to_string(kFiles));
   EXPECT_GE(slow.most_in_flight, 2) << "the waits did not overlap";
@@ -199,8 +199,7 @@ TEST_F(LookAheadTest, EveryFileIsReadAheadInADeepTree) {
   Go();
   SlowStatPlatform platform;
   for (int i = 0; i < 3; ++i) platform.order["f" + std::to_string(i)] = 0;
-  UsePlatform(platform);
-  run->SetLookAhead(8);
+  UsePlatform(platform, {.look_ahead = 8});
   Go(true);
   EXPECT_EQ(Figure(FigureBox::kText3), "30");
   EXPECT_EQ(platform.run_thread_reads, 0);
@@ -345,14 +344,13 @@ TEST_F(LookAheadTest, AProcessThatCannotStartThreadsReadsEachFileInItsTurn) {
   // Root's files just written look left alone: they cannot be leased.
   testing::FaultyPlatform platform;
   platform.status_age_s = 10;
-  UsePlatform(platform);
+  UsePlatform(platform, {.look_ahead = 64});
   for (const std::string& path : {tree.root(), tree.Path("program")})
     ASSERT_EQ(chown(path.c_str(), testing::kOtherUser, testing::kOtherUser), 0);
   const bool backed_up = testing::AsOtherUser([&] {
     // Not one more process or thread for this user.
     const rlimit none{1, 1};
     if (setrlimit(RLIMIT_NPROC, &none) != 0) return false;
-    run->SetLookAhead(64);
     Go();
     return Count(List3(), kCopyErrorPrefix) == 0 &&
            List3().back().starts_with("Finished....in :");
@@ -368,8 +366,7 @@ TEST_F(LookAheadTest, StopWhileWaitingForAFileReadAheadEndsTheRun) {
   SlowStatPlatform slow;
   for (int i = 0; i < 10; ++i) slow.order["f" + std::to_string(i)] = i;
   slow.delay = milliseconds(400);  // longer than events wait
-  UsePlatform(slow);
-  run->SetLookAhead(2);
+  UsePlatform(slow, {.look_ahead = 2});
   // Not at the events handled before file 1: while the run waits for it.
   window.on_process_events = [this] {
     if (window.process_events_calls > 1) run->Command2_Click();
@@ -389,8 +386,7 @@ TEST_F(LookAheadTest, AFailedReadAheadIsReadAgainInItsTurn) {
   for (int i = 0; i < 10; ++i) tree.Write("src/f" + std::to_string(i), "x");
   Go();
   testing::FaultyPlatform faults;
-  UsePlatform(faults);
-  run->SetLookAhead(8);
+  UsePlatform(faults, {.look_ahead = 8});
   // A file's first read is its source's, the second its destination's;
   // read again in their turn, both find what is there.
   for (const int nth : {1, 2}) {

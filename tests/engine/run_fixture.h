@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,9 +29,17 @@ class RunFixture : public ::testing::Test {
     UsePlatform(DefaultPlatform());
   }
 
-  void UsePlatform(Platform& platform) {
+  /// A new run on `platform`.
+  void UsePlatform(Platform& platform, RunOptions options = {}) {
+    run_platform = &platform;
     run = std::make_unique<BackupRun>(window, lists, platform,
-                                      tree.Path("program"));
+                                      tree.Path("program"), std::move(options));
+  }
+  /// A clock under which a run of at most 100 files closes with Text6
+  /// showing the bytes it handled: each reading is 1/1024000 s after the
+  /// one before.
+  static std::function<double()> ByteClock() {
+    return [now = 0.0]() mutable { return now += 1 / 1024e3; };
   }
   void Go(bool incremental = false) {
     window.check[2] = incremental ? 1 : 0;
@@ -60,6 +69,7 @@ class RunFixture : public ::testing::Test {
   testing::MemoryWindow window;
   MessageLists lists{window};
   std::unique_ptr<BackupRun> run;
+  Platform* run_platform = nullptr;
 };
 
 }  // namespace ferrybox
