@@ -6,9 +6,11 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <map>
 
@@ -113,6 +115,63 @@ TEST_F(FolderTest, AFolderIsOwnerOnlyUntilDoneAndAnUnchangedOneIsLeftAlone) {
   // Only the folder where the run probed whether the drive tells letter
   // case apart has a new time to put right.
   EXPECT_LE(folder_changes, 1);
+}
+
+TEST_F(FolderTest, AfterAStopNothingIsMadeAndNoFolderIsMoreOpenThanItsSource) {
+  // Stopped while a file of a read-only folder is copied, and while new
+  // folders are made: "ro" was opened to its owner for the copy.
+  const struct {
+    const char* stop_at;
+    Kind kind;
+  } cases[] = {{"f", Kind::kRead}, {"new", Kind::kMkdir}};
+  for (const auto& [stop_at, kind] : cases) {
+    SCOPED_TRACE(stop_at);
+    std::filesystem::remove_all(Dst());
+    FaultyPlatform platform;
+    UsePlatform(platform);
+    tree.Write("src/ro/f", "first");
+    tree.Write("src/z/keep", "k");
+    ASSERT_EQ(chmod(Src("ro").c_str(), 0555), 0);
+    Go();
+    ASSERT_EQ(chmod(Src("ro").c_str(), 0755), 0);
+    tree.Write("src/ro/f", "second");
+    tree.Write("src/z/new/deeper/g", "g");
+    ASSERT_EQ(chmod(Src("ro").c_str(), 0555), 0);
+    ASSERT_EQ(setxattr(Src("z/new").c_str(), "user.origin", "camera", 6, 0), 0);
+    bool stopped = false;
+    std::vector<std::string> after_stop;  // folders made, copies begun
+    platform.before_call = [&](Kind call, const std::string& name) {
+      if (stopped &&
+          (call == Kind::kMkdir || (call == Kind::kOpen && IsTempName(name))))
+        after_stop.push_back(name);
+      if (call == kind && name == stop_at && !stopped) {
+        stopped = true;
+        run->Command2_Click();
+      }
+    };
+    Go(true);
+    EXPECT_TRUE(stopped);
+    EXPECT_TRUE(run->LastOutcome().stopped);
+    EXPECT_EQ(after_stop, std::vector<std::string>());
+    EXPECT_EQ(access(Dst("z/new/deeper").c_str(), F_OK), -1);
+    for (const char* folder : {"", "ro", "z", "z/new"}) {
+      if (access(Dst(folder).c_str(), F_OK) != 0) continue;
+      EXPECT_EQ(Mode(Dst(folder)) & ~Mode(Src(folder)), 0u) << folder;
+    }
+    // The next run finishes what the stopped one left.
+    platform.Heal();
+    Go(true);
+    for (const char* folder : {"", "ro", "z", "z/new", "z/new/deeper"}) {
+      EXPECT_EQ(Mode(Dst(folder)), Mode(Src(folder))) << folder;
+      EXPECT_EQ(MtimeNs(Dst(folder)), MtimeNs(Src(folder))) << folder;
+    }
+    char value[16] = "";
+    EXPECT_EQ(
+        getxattr(Dst("z/new").c_str(), "user.origin", value, sizeof value), 6);
+    ASSERT_EQ(chmod(Src("ro").c_str(), 0755), 0);
+    ASSERT_EQ(chmod(Dst("ro").c_str(), 0755), 0);
+    std::filesystem::remove_all(Src("z/new"));
+  }
 }
 
 TEST_F(FolderTest, ASecondUserBacksUpReadOnlyFoldersAgainAndKeepsNoRootSetId) {
