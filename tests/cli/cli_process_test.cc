@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "tests/cli/child_process.h"
-#include "tests/cli/cli_test_support.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_tree.h"
 
 namespace ferrybox {
 namespace {
@@ -14,7 +14,6 @@ namespace {
 using testing::ChildProcess;
 using testing::ReadFile;
 using testing::SplitLines;
-using testing::TreeEntries;
 using Seconds = ChildProcess::Seconds;
 
 class CliProcessTest : public ::testing::Test {
@@ -44,9 +43,9 @@ class CliProcessTest : public ::testing::Test {
   // no temporary file, no partial copy under a real name. Some files were
   // copied, not all.
   void ExpectAnIntactPartialBackup() {
-    const auto source = TreeEntries(Src());
+    const auto source = testing::Entries(Src(), true);
     size_t files = 0;
-    for (const std::string& entry : TreeEntries(dst_)) {
+    for (const std::string& entry : testing::Entries(dst_, true)) {
       ASSERT_TRUE(source.count(entry)) << "unexpected " << entry;
       if (std::filesystem::is_regular_file(dst_ + "/" + entry)) {
         ++files;
@@ -84,7 +83,7 @@ TEST_F(CliProcessTest, AKilledRunLeavesAtMostOneUnfinishedCopy) {
   child.Signal(SIGKILL);
   child.WaitExit(Seconds(5));
   size_t unfinished = 0;
-  for (const std::string& entry : TreeEntries(dst_))
+  for (const std::string& entry : testing::Entries(dst_, true))
     unfinished += entry.find(".~ferrybox-") != std::string::npos;
   EXPECT_LE(unfinished, 1u);
 }

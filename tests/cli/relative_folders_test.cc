@@ -9,7 +9,8 @@
 #include "cli/run_cli.h"
 #include "engine/backup_run.h"
 #include "engine/platform.h"
-#include "tests/cli/cli_test_support.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_tree.h"
 
 namespace ferrybox {
 namespace {

@@ -7,7 +7,7 @@
 
 #include <set>
 
-#include "tests/engine/run_fixture.h"
+#include "tests/support/run_fixture.h"
 
 namespace ferrybox {
 namespace {

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <set>
 
-#include "tests/engine/run_fixture.h"
+#include "tests/support/run_fixture.h"
 #include "tests/support/image_mount.h"
 #include "tests/support/test_platforms.h"
 
@@ -28,12 +28,6 @@ struct Destination {
 class CaseFoldingTest : public RunFixture,
                         public ::testing::WithParamInterface<Destination> {
  protected:
-  std::set<std::string> Names(const std::string& folder) {
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-      names.insert(entry.path().filename().string());
-    return names;
-  }
   std::set<std::string> Clashes() {
     std::set<std::string> paths;
     for (const CopyFailure& failure : window.failures) {
@@ -97,8 +91,8 @@ TEST_P(CaseFoldingTest, TheFirstInByteOrderOfNamesDifferingInCaseIsKept) {
     for (const std::string& name : kept)
       EXPECT_EQ(testing::ReadFile(dst + name), name);
     // Renaming a file's case only still renames its copy.
-    EXPECT_EQ(Names(dst).count("photo.jpg"), 1u);
-    EXPECT_EQ(Names(dst).count("Photo.JPG"), destination.folds ? 0u : 1u);
+    EXPECT_EQ(testing::Entries(dst).count("photo.jpg"), 1u);
+    EXPECT_EQ(testing::Entries(dst).count("Photo.JPG"), destination.folds ? 0u : 1u);
   }
   // One name of each pair where case is ignored, both where it is kept;
   // and the photo's copy, with its earlier name beside it where case is kept.
@@ -108,7 +102,7 @@ TEST_P(CaseFoldingTest, TheFirstInByteOrderOfNamesDifferingInCaseIsKept) {
               std::filesystem::perms::owner_all);
   }
   const size_t pairs_stored = destination.unicode ? 3 : 2;
-  EXPECT_EQ(Names(dst).size(),
+  EXPECT_EQ(testing::Entries(dst).size(),
             destination.folds ? pairs_stored + 1 : 2 * pairs_stored + 2);
   UsePlatform(DefaultPlatform());  // before `simulated` goes
 }

@@ -14,7 +14,7 @@
 #include <set>
 #include <thread>
 
-#include "tests/engine/run_fixture.h"
+#include "tests/support/run_fixture.h"
 #include "tests/support/image_mount.h"
 
 namespace ferrybox {

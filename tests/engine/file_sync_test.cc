@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <tuple>
 
-#include "tests/engine/run_fixture.h"
+#include "tests/support/run_fixture.h"
 #include "tests/support/test_platforms.h"
 
 namespace ferrybox {

@@ -17,7 +17,7 @@
 
 #include "engine/file_copy.h"
 #include "engine/temp_name.h"
-#include "tests/engine/run_fixture.h"
+#include "tests/support/run_fixture.h"
 #include "tests/support/other_user.h"
 #include "tests/support/test_platforms.h"
 
@@ -76,17 +76,6 @@ class CountingWindow : public testing::MemoryWindow {
     handled = progress.files_handled;
   }
 };
-
-// Temporary files below `root`.
-std::vector<std::string> TempFiles(const std::string& root) {
-  std::vector<std::string> found;
-  std::error_code error;
-  for (std::filesystem::recursive_directory_iterator it(root, error), end;
-       !error && it != end; it.increment(error))
-    if (IsTempName(it->path().filename().string()))
-      found.push_back(it->path().string());
-  return found;
-}
 
 class LookAheadTest : public RunFixture {
  protected:
@@ -160,7 +149,8 @@ TEST_F(LookAheadTest, EveryDepthShowsAndCopiesWhatReadingInTurnDoes) {
                          .c_str()),
               0);
   }
-  EXPECT_EQ(TempFiles(Dst("")), std::vector<std::string>{});
+  for (const std::string& entry : testing::Entries(Dst(), true))
+    EXPECT_FALSE(IsTempName(entry.substr(entry.rfind('/') + 1))) << entry;
 }
 
 TEST_F(LookAheadTest, WaitingOverlapsAndStaysWithinItsDepth) {
@@ -329,8 +319,8 @@ TEST_F(LookAheadTest, AStopLeavesExactlyTheCopiesWhoseLinesWereShown) {
     std::vector<std::string> shown, copied;
     for (const std::string& line : List2())
       if (line.starts_with(kNewFile)) shown.push_back(line.substr(19));
-    for (const auto& entry : std::filesystem::directory_iterator(Dst(dst)))
-      copied.push_back(entry.path().string());
+    for (const std::string& entry : testing::Entries(Dst(dst)))
+      copied.push_back(Dst(dst + "/" + entry));
     std::sort(shown.begin(), shown.end());
     std::sort(copied.begin(), copied.end());
     EXPECT_EQ(copied, shown);
@@ -358,9 +348,7 @@ TEST_F(LookAheadTest, AProcessThatCannotStartThreadsReadsEachFileInItsTurn) {
            List3().back().starts_with("Finished....in :");
   });
   EXPECT_TRUE(backed_up);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Dst()),
-                          std::filesystem::directory_iterator()),
-            30);
+  EXPECT_EQ(testing::Entries(Dst()).size(), 30u);
 }
 
 TEST_F(LookAheadTest, StopWhileWaitingForAFileReadAheadEndsTheRun) {
