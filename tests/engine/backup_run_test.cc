@@ -218,10 +218,13 @@ TEST_F(RunTest, CollectsRootFilesFirstThenEachSubfolderWholeTree) {
        {"r1", ".r2", "a/f1", "a/f2", "a/deep/g1", "a/deep/g2", "a/deep/er/h",
         ".b/f3", ".b/.deep/g3", "c/x/y/z", "c/f4"})
     all.insert(tree.Write("src/" + std::string(name), "x"));
-  // "a0" to "a19" begin with "a" without being inside it; listing order puts
-  // some before "a", whose folder must still be checked and made.
-  for (int i = 0; i < 20; ++i)
-    all.insert(tree.Write("src/a" + std::to_string(i) + "/f", "x"));
+  // "a0" to "a19", "a b" and "a.b" begin with "a" without being inside it
+  // (the last two sort before "a/"); listing order puts some before "a",
+  // whose folder must still be checked and made.
+  for (int i = 0; i < 22; ++i)
+    all.insert(tree.Write(
+        "src/a" + (i < 20 ? std::to_string(i) : i == 20 ? " b" : ".b") + "/f",
+        "x"));
   // Neither a FIFO (opening it would block) nor a link back up is entered;
   // the link is an entry of its folder.
   ASSERT_EQ(mkfifo(Src("a/fifo").c_str(), 0644), 0);

@@ -394,17 +394,28 @@ TEST_F(LookAheadTest, AFailedReadAheadIsReadAgainInItsTurn) {
   }
 }
 
-TEST(DefaultLookAheadTest, FollowsTheEnvironmentWhenItHoldsANumber) {
+TEST_F(LookAheadTest, ARunReadsAheadAsTheEnvironmentSays) {
   const char* set = std::getenv("FERRYBOX_LOOK_AHEAD");
   const std::string before = set ? set : "";
+  for (int i = 0; i < 3; ++i) tree.Write("src/f" + std::to_string(i), "x");
+  Go();
   const struct {
     const char* text;
     int depth;
   } cases[] = {{"0", 0},   {"12", 12},  {"", 256},
                {"x", 256}, {"-3", 256}, {"99999", 4096}};
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
     setenv("FERRYBOX_LOOK_AHEAD", c.text, 1);
-    EXPECT_EQ(DefaultLookAhead(), c.depth) << c.text;
+    EXPECT_EQ(DefaultLookAhead(), c.depth);
+    // A run made now reads the files' statuses on its own thread only
+    // when it reads none ahead.
+    SlowStatPlatform platform;
+    for (int i = 0; i < 3; ++i) platform.order["f" + std::to_string(i)] = 0;
+    UsePlatform(platform);
+    Go(true);
+    UsePlatform(DefaultPlatform());  // before `platform` goes
+    EXPECT_EQ(platform.run_thread_reads > 0, c.depth == 0);
   }
   if (set) {
     setenv("FERRYBOX_LOOK_AHEAD", before.c_str(), 1);

@@ -89,10 +89,11 @@ TEST_F(ScenarioTest, EachFileFailsWithItsOwnReasonOrItsFoldersReason) {
       {Kind::kMkdir, EACCES, "deep", EACCES},
       // Made, and then it cannot be opened.
       {Kind::kOpen, EMFILE, "fresh", EMFILE},
-      // Cut short while it is copied: it changed.
+      // Cut short while the kernel copies it: it changed.
       {Kind::kNone, 0, "", kErrorSourceChanged},
   };
   int number = 0;
+  std::map<std::string, int> reads;  // by file
   for (const auto& c : cases) {
     SCOPED_TRACE(++number);
     UseCase("reason" + std::to_string(number));
@@ -104,8 +105,10 @@ TEST_F(ScenarioTest, EachFileFailsWithItsOwnReasonOrItsFoldersReason) {
       // would break.
       faults.status_age_s = 60;
       faults.before_call = [&](Kind call, const std::string& name) {
-        if (call == Kind::kRead && name.ends_with(".txt"))
-          std::filesystem::resize_file(Src("fresh/deep/" + name), 1000);
+        if (call != Kind::kRead || !name.ends_with(".txt")) return;
+        std::filesystem::resize_file(Src("fresh/deep/" + name), 1000);
+        // A copy that keeps asking for what is gone is ended, as failed.
+        if (++reads[name] == 100) faults.FailNth(Kind::kRead, 1, EIO);
       };
     } else if (c.kind == Kind::kOpen) {
       faults.before_call = [&](Kind call, const std::string& name) {
