@@ -221,10 +221,10 @@ TEST_F(RunTest, CollectsRootFilesFirstThenEachSubfolderWholeTree) {
   // "a0" to "a19", "a b" and "a.b" begin with "a" without being inside it
   // (the last two sort before "a/"); listing order puts some before "a",
   // whose folder must still be checked and made.
-  for (int i = 0; i < 22; ++i)
-    all.insert(tree.Write(
-        "src/a" + (i < 20 ? std::to_string(i) : i == 20 ? " b" : ".b") + "/f",
-        "x"));
+  std::vector<std::string> siblings = {"a b", "a.b"};
+  for (int i = 0; i < 20; ++i) siblings.push_back("a" + std::to_string(i));
+  for (const std::string& name : siblings)
+    all.insert(tree.Write("src/" + name + "/f", "x"));
   // Neither a FIFO (opening it would block) nor a link back up is entered;
   // the link is an entry of its folder.
   ASSERT_EQ(mkfifo(Src("a/fifo").c_str(), 0644), 0);

@@ -163,8 +163,8 @@ TEST_F(ScenarioTest, AFileSizeLimitFailsTheBigFileNotTheRun) {
   WriteSrc("big.bin", Pattern(2 << 20, 1));
   // 1 MiB in blocks of 512 bytes, SIGXFSZ as the shell leaves it.
   testing::ChildProcess child(
-      "/bin/sh", {"-c", "ulimit -f 2048; exec \"$0\" \"$@\"", cli, Src(""),
-                  Dst()});
+      "/bin/sh",
+      {"-c", "ulimit -f 2048; exec \"$0\" \"$@\"", cli, Src(""), Dst()});
   EXPECT_EQ(child.Finish(), 1) << "153: killed by SIGXFSZ";
   for (const std::string& line : testing::SplitLines(child.out()))
     List3().push_back(line);

@@ -39,7 +39,8 @@ inline Files TakeFiles(const std::string& root) {
                      ReadFile(path);
     std::error_code error;
     if (S_ISLNK(st.st_mode))
-      files[entry] = "-> " + std::filesystem::read_symlink(path, error).string();
+      files[entry] =
+          "-> " + std::filesystem::read_symlink(path, error).string();
   }
   return files;
 }
