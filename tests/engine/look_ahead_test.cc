@@ -180,22 +180,6 @@ TEST_F(LookAheadTest, WaitingOverlapsAndStaysWithinItsDepth) {
   EXPECT_GE(slow.farthest_ahead, 2);
 }
 
-TEST_F(LookAheadTest, EveryFileIsReadAheadInADeepTree) {
-  // More folders at once than the threads keep open, at every depth.
-  for (const char* folder : {"a", "a/b", "a/b/c", "a/b/c/d", "a/e", "a/e/k",
-                             "g", "g/h", "g/h/i", "j"})
-    for (int i = 0; i < 3; ++i)
-      tree.Write("src/" + std::string(folder) + "/f" + std::to_string(i), "x");
-  Go();
-  SlowStatPlatform platform;
-  for (int i = 0; i < 3; ++i) platform.order["f" + std::to_string(i)] = 0;
-  UsePlatform(platform);
-  run->SetLookAhead(8);
-  Go(true);
-  EXPECT_EQ(Figure(FigureBox::kText3), "30");
-  EXPECT_EQ(platform.run_thread_reads, 0);
-}
-
 TEST_F(LookAheadTest, FilesChangedBeforeTheirTurnAreCopiedAsTheyAreThen) {
   // The run is held at its first file until the others' statuses were read
   // ahead; then one file goes and another is rewritten.
@@ -394,10 +378,14 @@ TEST_F(LookAheadTest, AFailedReadAheadIsReadAgainInItsTurn) {
   }
 }
 
-TEST_F(LookAheadTest, ARunReadsAheadAsTheEnvironmentSays) {
+TEST_F(LookAheadTest, ARunReadsEveryFileAheadAsTheEnvironmentSays) {
   const char* set = std::getenv("FERRYBOX_LOOK_AHEAD");
   const std::string before = set ? set : "";
-  for (int i = 0; i < 3; ++i) tree.Write("src/f" + std::to_string(i), "x");
+  // More folders at once than the threads keep open, at every depth.
+  for (const char* folder : {"a", "a/b", "a/b/c", "a/b/c/d", "a/e", "a/e/k",
+                             "g", "g/h", "g/h/i", "j"})
+    for (int i = 0; i < 3; ++i)
+      tree.Write("src/" + std::string(folder) + "/f" + std::to_string(i), "x");
   Go();
   const struct {
     const char* text;
@@ -408,13 +396,14 @@ TEST_F(LookAheadTest, ARunReadsAheadAsTheEnvironmentSays) {
     SCOPED_TRACE(c.text);
     setenv("FERRYBOX_LOOK_AHEAD", c.text, 1);
     EXPECT_EQ(DefaultLookAhead(), c.depth);
-    // A run made now reads the files' statuses on its own thread only
-    // when it reads none ahead.
+    // A run made now reads every file's status on a thread of its own,
+    // unless it reads none ahead.
     SlowStatPlatform platform;
     for (int i = 0; i < 3; ++i) platform.order["f" + std::to_string(i)] = 0;
     UsePlatform(platform);
     Go(true);
     UsePlatform(DefaultPlatform());  // before `platform` goes
+    EXPECT_EQ(Figure(FigureBox::kText3), "30");
     EXPECT_EQ(platform.run_thread_reads > 0, c.depth == 0);
   }
   if (set) {
