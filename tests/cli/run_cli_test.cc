@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -103,6 +105,10 @@ TEST_F(RunCliTest, WrongArgumentsUnknownProfilesAndRefusedRunsExitWithTwo) {
             src_ + "\r\n" + dst_ + "\r\n 0 \r\n 0 \r\n 0 \r\n");
   const std::string damaged = ProfilePath(program_.root(), "damaged");
   WriteFile(damaged, std::string(65 << 10, '\n'));
+  // A profile is not typed in a shell: its folders are taken as they are,
+  // as the window takes them.
+  WriteFile(ProfilePath(program_.root(), "relative"),
+            "src\r\ndst\r\n 0 \r\n 0 \r\n 0 \r\n");
   struct Case {
     std::vector<std::string> args;
     std::string explanation;
@@ -112,6 +118,8 @@ TEST_F(RunCliTest, WrongArgumentsUnknownProfilesAndRefusedRunsExitWithTwo) {
       {{"--profile", "damaged"}, damaged + " is damaged: larger than 64 KiB\n"},
       {{"--profile", "nothing"}, "no profile \"nothing\""},
       {{"--profile", "../outside"}, "not a profile name"},
+      {{"--profile", "relative"},
+       std::string("refused: ") + kSourceNotFullPath},
       {{trees_.Path("missing"), dst_},
        std::string("refused: ") + kSourceFolderNotFound},
       {{src_, src_ + "/"}, std::string("refused: ") + kSameFolder},
@@ -205,6 +213,22 @@ TEST_F(RunCliTest, ProfilesRunWithTheirFoldersAndBoxes) {
         << "Show Files came from the profile: " << out_.str();
   }
   EXPECT_EQ(ReadFile(dst_ + "/a.txt"), "alpha");
+}
+
+TEST_F(RunCliTest, CommandLineFoldersAreJoinedToTheWorkingFolder) {
+  const std::filesystem::path earlier = std::filesystem::current_path();
+  std::filesystem::current_path(trees_.root());
+  const std::string work = std::filesystem::current_path().string();
+  const int exit = Run({"--show-files", "src", "sub/../dst"});
+  std::filesystem::current_path(earlier);
+  EXPECT_EQ(exit, kExitOk) << err_.str();
+  EXPECT_EQ(ReadFile(dst_ + "/a.txt"), "alpha");
+  // Joined as written: ".." is left for the file system to follow.
+  const std::vector<std::string> lines = OutLines();
+  for (const std::string line :
+       {work + "/src/a.txt",
+        "New File, Copying: " + work + "/sub/../dst/a.txt"})
+    EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
 }
 
 TEST_F(RunCliTest, OnATerminalTheProgressLineIsShownAndClearedAtTheEnd) {
