@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <set>
 
-#include "tests/support/run_fixture.h"
 #include "tests/support/image_mount.h"
+#include "tests/support/run_fixture.h"
 #include "tests/support/test_platforms.h"
 
 namespace ferrybox {

@@ -8,13 +8,13 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <set>
 #include <thread>
 
 #include "engine/copy_failure.h"
+#include "tests/support/child_process.h"
 #include "tests/support/image_mount.h"
 #include "tests/support/run_fixture.h"
 
@@ -45,7 +45,8 @@ std::map<std::string, std::string> Attributes(const std::string& path) {
 }
 
 bool Shell(const std::string& command) {
-  return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+  return testing::ChildProcess("/bin/sh", {"-c", command + " 2>&1"}).Finish() ==
+         0;
 }
 
 class FaithfulTest : public RunFixture {

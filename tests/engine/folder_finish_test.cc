@@ -14,8 +14,8 @@
 #include <map>
 
 #include "engine/temp_name.h"
-#include "tests/support/run_fixture.h"
 #include "tests/support/other_user.h"
+#include "tests/support/run_fixture.h"
 #include "tests/support/test_platforms.h"
 
 namespace ferrybox {

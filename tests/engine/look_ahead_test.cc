@@ -17,8 +17,9 @@
 
 #include "engine/file_copy.h"
 #include "engine/temp_name.h"
-#include "tests/support/run_fixture.h"
+#include "tests/support/child_process.h"
 #include "tests/support/other_user.h"
+#include "tests/support/run_fixture.h"
 #include "tests/support/test_platforms.h"
 
 namespace ferrybox {
@@ -143,11 +144,13 @@ TEST_F(LookAheadTest, EveryDepthShowsAndCopiesWhatReadingInTurnDoes) {
     EXPECT_TRUE(RunInto("fresh" + name, depth, false) == full);
     // Over the earlier backup, where a folder stands in one file's way.
     EXPECT_TRUE(RunInto("d" + name, depth, false) == over);
-    EXPECT_EQ(system(("diff -r --no-dereference " + Dst("ref") + " " +
-                      Dst("d" + name) + " && diff -r --no-dereference " +
-                      Dst("freshref") + " " + Dst("fresh" + name))
-                         .c_str()),
-              0);
+    for (const std::string& copy : {"d", "fresh"})
+      EXPECT_EQ(testing::ChildProcess(
+                    "/usr/bin/diff",
+                    {"-r", "--no-dereference",
+                     Dst(copy == "d" ? "ref" : "freshref"), Dst(copy + name)})
+                    .Finish(),
+                0);
   }
   for (const std::string& entry : testing::Entries(Dst(), true))
     EXPECT_FALSE(IsTempName(entry.substr(entry.rfind('/') + 1))) << entry;
