@@ -361,22 +361,39 @@ TEST_F(LookAheadTest, StopWhileWaitingForAFileReadAheadEndsTheRun) {
 
 TEST_F(LookAheadTest, AFailedReadAheadIsReadAgainInItsTurn) {
   using Kind = testing::FaultyPlatform::Kind;
-  for (int i = 0; i < 10; ++i) tree.Write("src/f" + std::to_string(i), "x");
+  for (int i = 0; i < 10; ++i) {
+    tree.Write("src/f" + std::to_string(i), "x");
+    tree.Write("src/sub/g" + std::to_string(i), "x");
+  }
   Go();
   testing::FaultyPlatform faults;
   UsePlatform(faults);
   run->SetLookAhead(8);
-  // A file's first read is its source's, the second its destination's;
-  // read again in their turn, both find what is there.
-  for (const int nth : {1, 2}) {
-    SCOPED_TRACE(nth);
+  const std::thread::id run_thread = std::this_thread::get_id();
+  // A file's first read is its source's, the second its destination's; a
+  // folder the threads reading ahead cannot open. Read again in their
+  // turn, all find what is there.
+  const struct {
+    Kind kind;
+    int nth;  // 0: the first open by a thread reading ahead
+    const char* name;
+  } cases[] = {
+      {Kind::kStat, 1, "f7"}, {Kind::kStat, 2, "f7"}, {Kind::kOpen, 0, "sub"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name + std::to_string(c.nth));
     faults.failures = 0;
-    faults.FailNth(Kind::kStat, nth, EIO, "f7");
+    if (c.nth > 0) faults.FailNth(c.kind, c.nth, EIO, c.name);
+    faults.before_call = [&](Kind kind, const std::string& name) {
+      if (c.nth == 0 && kind == c.kind && name == c.name &&
+          std::this_thread::get_id() != run_thread && faults.failures == 0)
+        faults.FailNth(c.kind, 1, EIO, c.name);
+    };
     List2().clear();
     Go(true);
     EXPECT_EQ(faults.failures, 1);
     EXPECT_EQ(Count(List3(), kCopyErrorPrefix), 0);
-    EXPECT_EQ(List2(), std::vector<std::string>{kCheckingFolder + Dst()})
+    EXPECT_EQ(List2(), (std::vector<std::string>{kCheckingFolder + Dst(),
+                                                 kCheckingFolder + Dst("sub")}))
         << "a file read as missing was copied";
   }
 }
