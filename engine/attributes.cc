@@ -74,13 +74,23 @@ int WriteAttributes(Platform& platform, Handle dir, const std::string& name,
 
 int CopyAttributes(Platform& platform, Handle source_dir,
                    const std::string& source_name, Handle destination_dir,
-                   const std::string& destination_name) {
+                   const std::string& destination_name,
+                   bool destination_bare) {
   Attributes attributes;
   const int error =
       ReadAttributes(platform, source_dir, source_name, &attributes);
   if (error != 0) return error;
+  if (destination_bare && attributes.empty()) return 0;
   return WriteAttributes(platform, destination_dir, destination_name,
                          attributes);
+}
+
+bool HandsOnAttributes(Platform& platform, Handle folder) {
+  std::string value;
+  const int error =
+      platform.GetAttribute(folder, "", "system.posix_acl_default", &value);
+  if (error == ENODATA || Refused(error)) return false;
+  return error != 0 || !value.empty();
 }
 
 }  // namespace ferrybox

@@ -42,10 +42,19 @@ int WriteAttributes(Platform& platform, Handle dir, const std::string& name,
 /// owner clears a file capability, and a change of bits recomputes an
 /// access control list's mask. A file system that keeps no attributes, or
 /// refuses one (FAT, exFAT, a trusted attribute without the privilege), is
-/// no failure. Returns 0 or an errno value.
+/// no failure. `destination_bare` tells that the destination holds none of
+/// the kinds a copy carries (a file just made in a folder that hands none
+/// on): a source without attributes then costs no look at the destination.
+/// Returns 0 or an errno value.
 int CopyAttributes(Platform& platform, Handle source_dir,
                    const std::string& source_name, Handle destination_dir,
-                   const std::string& destination_name);
+                   const std::string& destination_name,
+                   bool destination_bare = false);
+
+/// Whether a file made in `folder` may start with attributes of the kinds a
+/// copy carries: only a default access control list hands any on. Where
+/// that cannot be told, it may.
+bool HandsOnAttributes(Platform& platform, Handle folder);
 
 }  // namespace ferrybox
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "engine/attributes.h"
 #include "engine/folder_scan.h"
 #include "engine/temp_name.h"
 
@@ -32,6 +33,7 @@ int DestinationFolders::EnterFolder(std::string_view relative) {
   names_.clear();
   listed_ = false;
   relisted_ = false;
+  hands_on_.reset();
   if (!cursor_.has_root()) {
     if (const int error = root_.state()) return error;
     const int error = cursor_.OpenRootAt(root_.handle());
@@ -74,6 +76,13 @@ Handle DestinationFolders::OpenRoot() {
   if (!cursor_.has_root() && root_.state() == 0)
     (void)cursor_.OpenRootAt(root_.handle());
   return cursor_.root();
+}
+
+bool DestinationFolders::HandsOnAttributes() {
+  // The run changes a folder's attributes only once done with it.
+  if (!hands_on_)
+    hands_on_ = ferrybox::HandsOnAttributes(platform_, cursor_.current());
+  return *hands_on_;
 }
 
 int DestinationFolders::List() {

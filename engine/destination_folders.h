@@ -78,6 +78,9 @@ class DestinationFolders {
   }
   /// The root, opened when it exists; kNoHandle while it does not.
   Handle OpenRoot();
+  /// Whether a file made in the current folder may start with attributes
+  /// (HandsOnAttributes), asked once per folder entered.
+  bool HandsOnAttributes();
 
  private:
   int EnterFolder(std::string_view relative);
@@ -95,6 +98,7 @@ class DestinationFolders {
   std::string entered_relative_;
   bool listed_ = false;
   bool relisted_ = false;
+  std::optional<bool> hands_on_;
   // The current folder's entries, sorted by name, and its identity.
   std::vector<DirEntry> names_;
   FileId id_;

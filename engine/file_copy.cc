@@ -145,7 +145,8 @@ int OpenSourceFile(Platform& platform, Handle dir, const std::string& name,
 
 int CopyOpenFile(Platform& platform, Handle in, const FileInfo& source,
                  Handle destination_dir, const std::string& destination_name,
-                 CopyResult* result, const CopyControl* control) {
+                 bool folder_hands_on, CopyResult* result,
+                 const CopyControl* control) {
   SourceWatch watch(platform, in, source);
   int error = watch.Begin();
   if (error != 0) return error;
@@ -180,8 +181,11 @@ int CopyOpenFile(Platform& platform, Handle in, const FileInfo& source,
     error = platform.Finish(out.get(), mode, source.atime, source.mtime,
                             &result->stored_mtime);
   // After the bits: setting them would recompute an access control list's
-  // mask.
-  if (error == 0) error = CopyAttributes(platform, in, "", out.get(), "");
+  // mask. A file made where no default access control list is handed on
+  // has no attributes of its own to remove.
+  if (error == 0)
+    error = CopyAttributes(platform, in, "", out.get(), "",
+                           /*destination_bare=*/!folder_hands_on);
   const int close_error = out.reset();
   if (error == 0) error = close_error;
   if (error == 0)
@@ -223,7 +227,9 @@ int CopyFileAt(Platform& platform, Handle source_dir,
   int error = OpenSourceFile(platform, source_dir, source_name, &in, &source);
   if (error != 0) return error;
   return CopyOpenFile(platform, in.get(), source, destination_dir,
-                      destination_name, result, control);
+                      destination_name,
+                      HandsOnAttributes(platform, destination_dir), result,
+                      control);
 }
 
 }  // namespace ferrybox

@@ -52,10 +52,13 @@ int OpenSourceFile(Platform& platform, Handle dir, const std::string& name,
 /// removed and whatever stood at `destination_name` is left as it was. A copy
 /// that may mix two versions of the source fails, as SourceWatch tells. A copy
 /// that `control` (when given) breaks off fails with kErrorStopped, cleaned up
-/// like any other failure. Returns 0, an errno value or an EngineError.
+/// like any other failure. `folder_hands_on` is HandsOnAttributes of
+/// `destination_dir`, asked once for all the copies made in it. Returns 0, an
+/// errno value or an EngineError.
 int CopyOpenFile(Platform& platform, Handle in, const FileInfo& source,
                  Handle destination_dir, const std::string& destination_name,
-                 CopyResult* result, const CopyControl* control = nullptr);
+                 bool folder_hands_on, CopyResult* result,
+                 const CopyControl* control = nullptr);
 
 /// OpenSourceFile and CopyOpenFile in one.
 int CopyFileAt(Platform& platform, Handle source_dir,

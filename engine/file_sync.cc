@@ -456,7 +456,8 @@ int FileSync::CopyOneFile(const std::string& source_path,
     CopyResult result;
     if (error == 0)
       error = CopyOpenFile(platform_, in.get(), *source, destination_.current(),
-                           name, &result, copy_control_);
+                           name, destination_.HandsOnAttributes(), &result,
+                           copy_control_);
     // Setting the times again can fail only after the copy is complete and
     // in place: it stays, and the next incremental run copies it again.
     if (error == 0 && destination_.device())

@@ -163,6 +163,7 @@ TEST_F(FaithfulTest,
   tree.Write("src/noted", "x");
   tree.Write("src/tool", "#!/bin/sh\n");
   tree.Write("src/shared/plain", "y");
+  tree.Write("src/shared/bare", "z");
   ASSERT_EQ(setxattr(Src("noted").c_str(), "user.origin", "camera", 6, 0), 0);
   // Owned by someone else, as a capability outlives only the change of
   // owner made before it.
@@ -197,6 +198,11 @@ TEST_F(FaithfulTest,
   EXPECT_EQ(Status(Dst("noted")).st_ino, noted);
   EXPECT_EQ(testing::MtimeNs(Dst("noted")), mtime);
   EXPECT_EQ(Count(List3(), "Error"), 0);
+
+  // Copied again into a folder whose default list a new file inherits: the
+  // copy of a file without attributes ends without any too.
+  Go();
+  EXPECT_TRUE(Attributes(Dst("shared/bare")).empty());
 }
 
 TEST_F(FaithfulTest, FatAndExfatKeepContentAndFailOnlySymbolicLinks) {
