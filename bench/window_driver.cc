@@ -51,7 +51,8 @@ int main(int argc, char** argv) {
   }
 
   QApplication app(argc, argv);
-  ferrybox::Form1 form(QCoreApplication::applicationDirPath().toStdString());
+  ferrybox::Form1 form(QCoreApplication::applicationDirPath().toStdString(),
+                       ferrybox::DefaultPlatform());
   form.Form_Load();
   // The version check (third tick of Timer3) is no part of a backup; on a
   // machine without network it would stall a run that lasts three seconds.

@@ -89,16 +89,13 @@ bool IsAncestor(Platform& platform, const FileId& id, const std::string& path) {
 }  // namespace
 
 BackupRun::BackupRun(Window& window, MessageLists& lists, Platform& platform,
-                     std::string program_folder)
+                     std::string program_folder, RunOptions options)
     : window_(window),
       lists_(lists),
       platform_(platform),
       copy_log_path_(CopyLogPath(program_folder)),
-      clock_(MonotonicSeconds) {}
-
-void BackupRun::SetClockForTesting(std::function<double()> seconds) {
-  clock_ = std::move(seconds);
-}
+      clock_(options.clock ? std::move(options.clock) : MonotonicSeconds),
+      look_ahead_(options.look_ahead) {}
 
 void BackupRun::Command2_Click() { stop_flag_ = true; }
 
@@ -189,7 +186,7 @@ void BackupRun::FinishOnDisk(FileSync& sync, const std::string& source_root,
 
 void BackupRun::ShowFigures(double elapsed, bool closing) {
   // Rounded only here: every byte counts, files under 500 bytes too.
-  const double megabytes = KbTotal() / 1024;
+  const double megabytes = static_cast<double>(bytes_total_) / 1000 / 1024;
   window_.SetFigure(FigureBox::kText5, Formatted("%.0f", megabytes) + "Mb");
   // No time passed: the rate cannot be computed, and keeps its old text.
   if (elapsed > 0) {
@@ -199,16 +196,71 @@ void BackupRun::ShowFigures(double elapsed, bool closing) {
   }
 }
 
+// What one run keeps from its start to its closing line. A nested run has
+// its own; the members are destroyed in the reverse of this order.
+struct BackupRun::RunState {
+  explicit RunState(BackupRun& run)
+      : destination(run.platform_, run.held_roots_) {}
+
+  // Held until the run ends, so that no run starting meanwhile empties it.
+  std::optional<CopyLogClaim> copy_log;
+  std::string source_root;
+  std::string destination_root;
+  RunOutcome outcome;
+  std::vector<std::string> files;
+  DestinationRoot destination;
+  std::optional<FileSync> sync;
+  int64_t file_count = 0;
+  int update_count = 0;
+  // When the window's events were last handled.
+  std::chrono::steady_clock::time_point events_handled;
+  CopyControl copy_control;
+  double start_time = 0;
+  std::optional<LookAhead> ahead;
+};
+
 void BackupRun::Command3_Click() {
   ++depth_;
+  RunState run(*this);
+  StartRun(run);
+  for (size_t index = 0; index < run.files.size(); ++index)
+    if (!OneFile(run, index)) break;
+  FinishRun(run);
+  if (--depth_ == 0 && pause_flag_) {
+    // Nothing is left to resume.
+    pause_flag_ = false;
+    window_.ShowPaused(false);
+  }
+}
 
+void BackupRun::StartRun(RunState& run) {
+  ResetForRun(run);
+  CollectFiles(run);
+  // Events are handled before the first file (the clicks and keys the scan
+  // held back), at every progress update, and besides whenever
+  // kEventInterval has passed since they last were, between files and
+  // between the chunks of one big file; those extra rounds show no figures.
+  if (!run.outcome.refused() && !abandoned_) window_.ProcessEvents();
+  run.events_handled = std::chrono::steady_clock::now();
+  // A stop during a big file breaks its copy off, the earlier copy kept
+  // (a small one ends within its next chunk); a stop while the run waits
+  // for a file read ahead ends the run.
+  run.copy_control.keep_going = [this, &run] {
+    HandleEventsWhenDue(run);
+    WaitWhilePaused(run);
+    return !stop_flag_ && !abandoned_;
+  };
+  if (run.sync) run.sync->SetCopyControl(&run.copy_control);
+  run.start_time = clock_();
+  if (run.sync) StartLookAhead(*run.sync, run.files, &run.ahead);
+}
+
+void BackupRun::ResetForRun(RunState& run) {
   stop_flag_ = false;
   pause_flag_ = false;
   window_.ShowPaused(false);
   lists_.lp3("Starting copy: " + TimeOfDayText());
   lists_.lp3("Please wait...");
-  int64_t file_count = 0;
-  int update_count = 0;
   bytes_total_ = 0;
   window_.SetFigure(FigureBox::kText4, "0");
   sync_state_.FilesCopied = 0;
@@ -217,28 +269,27 @@ void BackupRun::Command3_Click() {
   window_.SetFigure(FigureBox::kText3, "0");
   window_.ScanStarted();
   lists_.ClearFileLists();
-  // Held until the run ends, so that no run starting meanwhile empties it.
-  const CopyLogClaim copy_log(DefaultFileSystem(), copy_log_path_);
+  run.copy_log.emplace(DefaultFileSystem(), copy_log_path_);
   sync_state_.LastCheckedFolder.clear();
+}
 
+void BackupRun::CollectFiles(RunState& run) {
   // The roots are read once: typing in the boxes during the run, or loading
   // a profile, must not send the rest of the files elsewhere.
-  const std::string source_root = window_.Text1();
-  const std::string destination_root = window_.Text2();
+  run.source_root = window_.Text1();
+  run.destination_root = window_.Text2();
   // "Please wait...", the emptied lists and the zeroed figures are seen
   // before the scan, which on a big tree or a slow drive takes long.
   window_.KeepAlive();
-  RunOutcome outcome;
-  std::vector<std::string> files;
-  DestinationRoot destination(platform_, held_roots_);
-  std::optional<FileSync> sync;
   ScanOptions scan;
-  outcome.refusal = Refusal(source_root, destination_root, &destination, &scan);
-  if (outcome.refused()) {
-    lists_.lp3(RefusalLine(outcome.refusal, source_root));
+  run.outcome.refusal =
+      Refusal(run.source_root, run.destination_root, &run.destination, &scan);
+  if (run.outcome.refused()) {
+    lists_.lp3(RefusalLine(run.outcome.refusal, run.source_root));
   } else {
-    sync.emplace(platform_, window_, lists_, sync_state_, source_root,
-                 destination_root, destination, copy_log_path_);
+    std::optional<FileSync>& sync = run.sync;
+    sync.emplace(platform_, window_, lists_, sync_state_, run.source_root,
+                 run.destination_root, run.destination, copy_log_path_);
     scan.on_error = [&sync](const std::string& path, int error) {
       sync->CopyFailed(path, sync->DestinationPath(path), error);
     };
@@ -252,138 +303,121 @@ void BackupRun::Command3_Click() {
     };
     // The next subfolders are walked ahead as files are read ahead.
     scan.read_ahead = look_ahead_ > 0 ? kFoldersAhead : 0;
-    std::string folder = source_root;
-    RecursiveDir(platform_, files, folder, scan);
+    std::string folder = run.source_root;
+    RecursiveDir(platform_, run.files, folder, scan);
     if (stop_flag_ || abandoned_) {
-      files.clear();
-      outcome.stopped = true;
+      run.files.clear();
+      run.outcome.stopped = true;
     }
   }
   // Folders collected for themselves (they hold nothing to copy) are no
   // files.
-  outcome.files_collected = static_cast<int64_t>(std::count_if(
-      files.begin(), files.end(),
+  run.outcome.files_collected = static_cast<int64_t>(std::count_if(
+      run.files.begin(), run.files.end(),
       [](const std::string& path) { return !FileSync::IsFolderPath(path); }));
-  if (!outcome.refused()) window_.CopyingStarted(outcome.files_collected);
+  if (!run.outcome.refused())
+    window_.CopyingStarted(run.outcome.files_collected);
+}
 
-  // Events are handled before the first file (the clicks and keys the scan
-  // held back), at every progress update, and besides whenever
-  // kEventInterval has passed since they last were, between files and
-  // between the chunks of one big file; those extra rounds show no figures.
-  using Clock = std::chrono::steady_clock;
-  if (!outcome.refused() && !abandoned_) window_.ProcessEvents();
-  Clock::time_point events_handled = Clock::now();
-  const auto handle_events_when_due = [&] {
-    if (Clock::now() - events_handled < kEventInterval) return;
-    window_.ProcessEvents();
-    events_handled = Clock::now();
-  };
-  // "Pause Copying" holds the run, before its next file or between the
-  // chunks of a big file, until "Resume Copying", "Stop" or the end.
-  const auto wait_while_paused = [&] {
-    while (pause_flag_ && !stop_flag_ && !abandoned_) {
-      std::this_thread::sleep_for(kPauseSleep);
-      window_.ProcessEvents();
-      events_handled = Clock::now();
-    }
-  };
-  // A stop during a big file breaks its copy off, the earlier copy kept
-  // (a small one ends within its next chunk); a stop while the run waits
-  // for a file read ahead ends the run.
-  const CopyControl copy_control{[&] {
-    handle_events_when_due();
-    wait_while_paused();
-    return !stop_flag_ && !abandoned_;
-  }};
-  if (sync) sync->SetCopyControl(&copy_control);
-
-  const double start_time = clock_();
-  std::optional<LookAhead> ahead;
-  if (sync) StartLookAhead(*sync, files, &ahead);
-  for (size_t index = 0; index < files.size(); ++index) {
-    const std::string& path = files[index];
-    if (abandoned_) break;
-    wait_while_paused();
-    if (abandoned_) break;
-    if (stop_flag_) {
-      outcome.stopped = true;
-      break;
-    }
-    const AheadStatus* read = nullptr;
-    if (ahead) {
-      read = ahead->Take(index, copy_control.keep_going);
-      if (read == nullptr) {
-        outcome.stopped = !abandoned_;
-        break;
-      }
-    }
-    if (FileSync::IsFolderPath(path)) {
-      sync->SyncFolder(path);
-      if (sync->DestinationInUse()) {
-        outcome.refusal = RunRefusal::kDestinationInUse;
-        lists_.lp3(RefusalLine(outcome.refusal, source_root));
-        break;
-      }
-      handle_events_when_due();
-      continue;
-    }
-    ++file_count;
-    ++update_count;
-    window_.SetCount(FigureBox::kText3, file_count);
-    window_.FileStarted({outcome.files_collected, file_count,
-                         sync_state_.FilesCopied, bytes_total_});
-    lists_.lp1(path);
-    FileInfo source;
-    int error = SourceStatus(*sync, path, read, &source);
-    if (error == 0) error = sync->SyncFile(path, &source, read);
-    if (error == kErrorStopped) {
-      // Whichever file it was, the last too, the run did not finish.
-      outcome.stopped = true;
-      outcome.abandoned_file = path;
-      break;
-    }
-    if (error != 0) {
-      // Gone or changed since the scan: nothing to copy from.
-      sync->CopyFailed(path, sync->DestinationPath(path), error);
-    } else {
-      bytes_total_ += source.size;
-      if (sync->DestinationInUse()) {
-        outcome.refusal = RunRefusal::kDestinationInUse;
-        lists_.lp3(RefusalLine(outcome.refusal, source_root));
-        break;
-      }
-    }
-    if (update_count > kFilesPerUpdate) {
-      ShowFigures(clock_() - start_time, false);
-      update_count = 0;
-      window_.ProcessEvents();
-      events_handled = Clock::now();
-    } else {
-      handle_events_when_due();
+bool BackupRun::OneFile(RunState& run, size_t index) {
+  const std::string& path = run.files[index];
+  if (abandoned_) return false;
+  WaitWhilePaused(run);
+  if (abandoned_) return false;
+  if (stop_flag_) {
+    run.outcome.stopped = true;
+    return false;
+  }
+  const AheadStatus* read = nullptr;
+  if (run.ahead) {
+    read = run.ahead->Take(index, run.copy_control.keep_going);
+    if (read == nullptr) {
+      run.outcome.stopped = !abandoned_;
+      return false;
     }
   }
+  FileSync& sync = *run.sync;
+  if (FileSync::IsFolderPath(path)) {
+    sync.SyncFolder(path);
+    if (LostDestination(run)) return false;
+    HandleEventsWhenDue(run);
+    return true;
+  }
+  ++run.file_count;
+  ++run.update_count;
+  window_.SetCount(FigureBox::kText3, run.file_count);
+  window_.FileStarted({run.outcome.files_collected, run.file_count,
+                       sync_state_.FilesCopied, bytes_total_});
+  lists_.lp1(path);
+  FileInfo source;
+  int error = SourceStatus(sync, path, read, &source);
+  if (error == 0) error = sync.SyncFile(path, &source, read);
+  if (error == kErrorStopped) {
+    // Whichever file it was, the last too, the run did not finish.
+    run.outcome.stopped = true;
+    run.outcome.abandoned_file = path;
+    return false;
+  }
+  if (error != 0) {
+    // Gone or changed since the scan: nothing to copy from.
+    sync.CopyFailed(path, sync.DestinationPath(path), error);
+  } else {
+    bytes_total_ += source.size;
+    if (LostDestination(run)) return false;
+  }
+  if (run.update_count > kFilesPerUpdate) {
+    ShowFigures(clock_() - run.start_time, false);
+    run.update_count = 0;
+    window_.ProcessEvents();
+    run.events_handled = std::chrono::steady_clock::now();
+  } else {
+    HandleEventsWhenDue(run);
+  }
+  return true;
+}
 
+bool BackupRun::LostDestination(RunState& run) {
+  if (!run.sync->DestinationInUse()) return false;
+  run.outcome.refusal = RunRefusal::kDestinationInUse;
+  lists_.lp3(RefusalLine(run.outcome.refusal, run.source_root));
+  return true;
+}
+
+void BackupRun::HandleEventsWhenDue(RunState& run) {
+  const auto now = std::chrono::steady_clock::now();
+  if (now - run.events_handled < kEventInterval) return;
+  window_.ProcessEvents();
+  run.events_handled = std::chrono::steady_clock::now();
+}
+
+void BackupRun::WaitWhilePaused(RunState& run) {
+  // "Pause Copying" holds the run, before its next file or between the
+  // chunks of a big file, until "Resume Copying", "Stop" or the end.
+  while (pause_flag_ && !stop_flag_ && !abandoned_) {
+    std::this_thread::sleep_for(kPauseSleep);
+    window_.ProcessEvents();
+    run.events_handled = std::chrono::steady_clock::now();
+  }
+}
+
+void BackupRun::FinishRun(RunState& run) {
   // Reads still under way end while the run finishes on the disk.
-  if (ahead) ahead->Stop();
-  if (sync && !abandoned_ && !sync->DestinationInUse())
-    FinishOnDisk(*sync, source_root, destination_root);
-  ahead.reset();
+  if (run.ahead) run.ahead->Stop();
+  if (run.sync && !abandoned_ && !run.sync->DestinationInUse())
+    FinishOnDisk(*run.sync, run.source_root, run.destination_root);
+  run.ahead.reset();
+  RunOutcome& outcome = run.outcome;
   if (abandoned_) {
     outcome.stopped = true;
   } else {
-    const double elapsed = clock_() - start_time;
+    const double elapsed = clock_() - run.start_time;
     ShowFigures(elapsed, true);
     lists_.lp3("Finished....in :" + Formatted("%.2f", elapsed) + " seconds");
   }
-  outcome.files_handled = file_count;
+  outcome.files_handled = run.file_count;
   outcome.files_copied = sync_state_.FilesCopied;
-  if (sync) outcome.failed_copies = sync->failed_copies();
+  if (run.sync) outcome.failed_copies = run.sync->failed_copies();
   last_outcome_ = outcome;
-  if (--depth_ == 0 && pause_flag_) {
-    // Nothing is left to resume.
-    pause_flag_ = false;
-    window_.ShowPaused(false);
-  }
 }
 
 }  // namespace ferrybox

@@ -43,6 +43,17 @@ inline constexpr char kDestinationInUse[] =
 /// as the run read it. Empty for RunRefusal::kNone.
 std::string RefusalLine(RunRefusal refusal, const std::string& source_root);
 
+/// How a BackupRun times its runs and how far they read ahead; the defaults
+/// are the program's.
+struct RunOptions {
+  /// Seconds, from any fixed point; a steady clock when empty.
+  std::function<double()> clock = nullptr;
+  /// How many files a run reads ahead of the one it works on, so that
+  /// waiting for the disk overlaps; 0 reads each file only when its turn
+  /// comes.
+  int look_ahead = DefaultLookAhead();
+};
+
 /// The state of the backup that lives as long as the window, and the run
 /// itself. During the scan a run only keeps the window alive (KeepAlive:
 /// no user input but "Stop", "Exit" and a close). While copying it yields to
@@ -56,7 +67,7 @@ class BackupRun {
  public:
   /// `program_folder` holds the copy log.
   BackupRun(Window& window, MessageLists& lists, Platform& platform,
-            std::string program_folder);
+            std::string program_folder, RunOptions options = {});
   BackupRun(const BackupRun&) = delete;
   BackupRun& operator=(const BackupRun&) = delete;
 
@@ -79,29 +90,26 @@ class BackupRun {
   /// cleared.
   void Abandon();
 
-  bool PauseFlag() const { return pause_flag_; }
-  /// Size of the files handled in the current run, in units of 1000 bytes,
-  /// exactly (every byte counts; the figures round it when they show it).
-  double KbTotal() const { return static_cast<double>(bytes_total_) / 1000; }
-  /// Files handed to the copy in the current run.
-  int64_t FilesCopied() const { return sync_state_.FilesCopied; }
-  /// The destination folder whose existence was checked last.
-  const std::string& LastCheckedFolder() const {
-    return sync_state_.LastCheckedFolder;
-  }
-
   /// Of the last run that finished.
   const RunOutcome& LastOutcome() const { return last_outcome_; }
 
-  /// How many files the run reads ahead of the one it works on, so that
-  /// waiting for the disk overlaps; 0 reads each file only when its turn
-  /// comes. DefaultLookAhead() unless set.
-  void SetLookAhead(int files) { look_ahead_ = files; }
-
-  /// Replaces the clock (seconds, from any fixed point) that times a run.
-  void SetClockForTesting(std::function<double()> seconds);
-
  private:
+  struct RunState;
+
+  // The run as its steps: the start (reset, refusals, scan, the moment the
+  // copying begins), one collected path at a time (false ends the run), the
+  // finish (folders, flush, closing line).
+  void StartRun(RunState& run);
+  void ResetForRun(RunState& run);
+  void CollectFiles(RunState& run);
+  bool OneFile(RunState& run, size_t index);
+  void FinishRun(RunState& run);
+  /// True, with its line in List3, when another run took the destination
+  /// root as this one made it.
+  bool LostDestination(RunState& run);
+  void HandleEventsWhenDue(RunState& run);
+  void WaitWhilePaused(RunState& run);
+
   /// Why the roots cannot make a backup, or kNone. Resolves `destination_root`
   /// into `destination` and locks it where it exists. Tells `scan` to leave out
   /// the destination, should it lie inside the source.
@@ -128,12 +136,13 @@ class BackupRun {
   std::atomic<bool> stop_flag_{false};
   bool pause_flag_ = false;
   std::atomic<bool> abandoned_{false};
-  // The size of the files handled in the current run, in bytes.
+  // The size of the files handled in the current run, in bytes (KbTotal,
+  // exactly: every byte counts, and the figures round it when they show it).
   int64_t bytes_total_ = 0;
   SyncState sync_state_;
   HeldRoots held_roots_;
   int depth_ = 0;
-  int look_ahead_ = DefaultLookAhead();
+  const int look_ahead_;
   RunOutcome last_outcome_;
 };
 

@@ -187,64 +187,11 @@ int FileSync::SyncFile(const std::string& source_path, FileInfo* source,
   if (StopRequested()) return 0;
   const bool case_clash = folder_clash || CaseClash(parts);
 
-  const std::string name(parts.name);
   const char* line = kNewFile;
   LinkGroup* group = case_clash ? nullptr : GroupOf(*source);
-  if (incremental_) {
-    FileLookup there;
-    // Read ahead, "there" or "not there" still holds: only this file's turn
-    // changes its entry. Under a clashing name another file's copy may have
-    // taken the entry since; any other failure may have passed since.
-    const bool read_ahead =
-        ahead != nullptr && ahead->destination_looked && !case_clash &&
-        (ahead->destination_error == 0 || ahead->destination_error == ENOENT);
-    if (destination_.Enter(parts.folder) == 0)
-      there = read_ahead
-                  ? destination_.LookupRead(name, ahead->destination_error,
-                                            ahead->destination)
-                  : destination_.Lookup(name);
-    // Only a file or a link can be an earlier copy: a folder or a FIFO of
-    // that name is no copy of anything, and the copy is new.
-    if (there.info.type != EntryType::kFile &&
-        there.info.type != EntryType::kLink)
-      there.found = false;
-    if (there.found && source->type == EntryType::kLink) {
-      if (source_.MoveTo(parts.folder) == 0 &&
-          SameLink(platform_, source_.current(), name, *source,
-                   destination_.current(), there))
-        return 0;
-      line = kDifferentFile;
-    } else if (group != nullptr && there.found && !group->fresh &&
-               there.info.type == EntryType::kFile &&
-               there.info.id == group->destination &&
-               there.stored_name == name) {
-      // A further name, unchanged while it still names the group's copy.
-      NameDone(parts.relative, *source, false, there.info.id);
-      return 0;
-    } else if (group != nullptr && (!there.found || MakesLinks())) {
-      if (there.found) line = kDifferentFile;
-    } else if (there.found) {
-      // Where the destination has no links, every name is a file of its own.
-      group = nullptr;
-      // Only differing times need the step, and learning it may take a
-      // probe: equal times on an exact file system cost nothing more.
-      const int64_t step =
-          there.info.mtime == source->mtime
-              ? kExactTimes
-              : time_steps_.Step(there.info.id.device, destination_.current());
-      // The copy found under a clashing name is another file's. A copy that
-      // shares its file with other names while its source has none of its
-      // own was split off in the source: it gets a file of its own.
-      if (!case_clash &&
-          SameFile(FileLookup{true, *source, name}, there, step) &&
-          !(source->links <= 1 && there.info.links > 1) &&
-          RefreshStatus(parts, *source, there) == 0) {
-        NameDone(parts.relative, *source, false, there.info.id);
-        return 0;
-      }
-      line = kDifferentFile;
-    }
-  }
+  if (incremental_ &&
+      UpToDate(parts, *source, ahead, case_clash, &group, &line))
+    return 0;
   if (StopRequested()) return 0;
   if (incremental_ && source->type == EntryType::kFile) {
     open_error = OpenSource(parts, &in, source);
@@ -267,6 +214,64 @@ int FileSync::SyncFile(const std::string& source_path, FileInfo* source,
   ++state_.FilesCopied;
   window_.SetCount(FigureBox::kText4, state_.FilesCopied);
   return 0;
+}
+
+bool FileSync::UpToDate(const PathParts& parts, const FileInfo& source,
+                        const AheadStatus* ahead, bool case_clash,
+                        LinkGroup** group, const char** line) {
+  const std::string name(parts.name);
+  FileLookup there;
+  // Read ahead, "there" or "not there" still holds: only this file's turn
+  // changes its entry. Under a clashing name another file's copy may have
+  // taken the entry since; any other failure may have passed since.
+  const bool read_ahead =
+      ahead != nullptr && ahead->destination_looked && !case_clash &&
+      (ahead->destination_error == 0 || ahead->destination_error == ENOENT);
+  if (destination_.Enter(parts.folder) == 0)
+    there = read_ahead ? destination_.LookupRead(name, ahead->destination_error,
+                                                 ahead->destination)
+                       : destination_.Lookup(name);
+  // Only a file or a link can be an earlier copy: a folder or a FIFO of
+  // that name is no copy of anything, and the copy is new.
+  if (there.info.type != EntryType::kFile &&
+      there.info.type != EntryType::kLink)
+    there.found = false;
+  if (there.found && source.type == EntryType::kLink) {
+    if (source_.MoveTo(parts.folder) == 0 &&
+        SameLink(platform_, source_.current(), name, source,
+                 destination_.current(), there))
+      return true;
+    *line = kDifferentFile;
+  } else if (*group != nullptr && there.found && !(*group)->fresh &&
+             there.info.type == EntryType::kFile &&
+             there.info.id == (*group)->destination &&
+             there.stored_name == name) {
+    // A further name, unchanged while it still names the group's copy.
+    NameDone(parts.relative, source, false, there.info.id);
+    return true;
+  } else if (*group != nullptr && (!there.found || MakesLinks())) {
+    if (there.found) *line = kDifferentFile;
+  } else if (there.found) {
+    // Where the destination has no links, every name is a file of its own.
+    *group = nullptr;
+    // Only differing times need the step, and learning it may take a
+    // probe: equal times on an exact file system cost nothing more.
+    const int64_t step =
+        there.info.mtime == source.mtime
+            ? kExactTimes
+            : time_steps_.Step(there.info.id.device, destination_.current());
+    // The copy found under a clashing name is another file's. A copy that
+    // shares its file with other names while its source has none of its
+    // own was split off in the source: it gets a file of its own.
+    if (!case_clash && SameFile(FileLookup{true, source, name}, there, step) &&
+        !(source.links <= 1 && there.info.links > 1) &&
+        RefreshStatus(parts, source, there) == 0) {
+      NameDone(parts.relative, source, false, there.info.id);
+      return true;
+    }
+    *line = kDifferentFile;
+  }
+  return false;
 }
 
 bool FileSync::StopRequested() const {

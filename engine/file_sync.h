@@ -179,6 +179,13 @@ class FileSync {
   bool FolderClash(std::string_view folder);
   /// The names of the source folder `relative` and of its destination.
   void ListNames(std::string_view relative, FolderNames* names);
+  /// The incremental comparison with what the backup holds: true when the
+  /// destination already has this file (its copy, its link, or the name
+  /// linked to its group's copy). Otherwise `*line` is the List2 line of the
+  /// copy to make, and `*group` null when the name gets a file of its own.
+  bool UpToDate(const PathParts& parts, const FileInfo& source,
+                const AheadStatus* ahead, bool case_clash, LinkGroup** group,
+                const char** line);
   /// Opens the source file for its copy into `*in`, `*source` becoming its
   /// status as opened.
   int OpenSource(const PathParts& parts, ScopedHandle* in, FileInfo* source);

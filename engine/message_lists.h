@@ -33,10 +33,6 @@ class MessageLists {
   /// Empties List1 and List2 and their counters, as every run starts.
   void ClearFileLists();
 
-  int List1Count() const { return list1_count_; }
-  int List2Count() const { return list2_count_; }
-  int List3Count() const { return list3_count_; }
-
  private:
   void Append(ListBox list, int& counter, const std::string& line);
 

@@ -99,7 +99,7 @@ QCheckBox* MakeCheck(QWidget* parent, const char* name, const char* caption,
 
 }  // namespace
 
-Form1::Form1(std::string program_folder, QWidget* parent)
+Form1::Form1(std::string program_folder, Platform& platform, QWidget* parent)
     : QWidget(parent), program_folder_(std::move(program_folder)) {
   InstallWindowRoles();
   setObjectName("Form1");
@@ -121,7 +121,7 @@ Form1::Form1(std::string program_folder, QWidget* parent)
   Timer3->setInterval(1000);
   Timer3->start();
 
-  ConnectRunHandlers();
+  ConnectRunHandlers(platform);
   ConnectSettingsHandlers();
   ConnectUpdateHandlers();
 }

@@ -39,8 +39,9 @@ class Form1 : public QWidget, public Window {
 
  public:
   /// `program_folder` holds the settings file, the profiles folder and the
-  /// copy log.
-  explicit Form1(std::string program_folder, QWidget* parent = nullptr);
+  /// copy log; every "Go" runs on `platform`, which outlives the window.
+  Form1(std::string program_folder, Platform& platform,
+        QWidget* parent = nullptr);
   ~Form1() override;
 
   const std::string& program_folder() const { return program_folder_; }
@@ -72,7 +73,7 @@ class Form1 : public QWidget, public Window {
   void BuildControls();
   void SetTabOrder();
   // Each connects the handlers of one area; defined beside those handlers.
-  void ConnectRunHandlers();
+  void ConnectRunHandlers(Platform& platform);
   void ConnectSettingsHandlers();
   void ConnectUpdateHandlers();
   LineList* List(ListBox list) const;
@@ -138,9 +139,6 @@ class Form1 : public QWidget, public Window {
   /// The program is ending: every run under way stops before its next file
   /// and unwinds. Used by "Exit" and by closing the window.
   void AbandonRun();
-  /// Runs every later "Go" on `platform` instead of the system's; only
-  /// while no run is under way. Not owned.
-  void SetPlatformForTesting(Platform& platform);
 
  private:
   std::unique_ptr<BackupRun> run_;
@@ -188,14 +186,6 @@ class Form1 : public QWidget, public Window {
   /// Opens an address in the user's web browser; returns whether it could.
   using UrlOpener = std::function<bool(const std::string& address)>;
 
-  /// Ticks of Timer3 since start-up; back to 0 when it reaches 1000.
-  int UpdateTicks() const { return UpdateTicks_; }
-  /// True once this program start's version check has begun: it never
-  /// starts again.
-  bool VersionChecked() const { return VersionChecked_; }
-  /// The answer given in the new-version notice: true for "Yes, Download".
-  bool DownloadWanted() const { return DownloadWanted_; }
-
   /// One tick of Timer3: the third starts the version check.
   void Timer3_Timer();
   /// Says in List3 that the check begins and has the UpdateChecker (a child
@@ -226,8 +216,12 @@ class Form1 : public QWidget, public Window {
   std::string SiteAddress(const std::string& path) const;
 
   std::string VersionText_;
+  // Ticks of Timer3 since start-up; back to 0 when it reaches 1000.
   int UpdateTicks_ = 0;
+  // True once this program start's version check has begun: it never
+  // starts again.
   bool VersionChecked_ = false;
+  // The answer given in the new-version notice: true for "Yes, Download".
   bool DownloadWanted_ = false;
   std::string update_site_ = FERRYBOX_UPDATE_SITE;
   UrlOpener open_url_;

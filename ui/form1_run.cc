@@ -1,15 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <QPushButton>
 
-#include "engine/platform.h"
 #include "ui/form1.h"
 #include "ui/input_hold.h"
 
 namespace ferrybox {
 
-void Form1::ConnectRunHandlers() {
-  run_ = std::make_unique<BackupRun>(*this, lists_, DefaultPlatform(),
-                                     program_folder_);
+void Form1::ConnectRunHandlers(Platform& platform) {
+  run_ = std::make_unique<BackupRun>(*this, lists_, platform, program_folder_);
   connect(Command3, &QPushButton::clicked, this, [this] {
     run_->Command3_Click();
     // What a scan stopped before any copying held back.
@@ -22,9 +20,5 @@ void Form1::ConnectRunHandlers() {
 }
 
 void Form1::AbandonRun() { run_->Abandon(); }
-
-void Form1::SetPlatformForTesting(Platform& platform) {
-  run_ = std::make_unique<BackupRun>(*this, lists_, platform, program_folder_);
-}
 
 }  // namespace ferrybox

@@ -74,7 +74,6 @@ Form9::Form9(QWidget& main) : QWidget(&main, Qt::Dialog), main_(main) {
 }
 
 void Form9::ShowNotice() {
-  Answered_ = false;
   if (!loaded_) {
     loaded_ = true;
     Form_Load();
@@ -98,7 +97,6 @@ void Form9::Command2_Click() { Answer(false); }
 
 void Form9::Answer(bool download) {
   hide();
-  Answered_ = true;
   emit AnswerGiven(download);
 }
 

@@ -22,9 +22,6 @@ class Form9 : public QWidget {
   /// A child window of `main`, hidden until ShowNotice().
   explicit Form9(QWidget& main);
 
-  /// True once the notice shown last has been answered.
-  bool Answered() const { return Answered_; }
-
   /// Shows the notice, waiting for a new answer; the first time, Form_Load
   /// places it.
   void ShowNotice();
@@ -49,7 +46,6 @@ class Form9 : public QWidget {
 
   QWidget& main_;
   bool loaded_ = false;
-  bool Answered_ = false;
   QGroupBox* Frame1;
   QLabel* Label1;
   QPushButton* Command1;

@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   // Lets the desktop match the window to its menu entry and icon.
   QGuiApplication::setDesktopFileName("org.example.ferrybox");
-  ferrybox::Form1 form(ferrybox::ProgramFolder());
+  ferrybox::Form1 form(ferrybox::ProgramFolder(), ferrybox::DefaultPlatform());
   form.Form_Load();
   form.show();
   return app.exec();

@@ -44,8 +44,6 @@ class PageFetch : public QObject {
   /// them all. A fetch still under way is dropped first.
   void Start(const QUrl& url, std::chrono::milliseconds limit,
              PageConsumer consumer, std::size_t byte_limit = kPageByteLimit);
-  /// True from Start until Finished.
-  bool Running() const { return reply_ != nullptr; }
 
  signals:
   /// Emitted once for every fetch that no later Start dropped, never from

@@ -25,14 +25,12 @@ void UpdateChecker::Start(const std::string& address,
   settle_.stop();
   scanner_ = VersionMarkerScanner();
   version_text_ = version_text;
-  checking_ = true;
   fetch_.Start(QUrl(QString::fromStdString(address)), page_limit_,
                [this](std::string_view piece) { return scanner_.Feed(piece); });
 }
 
 void UpdateChecker::PageEnded(FetchOutcome outcome) {
   if (outcome != FetchOutcome::kLoaded) {
-    checking_ = false;
     emit Finished(VersionVerdict::kNoMarker);
     return;
   }
@@ -42,7 +40,6 @@ void UpdateChecker::PageEnded(FetchOutcome outcome) {
 }
 
 void UpdateChecker::Judge() {
-  checking_ = false;
   emit Finished(JudgeVersion(scanner_, version_text_));
 }
 

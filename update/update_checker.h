@@ -31,8 +31,6 @@ class UpdateChecker : public QObject {
   /// Starts loading the version page at `address`, to be judged against
   /// `version_text` ("1.1.28"). A check still under way is dropped first.
   void Start(const std::string& address, const std::string& version_text);
-  /// True from Start until Finished.
-  bool Checking() const { return checking_; }
 
  signals:
   /// The check is over: kNewer or kNotNewer when the page named a version,
@@ -50,7 +48,6 @@ class UpdateChecker : public QObject {
   QTimer settle_;
   VersionMarkerScanner scanner_;
   std::string version_text_;
-  bool checking_ = false;
 };
 
 }  // namespace ferrybox

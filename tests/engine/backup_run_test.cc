@@ -23,7 +23,10 @@ class RunTest : public RunFixture {
 TEST_F(RunTest, KbTotalCountsEveryByteAndTheFiguresFollowTheClock) {
   double now = 100;
   double step = 2;  // seconds between readings of the clock
-  run->SetClockForTesting([&] { return (now += step) - step; });
+  UsePlatform(DefaultPlatform(),
+              {.clock = [&] { return (now += step) - step; }});
+  // Under this step the rate reads the bytes handled.
+  constexpr double kByte = 1 / 1024e3;
   std::vector<std::string> shown;  // at each progress update
   size_t files = 0;
   window.on_process_events = [&] {
@@ -38,17 +41,18 @@ TEST_F(RunTest, KbTotalCountsEveryByteAndTheFiguresFollowTheClock) {
       shown.push_back(Figure(box));
   };
   // Rounded only when shown: files under 500 bytes count too (20,000 files
-  // of 499 bytes are about 10 Mb), here in a rate over a millisecond.
+  // of 499 bytes are about 10 Mb), and each run counts from 0.
   const struct {
     std::vector<size_t> sizes;
     double step;
-    double kb_total;
     const char* text5;
     const char* text6;
-  } cases[] = {{{1500, 1500}, 2, 3, "0Mb", "0Mb per Sec"},
-               {{499, 499, 499}, 0.001, 1.497, "0Mb", "1Mb per Sec"},
-               {std::vector<size_t>(250, 1500), 2, 375, "0Mb", "0Mb per Sec"},
-               {{2048000}, 2, 2048, "2Mb", "1Mb per Sec"}};
+  } cases[] = {
+      {{1500, 1500}, kByte, "0Mb", "3000Mb per Sec"},
+      {{499, 499, 499}, kByte, "0Mb", "1497Mb per Sec"},
+      // Over three readings: at files 101 and 202, and the last.
+      {std::vector<size_t>(250, 1500), kByte, "0Mb", "125000Mb per Sec"},
+      {{2048000}, 2, "2Mb", "1Mb per Sec"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.sizes.size());
     std::filesystem::remove_all(Src(""));
@@ -57,12 +61,12 @@ TEST_F(RunTest, KbTotalCountsEveryByteAndTheFiguresFollowTheClock) {
     files = c.sizes.size();
     step = c.step;
     Go();
-    EXPECT_DOUBLE_EQ(run->KbTotal(), c.kb_total);
     EXPECT_EQ(Figure(FigureBox::kText5), c.text5);
     EXPECT_EQ(Figure(FigureBox::kText6), c.text6);
   }
   // Only after files 101 and 202, with a rate that has no unit yet.
-  EXPECT_EQ(shown, (std::vector<std::string>{"101", "0", "202", "0"}));
+  EXPECT_EQ(shown,
+            (std::vector<std::string>{"101", "151500", "202", "151500"}));
   EXPECT_EQ(List3().back(), "Finished....in :2.00 seconds");
 }
 
@@ -72,10 +76,6 @@ TEST_F(RunTest, StopOrPauseClickedAtTheUpdateAfterFile101) {
   // yields (a few seconds of pause), then ended, so the test fails rather
   // than hangs.
   constexpr int kYieldsBeforeGivingUp = 1000;
-  // With no run under way there is nothing to hold.
-  run->Command11_Click();
-  EXPECT_FALSE(run->PauseFlag());
-  EXPECT_FALSE(window.paused_shown);
   enum Clicks { kStop, kPauseResume, kPauseStop };
   for (Clicks clicks : {kStop, kPauseResume, kPauseStop}) {
     SCOPED_TRACE(clicks);
@@ -87,10 +87,10 @@ TEST_F(RunTest, StopOrPauseClickedAtTheUpdateAfterFile101) {
       if (Figure(FigureBox::kText3) != "101") return;
       if (clicks == kStop) {
         run->Command2_Click();
-      } else if (!run->PauseFlag() && waits == 0) {
+      } else if (!window.paused_shown && waits == 0) {
         run->Command11_Click();
         EXPECT_TRUE(window.paused_shown);
-      } else if (run->PauseFlag() && ++waits == 5) {
+      } else if (window.paused_shown && ++waits == 5) {
         EXPECT_EQ(Figure(FigureBox::kText3), "101");  // held before file 102
         clicks == kPauseStop ? run->Command2_Click() : run->Command11_Click();
       } else if (waits > 5 + kYieldsBeforeGivingUp) {
@@ -108,9 +108,11 @@ TEST_F(RunTest, StopOrPauseClickedAtTheUpdateAfterFile101) {
     outcome.files_handled = outcome.files_copied = stopped ? 101 : 1000;
     EXPECT_EQ(run->LastOutcome(), outcome);
     EXPECT_EQ(Count(List3(), "Finished....in :"), 1);
-    EXPECT_FALSE(run->PauseFlag());
     EXPECT_FALSE(window.paused_shown);
   }
+  // With no run under way there is nothing to hold.
+  run->Command11_Click();
+  EXPECT_FALSE(window.paused_shown);
 }
 
 TEST_F(RunTest, GoDuringARunRunsASecondRunInside) {
@@ -120,12 +122,13 @@ TEST_F(RunTest, GoDuringARunRunsASecondRunInside) {
     if (nested_total >= 0 || Figure(FigureBox::kText3) != "101") return;
     nested_total = 0;
     run->Command3_Click();
-    nested_total = run->FilesCopied();
+    nested_total = run->LastOutcome().files_copied;
   };
   Go();
   EXPECT_EQ(nested_total, 250);
-  // The outer run goes on from file 102, counting on from the nested run.
-  EXPECT_DOUBLE_EQ(run->KbTotal(), 250 + 149);
+  // The outer run goes on from file 102, counting on from the nested run:
+  // its 250 files and 148 more come before the last.
+  EXPECT_EQ(window.progress.back().bytes_total, (250 + 148) * 1000);
   EXPECT_EQ(Count(List3(), "Finished....in :"), 2);
   // Each run tells its own phases and file numbers.
   std::vector<std::string> phases = {"scan", "copying 250"};

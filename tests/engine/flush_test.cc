@@ -57,9 +57,10 @@ class FlushTest : public RunFixture {
  protected:
   FlushTest() {
     platform.list3 = &List3();
-    UsePlatform(platform);
+    UsePlatform(platform, {.clock = [this] { return clock; }});
   }
   SlowFlushPlatform platform;
+  double clock = 0;  // seconds pass only while the flush is waited for
 };
 
 TEST_F(FlushTest, FinishedComesOnlyOnceOnDiskAndTheWindowIsServedMeanwhile) {
@@ -69,8 +70,7 @@ TEST_F(FlushTest, FinishedComesOnlyOnceOnDiskAndTheWindowIsServedMeanwhile) {
     platform.flushes = 0;
     platform.release = false;
     int served = 0;
-    double clock = 0;  // seconds pass only while the flush is waited for
-    run->SetClockForTesting([&] { return clock; });
+    clock = 0;
     window.on_process_events = [&] {
       // At the update after file 101 (a slow machine may yield earlier too).
       if (stop && Figure(FigureBox::kText3) == "101") run->Command2_Click();

@@ -85,7 +85,7 @@ class LookAheadTest : public RunFixture {
     window.text2 = Dst(destination);
     for (auto& list : window.list) list.clear();
     window.failures.clear();
-    run->SetLookAhead(depth);
+    UsePlatform(*run_platform, {.look_ahead = depth});
     Go(incremental);
     Shown shown;
     const std::string root = Dst(destination);
@@ -173,8 +173,8 @@ TEST_F(LookAheadTest, WaitingOverlapsAndStaysWithinItsDepth) {
   slow.handled = &counting.handled;
   slow.delay = milliseconds(10);
   MessageLists counting_lists(counting);
-  BackupRun slow_run(counting, counting_lists, slow, tree.Path("program"));
-  slow_run.SetLookAhead(kDepth);
+  BackupRun slow_run(counting, counting_lists, slow, tree.Path("program"),
+                     {.look_ahead = kDepth});
   slow_run.Command3_Click();
   EXPECT_EQ(counting.figure[1], std::to_string(kFiles));
   EXPECT_GE(slow.most_in_flight, 2) << "the waits did not overlap";
@@ -322,14 +322,13 @@ TEST_F(LookAheadTest, AProcessThatCannotStartThreadsReadsEachFileInItsTurn) {
   // Root's files just written look left alone: they cannot be leased.
   testing::FaultyPlatform platform;
   platform.status_age_s = 10;
-  UsePlatform(platform);
+  UsePlatform(platform, {.look_ahead = 64});
   for (const std::string& path : {tree.root(), tree.Path("program")})
     ASSERT_EQ(chown(path.c_str(), testing::kOtherUser, testing::kOtherUser), 0);
   const bool backed_up = testing::AsOtherUser([&] {
     // Not one more process or thread for this user.
     const rlimit none{1, 1};
     if (setrlimit(RLIMIT_NPROC, &none) != 0) return false;
-    run->SetLookAhead(64);
     Go();
     return Count(List3(), kCopyErrorPrefix) == 0 &&
            List3().back().starts_with("Finished....in :");
@@ -343,8 +342,7 @@ TEST_F(LookAheadTest, StopWhileWaitingForAFileReadAheadEndsTheRun) {
   SlowStatPlatform slow;
   for (int i = 0; i < 10; ++i) slow.order["f" + std::to_string(i)] = i;
   slow.delay = milliseconds(400);  // longer than events wait
-  UsePlatform(slow);
-  run->SetLookAhead(2);
+  UsePlatform(slow, {.look_ahead = 2});
   // Not at the events handled before file 1: while the run waits for it.
   window.on_process_events = [this] {
     if (window.process_events_calls > 1) run->Command2_Click();
@@ -367,8 +365,7 @@ TEST_F(LookAheadTest, AFailedReadAheadIsReadAgainInItsTurn) {
   }
   Go();
   testing::FaultyPlatform faults;
-  UsePlatform(faults);
-  run->SetLookAhead(8);
+  UsePlatform(faults, {.look_ahead = 8});
   const std::thread::id run_thread = std::this_thread::get_id();
   // A file's first read is its source's, the second its destination's; a
   // folder the threads reading ahead cannot open. Read again in their

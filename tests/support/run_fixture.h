@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,11 +34,19 @@ class RunFixture : public ::testing::Test {
     tree.MakeFolder(case_ + "src");
     window.text1 = Src("");
     window.text2 = Dst();
-    UsePlatform(*platform_);
+    UsePlatform(*run_platform);
   }
-  void UsePlatform(Platform& platform) {
-    platform_ = &platform;
-    run = std::make_unique<BackupRun>(window, lists, platform, Program());
+  /// A new run on `platform`.
+  void UsePlatform(Platform& platform, RunOptions options = {}) {
+    run_platform = &platform;
+    run = std::make_unique<BackupRun>(window, lists, platform, Program(),
+                                      std::move(options));
+  }
+  /// A clock under which a run of at most 100 files closes with Text6
+  /// showing the bytes it handled: each reading is 1/1024000 s after the
+  /// one before.
+  static std::function<double()> ByteClock() {
+    return [now = 0.0]() mutable { return now += 1 / 1024e3; };
   }
   void Go(bool incremental = false) {
     window.check[2] = incremental ? 1 : 0;
@@ -67,13 +76,13 @@ class RunFixture : public ::testing::Test {
   testing::MemoryWindow window;
   MessageLists lists{window};
   std::unique_ptr<BackupRun> run;
+  Platform* run_platform = &DefaultPlatform();
 
  private:
   std::string In(const std::string& side, const std::string& relative) const {
     return tree.Path(case_ + side + (relative.empty() ? "" : "/" + relative));
   }
 
-  Platform* platform_ = &DefaultPlatform();
   std::string case_;
 };
 

@@ -26,7 +26,7 @@ namespace ferrybox {
 class Form1Fixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    form_ = std::make_unique<Form1>(program_.root());
+    form_ = std::make_unique<Form1>(program_.root(), RunPlatform());
     // A closed loopback port: no test reaches out to the real update site.
     form_->SetUpdateSite("http://127.0.0.1:9");
   }
@@ -35,6 +35,9 @@ class Form1Fixture : public ::testing::Test {
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);
     QCoreApplication::exec();
   }
+
+  /// What the window's runs reach the system through.
+  virtual Platform& RunPlatform() { return DefaultPlatform(); }
 
   Form1& form() { return *form_; }
   testing::TempTree& program() { return program_; }

@@ -100,9 +100,10 @@ TEST_F(Form1Fixture, EnterAndKeypadEnterClickAButtonOnceEvenWhenHeld) {
     EXPECT_EQ(clicks.count(), 2) << name;
   }
   Form9 notice(form());
+  QSignalSpy answers(&notice, &Form9::AnswerGiven);
   QTest::keyClick(notice.findChild<QPushButton*>("Command2"), Qt::Key_Enter,
                   Qt::KeypadModifier);
-  EXPECT_TRUE(notice.Answered());
+  EXPECT_EQ(answers.count(), 1);
 }
 
 }  // namespace

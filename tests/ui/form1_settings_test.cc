@@ -68,7 +68,7 @@ TEST_F(Form1Settings, ExitWritesTheTwoFoldersThatTheNextStartReads) {
   Button("Command6")->click();
   EXPECT_EQ(end_calls_, 1);
   EXPECT_EQ(ReadFile(At("config.txt")), " /home/ann/my files \r\n\r\n");
-  Form1 next_start(program().root());
+  Form1 next_start(program().root(), DefaultPlatform());
   next_start.Form_Load();
   EXPECT_EQ(next_start.Text1() + "|" + next_start.Text2(),
             " /home/ann/my files |");
