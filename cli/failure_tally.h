@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/copy_failure.h"
+#include "platform/failure.h"
 
 namespace ferrybox {
 

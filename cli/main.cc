@@ -10,7 +10,7 @@
 #include "cli/console_output.h"
 #include "cli/run_cli.h"
 #include "cli/stop_signals.h"
-#include "engine/platform.h"
+#include "platform/platform.h"
 #include "settings/program_folder.h"
 
 namespace {

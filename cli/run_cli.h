@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/platform.h"
+#include "platform/platform.h"
 
 namespace ferrybox {
 

@@ -14,7 +14,7 @@
 #include "engine/copy_log.h"
 #include "engine/file_copy.h"
 #include "engine/flush.h"
-#include "engine/scoped_handle.h"
+#include "platform/scoped_handle.h"
 
 namespace ferrybox {
 namespace {
@@ -269,7 +269,7 @@ void BackupRun::ResetForRun(RunState& run) {
   window_.SetFigure(FigureBox::kText3, "0");
   window_.ScanStarted();
   lists_.ClearFileLists();
-  run.copy_log.emplace(DefaultFileSystem(), copy_log_path_);
+  run.copy_log.emplace(DefaultPlatform(), copy_log_path_);
   sync_state_.LastCheckedFolder.clear();
 }
 

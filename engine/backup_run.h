@@ -15,9 +15,9 @@
 #include "engine/folder_scan.h"
 #include "engine/look_ahead.h"
 #include "engine/message_lists.h"
-#include "engine/platform.h"
 #include "engine/run_facts.h"
 #include "engine/window.h"
+#include "platform/platform.h"
 
 namespace ferrybox {
 

@@ -8,8 +8,8 @@
 #include <algorithm>
 
 #include "engine/folder_scan.h"
-#include "engine/scoped_handle.h"
-#include "engine/temp_name.h"
+#include "platform/scoped_handle.h"
+#include "platform/temp_name.h"
 
 namespace ferrybox {
 namespace {

@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "engine/platform.h"
+#include "platform/platform.h"
 
 namespace ferrybox {
 

@@ -87,18 +87,18 @@ std::string OneLine(std::string_view text) {
   return line;
 }
 
-bool EmptyCopyLog(FileSystem& files, const std::string& log_path) {
-  FileSystem::File file = -1;
+bool EmptyCopyLog(Platform& files, const std::string& log_path) {
+  Handle file = -1;
   if (files.OpenForWriting(log_path, WriteMode::kTruncate, &file) != 0)
     return false;
   return files.Close(file) == 0;
 }
 
 bool EmptyCopyLog(const std::string& log_path) {
-  return EmptyCopyLog(DefaultFileSystem(), log_path);
+  return EmptyCopyLog(DefaultPlatform(), log_path);
 }
 
-CopyLogClaim::CopyLogClaim(FileSystem& files, const std::string& log_path)
+CopyLogClaim::CopyLogClaim(Platform& files, const std::string& log_path)
     : files_(files) {
   if (files_.OpenForWriting(log_path, WriteMode::kAppend, &file_) != 0) {
     // Not even there to be appended to: the lines will say so one by one.
@@ -123,9 +123,9 @@ CopyLogClaim::~CopyLogClaim() {
   if (file_ >= 0) files_.Close(file_);
 }
 
-int AppendCopyLog(FileSystem& files, const std::string& log_path,
+int AppendCopyLog(Platform& files, const std::string& log_path,
                   const std::string& destination_path) {
-  FileSystem::File file = -1;
+  Handle file = -1;
   if (int error = files.OpenForWriting(log_path, WriteMode::kAppend, &file))
     return error;
   // One write, so a line never interleaves with another writer's.
@@ -140,7 +140,7 @@ int AppendCopyLog(FileSystem& files, const std::string& log_path,
 
 int AppendCopyLog(const std::string& log_path,
                   const std::string& destination_path) {
-  return AppendCopyLog(DefaultFileSystem(), log_path, destination_path);
+  return AppendCopyLog(DefaultPlatform(), log_path, destination_path);
 }
 
 }  // namespace ferrybox

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/file_system.h"
+#include "platform/platform.h"
 
 namespace ferrybox {
 
@@ -25,7 +25,7 @@ std::string OneLine(std::string_view text);
 
 /// Creates the log anew with length 0, through `files`. Returns false when
 /// it could not be created; callers go on without a log.
-bool EmptyCopyLog(FileSystem& files, const std::string& log_path);
+bool EmptyCopyLog(Platform& files, const std::string& log_path);
 /// EmptyCopyLog on the system's own file system.
 bool EmptyCopyLog(const std::string& log_path);
 
@@ -37,7 +37,7 @@ bool EmptyCopyLog(const std::string& log_path);
 /// the file system keeps no locks, every run empties it, as before locks.
 class CopyLogClaim {
  public:
-  CopyLogClaim(FileSystem& files, const std::string& log_path);
+  CopyLogClaim(Platform& files, const std::string& log_path);
   ~CopyLogClaim();
   CopyLogClaim(const CopyLogClaim&) = delete;
   CopyLogClaim& operator=(const CopyLogClaim&) = delete;
@@ -46,8 +46,8 @@ class CopyLogClaim {
   bool emptied() const { return emptied_; }
 
  private:
-  FileSystem& files_;
-  FileSystem::File file_ = -1;
+  Platform& files_;
+  Handle file_ = -1;
   bool emptied_ = false;
 };
 
@@ -55,7 +55,7 @@ class CopyLogClaim {
 /// through `files`. Opens, writes and closes the file each time. Returns 0
 /// when the line was written, else the errno value that stopped it; the run
 /// goes on either way (the same line has already reached List3).
-int AppendCopyLog(FileSystem& files, const std::string& log_path,
+int AppendCopyLog(Platform& files, const std::string& log_path,
                   const std::string& destination_path);
 /// AppendCopyLog on the system's own file system.
 int AppendCopyLog(const std::string& log_path,

@@ -8,7 +8,7 @@
 
 #include "engine/attributes.h"
 #include "engine/folder_scan.h"
-#include "engine/temp_name.h"
+#include "platform/temp_name.h"
 
 namespace ferrybox {
 

@@ -11,7 +11,7 @@
 
 #include "engine/destination_root.h"
 #include "engine/folder_cursor.h"
-#include "engine/platform.h"
+#include "platform/platform.h"
 
 namespace ferrybox {
 

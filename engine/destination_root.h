@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/platform.h"
-#include "engine/scoped_handle.h"
+#include "platform/platform.h"
+#include "platform/scoped_handle.h"
 
 namespace ferrybox {
 

@@ -7,11 +7,11 @@
 #include <memory>
 
 #include "engine/attributes.h"
-#include "engine/copy_failure.h"
 #include "engine/keep_owner.h"
-#include "engine/scoped_handle.h"
 #include "engine/source_watch.h"
-#include "engine/temp_name.h"
+#include "platform/failure.h"
+#include "platform/scoped_handle.h"
+#include "platform/temp_name.h"
 
 namespace ferrybox {
 namespace {

@@ -7,8 +7,8 @@
 #include <functional>
 #include <string>
 
-#include "engine/platform.h"
-#include "engine/scoped_handle.h"
+#include "platform/platform.h"
+#include "platform/scoped_handle.h"
 
 namespace ferrybox {
 

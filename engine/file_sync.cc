@@ -10,8 +10,8 @@
 #include "engine/folder_scan.h"
 #include "engine/folder_walk.h"
 #include "engine/link_copy.h"
-#include "engine/scoped_handle.h"
-#include "engine/temp_name.h"
+#include "platform/scoped_handle.h"
+#include "platform/temp_name.h"
 
 namespace ferrybox {
 namespace {
@@ -82,13 +82,9 @@ FileSync::PathParts FileSync::Split(std::string_view source_path) const {
   } else {
     parts.relative = source_path;
   }
-  const size_t cut = parts.relative.rfind(kSeparator);
-  if (cut == std::string_view::npos) {
-    parts.name = parts.relative;
-  } else {
-    parts.folder = parts.relative.substr(0, cut);
-    parts.name = parts.relative.substr(cut + 1);
-  }
+  const size_t name = static_cast<size_t>(lastslash(parts.relative));
+  parts.folder = parts.relative.substr(0, name == 0 ? 0 : name - 1);
+  parts.name = parts.relative.substr(name);
   return parts;
 }
 
@@ -296,8 +292,8 @@ bool FileSync::FolderClash(std::string_view folder) {
   std::string_view level = folder;
   int error = destination_.Enter(level);
   while (error == ENOENT && !level.empty()) {
-    const size_t cut = level.rfind(kSeparator);
-    level = level.substr(0, cut == std::string_view::npos ? 0 : cut);
+    const size_t name = static_cast<size_t>(lastslash(level));
+    level = level.substr(0, name == 0 ? 0 : name - 1);
     error = destination_.Enter(level);
   }
   if (error == ENOENT && destination_.Create(level) == 0) error = 0;
@@ -351,13 +347,10 @@ void FileSync::NameDone(const std::string_view relative, const FileInfo& source,
 }
 
 int FileSync::LinkName(const PathParts& parts, const LinkGroup& group) {
-  std::string_view folder;
-  std::string_view first = group.relative;
-  const size_t cut = first.rfind(kSeparator);
-  if (cut != std::string_view::npos) {
-    folder = first.substr(0, cut);
-    first = first.substr(cut + 1);
-  }
+  const std::string_view relative = group.relative;
+  const size_t name = static_cast<size_t>(lastslash(relative));
+  const std::string_view folder = relative.substr(0, name == 0 ? 0 : name - 1);
+  const std::string_view first = relative.substr(name);
   int error = destination_.Enter(parts.folder);
   ScopedHandle first_folder(platform_);
   if (error == 0)

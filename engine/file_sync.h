@@ -17,9 +17,9 @@
 #include "engine/folder_finish.h"
 #include "engine/look_ahead.h"
 #include "engine/message_lists.h"
-#include "engine/platform.h"
 #include "engine/time_step.h"
 #include "engine/window.h"
+#include "platform/platform.h"
 
 namespace ferrybox {
 

@@ -6,8 +6,8 @@
 #include <atomic>
 #include <chrono>
 
-#include "engine/platform.h"
 #include "engine/window.h"
+#include "platform/platform.h"
 
 namespace ferrybox {
 

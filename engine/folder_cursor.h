@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "engine/platform.h"
-#include "engine/scoped_handle.h"
+#include "platform/platform.h"
+#include "platform/scoped_handle.h"
 
 namespace ferrybox {
 

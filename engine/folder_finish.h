@@ -11,8 +11,8 @@
 
 #include "engine/attributes.h"
 #include "engine/folder_cursor.h"
-#include "engine/platform.h"
-#include "engine/scoped_handle.h"
+#include "platform/platform.h"
+#include "platform/scoped_handle.h"
 
 namespace ferrybox {
 

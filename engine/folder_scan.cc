@@ -7,9 +7,9 @@
 #include <memory>
 #include <utility>
 
-#include "engine/scoped_handle.h"
-#include "engine/temp_name.h"
 #include "engine/work_ahead.h"
+#include "platform/scoped_handle.h"
+#include "platform/temp_name.h"
 
 namespace ferrybox {
 namespace {
@@ -234,9 +234,9 @@ std::string TrailingSlash(const std::string& strFolder) {
   return strFolder + kSeparator;
 }
 
-int lastslash(const std::string& fname) {
+int lastslash(std::string_view fname) {
   const size_t pos = fname.rfind(kSeparator);
-  return pos == std::string::npos ? 0 : static_cast<int>(pos) + 1;
+  return pos == std::string_view::npos ? 0 : static_cast<int>(pos) + 1;
 }
 
 bool FileExists(Platform& platform, const std::string& path) {

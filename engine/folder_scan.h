@@ -6,9 +6,10 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "engine/platform.h"
+#include "platform/platform.h"
 
 namespace ferrybox {
 
@@ -21,7 +22,7 @@ std::string TrailingSlash(const std::string& strFolder);
 
 /// The 1-based position of the last separator in `fname`, 0 when there is
 /// none.
-int lastslash(const std::string& fname);
+int lastslash(std::string_view fname);
 
 /// True when `path` names a regular file (or a link to one) whose length can
 /// be read. Every error is false.

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine/folder_scan.h"
-#include "engine/scoped_handle.h"
+#include "platform/scoped_handle.h"
 
 namespace ferrybox {
 

@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "engine/platform.h"
+#include "platform/platform.h"
 
 namespace ferrybox {
 

@@ -3,10 +3,10 @@
 
 #include <errno.h>
 
-#include "engine/copy_failure.h"
 #include "engine/keep_owner.h"
-#include "engine/scoped_handle.h"
-#include "engine/temp_name.h"
+#include "platform/failure.h"
+#include "platform/scoped_handle.h"
+#include "platform/temp_name.h"
 
 namespace ferrybox {
 namespace {

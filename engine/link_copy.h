@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine/destination_folders.h"
-#include "engine/platform.h"
+#include "platform/platform.h"
 
 namespace ferrybox {
 

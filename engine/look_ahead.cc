@@ -5,12 +5,11 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdlib>
-#include <cstring>
 
-#include "engine/copy_failure.h"
 #include "engine/folder_cursor.h"
 #include "engine/folder_scan.h"
+#include "platform/environment.h"
+#include "platform/failure.h"
 
 namespace ferrybox {
 namespace {
@@ -23,11 +22,11 @@ constexpr size_t kBatch = 16;
 }  // namespace
 
 int DefaultLookAhead() {
-  const char* text = std::getenv("FERRYBOX_LOOK_AHEAD");
-  if (text == nullptr || *text == '\0') return kLookAhead;
+  const std::string text = Environment("FERRYBOX_LOOK_AHEAD");
+  if (text.empty()) return kLookAhead;
   int depth = 0;
-  const char* end = text + std::strlen(text);
-  const auto [last, error] = std::from_chars(text, end, depth);
+  const char* end = text.data() + text.size();
+  const auto [last, error] = std::from_chars(text.data(), end, depth);
   if (error != std::errc() || last != end || depth < 0) return kLookAhead;
   return std::min(depth, 4096);
 }
@@ -100,12 +99,9 @@ void LookAhead::Read(Reader& reader, size_t index) {
             : reader.destination.OpenRootAt(roots_.destination_root);
   }
   const std::string_view relative = path.substr(prefix.size());
-  const size_t cut = relative.rfind(kSeparator);
-  const std::string_view folder = cut == std::string_view::npos
-                                      ? std::string_view()
-                                      : relative.substr(0, cut);
-  const std::string name(
-      cut == std::string_view::npos ? relative : relative.substr(cut + 1));
+  const size_t cut = static_cast<size_t>(lastslash(relative));
+  const std::string_view folder = relative.substr(0, cut == 0 ? 0 : cut - 1);
+  const std::string name(relative.substr(cut));
   if (Reach(reader.source, reader.source_error, folder, &reader.source_failed,
             &reader.source_missing)) {
     status.source_error = StatSourceEntry(platform_, reader.source.current(),

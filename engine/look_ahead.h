@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/platform.h"
 #include "engine/work_ahead.h"
+#include "platform/platform.h"
 
 namespace ferrybox {
 

@@ -3,7 +3,7 @@
 
 #include "engine/folder_scan.h"
 #include "engine/folder_walk.h"
-#include "engine/scoped_handle.h"
+#include "platform/scoped_handle.h"
 
 namespace ferrybox {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "engine/platform.h"
+#include "platform/platform.h"
 
 namespace ferrybox {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "engine/copy_failure.h"
+#include "platform/failure.h"
 
 namespace ferrybox {
 

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "engine/file_time.h"
-#include "engine/platform.h"
+#include "platform/file_time.h"
+#include "platform/platform.h"
 
 namespace ferrybox {
 

@@ -5,8 +5,8 @@
 
 #include <algorithm>
 
-#include "engine/scoped_handle.h"
-#include "engine/temp_name.h"
+#include "platform/scoped_handle.h"
+#include "platform/temp_name.h"
 
 namespace ferrybox {
 namespace {

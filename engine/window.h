@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/copy_failure.h"
 #include "engine/run_facts.h"
+#include "platform/failure.h"
 
 namespace ferrybox {
 

@@ -89,7 +89,7 @@ bool CheckStateFromLine(const std::string& line, int* state) {
 ProfileRead ReadProfile(const std::string& path) {
   ProfileRead result;
   std::vector<std::string> lines;
-  if (!ReadLines(DefaultFileSystem(), path, 5, &lines, &result.error))
+  if (!ReadLines(DefaultPlatform(), path, 5, &lines, &result.error))
     return result;
   if (lines.size() < 5) {
     result.error =
@@ -110,7 +110,7 @@ ProfileRead ReadProfile(const std::string& path) {
   return result;
 }
 
-bool WriteProfile(FileSystem& files, const std::string& path,
+bool WriteProfile(Platform& files, const std::string& path,
                   const Profile& profile, std::string* err) {
   return WriteLines(
       files, path,
@@ -121,7 +121,7 @@ bool WriteProfile(FileSystem& files, const std::string& path,
 
 bool WriteProfile(const std::string& path, const Profile& profile,
                   std::string* err) {
-  return WriteProfile(DefaultFileSystem(), path, profile, err);
+  return WriteProfile(DefaultPlatform(), path, profile, err);
 }
 
 }  // namespace ferrybox

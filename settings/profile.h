@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "engine/file_system.h"
+#include "platform/platform.h"
 
 namespace ferrybox {
 
@@ -48,7 +48,7 @@ ProfileRead ReadProfile(const std::string& path);
 /// space on each side), replacing the file only once the new one is
 /// complete and on the disk (see WriteLines). Returns false and sets `err`
 /// when it could not.
-bool WriteProfile(FileSystem& files, const std::string& path,
+bool WriteProfile(Platform& files, const std::string& path,
                   const Profile& profile, std::string* err);
 /// WriteProfile on the system's own file system.
 bool WriteProfile(const std::string& path, const Profile& profile,

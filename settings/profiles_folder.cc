@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/profiles_folder.h"
 
-#include "engine/mkdirs.h"
 #include "settings/profile.h"
 
 namespace ferrybox {
@@ -13,7 +12,13 @@ void EnsureProfilesFolder(Platform& platform,
   if (platform.Stat(kWorkingFolder, folder, true, &info) == 0 &&
       (info.type == EntryType::kFolder || info.type == EntryType::kFile))
     return;
-  MkDirs(platform, folder);
+  // Each level from the top down; one that exists fails with EEXIST, and a
+  // level that cannot be made leaves the deeper ones failing too.
+  for (std::size_t slash = folder.find('/', 1);;
+       slash = folder.find('/', slash + 1)) {
+    (void)platform.MakeFolder(kWorkingFolder, folder.substr(0, slash));
+    if (slash == std::string::npos) return;
+  }
 }
 
 }  // namespace ferrybox

@@ -5,11 +5,11 @@
 
 #include <string>
 
-#include "engine/platform.h"
+#include "platform/platform.h"
 
 namespace ferrybox {
 
-/// Makes the profiles folder (ProfilesFolder) with MkDirs, but only when
+/// Makes the profiles folder (ProfilesFolder), each missing level, but only when
 /// the program folder holds no folder and no regular file of that name
 /// (links followed). A file named "profiles" is left alone: the profile
 /// list then stays empty. A folder that cannot be made is not reported.

@@ -1,39 +1,28 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/program_folder.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <array>
-#include <cstdlib>
-#include <filesystem>
 #include <string_view>
-#include <system_error>
 
-#include "engine/file_system.h"
-#include "engine/temp_name.h"
+#include "platform/environment.h"
+#include "platform/folder_of.h"
+#include "platform/platform.h"
+#include "platform/temp_name.h"
 
 namespace ferrybox {
 namespace {
-
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return "";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
 
 // Whether a file can be created in `folder`: tried, not guessed from the
 // permission bits, which a read-only mount or root's rights make
 // misleading. The probe has a temporary name, so a scan skips it and a
 // probe left by a killed process is known for what it is.
-bool CanCreateFilesIn(FileSystem& files, const std::string& folder) {
+bool CanCreateFilesIn(Platform& files, const std::string& folder) {
   const std::string probe = folder + "/" + NewTempName();
-  FileSystem::File file = -1;
+  Handle file = -1;
   if (files.OpenForWriting(probe, WriteMode::kCreateExclusive, &file) != 0)
     return false;
   files.Close(file);
-  files.Remove(probe);
+  files.Remove(kWorkingFolder, probe);
   return true;
 }
 
@@ -47,20 +36,15 @@ std::string UserConfigFolder(const ProgramFolderInputs& inputs) {
 // Creates the missing levels of `folder` owner-only, as the XDG rules ask
 // for configuration folders: the profiles name the user's folders and the
 // copy log names their files. Existing levels are left as they are.
-void MakeOwnerOnlyFolders(FileSystem& files, const std::string& folder) {
+void MakeOwnerOnlyFolders(Platform& files, const std::string& folder) {
   for (std::size_t slash = folder.find('/', 1);;
        slash = folder.find('/', slash + 1)) {
     const std::string level = folder.substr(0, slash);
     // A failure (EEXIST above all) is not final: the next level, or the
     // first save, reports what matters.
-    files.MakeFolder(level, 0700);
+    (void)files.MakePrivateFolder(kWorkingFolder, level);
     if (slash == std::string::npos) return;
   }
-}
-
-std::string Environment(const char* name) {
-  const char* value = std::getenv(name);
-  return value == nullptr ? "" : value;
 }
 
 }  // namespace
@@ -75,9 +59,11 @@ bool IsInstalledExecutable(const std::string& executable) {
   return false;
 }
 
-std::string ChooseProgramFolder(FileSystem& files,
+std::string ChooseProgramFolder(Platform& files,
                                 const ProgramFolderInputs& inputs) {
-  const std::string executable_folder = FolderOf(inputs.executable);
+  // An executable the system could not name has no folder.
+  const std::string executable_folder =
+      inputs.executable.empty() ? "" : FolderOf(inputs.executable);
   // Root may write into /usr/bin, but an installed program must not fill
   // it with settings, profiles and copy logs.
   if (!executable_folder.empty() && !IsInstalledExecutable(inputs.executable) &&
@@ -94,18 +80,9 @@ std::string ChooseProgramFolder(FileSystem& files,
 }
 
 std::string ProgramFolder() {
-  ProgramFolderInputs inputs;
-  std::error_code ec;
-  const std::filesystem::path executable =
-      std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (!ec) inputs.executable = executable.string();
-  inputs.xdg_config_home = Environment("XDG_CONFIG_HOME");
-  inputs.home = Environment("HOME");
-  if (inputs.home.empty()) {
-    if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr)
-      inputs.home = entry->pw_dir;
-  }
-  return ChooseProgramFolder(DefaultFileSystem(), inputs);
+  return ChooseProgramFolder(
+      DefaultPlatform(),
+      {ExecutablePath(), Environment("XDG_CONFIG_HOME"), HomeFolder()});
 }
 
 }  // namespace ferrybox

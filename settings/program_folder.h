@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "engine/file_system.h"
+#include "platform/platform.h"
 
 namespace ferrybox {
 
@@ -33,7 +33,7 @@ bool IsInstalledExecutable(const std::string& executable);
 /// owner-only (0700). When no home is known, the executable's folder all
 /// the same, or "." without one. The result never ends in "/" unless it is
 /// the root.
-std::string ChooseProgramFolder(FileSystem& files,
+std::string ChooseProgramFolder(Platform& files,
                                 const ProgramFolderInputs& inputs);
 
 /// ChooseProgramFolder for this process (/proc/self/exe and the

@@ -11,10 +11,10 @@ std::string SettingsFilePath(const std::string& program_folder) {
 
 bool ReadSettingsFile(const std::string& path,
                       std::vector<std::string>* folders, std::string* err) {
-  return ReadLines(DefaultFileSystem(), path, 2, folders, err);
+  return ReadLines(DefaultPlatform(), path, 2, folders, err);
 }
 
-bool WriteSettingsFile(FileSystem& files, const std::string& path,
+bool WriteSettingsFile(Platform& files, const std::string& path,
                        const std::string& source,
                        const std::string& destination, std::string* err) {
   return WriteLines(files, path, {source, destination}, err);
@@ -22,7 +22,7 @@ bool WriteSettingsFile(FileSystem& files, const std::string& path,
 
 bool WriteSettingsFile(const std::string& path, const std::string& source,
                        const std::string& destination, std::string* err) {
-  return WriteSettingsFile(DefaultFileSystem(), path, source, destination, err);
+  return WriteSettingsFile(DefaultPlatform(), path, source, destination, err);
 }
 
 }  // namespace ferrybox

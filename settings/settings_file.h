@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/file_system.h"
+#include "platform/platform.h"
 
 namespace ferrybox {
 
@@ -23,7 +23,7 @@ bool ReadSettingsFile(const std::string& path,
 /// Writes the two folders as the settings file's two lines through
 /// `files`, replacing the file only once the new one is complete and on the
 /// disk (see WriteLines). Returns false and sets `err` when it could not.
-bool WriteSettingsFile(FileSystem& files, const std::string& path,
+bool WriteSettingsFile(Platform& files, const std::string& path,
                        const std::string& source,
                        const std::string& destination, std::string* err);
 /// WriteSettingsFile on the system's own file system.

@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/text_file.h"
 
-#include "engine/atomic_file.h"
+#include "platform/atomic_file.h"
 
 namespace ferrybox {
 namespace {
 
 // Reads the lines of the open `file` into `lines`; see ReadLines.
-bool ReadOpenFile(FileSystem& files, FileSystem::File file,
-                  const std::string& path, std::size_t max_lines,
-                  std::vector<std::string>* lines, std::string* err) {
+bool ReadOpenFile(Platform& files, Handle file, const std::string& path,
+                  std::size_t max_lines, std::vector<std::string>* lines,
+                  std::string* err) {
   const std::string too_large = path + " is damaged: larger than " +
                                 std::to_string(kMaxTextFileBytes / 1024) +
                                 " KiB";
@@ -63,11 +63,10 @@ bool ReadOpenFile(FileSystem& files, FileSystem::File file,
 
 }  // namespace
 
-bool ReadLines(FileSystem& files, const std::string& path,
-               std::size_t max_lines, std::vector<std::string>* lines,
-               std::string* err) {
+bool ReadLines(Platform& files, const std::string& path, std::size_t max_lines,
+               std::vector<std::string>* lines, std::string* err) {
   lines->clear();
-  FileSystem::File file = -1;
+  Handle file = -1;
   if (int error = files.OpenForReading(path, &file); error != 0) {
     *err = FileError{"open", path, error}.Text();
     return false;
@@ -77,7 +76,7 @@ bool ReadLines(FileSystem& files, const std::string& path,
   return read;
 }
 
-bool WriteLines(FileSystem& files, const std::string& path,
+bool WriteLines(Platform& files, const std::string& path,
                 const std::vector<std::string>& lines, std::string* err) {
   std::string text;
   for (const std::string& value : lines) {

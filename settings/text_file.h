@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/file_system.h"
+#include "platform/platform.h"
 
 namespace ferrybox {
 
@@ -25,9 +25,8 @@ inline constexpr std::size_t kMaxTextFileBytes = 64 * 1024;
 /// cannot be read, is not a regular file (a FIFO would hold the reader
 /// forever), or is larger than kMaxTextFileBytes; no more than that is
 /// ever read.
-bool ReadLines(FileSystem& files, const std::string& path,
-               std::size_t max_lines, std::vector<std::string>* lines,
-               std::string* err);
+bool ReadLines(Platform& files, const std::string& path, std::size_t max_lines,
+               std::vector<std::string>* lines, std::string* err);
 
 /// Writes `lines` to `path` through `files`, each followed by CR LF, with
 /// WriteFileAtomically: `path` holds either its earlier content or all of
@@ -35,7 +34,7 @@ bool ReadLines(FileSystem& files, const std::string& path,
 /// refused (it would read back as two values). Returns false and sets `err`
 /// (the call, the path and the reason) on any failure; no temporary file is
 /// left behind then.
-bool WriteLines(FileSystem& files, const std::string& path,
+bool WriteLines(Platform& files, const std::string& path,
                 const std::vector<std::string>& lines, std::string* err);
 
 }  // namespace ferrybox

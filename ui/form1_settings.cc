@@ -8,7 +8,7 @@
 #include <QSignalBlocker>
 
 #include "engine/folder_scan.h"
-#include "engine/platform.h"
+#include "platform/platform.h"
 #include "settings/profile.h"
 #include "settings/profile_name.h"
 #include "settings/profiles_folder.h"

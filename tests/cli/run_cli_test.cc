@@ -16,7 +16,7 @@
 #include "engine/copy_log.h"
 #include "engine/file_copy.h"
 #include "engine/message_lists.h"
-#include "engine/platform.h"
+#include "platform/platform.h"
 #include "settings/profile.h"
 #include "tests/support/child_process.h"
 #include "tests/support/memory_window.h"

@@ -13,7 +13,7 @@
 #include <set>
 #include <thread>
 
-#include "engine/copy_failure.h"
+#include "platform/failure.h"
 #include "tests/support/child_process.h"
 #include "tests/support/image_mount.h"
 #include "tests/support/run_fixture.h"

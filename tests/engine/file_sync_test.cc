@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <tuple>
 
+#include "engine/folder_scan.h"
+#include "platform/folder_of.h"
 #include "tests/support/run_fixture.h"
 #include "tests/support/test_platforms.h"
 
@@ -22,6 +24,22 @@ using testing::ReadFile;
 using testing::SetMtimeNs;
 
 using SyncTest = RunFixture;
+
+// A name in the root and a bare name are where splitting goes wrong: a
+// file in "/" must not lose its folder, a bare name lies in the working
+// folder.
+TEST(PathSplit, FindsTheFolderOfAPathAtItsLastSeparator) {
+  const struct {
+    const char* path;
+    int lastslash;
+    const char* folder;
+  } cases[] = {{"a/b/c", 4, "a/b"}, {"/a/b", 3, "/a"}, {"/x", 1, "/"},
+               {"x", 0, "."},       {"a/", 2, "a"},    {"", 0, "."}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(lastslash(c.path), c.lastslash) << c.path;
+    EXPECT_EQ(FolderOf(c.path), c.folder) << c.path;
+  }
+}
 
 TEST_F(SyncTest, FullModeReportsFoldersAndFilesInOrderAndKeepsModeAndTime) {
   const std::string script = tree.Write("src/a.sh", "#!/bin/sh\n");

@@ -13,7 +13,7 @@
 #include <functional>
 #include <map>
 
-#include "engine/temp_name.h"
+#include "platform/temp_name.h"
 #include "tests/support/other_user.h"
 #include "tests/support/run_fixture.h"
 #include "tests/support/test_platforms.h"

@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "engine/file_copy.h"
-#include "engine/temp_name.h"
+#include "platform/temp_name.h"
 #include "tests/support/child_process.h"
 #include "tests/support/other_user.h"
 #include "tests/support/run_fixture.h"

@@ -6,8 +6,8 @@
 
 #include "engine/copy_log.h"
 #include "tests/support/memory_window.h"
-#include "tests/support/recording_file_system.h"
 #include "tests/support/temp_tree.h"
+#include "tests/support/test_platforms.h"
 
 namespace ferrybox {
 namespace {
@@ -81,7 +81,7 @@ TEST(OneLine, EscapesEveryControlAndKeepsEveryOtherCharacter) {
 }
 
 TEST(CopyLog, ReachesTheDiskThroughTheFileLayerAndReturnsWhatStoppedALine) {
-  using Call = testing::RecordingFileSystem::Call;
+  using Call = testing::FaultyPlatform::Kind;
   const std::string line = "Error copying file: /b/new\\x0aline\\x1b[2J\r\n";
   const struct {
     Call call;
@@ -96,16 +96,16 @@ TEST(CopyLog, ReachesTheDiskThroughTheFileLayerAndReturnsWhatStoppedALine) {
     SCOPED_TRACE(c.error);
     testing::TempTree tree;
     const std::string log = tree.Write("filelog.txt", "earlier run\r\n");
-    testing::RecordingFileSystem files;
+    testing::FaultyPlatform files;
     ASSERT_TRUE(EmptyCopyLog(files, log));
     EXPECT_EQ(files.calls(), Texts({"create " + log, "close " + log}));
     if (c.error != 0) files.FailNth(c.call, 1, c.error);
     EXPECT_EQ(AppendCopyLog(files, log, "/b/new\nline\x1b[2J"), c.error);
-    EXPECT_EQ(files.open_files(), 0u);
+    EXPECT_EQ(files.open_handles(), 0u);
     EXPECT_EQ(testing::ReadFile(log), c.log);
   }
   testing::TempTree tree;
-  testing::RecordingFileSystem files;
+  testing::FaultyPlatform files;
   files.FailNth(Call::kCreate, 1, EROFS);
   EXPECT_FALSE(EmptyCopyLog(files, CopyLogPath(tree.root())));
 }

@@ -12,8 +12,8 @@
 #include <thread>
 
 #include "engine/file_copy.h"
-#include "engine/scoped_handle.h"
-#include "engine/temp_name.h"
+#include "platform/scoped_handle.h"
+#include "platform/temp_name.h"
 #include "tests/support/run_fixture.h"
 #include "tests/support/test_platforms.h"
 

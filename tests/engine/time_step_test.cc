@@ -7,7 +7,7 @@
 #include <iterator>
 #include <tuple>
 
-#include "engine/temp_name.h"
+#include "platform/temp_name.h"
 #include "tests/support/image_mount.h"
 #include "tests/support/run_fixture.h"
 #include "tests/support/test_platforms.h"

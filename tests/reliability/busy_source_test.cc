@@ -14,7 +14,7 @@
 #include <cstring>
 #include <thread>
 
-#include "engine/copy_failure.h"
+#include "platform/failure.h"
 #include "tests/reliability/scenario_fixture.h"
 
 namespace ferrybox {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "engine/copy_log.h"
-#include "engine/temp_name.h"
+#include "platform/temp_name.h"
 #include "tests/support/run_fixture.h"
 #include "tests/support/test_platforms.h"
 

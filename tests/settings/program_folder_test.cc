@@ -7,8 +7,8 @@
 
 #include <filesystem>
 
-#include "engine/temp_name.h"
-#include "tests/support/recording_file_system.h"
+#include "platform/temp_name.h"
+#include "tests/support/test_platforms.h"
 
 namespace ferrybox {
 namespace {
@@ -72,7 +72,7 @@ TEST(ProgramFolder, BesideAPortableCopyOnlyElseThePerUserFolder) {
       {"/opt/ferrybox/ferrybox", xdg, in_xdg},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(ChooseProgramFolder(DefaultFileSystem(),
+    EXPECT_EQ(ChooseProgramFolder(DefaultPlatform(),
                                   {c.executable, c.xdg_config_home, home}),
               c.expected)
         << c.executable;
@@ -91,7 +91,7 @@ TEST(ProgramFolder, BesideAPortableCopyOnlyElseThePerUserFolder) {
 // Root passes every permission check, so only a refusal made through the
 // file layer shows what a read-only mount does.
 TEST(ProgramFolder, TheProbeIsAFileMadeAndRemovedOrARefusalThatMovesOn) {
-  using Call = testing::RecordingFileSystem::Call;
+  using Call = testing::FaultyPlatform::Kind;
   const fs::path base = fs::path(::testing::TempDir()) / "program-probe";
   fs::remove_all(base);
   const fs::path portable = base / "usb";
@@ -100,7 +100,7 @@ TEST(ProgramFolder, TheProbeIsAFileMadeAndRemovedOrARefusalThatMovesOn) {
   const std::string executable = (portable / "ferrybox").string();
   for (int refusal : {0, EROFS, EACCES}) {
     SCOPED_TRACE(refusal);
-    testing::RecordingFileSystem files;
+    testing::FaultyPlatform files;
     if (refusal != 0) files.FailNth(Call::kCreate, 1, refusal);
     const std::string chosen =
         ChooseProgramFolder(files, {executable, xdg, (base / "home").string()});
@@ -117,7 +117,7 @@ TEST(ProgramFolder, TheProbeIsAFileMadeAndRemovedOrARefusalThatMovesOn) {
       EXPECT_EQ(chosen, xdg + "/ferrybox");
       EXPECT_EQ(files.calls().back(), "mkdir " + xdg + "/ferrybox");
     }
-    EXPECT_EQ(files.open_files(), 0u);
+    EXPECT_EQ(files.open_handles(), 0u);
   }
   EXPECT_TRUE(fs::is_empty(portable));
 }

@@ -8,17 +8,17 @@
 #include <filesystem>
 #include <set>
 
-#include "engine/temp_name.h"
+#include "platform/temp_name.h"
 #include "settings/profile.h"
 #include "settings/settings_file.h"
 #include "settings/text_file.h"
-#include "tests/support/recording_file_system.h"
 #include "tests/support/temp_tree.h"
+#include "tests/support/test_platforms.h"
 
 namespace ferrybox {
 namespace {
 
-using Call = testing::RecordingFileSystem::Call;
+using Call = testing::FaultyPlatform::Kind;
 using Texts = std::vector<std::string>;
 
 constexpr char kEarlier[] = "/earlier/source\r\n/earlier/destination\r\n";
@@ -32,7 +32,7 @@ TEST(SettingsWrites, AreOnTheDiskBeforeTheyTakeTheirRealName) {
   const std::string settings = tree.Write("config.txt", kEarlier);
   const std::string profile = tree.Path("work.prf");
   for (const std::string& path : {settings, profile}) {
-    testing::RecordingFileSystem files;
+    testing::FaultyPlatform files;
     std::string err;
     ASSERT_TRUE(path == settings
                     ? WriteSettingsFile(files, path, "/a", "/b", &err)
@@ -69,7 +69,7 @@ TEST(SettingsWrites, AFailedStepKeepsTheEarlierFileAndSaysWhy) {
     SCOPED_TRACE(c.reported);
     testing::TempTree tree;
     const std::string path = tree.Write("config.txt", kEarlier);
-    testing::RecordingFileSystem files;
+    testing::FaultyPlatform files;
     files.FailNth(c.call, 1, c.error);
     std::string err;
     EXPECT_FALSE(WriteSettingsFile(files, path, "/a", "/b", &err));
@@ -80,7 +80,7 @@ TEST(SettingsWrites, AFailedStepKeepsTheEarlierFileAndSaysWhy) {
     EXPECT_EQ(testing::ReadFile(path), kEarlier);
     EXPECT_EQ(testing::Entries(tree.root()),
               std::set<std::string>{"config.txt"});
-    EXPECT_EQ(files.open_files(), 0u);
+    EXPECT_EQ(files.open_handles(), 0u);
   }
 }
 
@@ -97,13 +97,13 @@ TEST(SettingsReads, AFailedCallIsNamedAndTheFileClosed) {
                {Call::kRead, 0, ""}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.reported);
-    testing::RecordingFileSystem files;
+    testing::FaultyPlatform files;
     if (c.error != 0) files.FailNth(c.call, 1, c.error);
     Texts lines;
     std::string err;
     EXPECT_EQ(ReadLines(files, path, 2, &lines, &err), c.error == 0);
     EXPECT_EQ(err, c.error != 0 ? Reason(c.reported, path, c.error) : "");
-    EXPECT_EQ(files.open_files(), 0u);
+    EXPECT_EQ(files.open_handles(), 0u);
   }
 }
 

@@ -15,21 +15,26 @@
 #include <thread>
 #include <vector>
 
-#include "engine/platform.h"
+#include "platform/platform.h"
 
 namespace ferrybox::testing {
 
-/// Passes calls on, except those a fault fails. Calls on a handle count
-/// under the name it was opened with (a link made, under its name), a
-/// rename under its new name, a kernel copy as a write and a read. Remove,
-/// Close and StartWriteBack never fail; leases fail only as `lease_error`
-/// says, locks never.
+/// Passes calls on, except those a fault fails, and records each as
+/// "<kind> <name>" (kinds as platform.h names them). Calls on a handle count
+/// under the name or path it was opened with (a link made, under its name),
+/// a rename under its new name (recorded as "rename FROM -> TO"), a kernel
+/// copy as a write and a read. Remove and Close fail only by a fault of
+/// their own kind (a failed Close closes all the same) and call no hook;
+/// StartWriteBack never fails; leases fail only as `lease_error` says,
+/// locks never.
 class FaultyPlatform : public Platform {
  public:
   // clang-format off
   enum class Kind { kNone, kList, kStat, kOpen, kRead, kWrite, kSetTimes,
-                    kRename, kMkdir, kFlush, kSetOwner, kAttributes };
+                    kRename, kMkdir, kFlush, kSetOwner, kAttributes,
+                    kCreate, kStatus, kSync, kClose, kRemove };
   // clang-format on
+  using Platform::Write;
 
   /// Every call of `fail_kind` on a name containing `fail_name` fails.
   Kind fail_kind = Kind::kNone;
@@ -73,14 +78,22 @@ class FaultyPlatform : public Platform {
     frozen_ctime_s = 0;
   }
   size_t open_handles() const { return names_.size(); }
+  /// Every call so far, in order.
+  std::vector<std::string> calls() const {
+    std::lock_guard lock(mutex_);
+    return calls_;
+  }
+  /// The name or path the `index`th call was given.
+  std::string PathAt(size_t index) const {
+    const std::string call = calls().at(index);
+    return call.substr(call.find(' ') + 1);
+  }
 
   int Open(Handle dir, const std::string& name, OpenMode mode,
            Handle* out) override {
     std::lock_guard lock(mutex_);
     if (int error = Fail(Kind::kOpen, name)) return error;
-    int error = base_.Open(dir, name, mode, out);
-    if (error == 0) names_[*out] = name;
-    return error;
+    return Opened(base_.Open(dir, name, mode, out), name, out);
   }
   int ListFolder(Handle dir, std::vector<DirEntry>* entries,
                  FileId* self) override {
@@ -141,7 +154,7 @@ class FaultyPlatform : public Platform {
   int Rename(Handle dir, const std::string& from,
              const std::string& to) override {
     std::lock_guard lock(mutex_);
-    if (int error = Fail(Kind::kRename, to)) return error;
+    if (int error = Fail(Kind::kRename, to, from + " -> " + to)) return error;
     return base_.Rename(dir, from, to);
   }
   int MakeFolder(Handle dir, const std::string& name) override {
@@ -151,12 +164,39 @@ class FaultyPlatform : public Platform {
   }
   int Remove(Handle dir, const std::string& name) override {
     std::lock_guard lock(mutex_);
+    if (int error = Cleanup(Kind::kRemove, name)) return error;
     return base_.Remove(dir, name);
   }
   int Close(Handle handle) override {
     std::lock_guard lock(mutex_);
+    const int error = Cleanup(Kind::kClose, NameOf(handle));
     names_.erase(handle);
-    return base_.Close(handle);
+    const int closed = base_.Close(handle);
+    return error != 0 ? error : closed;
+  }
+  int OpenForReading(const std::string& path, Handle* out) override {
+    std::lock_guard lock(mutex_);
+    if (int error = Fail(Kind::kOpen, path)) return error;
+    return Opened(base_.OpenForReading(path, out), path, out);
+  }
+  int OpenForWriting(const std::string& path, WriteMode mode,
+                     Handle* out) override {
+    std::lock_guard lock(mutex_);
+    if (int error = Fail(Kind::kCreate, path)) return error;
+    return Opened(base_.OpenForWriting(path, mode, out), path, out);
+  }
+  int Status(Handle file, FileStatus* status) override {
+    std::lock_guard lock(mutex_);
+    if (int error = Fail(Kind::kStatus, NameOf(file))) return error;
+    return base_.Status(file, status);
+  }
+  int Sync(Handle file) override {
+    std::lock_guard lock(mutex_);
+    if (int error = Fail(Kind::kSync, NameOf(file))) return error;
+    return base_.Sync(file);
+  }
+  int LockFile(Handle file, bool exclusive, bool wait) override {
+    return base_.LockFile(file, exclusive, wait);
   }
   int ReadLink(Handle dir, const std::string& name,
                std::string* target) override {
@@ -168,9 +208,7 @@ class FaultyPlatform : public Platform {
                Handle* out) override {
     std::lock_guard lock(mutex_);
     if (int error = Fail(Kind::kOpen, name)) return error;
-    int error = base_.MakeLink(dir, name, target, out);
-    if (error == 0) names_[*out] = name;
-    return error;
+    return Opened(base_.MakeLink(dir, name, target, out), name, out);
   }
   bool MayChangeOwners() override { return base_.MayChangeOwners(); }
   int SetOwner(Handle dir, const std::string& name, uint32_t owner,
@@ -247,14 +285,36 @@ class FaultyPlatform : public Platform {
   }
 
  private:
-  int Fail(Kind kind, const std::string& name) {
+  // `name` is what a fault's name is looked for in; `record`, when given,
+  // what the call is recorded under instead.
+  int Fail(Kind kind, const std::string& name, const std::string& record = {}) {
     std::lock_guard lock(mutex_);
+    Record(kind, record.empty() ? name : record);
     if (before_call) {
       const auto hook = before_call;  // a copy: the hook may replace itself
       hook_thread_ = std::this_thread::get_id();
       hook(kind, name);
       hook_thread_ = {};
     }
+    return Matches(kind, name);
+  }
+  // Remove and Close: no hook, which runs only before calls that may fail.
+  int Cleanup(Kind kind, const std::string& name) {
+    Record(kind, name);
+    return Matches(kind, name);
+  }
+  void Record(Kind kind, const std::string& name) {
+    static const char* const kNames[] = {
+        "none",      "list",   "stat",  "open",  "read",      "write",
+        "set-times", "rename", "mkdir", "flush", "set-owner", "attributes",
+        "create",    "status", "sync",  "close", "remove"};
+    calls_.push_back(kNames[static_cast<int>(kind)] + (" " + name));
+  }
+  int Opened(int error, const std::string& name, Handle* out) {
+    if (error == 0) names_[*out] = name;
+    return error;
+  }
+  int Matches(Kind kind, const std::string& name) {
     if (kind != fail_kind || name.find(fail_name) == std::string::npos)
       return 0;
     if (fail_thread_ != std::thread::id() &&
@@ -277,11 +337,12 @@ class FaultyPlatform : public Platform {
   Platform& base_ = DefaultPlatform();
   // A run reads files ahead on threads of its own; the hooks and counters
   // see one call at a time, and a hook may call in again.
-  std::recursive_mutex mutex_;
+  mutable std::recursive_mutex mutex_;
   std::thread::id hook_thread_;
   std::thread::id fail_thread_;
   int nth_ = 0;
   std::map<Handle, std::string> names_;
+  std::vector<std::string> calls_;
 };
 
 /// Names looked up or opened also find entries differing only in case: in

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "engine/copy_log.h"
-#include "engine/temp_name.h"
+#include "platform/temp_name.h"
 #include "tests/support/temp_tree.h"
 #include "tests/support/test_platforms.h"
 #include "tests/ui/form1_fixture.h"

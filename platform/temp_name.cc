@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "engine/temp_name.h"
+#include "platform/temp_name.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A platform handle closed when it goes out of scope.
-#ifndef FERRYBOX_ENGINE_SCOPED_HANDLE_H_
-#define FERRYBOX_ENGINE_SCOPED_HANDLE_H_
+#ifndef FERRYBOX_PLATFORM_SCOPED_HANDLE_H_
+#define FERRYBOX_PLATFORM_SCOPED_HANDLE_H_
 
 #include <utility>
 
-#include "engine/platform.h"
+#include "platform/platform.h"
 
 namespace ferrybox {
 
@@ -48,4 +48,4 @@ class ScopedHandle {
 
 }  // namespace ferrybox
 
-#endif  // FERRYBOX_ENGINE_SCOPED_HANDLE_H_
+#endif  // FERRYBOX_PLATFORM_SCOPED_HANDLE_H_

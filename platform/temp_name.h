@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The names copies are written under before they are complete.
-#ifndef FERRYBOX_ENGINE_TEMP_NAME_H_
-#define FERRYBOX_ENGINE_TEMP_NAME_H_
+#ifndef FERRYBOX_PLATFORM_TEMP_NAME_H_
+#define FERRYBOX_PLATFORM_TEMP_NAME_H_
 
 #include <errno.h>
 
 #include <string>
 #include <string_view>
 
-#include "engine/platform.h"
+#include "platform/platform.h"
 
 namespace ferrybox {
 
@@ -51,4 +51,4 @@ int CreateTempFile(Platform& platform, Handle folder, std::string* name,
 
 }  // namespace ferrybox
 
-#endif  // FERRYBOX_ENGINE_TEMP_NAME_H_
+#endif  // FERRYBOX_PLATFORM_TEMP_NAME_H_

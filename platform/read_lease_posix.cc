@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "engine/read_lease_posix.h"
+#include "platform/read_lease_posix.h"
 
 #include <errno.h>
 #include <fcntl.h>

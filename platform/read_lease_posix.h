@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Read leases on Linux, and the signal that tells their holder of a writer.
-#ifndef FERRYBOX_ENGINE_READ_LEASE_POSIX_H_
-#define FERRYBOX_ENGINE_READ_LEASE_POSIX_H_
+#ifndef FERRYBOX_PLATFORM_READ_LEASE_POSIX_H_
+#define FERRYBOX_PLATFORM_READ_LEASE_POSIX_H_
 
 namespace ferrybox {
 
@@ -19,4 +19,4 @@ int EndReadLease(int fd);
 
 }  // namespace ferrybox
 
-#endif  // FERRYBOX_ENGINE_READ_LEASE_POSIX_H_
+#endif  // FERRYBOX_PLATFORM_READ_LEASE_POSIX_H_

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "engine/copy_failure.h"
+#include "platform/failure.h"
 
 #include <string.h>
 
@@ -33,6 +33,10 @@ std::string ErrorText(int error) {
   char buffer[256];
   // The GNU strerror_r returns the text, which may not be in `buffer`.
   return strerror_r(error, buffer, sizeof buffer);
+}
+
+std::string FileError::Text() const {
+  return call + " " + path + ": " + ErrorText(error);
 }
 
 }  // namespace ferrybox

@@ -13,8 +13,8 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include "engine/platform.h"
-#include "engine/read_lease_posix.h"
+#include "platform/platform.h"
+#include "platform/read_lease_posix.h"
 
 namespace ferrybox {
 namespace {
@@ -28,6 +28,18 @@ constexpr int kCaseFoldFlag = 0x40000000;
 #endif
 
 int Fd(Handle dir) { return dir == kWorkingFolder ? AT_FDCWD : dir; }
+
+int OpenFlags(WriteMode mode) {
+  switch (mode) {
+    case WriteMode::kCreateExclusive:
+      return O_WRONLY | O_CREAT | O_EXCL;
+    case WriteMode::kTruncate:
+      return O_WRONLY | O_CREAT | O_TRUNC;
+    case WriteMode::kAppend:
+      return O_WRONLY | O_CREAT | O_APPEND;
+  }
+  return O_WRONLY;
+}
 
 EntryType TypeOfMode(mode_t mode) {
   if (S_ISREG(mode)) return EntryType::kFile;
@@ -294,6 +306,44 @@ class PosixPlatform : public Platform {
     // it is never retried.
     if (close(handle) != 0 && errno != EINTR) return errno;
     return 0;
+  }
+
+  int OpenForReading(const std::string& path, Handle* out) override {
+    // Without O_NONBLOCK, opening a FIFO waits for a writer.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return errno;
+    *out = fd;
+    return 0;
+  }
+
+  int OpenForWriting(const std::string& path, WriteMode mode,
+                     Handle* out) override {
+    const int fd = open(path.c_str(), OpenFlags(mode) | O_CLOEXEC, 0666);
+    if (fd < 0) return errno;
+    *out = fd;
+    return 0;
+  }
+
+  int Status(Handle file, FileStatus* status) override {
+    struct stat st;
+    if (fstat(file, &st) != 0) return errno;
+    status->regular = S_ISREG(st.st_mode);
+    status->size = static_cast<uint64_t>(st.st_size);
+    return 0;
+  }
+
+  int Sync(Handle file) override {
+    if (fsync(file) != 0) return errno;
+    return 0;
+  }
+
+  int LockFile(Handle file, bool exclusive, bool wait) override {
+    const int operation =
+        (exclusive ? LOCK_EX : LOCK_SH) | (wait ? 0 : LOCK_NB);
+    for (;;) {
+      if (flock(file, operation) == 0) return 0;
+      if (errno != EINTR) return errno;
+    }
   }
 
   int ReadLink(Handle dir, const std::string& name,

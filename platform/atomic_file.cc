@@ -1,27 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "engine/atomic_file.h"
+#include "platform/atomic_file.h"
 
 #include <errno.h>
 
-#include "engine/temp_name.h"
+#include "platform/folder_of.h"
+#include "platform/temp_name.h"
 
 namespace ferrybox {
-namespace {
-
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "";
-  return path.substr(0, slash);
-}
-
-}  // namespace
-
-FileError WriteFileAtomically(FileSystem& files, const std::string& path,
+FileError WriteFileAtomically(Platform& files, const std::string& path,
                               std::string_view content) {
-  const std::string folder = FolderOf(path);
+  // A file in the root gets "/name" beside it, not "//name".
+  std::string folder = FolderOf(path);
+  if (folder == "/") folder.clear();
   std::string temporary;
-  FileSystem::File file = -1;
+  Handle file = -1;
   std::string name;
   int error = WithNewTempName(&name, [&](const std::string& candidate) {
     temporary = folder + "/" + candidate;
@@ -40,10 +32,11 @@ FileError WriteFileAtomically(FileSystem& files, const std::string& path,
   if (int closed = files.Close(file); closed != 0 && failure.ok())
     failure = {"close", temporary, closed};
   if (failure.ok()) {
-    if (int renamed = files.Rename(temporary, path); renamed != 0)
+    if (int renamed = files.Rename(kWorkingFolder, temporary, path);
+        renamed != 0)
       failure = {"rename", path, renamed};
   }
-  if (!failure.ok()) files.Remove(temporary);
+  if (!failure.ok()) files.Remove(kWorkingFolder, temporary);
   return failure;
 }
 

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Replacing a whole file so that it is never found half written.
-#ifndef FERRYBOX_ENGINE_ATOMIC_FILE_H_
-#define FERRYBOX_ENGINE_ATOMIC_FILE_H_
+#ifndef FERRYBOX_PLATFORM_ATOMIC_FILE_H_
+#define FERRYBOX_PLATFORM_ATOMIC_FILE_H_
 
 #include <string>
 #include <string_view>
 
-#include "engine/file_system.h"
+#include "platform/failure.h"
+#include "platform/platform.h"
 
 namespace ferrybox {
 
@@ -17,10 +18,10 @@ namespace ferrybox {
 /// power cut, `path` holds either its earlier content or all of the new.
 /// On failure the temporary file is removed and the result names the call
 /// that failed, the path it was given and its errno value.
-[[nodiscard]] FileError WriteFileAtomically(FileSystem& files,
+[[nodiscard]] FileError WriteFileAtomically(Platform& files,
                                             const std::string& path,
                                             std::string_view content);
 
 }  // namespace ferrybox
 
-#endif  // FERRYBOX_ENGINE_ATOMIC_FILE_H_
+#endif  // FERRYBOX_PLATFORM_ATOMIC_FILE_H_

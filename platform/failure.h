@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Why a file could not be brought over, as a value that travels from the
 // platform layer to whatever reports it.
-#ifndef FERRYBOX_ENGINE_COPY_FAILURE_H_
-#define FERRYBOX_ENGINE_COPY_FAILURE_H_
+#ifndef FERRYBOX_PLATFORM_FAILURE_H_
+#define FERRYBOX_PLATFORM_FAILURE_H_
 
 #include <string>
 
@@ -46,9 +46,20 @@ enum EngineError : int {
   kErrorStopped = -8,
 };
 
+/// Why a call on the program's own files failed, as a value.
+struct FileError {
+  bool ok() const { return error == 0; }
+  /// "call path: reason", e.g. "rename /p/config.txt: Permission denied".
+  std::string Text() const;
+
+  std::string call;  ///< the call that failed: "open", "write", "fsync", ...
+  std::string path;  ///< the path it was given
+  int error = 0;     ///< its errno value; 0 when nothing failed
+};
+
 /// The words for an errno value or an EngineError, written in one place.
 std::string ErrorText(int error);
 
 }  // namespace ferrybox
 
-#endif  // FERRYBOX_ENGINE_COPY_FAILURE_H_
+#endif  // FERRYBOX_PLATFORM_FAILURE_H_

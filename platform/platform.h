@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The one door between the engine and the operating system.
-#ifndef FERRYBOX_ENGINE_PLATFORM_H_
-#define FERRYBOX_ENGINE_PLATFORM_H_
+// The one door between the program and the operating system.
+#ifndef FERRYBOX_PLATFORM_PLATFORM_H_
+#define FERRYBOX_PLATFORM_PLATFORM_H_
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "engine/file_time.h"
+#include "platform/file_time.h"
 
 namespace ferrybox {
 
@@ -60,6 +61,23 @@ struct DirEntry {
   EntryType type = EntryType::kUnknown;
 };
 
+/// What Status tells about an open file.
+struct FileStatus {
+  bool regular = false;  ///< a regular file, not a FIFO, device or folder
+  uint64_t size = 0;
+};
+
+/// How OpenForWriting opens a file. A created file gets the bits 0666 less
+/// the process's umask, as any program's saved file does.
+enum class WriteMode {
+  /// A new file; EEXIST when the name is taken, whatever the entry is.
+  kCreateExclusive,
+  /// Created, or emptied when it exists.
+  kTruncate,
+  /// Created when missing; every write goes to the end, in one piece.
+  kAppend,
+};
+
 /// How Open opens an entry.
 enum class OpenMode {
   /// A folder, following a link in the last component.
@@ -84,17 +102,23 @@ enum class SeekTo {
   kHole,
 };
 
-/// Every operating-system call the engine makes goes through here, so that
-/// a test can wrap it and fail the Nth call of a kind. Each method reports
-/// failure as an errno value (0 for success) and never throws. Names are
-/// resolved relative to the folder handle `dir` (kWorkingFolder for the
-/// process's working folder; an absolute name ignores `dir`), so paths
+/// Every operating-system call the program makes on files goes through
+/// here, so that a test can wrap it and fail the Nth call of a kind. Each
+/// method reports failure as an errno value (0 for success) and never throws.
+/// Names are resolved relative to the folder handle `dir` (kWorkingFolder for
+/// the process's working folder; an absolute name ignores `dir`), so paths
 /// deeper than the system's path limit stay reachable level by level.
 ///
-/// Kinds, for fault injection: ListFolder is "list"; Stat is "stat"; Open is
-/// "open"; Read is "read"; Write and CopyRange are "write"; Finish and
-/// SetTimes are "set-times"; Rename is "rename"; MakeFolder is "mkdir".
-/// Remove and Close only clean up. The lease and lock calls have no kind:
+/// The program's own files (the settings file, the profiles, the copy log)
+/// are reached by path: a path given with kWorkingFolder, or the calls
+/// OpenForReading, OpenForWriting, Status, Sync and LockFile below.
+///
+/// Kinds, for fault injection: ListFolder is "list"; Stat is "stat"; Open and
+/// OpenForReading are "open"; OpenForWriting is "create"; Status is
+/// "status"; Read is "read"; Write and CopyRange are "write"; Sync is
+/// "sync"; Finish and SetTimes are "set-times"; Rename is "rename";
+/// MakeFolder is "mkdir". Remove ("remove") and Close ("close") only clean
+/// up. The lease and lock calls have no kind:
 /// a refused lease or lock is a state of the file system, not a fault. The
 /// methods added for links, owners, holes and flushing are listed with each.
 class Platform {
@@ -124,6 +148,10 @@ class Platform {
   /// Writes all `size` bytes.
   [[nodiscard]] virtual int Write(Handle file, const char* buffer,
                                   size_t size) = 0;
+  /// Writes all of `data`.
+  [[nodiscard]] int Write(Handle file, std::string_view data) {
+    return Write(file, data.data(), data.size());
+  }
 
   /// Copies up to `size` bytes from the current position of `from` to that
   /// of `to` inside the kernel; `*copied` is 0 at the end of `from`. Fails
@@ -176,8 +204,33 @@ class Platform {
   /// Removes the file `name` from `dir`.
   virtual int Remove(Handle dir, const std::string& name) = 0;
 
-  /// Closes a handle from Open. Returns the error a delayed write reported.
+  /// Closes a handle from Open, OpenForReading or OpenForWriting, which is
+  /// gone even when an error is returned: the error a delayed write
+  /// reported.
   virtual int Close(Handle handle) = 0;
+
+  /// Opens the file `path` for reading, following links. Never blocks, even
+  /// on a FIFO.
+  [[nodiscard]] virtual int OpenForReading(const std::string& path,
+                                           Handle* out) = 0;
+
+  /// Opens the file `path` for writing, following links, as `mode` says.
+  [[nodiscard]] virtual int OpenForWriting(const std::string& path,
+                                           WriteMode mode, Handle* out) = 0;
+
+  /// What the open `file` is and how long.
+  [[nodiscard]] virtual int Status(Handle file, FileStatus* status) = 0;
+
+  /// Returns once what was written to `file` is on the disk.
+  [[nodiscard]] virtual int Sync(Handle file) = 0;
+
+  /// Takes an advisory lock on the open `file`, shared or exclusive, held
+  /// until it is closed; a second call converts it. Without `wait` fails
+  /// with EWOULDBLOCK while another open file (in this process or another)
+  /// holds a lock that conflicts; another errno where the file system keeps
+  /// no such locks. No kind.
+  [[nodiscard]] virtual int LockFile(Handle file, bool exclusive,
+                                     bool wait) = 0;
 
   /// The target text of the link `name` in `dir`. EINVAL when `name` is not
   /// a link. Kind "read".
@@ -280,4 +333,4 @@ Platform& DefaultPlatform();
 
 }  // namespace ferrybox
 
-#endif  // FERRYBOX_ENGINE_PLATFORM_H_
+#endif  // FERRYBOX_PLATFORM_PLATFORM_H_

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "engine/file_time.h"
+#include "platform/file_time.h"
 
 #include <chrono>
 #include <limits>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Points in time as file systems keep them.
-#ifndef FERRYBOX_ENGINE_FILE_TIME_H_
-#define FERRYBOX_ENGINE_FILE_TIME_H_
+#ifndef FERRYBOX_PLATFORM_FILE_TIME_H_
+#define FERRYBOX_PLATFORM_FILE_TIME_H_
 
 #include <compare>
 #include <cstdint>
@@ -36,4 +36,4 @@ bool IsMultipleOf(FileTime time, int64_t step_ns);
 
 }  // namespace ferrybox
 
-#endif  // FERRYBOX_ENGINE_FILE_TIME_H_
+#endif  // FERRYBOX_PLATFORM_FILE_TIME_H_

@@ -1,0 +1,35 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/environment.h"
+
+#include <limits.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace ferrybox {
+
+std::string Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? "" : value;
+}
+
+std::string ExecutablePath() {
+  // The target of /proc/self/exe is the path the running image was loaded
+  // from; it is not terminated, and a full buffer may mean a cut path.
+  char buffer[PATH_MAX];
+  const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer);
+  if (length <= 0 || static_cast<size_t>(length) >= sizeof buffer) return "";
+  return std::string(buffer, static_cast<size_t>(length));
+}
+
+std::string HomeFolder() {
+  std::string home = Environment("HOME");
+  if (home.empty()) {
+    if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr)
+      home = entry->pw_dir;
+  }
+  return home;
+}
+
+}  // namespace ferrybox

@@ -1,0 +1,23 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The process's environment and the user's folders.
+#ifndef FERRYBOX_PLATFORM_ENVIRONMENT_H_
+#define FERRYBOX_PLATFORM_ENVIRONMENT_H_
+
+#include <string>
+
+namespace ferrybox {
+
+/// The value of the environment variable `name`; "" when it is unset.
+std::string Environment(const char* name);
+
+/// The path of the running executable, links resolved; "" when the system
+/// does not tell.
+std::string ExecutablePath();
+
+/// The user's home folder: $HOME, or the user's entry in the password
+/// database when $HOME is unset or empty; "" when neither tells.
+std::string HomeFolder();
+
+}  // namespace ferrybox
+
+#endif  // FERRYBOX_PLATFORM_ENVIRONMENT_H_
