@@ -39,6 +39,9 @@ TEST_F(ScenarioTest, EachFaultFailsItsFilesOnlyAndIsRepairedLater) {
       // A copy whose time is not set would pass for current: never kept.
       {on(Kind::kOpen, "c.txt", fail(Kind::kSetTimes, 1, EPERM, temp)),
        {"sub/c.txt"}},
+      // The copy's close reports a write the disk lost: never installed.
+      {on(Kind::kOpen, "c.txt", fail(Kind::kClose, 1, EIO, temp)),
+       {"sub/c.txt"}},
       // Rewritten while being read: a copy would mix versions.
       {on(Kind::kRead, "big.bin",
           on(Kind::kRead, "big.bin",
