@@ -9,14 +9,15 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <map>
 
 #include "platform/temp_name.h"
-#include "tests/engine/run_fixture.h"
 #include "tests/support/other_user.h"
+#include "tests/support/run_fixture.h"
 #include "tests/support/test_platforms.h"
 
 namespace ferrybox {
@@ -65,6 +66,43 @@ TEST_F(FolderTest, EachFolderGetsItsSourceBitsTimeAndAsRootOwner) {
     EXPECT_EQ(Status(Dst(folder)).st_uid, Status(Src(folder)).st_uid);
     EXPECT_EQ(Status(Dst(folder)).st_gid, Status(Src(folder)).st_gid);
   }
+}
+
+// Lists every folder backwards when `reverse` says so.
+class ListingPlatform : public FaultyPlatform {
+ public:
+  bool reverse = false;
+  int ListFolder(Handle dir, std::vector<DirEntry>* entries,
+                 FileId* self) override {
+    const int error = FaultyPlatform::ListFolder(dir, entries, self);
+    if (reverse) std::reverse(entries->begin(), entries->end());
+    return error;
+  }
+};
+
+TEST_F(FolderTest, SiblingsWhoseNamesBeginWithAFoldersNameAreNotInIt) {
+  // "a b", "a.b" and "ab" sort around "a/"; met before or after "a", each
+  // is a folder of its own, and "a/b" keeps its own bits.
+  const std::pair<const char*, unsigned> folders[] = {
+      {"a/b", 0700}, {"a", 0750}, {"a b", 0705}, {"a.b", 0701}, {"ab", 0711}};
+  ListingPlatform platform;
+  UsePlatform(platform);
+  for (const bool reverse : {false, true}) {
+    SCOPED_TRACE(reverse);
+    UseCase(reverse ? "reversed" : "listed");
+    platform.reverse = reverse;
+    for (const auto& [folder, mode] : folders)
+      testing::WriteFile(Src(folder) + "/f", folder);
+    for (const auto& [folder, mode] : folders)
+      ASSERT_EQ(chmod(Src(folder).c_str(), mode), 0);
+    Go();
+    EXPECT_EQ(Count(List3(), "Error"), 0);
+    for (const auto& [folder, mode] : folders) {
+      EXPECT_EQ(Mode(Dst(folder)), mode) << folder;
+      EXPECT_EQ(MtimeNs(Dst(folder)), MtimeNs(Src(folder))) << folder;
+    }
+  }
+  UsePlatform(DefaultPlatform());  // before `platform` goes
 }
 
 TEST_F(FolderTest, AFolderIsOwnerOnlyUntilDoneAndAnUnchangedOneIsLeftAlone) {
