@@ -155,18 +155,20 @@ void BackupRun::StartLookAhead(FileSync& sync,
                                const std::vector<std::string>& files,
                                std::optional<LookAhead>* ahead) {
   if (look_ahead_ <= 0 || files.size() < 2) return;
+  // A stop ends the reads at once, while the run still finishes its file.
   ahead->emplace(
       platform_, files,
       sync.RootsForLookAhead(window_.CheckValue(CheckBox::kCheck3) == 1),
-      look_ahead_);
+      look_ahead_, [this] { return !stop_flag_ && !abandoned_; });
   if (!(*ahead)->Start()) ahead->reset();
 }
 
 void BackupRun::FinishOnDisk(FileSync& sync, const std::string& source_root,
                              const std::string& destination_root) {
   // Finished means on the disk, for a stopped run too: a drive unplugged
-  // after the closing line holds every copy the run reported.
-  sync.FinishFolders();
+  // after the closing line holds every copy the run reported. A stopped
+  // run finishes only the folders that safety needs.
+  sync.FinishFolders(stop_flag_);
   const Handle root = sync.DestinationRootHandle();
   const int error =
       root == kNoHandle ? 0 : FlushToDisk(platform_, root, window_, abandoned_);
@@ -346,6 +348,10 @@ bool BackupRun::OneFile(RunState& run, size_t index) {
     // Whichever file it was, the last too, the run did not finish.
     run.outcome.stopped = true;
     run.outcome.abandoned_file = path;
+    return false;
+  }
+  if (error == 0 && sync.left_by_stop()) {
+    run.outcome.stopped = true;  // not begun, the last file too
     return false;
   }
   if (error != 0) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "engine/attributes.h"
+#include "platform/failure.h"
 #include "engine/folder_scan.h"
 #include "platform/temp_name.h"
 
@@ -17,7 +18,16 @@ DestinationFolders::DestinationFolders(Platform& platform,
     : platform_(platform), root_(root), cursor_(platform) {}
 
 int DestinationFolders::Enter(std::string_view relative) {
-  const int error = EnterFolder(relative);
+  return EnterUnlessStopped(relative, keep_going_);
+}
+
+int DestinationFolders::EnterForCopy(std::string_view relative) {
+  return EnterUnlessStopped(relative, nullptr);
+}
+
+int DestinationFolders::EnterUnlessStopped(
+    std::string_view relative, const std::function<bool()>* keep_going) {
+  const int error = EnterFolder(relative, keep_going);
   // Missing because it could not be made: its files fail for that reason.
   if (error == ENOENT && create_error_ != 0 &&
       failed_relative_.starts_with(relative) &&
@@ -27,7 +37,8 @@ int DestinationFolders::Enter(std::string_view relative) {
   return error;
 }
 
-int DestinationFolders::EnterFolder(std::string_view relative) {
+int DestinationFolders::EnterFolder(std::string_view relative,
+                                    const std::function<bool()>* keep_going) {
   if (entered_ && relative == entered_relative_) return 0;
   entered_ = false;
   names_.clear();
@@ -39,8 +50,10 @@ int DestinationFolders::EnterFolder(std::string_view relative) {
     const int error = cursor_.OpenRootAt(root_.handle());
     if (error != 0) return error;
   }
-  const int error = cursor_.MoveTo(relative);
+  const int error = cursor_.MoveTo(relative, false, keep_going);
   if (error != 0) return error;
+  if (keep_going != nullptr && *keep_going && !(*keep_going)())
+    return kErrorStopped;
   entered_ = true;
   entered_relative_ = relative;
   listed_ = List() == 0;
@@ -48,7 +61,7 @@ int DestinationFolders::EnterFolder(std::string_view relative) {
 }
 
 FolderState DestinationFolders::Check(std::string_view relative) {
-  const int error = Enter(relative);
+  const int error = EnterUnlessStopped(relative, keep_going_);
   if (error == 0) return FolderState::kPresent;
   if (error == ENOENT) return FolderState::kMissing;
   return FolderState::kBlocked;
@@ -59,12 +72,13 @@ int DestinationFolders::Create(std::string_view relative) {
   create_error_ = 0;
   int error = 0;
   if (!cursor_.has_root()) {
-    error = root_.Create();
+    error = root_.Create(keep_going_);
     in_use_ = error == EWOULDBLOCK;
     if (error == 0) error = cursor_.OpenRootAt(root_.handle());
   }
-  if (error == 0) error = cursor_.MoveTo(relative, /*create_missing=*/true);
-  if (error == 0) error = EnterFolder(relative);
+  if (error == 0)
+    error = cursor_.MoveTo(relative, /*create_missing=*/true, keep_going_);
+  if (error == 0) error = EnterFolder(relative, keep_going_);
   if (error != 0) {
     create_error_ = error;
     failed_relative_ = relative;

@@ -4,6 +4,7 @@
 #define FERRYBOX_ENGINE_DESTINATION_FOLDERS_H_
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,14 +45,27 @@ class DestinationFolders {
   /// `root` may be missing yet; it outlives this.
   DestinationFolders(Platform& platform, DestinationRoot& root);
 
+  /// Asked by Enter, Check and Create before each level they open, list or
+  /// make: once it says no (a stop) they fail with kErrorStopped, leaving
+  /// the rest undone (on a share each is a round trip). Not owned; nullptr
+  /// asks nothing.
+  void SetKeepGoing(const std::function<bool()>* keep_going) {
+    keep_going_ = keep_going;
+  }
+
   /// Makes `relative` (below the root, "" for the root) the current folder.
   int Enter(std::string_view relative);
+  /// Enter for a copy whose line is shown: a stop does not keep it from
+  /// ending with its copy or its failure.
+  int EnterForCopy(std::string_view relative);
+  /// kBlocked too when `keep_going` said no before the folder was reached.
   FolderState Check(std::string_view relative);
   /// Creates every missing level of `relative`, the root included, and
   /// enters it. Returns 0, or why a level could not be made or entered
   /// (EWOULDBLOCK when the root, made now, turns out to be locked by another
-  /// run: `in_use`). Until another folder is created, entering `relative` or
-  /// a folder above it that is still missing gives that reason, not ENOENT.
+  /// run: `in_use`; kErrorStopped when `keep_going` said no). Until another
+  /// folder is created, entering `relative` or a folder above it that is
+  /// still missing gives that reason, not ENOENT.
   int Create(std::string_view relative);
   /// Another run made the root at the same time and holds it: this run must
   /// copy nothing.
@@ -83,13 +97,17 @@ class DestinationFolders {
   bool HandsOnAttributes();
 
  private:
-  int EnterFolder(std::string_view relative);
+  int EnterFolder(std::string_view relative,
+                  const std::function<bool()>* keep_going);
+  int EnterUnlessStopped(std::string_view relative,
+                         const std::function<bool()>* keep_going);
   int List();
   const DirEntry* Listed(const std::string& name) const;
 
   Platform& platform_;
   DestinationRoot& root_;
   FolderCursor cursor_;
+  const std::function<bool()>* keep_going_ = nullptr;
   bool in_use_ = false;
   // The folder Create failed on last, and why.
   int create_error_ = 0;

@@ -59,7 +59,7 @@ int DestinationRoot::Resolve(const std::string& path) {
   return error_;
 }
 
-int DestinationRoot::Create() {
+int DestinationRoot::Create(const std::function<bool()>* keep_going) {
   if (error_ != 0) return error_;
   if (!missing_.empty()) {
     std::string above;
@@ -70,11 +70,15 @@ int DestinationRoot::Create() {
     // Missing a moment ago: a link found there now was not put there by
     // the user, and is not followed. The root itself is made open to its
     // owner only, as every folder of the backup is until it is done.
-    int error = WalkFolders(platform_, folder_.get(), above,
-                            WalkRules{.create_missing = true}, parent.out());
+    int error =
+        WalkFolders(platform_, folder_.get(), above,
+                    WalkRules{.create_missing = true, .keep_going = keep_going},
+                    parent.out());
     if (error == 0)
       error = WalkFolders(platform_, parent.get(), missing_.back(),
-                          WalkRules{.create_missing = true, .owner_only = true},
+                          WalkRules{.create_missing = true,
+                                    .owner_only = true,
+                                    .keep_going = keep_going},
                           &root);
     if (error != 0) return error;
     folder_.reset(root);

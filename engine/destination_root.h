@@ -5,6 +5,7 @@
 
 #include <errno.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,9 +52,10 @@ class DestinationRoot {
 
   /// Makes the missing levels below the deepest existing folder, without
   /// following links, and locks the new root. Returns 0, the error of
-  /// Resolve, an errno value, or EWOULDBLOCK when another run holds the
-  /// lock on it.
-  int Create();
+  /// Resolve, an errno value, EWOULDBLOCK when another run holds the lock
+  /// on it, or kErrorStopped when `keep_going` (asked before each level)
+  /// said no.
+  int Create(const std::function<bool()>* keep_going = nullptr);
 
   /// Takes the exclusive lock on the existing root, held until the run
   /// ends, so that no other run writes into it meanwhile. Returns 0 (also

@@ -132,6 +132,7 @@ bool FileSync::ReachFolder(const PathParts& parts, bool* refused) {
   // never made, and its source folder's bits and times never land on the
   // folder that won, which the same name opens where case is ignored.
   *refused = FolderClash(parts.folder);
+  if (StopRequested()) return false;
   if (!*refused) folders_.Reach(parts.folder, source_, destination_.OpenRoot());
   if (!Covers(state_.LastCheckedFolder, destination_folder_)) {
     state_.LastCheckedFolder = destination_folder_;
@@ -145,7 +146,7 @@ bool FileSync::ReachFolder(const PathParts& parts, bool* refused) {
   }
   if (destination_.in_use()) return false;
   if (!*refused) folders_.Made(destination_.OpenRoot());
-  return true;
+  return !StopRequested();
 }
 
 void FileSync::SyncFolder(const std::string& source_path) {
@@ -155,7 +156,7 @@ void FileSync::SyncFolder(const std::string& source_path) {
   // Nothing but the folder itself: a folder that cannot be made is a failed
   // copy of it.
   const int error =
-      refused ? kErrorCaseClash : destination_.Enter(parts.folder);
+      refused ? kErrorCaseClash : destination_.EnterForCopy(parts.folder);
   if (error != 0)
     CopyFailed(WithoutTrailingSlashes(source_path),
                WithoutTrailingSlashes(DestinationPath(source_path)), error);
@@ -175,12 +176,13 @@ int FileSync::SyncFile(const std::string& source_path, FileInfo* source,
   }
 
   // A file not begun is not begun after a stop.
-  if (StopRequested()) return 0;
+  left_by_stop_ = false;
+  if (StopRequested()) return LeftByStop();
   bool folder_clash = false;
-  if (!ReachFolder(parts, &folder_clash)) return 0;
   // After a stop nothing more is asked of the destination for this file:
   // on a share every question is a round trip.
-  if (StopRequested()) return 0;
+  if (!ReachFolder(parts, &folder_clash))
+    return destination_.in_use() ? 0 : LeftByStop();
   const bool case_clash = folder_clash || CaseClash(parts);
 
   const char* line = kNewFile;
@@ -188,7 +190,7 @@ int FileSync::SyncFile(const std::string& source_path, FileInfo* source,
   if (incremental_ &&
       UpToDate(parts, *source, ahead, case_clash, &group, &line))
     return 0;
-  if (StopRequested()) return 0;
+  if (StopRequested()) return LeftByStop();
   if (incremental_ && source->type == EntryType::kFile) {
     open_error = OpenSource(parts, &in, source);
     if (Gone(open_error)) return open_error;
@@ -210,6 +212,14 @@ int FileSync::SyncFile(const std::string& source_path, FileInfo* source,
   ++state_.FilesCopied;
   window_.SetCount(FigureBox::kText4, state_.FilesCopied);
   return 0;
+}
+
+void FileSync::SetCopyControl(const CopyControl* control) {
+  copy_control_ = control;
+  const std::function<bool()>* keep_going =
+      control == nullptr ? nullptr : &control->keep_going;
+  destination_.SetKeepGoing(keep_going);
+  folders_.SetKeepGoing(keep_going);
 }
 
 bool FileSync::UpToDate(const PathParts& parts, const FileInfo& source,
@@ -298,7 +308,8 @@ bool FileSync::FolderClash(std::string_view folder) {
   }
   if (error == ENOENT && destination_.Create(level) == 0) error = 0;
   const std::optional<uint64_t> device = destination_.device();
-  if (error != 0 || !device ||
+  // After a stop no probe file is made: nothing more is copied.
+  if (error != 0 || !device || StopRequested() ||
       !case_names_.Folds(level, *device, destination_.current()))
     return false;
   return !case_names_.ClaimFolder(
@@ -351,7 +362,7 @@ int FileSync::LinkName(const PathParts& parts, const LinkGroup& group) {
   const size_t name = static_cast<size_t>(lastslash(relative));
   const std::string_view folder = relative.substr(0, name == 0 ? 0 : name - 1);
   const std::string_view first = relative.substr(name);
-  int error = destination_.Enter(parts.folder);
+  int error = destination_.EnterForCopy(parts.folder);
   ScopedHandle first_folder(platform_);
   if (error == 0)
     error = WalkFolders(platform_, destination_.OpenRoot(), folder, WalkRules{},
@@ -424,7 +435,7 @@ bool FileSync::CaseClash(const PathParts& parts) {
   // Cheap: a folder is entered once for all its files.
   if (destination_.Enter(parts.folder) != 0) return false;
   const std::optional<uint64_t> device = destination_.device();
-  if (!device ||
+  if (!device || StopRequested() ||
       !case_names_.Folds(parts.folder, *device, destination_.current()))
     return false;
   return !case_names_.Claim(
@@ -439,7 +450,8 @@ int FileSync::CopyOneFile(const std::string& source_path,
                           const std::string& destination_path, bool case_clash,
                           ScopedHandle& in, int open_error) {
   const std::string name(parts.name);
-  int error = case_clash ? kErrorCaseClash : destination_.Enter(parts.folder);
+  int error =
+      case_clash ? kErrorCaseClash : destination_.EnterForCopy(parts.folder);
   // The copy replaces the entry of its name itself, a file or a link, never
   // what a link points to; a folder cannot be replaced by a file.
   if (error == 0 && destination_.ListedType(name) == EntryType::kFolder)
@@ -467,7 +479,9 @@ int FileSync::CopyOneFile(const std::string& source_path,
   return error;
 }
 
-void FileSync::FinishFolders() { folders_.FinishAll(destination_.OpenRoot()); }
+void FileSync::FinishFolders(bool stopped) {
+  folders_.FinishAll(destination_.OpenRoot(), stopped);
+}
 
 void FileSync::CopyFailed(const std::string& source_path,
                           const std::string& destination_path, int error) {

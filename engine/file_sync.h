@@ -91,9 +91,11 @@ class FileSync {
   /// off (the earlier copy stays, nothing is reported); or, reporting
   /// nothing, why the file could not be opened because it is gone, so that
   /// the caller reports it as a file whose status could not be read. A stop
-  /// that comes before the copy begins leaves it unmade.
+  /// that comes before the copy begins leaves it unmade, and left_by_stop()
+  /// then tells so.
   int SyncFile(const std::string& source_path, FileInfo* source,
                const AheadStatus* ahead = nullptr);
+  bool left_by_stop() const { return left_by_stop_; }
 
   /// The roots, for reading statuses ahead of the run; destination entries
   /// are looked up only for `incremental` runs.
@@ -105,12 +107,14 @@ class FileSync {
   /// Asked between the chunks of every file copy from now on; nullptr (the
   /// default) lets every copy run to its end. A copy it breaks off leaves
   /// the earlier copy in place, and is neither a failed copy nor counted in
-  /// FilesCopied. Not owned.
-  void SetCopyControl(const CopyControl* control) { copy_control_ = control; }
+  /// FilesCopied. Not owned. It is asked, too, before each destination
+  /// folder is reached, made or made ready: after a stop no folder is.
+  void SetCopyControl(const CopyControl* control);
 
   /// Gives every destination folder still being worked in its source
   /// folder's permissions, times and owner; the run has no more files.
-  void FinishFolders();
+  /// After a stop only those that safety needs (FolderFinisher).
+  void FinishFolders(bool stopped = false);
 
   /// The destination root, opened when it exists; kNoHandle otherwise.
   Handle DestinationRootHandle() { return destination_.OpenRoot(); }
@@ -149,7 +153,8 @@ class FileSync {
   PathParts Split(std::string_view source_path) const;
   /// Checks (and makes) the destination folder of `parts`, reporting it in
   /// List2 once per folder; `refused` tells whether it is refused as a
-  /// FolderClash. False when another run took the destination.
+  /// FolderClash. False when another run took the destination, or after a
+  /// stop.
   bool ReachFolder(const PathParts& parts, bool* refused);
   /// The group a source file with several names belongs to, when the run
   /// met another of its names first; nullptr otherwise.
@@ -195,6 +200,10 @@ class FileSync {
                   FileInfo* source, const std::string& destination_path,
                   bool case_clash, ScopedHandle& in, int open_error);
   bool StopRequested() const;
+  int LeftByStop() {
+    left_by_stop_ = true;
+    return 0;
+  }
 
   Platform& platform_;
   Window& window_;
@@ -216,6 +225,7 @@ class FileSync {
   std::string destination_folder_;
   int64_t failed_copies_ = 0;
   const CopyControl* copy_control_ = nullptr;
+  bool left_by_stop_ = false;
   // Only files with more than one name are remembered, until their last
   // name in the tree has been handled.
   std::unordered_map<FileId, LinkGroup, FileIdHash> link_groups_;

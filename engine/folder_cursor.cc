@@ -21,12 +21,14 @@ int FolderCursor::OpenRootAt(Handle folder) {
   return platform_.Open(folder, ".", OpenMode::kFolder, root_.out());
 }
 
-int FolderCursor::MoveTo(std::string_view relative, bool create_missing) {
+int FolderCursor::MoveTo(std::string_view relative, bool create_missing,
+                         const std::function<bool()>* keep_going) {
   if (!root_.valid()) return EBADF;
   if (positioned_ && relative == relative_ && !create_missing) return 0;
   const WalkRules rules{.create_missing = create_missing,
                         .follow_links = false,
-                        .owner_only = create_missing};
+                        .owner_only = create_missing,
+                        .keep_going = keep_going};
   Handle start = root_.get();
   std::string_view rest = relative;
   if (positioned_ && relative.size() > relative_.size() &&

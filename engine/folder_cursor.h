@@ -3,6 +3,7 @@
 #ifndef FERRYBOX_ENGINE_FOLDER_CURSOR_H_
 #define FERRYBOX_ENGINE_FOLDER_CURSOR_H_
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -29,7 +30,10 @@ class FolderCursor {
   /// the current one. No level below the root may be a link. With
   /// `create_missing`, missing levels are made on the way, open to their
   /// owner only: a backup's folders get their own permissions once done.
-  int MoveTo(std::string_view relative, bool create_missing = false);
+  /// `keep_going`, when given, is asked before each level is opened or
+  /// made, as WalkFolders asks it.
+  int MoveTo(std::string_view relative, bool create_missing = false,
+             const std::function<bool()>* keep_going = nullptr);
 
   /// The current folder; valid after a successful MoveTo.
   Handle current() const {

@@ -3,6 +3,7 @@
 
 #include "engine/folder_scan.h"
 #include "engine/keep_owner.h"
+#include "engine/work_ahead.h"
 
 namespace ferrybox {
 namespace {
@@ -15,6 +16,15 @@ constexpr uint32_t kOwnerOnly = 0700;
 bool Ready(const FileInfo& destination, const FileInfo& source) {
   return destination.mode == source.mode &&
          (destination.mode & kOwnerOnly) == kOwnerOnly;
+}
+
+// What safety needs after a stop. A folder left owner-only (as the run
+// makes folders) or with its source's bits grants no one anything its
+// source folder does not, whoever owns it; only one whose bits grant more
+// (a folder of a read-only source, opened to its owner for the run) must be
+// finished before the run ends.
+bool MoreOpenThanSource(uint32_t mode, const FileInfo& source) {
+  return (mode & ~source.mode & 07777) != 0;
 }
 
 }  // namespace
@@ -33,11 +43,20 @@ bool FolderFinisher::Contains(size_t index, std::string_view relative) const {
                                         relative[path.size()] == kSeparator);
 }
 
+bool FolderFinisher::Stopped() const {
+  return keep_going_ != nullptr && *keep_going_ && !(*keep_going_)();
+}
+
 void FolderFinisher::Reach(std::string_view relative, FolderCursor& source,
                            Handle destination_root) {
   if (!levels_.empty() && relative == path_) return;
-  while (!levels_.empty() && !Contains(levels_.size() - 1, relative))
-    FinishLast(destination_root);
+  size_t kept = 0;
+  while (kept < levels_.size() && Contains(kept, relative)) ++kept;
+  if (kept < levels_.size()) {
+    const bool stopped = Stopped();
+    FinishFrom(kept, destination_root, stopped);
+    if (stopped) return;
+  }
   path_.assign(relative);
   size_t pos = 0;
   if (levels_.empty()) {
@@ -49,6 +68,12 @@ void FolderFinisher::Reach(std::string_view relative, FolderCursor& source,
     // The level just added, or the one the run goes on in.
     const size_t index = levels_.size() - 1;
     Level& level = levels_[index];
+    // After a stop no folder is taken on: it is neither opened nor changed.
+    if (!level.known && !level.destination.valid() && Stopped()) {
+      levels_.pop_back();
+      path_.resize(levels_.empty() ? 0 : levels_.back().end);
+      return;
+    }
     if (!level.known && !level.destination.valid() &&
         source.MoveTo(PathOf(index)) == 0 &&
         platform_.Stat(source.current(), "", false, &level.source) == 0 &&
@@ -80,13 +105,15 @@ void FolderFinisher::Made(Handle destination_root) {
   for (size_t index = 0; index < levels_.size(); ++index) {
     Level& level = levels_[index];
     if (!level.known || level.destination.valid()) continue;
+    // Made owner-only, a level left alone after a stop is safe as it is.
+    if (Stopped()) return;
     OpenDestination(index, destination_root);
     if (level.destination.valid()) Prepare(index);
   }
 }
 
-void FolderFinisher::FinishAll(Handle destination_root) {
-  while (!levels_.empty()) FinishLast(destination_root);
+void FolderFinisher::FinishAll(Handle destination_root, bool stopped) {
+  if (!levels_.empty()) FinishFrom(0, destination_root, stopped);
   missing_ = false;
 }
 
@@ -113,48 +140,89 @@ void FolderFinisher::Prepare(size_t index) {
   FileInfo now;
   if (platform_.Stat(level.destination.get(), "", false, &now) != 0) {
     level.attributes_due = true;
+    level.mode = 07777;
     return;
   }
+  level.mode = now.mode;
   // Setting an attribute stamps the destination's status-change time, so an
-  // earlier one means the source's changed since.
-  if (level.source.ctime > now.ctime) level.attributes_due = true;
+  // earlier one means the source's changed since. Times or bits unlike the
+  // source's mean that, or a run that was stopped or killed before it
+  // finished the folder.
+  if (level.source.ctime > now.ctime || now.mtime != level.source.mtime ||
+      now.mode != level.source.mode)
+    level.attributes_due = true;
   if (Ready(now, level.source) || now.mode == kOwnerOnly) return;
   // Best effort: a folder that stays as it is gets its bits when finished.
   FileTime stored_mtime;
-  (void)platform_.Finish(level.destination.get(), kOwnerOnly, now.atime,
-                         now.mtime, &stored_mtime);
+  if (platform_.Finish(level.destination.get(), kOwnerOnly, now.atime,
+                       now.mtime, &stored_mtime) == 0)
+    level.mode = kOwnerOnly;
 }
 
-void FolderFinisher::FinishLast(Handle destination_root) {
-  const size_t index = levels_.size() - 1;
-  Level& level = levels_[index];
-  if (level.known && !level.destination.valid())
-    OpenDestination(index, destination_root);
-  if (level.known && level.destination.valid()) {
-    const Handle folder = level.destination.get();
-    const FileInfo& source = level.source;
-    FileInfo now;
-    int error = platform_.Stat(folder, "", false, &now);
-    if (error == 0 && (now.owner != source.owner || now.group != source.group))
-      error = KeepOwner(platform_, folder, "", source);
-    // Its owner first: a change of owner may clear set-id bits. Set with
-    // the attributes, the bits also stamp the status-change time, so that
-    // the next run finds the attributes up to date.
-    if (error == 0 && (level.attributes_due || now.mode != source.mode ||
-                       now.mtime != source.mtime)) {
-      FileTime stored_mtime;
-      error = platform_.Finish(folder, source.mode, source.atime, source.mtime,
-                               &stored_mtime);
-      if (AttributeRefused(error)) error = 0;
-    }
-    // After the bits, which recompute an access control list's mask.
-    if (error == 0 && level.attributes_due) error = level.attributes_error;
-    if (error == 0 && level.attributes_due)
-      error = WriteAttributes(platform_, folder, "", level.attributes);
-    if (error != 0) on_failure_(std::string(PathOf(index)), error);
+void FolderFinisher::FinishFrom(size_t first, Handle destination_root,
+                                bool stopped) {
+  const auto due = [&](const Level& level) {
+    return level.known &&
+           (!stopped || MoreOpenThanSource(level.mode, level.source));
+  };
+  size_t end = first;  // past the deepest level to finish
+  for (size_t index = first; index < levels_.size(); ++index)
+    if (due(levels_[index])) end = index + 1;
+  // From the top down: a level made since it was reached is opened through
+  // the one above it.
+  std::vector<size_t> finish;
+  for (size_t index = first; index < end; ++index) {
+    Level& level = levels_[index];
+    if (level.known && !level.destination.valid())
+      OpenDestination(index, destination_root);
+    if (due(level) && level.destination.valid()) finish.push_back(index);
   }
-  levels_.pop_back();
+  std::vector<int> errors(finish.size(), 0);
+  const auto job = [&](size_t, size_t k) {
+    errors[k] = FinishLevel(levels_[finish[k]]);
+  };
+  // A folder's bits, times and attributes are its own: setting them leaves
+  // the folder above untouched, so the levels are finished at once.
+  bool done = false;
+  if (finish.size() > 1) {
+    WorkAhead work(finish.size(), finish.size(), 1, job);
+    if (work.Start(std::min(finish.size(), WorkAhead::MaxThreads()))) {
+      for (size_t k = 0; k < finish.size(); ++k)
+        (void)work.Take(k, [] { return true; });
+      done = true;
+    }
+  }
+  if (!done)
+    for (size_t k = 0; k < finish.size(); ++k) job(0, k);
+  for (size_t k = finish.size(); k-- > 0;)
+    if (errors[k] != 0) on_failure_(std::string(PathOf(finish[k])), errors[k]);
+  levels_.erase(levels_.begin() + static_cast<std::ptrdiff_t>(first),
+                levels_.end());
   path_.resize(levels_.empty() ? 0 : levels_.back().end);
+}
+
+int FolderFinisher::FinishLevel(Level& level) {
+  const Handle folder = level.destination.get();
+  const FileInfo& source = level.source;
+  FileInfo now;
+  int error = platform_.Stat(folder, "", false, &now);
+  if (error == 0 && (now.owner != source.owner || now.group != source.group))
+    error = KeepOwner(platform_, folder, "", source);
+  // Its owner first: a change of owner may clear set-id bits. Set with
+  // the attributes, the bits also stamp the status-change time, so that
+  // the next run finds the attributes up to date.
+  if (error == 0 && (level.attributes_due || now.mode != source.mode ||
+                     now.mtime != source.mtime)) {
+    FileTime stored_mtime;
+    error = platform_.Finish(folder, source.mode, source.atime, source.mtime,
+                             &stored_mtime);
+    if (AttributeRefused(error)) error = 0;
+  }
+  // After the bits, which recompute an access control list's mask.
+  if (error == 0 && level.attributes_due) error = level.attributes_error;
+  if (error == 0 && level.attributes_due)
+    error = WriteAttributes(platform_, folder, "", level.attributes);
+  return error;
 }
 
 }  // namespace ferrybox

@@ -28,7 +28,16 @@ namespace ferrybox {
 /// folder whose bits are not yet its source's (new folders are made so) is open
 /// to its owner only, so that nothing copied into it is ever more exposed than
 /// the original, and a folder copied read-only by an earlier run can be written
-/// to again.
+/// to again. Folders done together (the levels a run leaves at once, and
+/// every level at the end) are finished on a few threads: on a share each
+/// change is a round trip.
+///
+/// After a stop only what safety needs is done: a folder whose bits grant
+/// something its source folder's do not (one opened to its owner for the
+/// run, where the source is read-only) is finished; any other is left as it
+/// is, owner-only or with its source's bits, and its times and attributes
+/// wait for the next run, which finds its times or bits unlike its source's
+/// and finishes it.
 class FolderFinisher {
  public:
   /// Told of a folder that could not be finished, by its path below the
@@ -39,6 +48,13 @@ class FolderFinisher {
   FolderFinisher(Platform& platform, FailureReport on_failure);
   FolderFinisher(const FolderFinisher&) = delete;
   FolderFinisher& operator=(const FolderFinisher&) = delete;
+
+  /// Asked before each level is taken on: false (a stop) takes on no
+  /// more, and the folders left meanwhile are finished as after a stop.
+  /// Not owned; nullptr asks nothing.
+  void SetKeepGoing(const std::function<bool()>* keep_going) {
+    keep_going_ = keep_going;
+  }
 
   /// The next file lies in the folder `relative` below the roots ("" for
   /// the roots themselves). Finishes the folders the run leaves, then takes
@@ -53,9 +69,9 @@ class FolderFinisher {
   /// ready those that were missing then.
   void Made(Handle destination_root);
 
-  /// Finishes every folder still worked in, the deepest first and the root
-  /// last.
-  void FinishAll(Handle destination_root);
+  /// Finishes every folder still worked in (after a stop, only those that
+  /// safety needs); failures are told the deepest first, the root last.
+  void FinishAll(Handle destination_root, bool stopped = false);
 
  private:
   struct Level {
@@ -65,6 +81,9 @@ class FolderFinisher {
     bool known = false;
     FileInfo source;
     ScopedHandle destination;
+    // The destination's bits as last seen or set (07777 when unknown); a
+    // folder the run makes is owner-only.
+    uint32_t mode = 0700;
     // Read from the source folder when it is reached, set when finished.
     bool attributes_due = false;
     int attributes_error = 0;
@@ -74,10 +93,16 @@ class FolderFinisher {
   bool Contains(size_t index, std::string_view relative) const;
   void OpenDestination(size_t index, Handle destination_root);
   void Prepare(size_t index);
-  void FinishLast(Handle destination_root);
+  bool Stopped() const;
+  /// Finishes `levels_[first]` and every level below it, together, and
+  /// lets go of them.
+  void FinishFrom(size_t first, Handle destination_root, bool stopped);
+  /// Gives one open level its source's owner, bits, times and attributes.
+  int FinishLevel(Level& level);
 
   Platform& platform_;
   FailureReport on_failure_;
+  const std::function<bool()>* keep_going_ = nullptr;
   // The folder of the last file, below the roots; levels_[i] is its first
   // levels_[i].end characters, levels_[0] the roots.
   std::string path_;

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "platform/failure.h"
 #include "engine/folder_scan.h"
 #include "platform/scoped_handle.h"
 
@@ -25,6 +26,9 @@ int WalkFolders(Platform& platform, Handle start, std::string_view relative,
     const std::string name(relative.substr(pos, end - pos));
     pos = end;
     if (!rules.follow_links && (name == "." || name == "..")) return EINVAL;
+    if (rules.keep_going != nullptr && *rules.keep_going &&
+        !(*rules.keep_going)())
+      return kErrorStopped;
 
     const Handle parent = current.valid() ? current.get() : start;
     Handle next = kNoHandle;

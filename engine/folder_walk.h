@@ -3,6 +3,7 @@
 #ifndef FERRYBOX_ENGINE_FOLDER_WALK_H_
 #define FERRYBOX_ENGINE_FOLDER_WALK_H_
 
+#include <functional>
 #include <string_view>
 
 #include "platform/platform.h"
@@ -19,6 +20,10 @@ struct WalkRules {
   bool follow_links = false;
   /// Levels made are open to their owner only (MakePrivateFolder).
   bool owner_only = false;
+  /// When given, asked before each level is opened or made: false ends
+  /// the walk there with kErrorStopped, so that a stop never waits for
+  /// the rest of a long path on a slow drive.
+  const std::function<bool()>* keep_going = nullptr;
 };
 
 /// Opens the folder `relative` (names joined by separators; empty or only

@@ -58,10 +58,11 @@ namespace {
 
 // Moves `cursor` to `folder` unless that failed for the file before.
 bool Reach(FolderCursor& cursor, int root_error, std::string_view folder,
-           bool* failed, std::string* missing) {
+           bool* failed, std::string* missing,
+           const std::function<bool()>& keep_going) {
   if (root_error != 0) return false;
   if (*failed && folder == *missing) return false;
-  *failed = cursor.MoveTo(folder) != 0;
+  *failed = cursor.MoveTo(folder, false, &keep_going) != 0;
   if (*failed) *missing = folder;
   return !*failed;
 }
@@ -69,11 +70,13 @@ bool Reach(FolderCursor& cursor, int root_error, std::string_view folder,
 }  // namespace
 
 LookAhead::LookAhead(Platform& platform, const std::vector<std::string>& files,
-                     AheadRoots roots, int depth)
+                     AheadRoots roots, int depth,
+                     std::function<bool()> run_going)
     : platform_(platform),
       files_(files),
       roots_(std::move(roots)),
-      statuses_(static_cast<size_t>(std::max(depth, 1))) {
+      statuses_(static_cast<size_t>(std::max(depth, 1))),
+      run_going_(std::move(run_going)) {
   for (size_t i = 0; i < WorkAhead::MaxThreads(); ++i)
     readers_.push_back(std::make_unique<Reader>(platform));
   const size_t window = statuses_.size();
@@ -82,7 +85,10 @@ LookAhead::LookAhead(Platform& platform, const std::vector<std::string>& files,
       [this](size_t worker, size_t index) { Read(*readers_[worker], index); });
 }
 
-LookAhead::~LookAhead() { work_.reset(); }
+LookAhead::~LookAhead() {
+  stopping_ = true;
+  work_.reset();
+}
 
 void LookAhead::Read(Reader& reader, size_t index) {
   AheadStatus& status = statuses_[index % statuses_.size()];
@@ -102,14 +108,22 @@ void LookAhead::Read(Reader& reader, size_t index) {
   const size_t cut = static_cast<size_t>(lastslash(relative));
   const std::string_view folder = relative.substr(0, cut == 0 ? 0 : cut - 1);
   const std::string name(relative.substr(cut));
+  // A run that ends waits for the reads under way: on a share each level
+  // and each status is a round trip, so none begins once it ends.
+  const std::function<bool()> keep_going = [this] {
+    return !stopping_ && (!run_going_ || run_going_());
+  };
   if (Reach(reader.source, reader.source_error, folder, &reader.source_failed,
-            &reader.source_missing)) {
+            &reader.source_missing, keep_going)) {
     status.source_error = StatSourceEntry(platform_, reader.source.current(),
                                           name, &status.source);
     status.source_read = true;
   }
-  if (Reach(reader.destination, reader.destination_error, folder,
-            &reader.destination_failed, &reader.destination_missing)) {
+  if (keep_going() &&
+      Reach(reader.destination, reader.destination_error, folder,
+            &reader.destination_failed, &reader.destination_missing,
+            keep_going) &&
+      keep_going()) {
     status.destination_error = platform_.Stat(reader.destination.current(),
                                               name, false, &status.destination);
     status.destination_looked = true;

@@ -3,6 +3,7 @@
 #ifndef FERRYBOX_ENGINE_LOOK_AHEAD_H_
 #define FERRYBOX_ENGINE_LOOK_AHEAD_H_
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -62,9 +63,12 @@ struct AheadRoots {
 class LookAhead {
  public:
   /// `files` is the run's collected list; it, `platform` and the roots'
-  /// handles outlive this.
+  /// handles outlive this. `run_going`, asked by the threads between the
+  /// steps of a status (so it may only read what they may: atomics), tells
+  /// when the run is stopping, before it calls Stop.
   LookAhead(Platform& platform, const std::vector<std::string>& files,
-            AheadRoots roots, int depth);
+            AheadRoots roots, int depth,
+            std::function<bool()> run_going = nullptr);
   ~LookAhead();
 
   /// Starts the threads. False when not one could be started: then
@@ -78,7 +82,10 @@ class LookAhead {
                           const std::function<bool()>& while_waiting);
 
   /// Reads no more: the run is ending.
-  void Stop() { work_->Stop(); }
+  void Stop() {
+    stopping_ = true;
+    work_->Stop();
+  }
 
  private:
   struct Reader;
@@ -89,6 +96,9 @@ class LookAhead {
   const AheadRoots roots_;
   std::vector<AheadStatus> statuses_;
   std::vector<std::unique_ptr<Reader>> readers_;
+  // Read by the threads between the steps of one status.
+  std::atomic<bool> stopping_{false};
+  const std::function<bool()> run_going_;
   // Last: its threads end before the rest goes.
   std::unique_ptr<WorkAhead> work_;
 };

@@ -23,11 +23,13 @@ WorkAhead::WorkAhead(size_t count, size_t window, size_t batch, Job job)
       job_(std::move(job)),
       done_at_(window_, 0) {}
 
-bool WorkAhead::Start() {
+bool WorkAhead::Start(size_t threads) {
   threads_.reserve(MaxThreads());
   // One thread per processor keeps them busy while the files are in
   // memory; two overlap the waits of a single disk.
-  const size_t start = std::max(std::thread::hardware_concurrency(), 2u);
+  const size_t start =
+      threads > 0 ? threads
+                  : std::max<size_t>(std::thread::hardware_concurrency(), 2);
   for (size_t i = 0; i < start; ++i) AddThread();
   return !threads_.empty();
 }

@@ -38,9 +38,11 @@ class WorkAhead {
   WorkAhead(const WorkAhead&) = delete;
   WorkAhead& operator=(const WorkAhead&) = delete;
 
-  /// Starts the threads. False when not one could be started (a process
-  /// out of threads): then no job is done, and the run must do its own.
-  bool Start();
+  /// Starts the threads: `threads` of them (at most MaxThreads()), or with
+  /// 0 one per processor and two at least. False when not one could be
+  /// started (a process out of threads): then no job is done, and the run
+  /// must do its own.
+  bool Start(size_t threads = 0);
 
   /// Waits until job `index` is done; `index` never goes back. Calls
   /// `while_waiting` every 50 ms or so, and gives up with false when it

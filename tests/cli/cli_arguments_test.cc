@@ -68,6 +68,7 @@ TEST(ParseCliArguments, TakesEachAcceptedFormAndRefusesEverythingElse) {
       {{"--profile", "work", "/a"}, "error: --profile takes its folders"},
       {{"/a", "/b", "--profile=work"}, "error: --profile takes its folders"},
       {{"--incremental", "--profile=work"}, "error: --profile takes"},
+      {{"--profile", "work", "--show-files"}, "error: --profile takes"},
       // --help and --version win over everything before "--".
       {{"/a", "/b", "/c", "--help"}, "help"},
       {{"-h"}, "help"},

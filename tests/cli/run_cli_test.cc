@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -16,8 +18,9 @@
 #include "engine/message_lists.h"
 #include "platform/platform.h"
 #include "settings/profile.h"
-#include "tests/cli/cli_test_support.h"
+#include "tests/support/child_process.h"
 #include "tests/support/memory_window.h"
+#include "tests/support/temp_tree.h"
 #include "tests/support/test_platforms.h"
 
 namespace ferrybox {
@@ -100,24 +103,23 @@ TEST_F(RunCliTest, OutputIsExactlyTheListLinesFileLinesOnlyOnRequest) {
 TEST_F(RunCliTest, WrongArgumentsUnknownProfilesAndRefusedRunsExitWithTwo) {
   WriteFile(trees_.Path("outside.prf"),
             src_ + "\r\n" + dst_ + "\r\n 0 \r\n 0 \r\n 0 \r\n");
-  // A sparse file of 3 GiB without a line break: no disk space is used,
-  // and no memory may be either.
-  const std::string huge = ProfilePath(program_.root(), "huge");
-  WriteFile(huge, src_ + "\r\n" + dst_ + "\r\n 0 \r\n 0 \r\n 0 \r\n");
-  std::filesystem::resize_file(huge, uint64_t{3} << 30);
+  const std::string damaged = ProfilePath(program_.root(), "damaged");
+  WriteFile(damaged, std::string(65 << 10, '\n'));
+  // A profile is not typed in a shell: its folders are taken as they are,
+  // as the window takes them.
+  WriteFile(ProfilePath(program_.root(), "relative"),
+            "src\r\ndst\r\n 0 \r\n 0 \r\n 0 \r\n");
   struct Case {
     std::vector<std::string> args;
     std::string explanation;
   };
   const Case cases[] = {
-      {{"--incremental", src_},
-       "ferrybox-cli: SOURCE and DESTINATION are both needed\nUsage: "},
-      {{"--frobnicate", src_, dst_}, "unknown option --frobnicate"},
-      {{src_, dst_, trees_.Path("third")}, "too many arguments"},
       {{"--bad\noption"}, "unknown option --bad\\x0aoption\nUsage: "},
-      {{"--profile", "huge"}, huge + " is damaged: larger than 64 KiB\n"},
+      {{"--profile", "damaged"}, damaged + " is damaged: larger than 64 KiB\n"},
       {{"--profile", "nothing"}, "no profile \"nothing\""},
       {{"--profile", "../outside"}, "not a profile name"},
+      {{"--profile", "relative"},
+       std::string("refused: ") + kSourceNotFullPath},
       {{trees_.Path("missing"), dst_},
        std::string("refused: ") + kSourceFolderNotFound},
       {{src_, src_ + "/"}, std::string("refused: ") + kSameFolder},
@@ -136,7 +138,6 @@ TEST_F(RunCliTest, WrongArgumentsUnknownProfilesAndRefusedRunsExitWithTwo) {
     }
   }
   EXPECT_FALSE(std::filesystem::exists(dst_));
-  EXPECT_FALSE(std::filesystem::exists(trees_.Path("third")));
   EXPECT_FALSE(std::filesystem::exists(src_ + "/src"));
 
   EXPECT_EQ(Run({"--version"}), kExitOk);
@@ -212,6 +213,22 @@ TEST_F(RunCliTest, ProfilesRunWithTheirFoldersAndBoxes) {
         << "Show Files came from the profile: " << out_.str();
   }
   EXPECT_EQ(ReadFile(dst_ + "/a.txt"), "alpha");
+}
+
+TEST_F(RunCliTest, CommandLineFoldersAreJoinedToTheWorkingFolder) {
+  const std::filesystem::path earlier = std::filesystem::current_path();
+  std::filesystem::current_path(trees_.root());
+  const std::string work = std::filesystem::current_path().string();
+  const int exit = Run({"--show-files", "src", "sub/../dst"});
+  std::filesystem::current_path(earlier);
+  EXPECT_EQ(exit, kExitOk) << err_.str();
+  EXPECT_EQ(ReadFile(dst_ + "/a.txt"), "alpha");
+  // Joined as written: ".." is left for the file system to follow.
+  const std::vector<std::string> lines = OutLines();
+  for (const std::string line :
+       {work + "/src/a.txt",
+        "New File, Copying: " + work + "/sub/../dst/a.txt"})
+    EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
 }
 
 TEST_F(RunCliTest, OnATerminalTheProgressLineIsShownAndClearedAtTheEnd) {

@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <set>
 
-#include "tests/engine/run_fixture.h"
 #include "tests/support/image_mount.h"
+#include "tests/support/run_fixture.h"
 #include "tests/support/test_platforms.h"
 
 namespace ferrybox {
@@ -28,12 +28,6 @@ struct Destination {
 class CaseFoldingTest : public RunFixture,
                         public ::testing::WithParamInterface<Destination> {
  protected:
-  std::set<std::string> Names(const std::string& folder) {
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-      names.insert(entry.path().filename().string());
-    return names;
-  }
   std::set<std::string> Clashes() {
     std::set<std::string> paths;
     for (const Failure& failure : window.failures) {
@@ -58,10 +52,11 @@ TEST_P(CaseFoldingTest, TheFirstInByteOrderOfNamesDifferingInCaseIsKept) {
   if (destination.kind == Destination::kSimulated) UsePlatform(simulated);
   const std::string dst = window.text2 + "/";
 
-  // Pairs of names differing only in case: files, folders, and (where the
-  // destination can store such names) "Ärger" and "ärger".
+  // Pairs of names differing only in case: files, folders, folders inside
+  // a kept one, and (where the destination can store such names) "Ärger"
+  // and "ärger".
   std::vector<std::pair<std::string, std::string>> pairs = {
-      {"README", "readme"}, {"Docs/a", "docs/a"}};
+      {"README", "readme"}, {"Docs/a", "docs/a"}, {"Docs/In/c", "Docs/in/c"}};
   if (destination.unicode)
     pairs.emplace_back("\xc3\x84rger.txt", "\xc3\xa4rger.txt");
   for (const auto& [a, b] : pairs) {
@@ -71,6 +66,9 @@ TEST_P(CaseFoldingTest, TheFirstInByteOrderOfNamesDifferingInCaseIsKept) {
   tree.Write("src/docs/b", "docs/b");
   tree.MakeFolder("src/docs/empty");
   tree.Write("src/Photo.JPG", "photo");
+  // Alike only in folders of different parents: no clash.
+  tree.Write("src/one/Sub/f", "one");
+  tree.Write("src/two/sub/g", "two");
   // The kept folder's bits are its own source's, never those of the refused
   // spelling, which opens the same folder where case is ignored.
   std::filesystem::permissions(Src("Docs"), std::filesystem::perms::owner_all);
@@ -96,20 +94,23 @@ TEST_P(CaseFoldingTest, TheFirstInByteOrderOfNamesDifferingInCaseIsKept) {
     EXPECT_EQ(Clashes(), refused);  // every run, never copied over
     for (const std::string& name : kept)
       EXPECT_EQ(testing::ReadFile(dst + name), name);
+    EXPECT_EQ(testing::ReadFile(dst + "two/sub/g"), "two");
     // Renaming a file's case only still renames its copy.
-    EXPECT_EQ(Names(dst).count("photo.jpg"), 1u);
-    EXPECT_EQ(Names(dst).count("Photo.JPG"), destination.folds ? 0u : 1u);
+    EXPECT_EQ(testing::Entries(dst).count("photo.jpg"), 1u);
+    EXPECT_EQ(testing::Entries(dst).count("Photo.JPG"),
+              destination.folds ? 0u : 1u);
   }
   // One name of each pair where case is ignored, both where it is kept;
-  // and the photo's copy, with its earlier name beside it where case is kept.
+  // the photo's copy, with its earlier name beside it where case is kept;
+  // "one" and "two".
   if (destination.kind != Destination::kImage) {
     EXPECT_EQ(std::filesystem::status(dst + "Docs").permissions() &
                   std::filesystem::perms::all,
               std::filesystem::perms::owner_all);
   }
   const size_t pairs_stored = destination.unicode ? 3 : 2;
-  EXPECT_EQ(Names(dst).size(),
-            destination.folds ? pairs_stored + 1 : 2 * pairs_stored + 2);
+  EXPECT_EQ(testing::Entries(dst).size(),
+            destination.folds ? pairs_stored + 3 : 2 * pairs_stored + 4);
   UsePlatform(DefaultPlatform());  // before `simulated` goes
 }
 

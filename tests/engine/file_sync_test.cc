@@ -12,7 +12,7 @@
 
 #include "engine/folder_scan.h"
 #include "platform/folder_of.h"
-#include "tests/engine/run_fixture.h"
+#include "tests/support/run_fixture.h"
 #include "tests/support/test_platforms.h"
 
 namespace ferrybox {

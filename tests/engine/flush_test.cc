@@ -7,7 +7,7 @@
 #include <chrono>
 #include <thread>
 
-#include "tests/engine/run_fixture.h"
+#include "tests/support/run_fixture.h"
 #include "tests/support/test_platforms.h"
 
 namespace ferrybox {

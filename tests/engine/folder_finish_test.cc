@@ -6,15 +6,18 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <map>
 
 #include "platform/temp_name.h"
-#include "tests/engine/run_fixture.h"
 #include "tests/support/other_user.h"
+#include "tests/support/run_fixture.h"
 #include "tests/support/test_platforms.h"
 
 namespace ferrybox {
@@ -65,6 +68,43 @@ TEST_F(FolderTest, EachFolderGetsItsSourceBitsTimeAndAsRootOwner) {
   }
 }
 
+// Lists every folder backwards when `reverse` says so.
+class ListingPlatform : public FaultyPlatform {
+ public:
+  bool reverse = false;
+  int ListFolder(Handle dir, std::vector<DirEntry>* entries,
+                 FileId* self) override {
+    const int error = FaultyPlatform::ListFolder(dir, entries, self);
+    if (reverse) std::reverse(entries->begin(), entries->end());
+    return error;
+  }
+};
+
+TEST_F(FolderTest, SiblingsWhoseNamesBeginWithAFoldersNameAreNotInIt) {
+  // "a b", "a.b" and "ab" sort around "a/"; met before or after "a", each
+  // is a folder of its own, and "a/b" keeps its own bits.
+  const std::pair<const char*, unsigned> folders[] = {
+      {"a/b", 0700}, {"a", 0750}, {"a b", 0705}, {"a.b", 0701}, {"ab", 0711}};
+  ListingPlatform platform;
+  UsePlatform(platform);
+  for (const bool reverse : {false, true}) {
+    SCOPED_TRACE(reverse);
+    UseCase(reverse ? "reversed" : "listed");
+    platform.reverse = reverse;
+    for (const auto& [folder, mode] : folders)
+      testing::WriteFile(Src(folder) + "/f", folder);
+    for (const auto& [folder, mode] : folders)
+      ASSERT_EQ(chmod(Src(folder).c_str(), mode), 0);
+    Go();
+    EXPECT_EQ(Count(List3(), "Error"), 0);
+    for (const auto& [folder, mode] : folders) {
+      EXPECT_EQ(Mode(Dst(folder)), mode) << folder;
+      EXPECT_EQ(MtimeNs(Dst(folder)), MtimeNs(Src(folder))) << folder;
+    }
+  }
+  UsePlatform(DefaultPlatform());  // before `platform` goes
+}
+
 TEST_F(FolderTest, AFolderIsOwnerOnlyUntilDoneAndAnUnchangedOneIsLeftAlone) {
   FaultyPlatform platform;
   UsePlatform(platform);
@@ -113,6 +153,63 @@ TEST_F(FolderTest, AFolderIsOwnerOnlyUntilDoneAndAnUnchangedOneIsLeftAlone) {
   // Only the folder where the run probed whether the drive tells letter
   // case apart has a new time to put right.
   EXPECT_LE(folder_changes, 1);
+}
+
+TEST_F(FolderTest, AfterAStopNothingIsMadeAndNoFolderIsMoreOpenThanItsSource) {
+  // Stopped while a file of a read-only folder is copied, and while new
+  // folders are made: "ro" was opened to its owner for the copy.
+  const struct {
+    const char* stop_at;
+    Kind kind;
+  } cases[] = {{"f", Kind::kRead}, {"new", Kind::kMkdir}};
+  for (const auto& [stop_at, kind] : cases) {
+    SCOPED_TRACE(stop_at);
+    std::filesystem::remove_all(Dst());
+    FaultyPlatform platform;
+    UsePlatform(platform);
+    tree.Write("src/ro/f", "first");
+    tree.Write("src/z/keep", "k");
+    ASSERT_EQ(chmod(Src("ro").c_str(), 0555), 0);
+    Go();
+    ASSERT_EQ(chmod(Src("ro").c_str(), 0755), 0);
+    tree.Write("src/ro/f", "second");
+    tree.Write("src/z/new/deeper/g", "g");
+    ASSERT_EQ(chmod(Src("ro").c_str(), 0555), 0);
+    ASSERT_EQ(setxattr(Src("z/new").c_str(), "user.origin", "camera", 6, 0), 0);
+    bool stopped = false;
+    std::vector<std::string> after_stop;  // folders made, copies begun
+    platform.before_call = [&](Kind call, const std::string& name) {
+      if (stopped &&
+          (call == Kind::kMkdir || (call == Kind::kOpen && IsTempName(name))))
+        after_stop.push_back(name);
+      if (call == kind && name == stop_at && !stopped) {
+        stopped = true;
+        run->Command2_Click();
+      }
+    };
+    Go(true);
+    EXPECT_TRUE(stopped);
+    EXPECT_TRUE(run->LastOutcome().stopped);
+    EXPECT_EQ(after_stop, std::vector<std::string>());
+    EXPECT_EQ(access(Dst("z/new/deeper").c_str(), F_OK), -1);
+    for (const char* folder : {"", "ro", "z", "z/new"}) {
+      if (access(Dst(folder).c_str(), F_OK) != 0) continue;
+      EXPECT_EQ(Mode(Dst(folder)) & ~Mode(Src(folder)), 0u) << folder;
+    }
+    // The next run finishes what the stopped one left.
+    platform.Heal();
+    Go(true);
+    for (const char* folder : {"", "ro", "z", "z/new", "z/new/deeper"}) {
+      EXPECT_EQ(Mode(Dst(folder)), Mode(Src(folder))) << folder;
+      EXPECT_EQ(MtimeNs(Dst(folder)), MtimeNs(Src(folder))) << folder;
+    }
+    char value[16] = "";
+    EXPECT_EQ(
+        getxattr(Dst("z/new").c_str(), "user.origin", value, sizeof value), 6);
+    ASSERT_EQ(chmod(Src("ro").c_str(), 0755), 0);
+    ASSERT_EQ(chmod(Dst("ro").c_str(), 0755), 0);
+    std::filesystem::remove_all(Src("z/new"));
+  }
 }
 
 TEST_F(FolderTest, ASecondUserBacksUpReadOnlyFoldersAgainAndKeepsNoRootSetId) {

@@ -8,8 +8,7 @@
 
 #include <filesystem>
 
-#include "tests/engine/run_fixture.h"
-#include "tests/support/image_mount.h"
+#include "tests/support/run_fixture.h"
 
 namespace ferrybox {
 namespace {
@@ -110,38 +109,6 @@ TEST_F(LinkTest, IncrementalRunsCompareTheTargetTextAndReplaceEitherKind) {
   EXPECT_EQ(ReadFile(Dst("now_file")), "a file now");
   EXPECT_EQ(Target(Dst("now_link")), "now a link");
   EXPECT_EQ(Target(Dst("same")), "old");
-}
-
-TEST_F(LinkTest, FatAndExfatKeepNoLinksOwnersBitsNorHolesAndFailOnlyLinks) {
-  tree.Write("src/sub/file", "content");
-  ASSERT_EQ(chmod(Src("sub").c_str(), 0750), 0);
-  ASSERT_EQ(geteuid() == 0 ? chown(Src("sub/file").c_str(), 4242, 4243) : 0, 0);
-  ASSERT_EQ(symlink("file", Src("sub/link").c_str()), 0);
-  // FAT through FUSE refuses to write past the end of a file, so a sparse
-  // file is written whole; exFAT fills the gap itself.
-  ASSERT_EQ(truncate(tree.Write("src/image", "start").c_str(), 8 << 20), 0);
-  for (const auto kind :
-       {testing::ImageMount::Kind::kFat32, testing::ImageMount::Kind::kExfat}) {
-    SCOPED_TRACE(static_cast<int>(kind));
-    testing::TempTree images;
-    std::string why_not;
-    const auto mount =
-        testing::ImageMount::Create(kind, images.root(), &why_not);
-    if (!mount) GTEST_SKIP() << "cannot mount the image: " << why_not;
-    window.text2 = mount->path() + "/backup";
-    window.failures.clear();
-    Go();
-    EXPECT_EQ(List3().end()[-2],
-              "Error copying file: " + window.text2 + "/sub/link");
-    ASSERT_EQ(window.failures.size(), 1u);
-    EXPECT_EQ(window.failures[0].error, kErrorNoLinks);
-    EXPECT_EQ(ReadFile(window.text2 + "/sub/file"), "content");
-    EXPECT_EQ(ReadFile(window.text2 + "/image"), ReadFile(Src("image")));
-    EXPECT_EQ(
-        std::distance(
-            std::filesystem::directory_iterator(window.text2 + "/sub"), {}),
-        1);  // no link, nor one left under a temporary name
-  }
 }
 
 }  // namespace

@@ -17,8 +17,9 @@
 
 #include "engine/file_copy.h"
 #include "platform/temp_name.h"
-#include "tests/engine/run_fixture.h"
+#include "tests/support/child_process.h"
 #include "tests/support/other_user.h"
+#include "tests/support/run_fixture.h"
 #include "tests/support/test_platforms.h"
 
 namespace ferrybox {
@@ -76,17 +77,6 @@ class CountingWindow : public testing::MemoryWindow {
     handled = progress.files_handled;
   }
 };
-
-// Temporary files below `root`.
-std::vector<std::string> TempFiles(const std::string& root) {
-  std::vector<std::string> found;
-  std::error_code error;
-  for (std::filesystem::recursive_directory_iterator it(root, error), end;
-       !error && it != end; it.increment(error))
-    if (IsTempName(it->path().filename().string()))
-      found.push_back(it->path().string());
-  return found;
-}
 
 class LookAheadTest : public RunFixture {
  protected:
@@ -154,13 +144,16 @@ TEST_F(LookAheadTest, EveryDepthShowsAndCopiesWhatReadingInTurnDoes) {
     EXPECT_TRUE(RunInto("fresh" + name, depth, false) == full);
     // Over the earlier backup, where a folder stands in one file's way.
     EXPECT_TRUE(RunInto("d" + name, depth, false) == over);
-    EXPECT_EQ(system(("diff -r --no-dereference " + Dst("ref") + " " +
-                      Dst("d" + name) + " && diff -r --no-dereference " +
-                      Dst("freshref") + " " + Dst("fresh" + name))
-                         .c_str()),
-              0);
+    for (const std::string& copy : {"d", "fresh"})
+      EXPECT_EQ(testing::ChildProcess(
+                    "/usr/bin/diff",
+                    {"-r", "--no-dereference",
+                     Dst(copy == "d" ? "ref" : "freshref"), Dst(copy + name)})
+                    .Finish(),
+                0);
   }
-  EXPECT_EQ(TempFiles(Dst("")), std::vector<std::string>{});
+  for (const std::string& entry : testing::Entries(Dst(), true))
+    EXPECT_FALSE(IsTempName(entry.substr(entry.rfind('/') + 1))) << entry;
 }
 
 TEST_F(LookAheadTest, WaitingOverlapsAndStaysWithinItsDepth) {
@@ -188,21 +181,6 @@ TEST_F(LookAheadTest, WaitingOverlapsAndStaysWithinItsDepth) {
   // File n may be read while the run is at file n - depth at the earliest.
   EXPECT_LE(slow.farthest_ahead, kDepth);
   EXPECT_GE(slow.farthest_ahead, 2);
-}
-
-TEST_F(LookAheadTest, EveryFileIsReadAheadInADeepTree) {
-  // More folders at once than the threads keep open, at every depth.
-  for (const char* folder : {"a", "a/b", "a/b/c", "a/b/c/d", "a/e", "a/e/k",
-                             "g", "g/h", "g/h/i", "j"})
-    for (int i = 0; i < 3; ++i)
-      tree.Write("src/" + std::string(folder) + "/f" + std::to_string(i), "x");
-  Go();
-  SlowStatPlatform platform;
-  for (int i = 0; i < 3; ++i) platform.order["f" + std::to_string(i)] = 0;
-  UsePlatform(platform, {.look_ahead = 8});
-  Go(true);
-  EXPECT_EQ(Figure(FigureBox::kText3), "30");
-  EXPECT_EQ(platform.run_thread_reads, 0);
 }
 
 TEST_F(LookAheadTest, FilesChangedBeforeTheirTurnAreCopiedAsTheyAreThen) {
@@ -328,8 +306,8 @@ TEST_F(LookAheadTest, AStopLeavesExactlyTheCopiesWhoseLinesWereShown) {
     std::vector<std::string> shown, copied;
     for (const std::string& line : List2())
       if (line.starts_with(kNewFile)) shown.push_back(line.substr(19));
-    for (const auto& entry : std::filesystem::directory_iterator(Dst(dst)))
-      copied.push_back(entry.path().string());
+    for (const std::string& entry : testing::Entries(Dst(dst)))
+      copied.push_back(Dst(dst + "/" + entry));
     std::sort(shown.begin(), shown.end());
     std::sort(copied.begin(), copied.end());
     EXPECT_EQ(copied, shown);
@@ -356,9 +334,7 @@ TEST_F(LookAheadTest, AProcessThatCannotStartThreadsReadsEachFileInItsTurn) {
            List3().back().starts_with("Finished....in :");
   });
   EXPECT_TRUE(backed_up);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Dst()),
-                          std::filesystem::directory_iterator()),
-            30);
+  EXPECT_EQ(testing::Entries(Dst()).size(), 30u);
 }
 
 TEST_F(LookAheadTest, StopWhileWaitingForAFileReadAheadEndsTheRun) {
@@ -383,36 +359,69 @@ TEST_F(LookAheadTest, StopWhileWaitingForAFileReadAheadEndsTheRun) {
 
 TEST_F(LookAheadTest, AFailedReadAheadIsReadAgainInItsTurn) {
   using Kind = testing::FaultyPlatform::Kind;
-  for (int i = 0; i < 10; ++i) tree.Write("src/f" + std::to_string(i), "x");
+  for (int i = 0; i < 10; ++i) {
+    tree.Write("src/f" + std::to_string(i), "x");
+    tree.Write("src/sub/g" + std::to_string(i), "x");
+  }
   Go();
   testing::FaultyPlatform faults;
   UsePlatform(faults, {.look_ahead = 8});
-  // A file's first read is its source's, the second its destination's;
-  // read again in their turn, both find what is there.
-  for (const int nth : {1, 2}) {
-    SCOPED_TRACE(nth);
+  const std::thread::id run_thread = std::this_thread::get_id();
+  // A file's first read is its source's, the second its destination's; a
+  // folder the threads reading ahead cannot open. Read again in their
+  // turn, all find what is there.
+  const struct {
+    Kind kind;
+    int nth;  // 0: the first open by a thread reading ahead
+    const char* name;
+  } cases[] = {
+      {Kind::kStat, 1, "f7"}, {Kind::kStat, 2, "f7"}, {Kind::kOpen, 0, "sub"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name + std::to_string(c.nth));
     faults.failures = 0;
-    faults.FailNth(Kind::kStat, nth, EIO, "f7");
+    if (c.nth > 0) faults.FailNth(c.kind, c.nth, EIO, c.name);
+    faults.before_call = [&](Kind kind, const std::string& name) {
+      if (c.nth == 0 && kind == c.kind && name == c.name &&
+          std::this_thread::get_id() != run_thread && faults.failures == 0)
+        faults.FailNth(c.kind, 1, EIO, c.name);
+    };
     List2().clear();
     Go(true);
     EXPECT_EQ(faults.failures, 1);
     EXPECT_EQ(Count(List3(), kCopyErrorPrefix), 0);
-    EXPECT_EQ(List2(), std::vector<std::string>{kCheckingFolder + Dst()})
+    EXPECT_EQ(List2(), (std::vector<std::string>{kCheckingFolder + Dst(),
+                                                 kCheckingFolder + Dst("sub")}))
         << "a file read as missing was copied";
   }
 }
 
-TEST(DefaultLookAheadTest, FollowsTheEnvironmentWhenItHoldsANumber) {
+TEST_F(LookAheadTest, ARunReadsEveryFileAheadAsTheEnvironmentSays) {
   const char* set = std::getenv("FERRYBOX_LOOK_AHEAD");
   const std::string before = set ? set : "";
+  // More folders at once than the threads keep open, at every depth.
+  for (const char* folder : {"a", "a/b", "a/b/c", "a/b/c/d", "a/e", "a/e/k",
+                             "g", "g/h", "g/h/i", "j"})
+    for (int i = 0; i < 3; ++i)
+      tree.Write("src/" + std::string(folder) + "/f" + std::to_string(i), "x");
+  Go();
   const struct {
     const char* text;
     int depth;
   } cases[] = {{"0", 0},   {"12", 12},  {"", 256},
                {"x", 256}, {"-3", 256}, {"99999", 4096}};
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
     setenv("FERRYBOX_LOOK_AHEAD", c.text, 1);
-    EXPECT_EQ(DefaultLookAhead(), c.depth) << c.text;
+    EXPECT_EQ(DefaultLookAhead(), c.depth);
+    // A run made now reads every file's status on a thread of its own,
+    // unless it reads none ahead.
+    SlowStatPlatform platform;
+    for (int i = 0; i < 3; ++i) platform.order["f" + std::to_string(i)] = 0;
+    UsePlatform(platform);
+    Go(true);
+    UsePlatform(DefaultPlatform());  // before `platform` goes
+    EXPECT_EQ(Figure(FigureBox::kText3), "30");
+    EXPECT_EQ(platform.run_thread_reads > 0, c.depth == 0);
   }
   if (set) {
     setenv("FERRYBOX_LOOK_AHEAD", before.c_str(), 1);

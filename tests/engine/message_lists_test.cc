@@ -80,18 +80,6 @@ TEST(OneLine, EscapesEveryControlAndKeepsEveryOtherCharacter) {
   for (const auto& c : cases) EXPECT_EQ(OneLine(c.text), c.line) << c.line;
 }
 
-TEST(CopyLog, EachFailureIsOneCrLfLineAfterTheLogWasEmptied) {
-  testing::TempTree tree;
-  const std::string log = tree.Write("filelog.txt", "earlier run\r\n");
-  ASSERT_EQ(CopyLogPath(tree.root()), log);
-  ASSERT_TRUE(EmptyCopyLog(log));
-  AppendCopyLog(log, "/backup/a b.txt");
-  AppendCopyLog(log, "/backup/c");
-  EXPECT_EQ(testing::ReadFile(log),
-            "Error copying file: /backup/a b.txt\r\n"
-            "Error copying file: /backup/c\r\n");
-}
-
 TEST(CopyLog, ReachesTheDiskThroughTheFileLayerAndReturnsWhatStoppedALine) {
   using Call = testing::FaultyPlatform::Kind;
   const std::string line = "Error copying file: /b/new\\x0aline\\x1b[2J\r\n";

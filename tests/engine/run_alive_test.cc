@@ -14,7 +14,7 @@
 #include "engine/file_copy.h"
 #include "platform/scoped_handle.h"
 #include "platform/temp_name.h"
-#include "tests/engine/run_fixture.h"
+#include "tests/support/run_fixture.h"
 #include "tests/support/test_platforms.h"
 
 namespace ferrybox {
@@ -24,13 +24,6 @@ using Kind = testing::FaultyPlatform::Kind;
 using std::chrono::milliseconds;
 
 constexpr int64_t kMiB = 1 << 20;
-
-std::set<std::string> Names(const std::string& folder) {
-  std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder))
-    names.insert(entry.path().filename().string());
-  return names;
-}
 
 class RunAliveTest : public RunFixture {
  protected:
@@ -104,7 +97,7 @@ TEST_F(BigFileTest,
     EXPECT_GE(window.process_events_calls, 1);
     EXPECT_LT(chunks, kChunks) << "the copy was not broken off";
     EXPECT_TRUE(testing::ReadFile(Dst("big")) == "earlier copy");
-    EXPECT_EQ(Names(Dst()), std::set<std::string>{"big"});
+    EXPECT_EQ(testing::Entries(Dst()), std::set<std::string>{"big"});
     // Not a failed copy, and not a copy made.
     EXPECT_EQ(Count(List3(), kCopyErrorPrefix), 0);
     EXPECT_EQ(CopyLog(), "");
@@ -131,7 +124,7 @@ TEST_F(BigFileTest, AGoDuringItsCopyRunsASecondRunAndTheCopyStillCompletes) {
   EXPECT_TRUE(nested);
   EXPECT_EQ(chunks, 2 * kChunks) << "both runs copy it whole";
   EXPECT_TRUE(testing::ReadFile(Dst("big")) == content);
-  EXPECT_EQ(Names(Dst()), (std::set<std::string>{"big"}));
+  EXPECT_EQ(testing::Entries(Dst()), (std::set<std::string>{"big"}));
   for (const Failure& failure : window.failures)
     ADD_FAILURE() << failure.path << ": "
                   << ErrorText(failure.error);
@@ -154,7 +147,7 @@ TEST(CopyControlTest, IsAskedBeforeEveryChunkButTheLast) {
                        &result, &control),
             kErrorStopped);
   EXPECT_EQ(asks, 2);
-  EXPECT_EQ(Names(tree.root()), std::set<std::string>{"source"});
+  EXPECT_EQ(testing::Entries(tree.root()), std::set<std::string>{"source"});
 
   const CopyControl go_on{[&asks] { return ++asks > 0; }};
   asks = 0;

@@ -8,7 +8,7 @@
 
 #include <algorithm>
 
-#include "tests/engine/run_fixture.h"
+#include "tests/support/run_fixture.h"
 #include "tests/support/test_platforms.h"
 
 namespace ferrybox {

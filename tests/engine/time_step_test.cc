@@ -8,8 +8,8 @@
 #include <tuple>
 
 #include "platform/temp_name.h"
-#include "tests/engine/run_fixture.h"
 #include "tests/support/image_mount.h"
+#include "tests/support/run_fixture.h"
 #include "tests/support/test_platforms.h"
 
 namespace ferrybox {
@@ -39,11 +39,6 @@ class RoundingPlatform : public FaultyPlatform {
  private:
   int64_t step_;
 };
-
-long EntriesIn(const std::string& folder) {
-  std::error_code ec;
-  return std::distance(std::filesystem::directory_iterator(folder, ec), {});
-}
 
 struct Destination {
   const char* name;
@@ -88,7 +83,7 @@ TEST_P(TimeStepTest, NothingUnchangedIsCopiedAndAFileTouchedOneStepLaterIs) {
   Go(true);
   EXPECT_EQ(Figure(FigureBox::kText4), "0");
   EXPECT_EQ(set_times - asked, destination.step == kExactTimes ? 0 : 2);
-  EXPECT_EQ(EntriesIn(window.text2), 7);
+  EXPECT_EQ(testing::Entries(window.text2).size(), 7u);
 
   testing::SetMtimeNs(Src("f3"),
                       testing::MtimeNs(Src("f3")) + destination.step);

@@ -146,6 +146,24 @@ TEST_F(ScenarioTest, ACopyIsNeverTwoVersionsOfAFileOthersWrite) {
   }
 }
 
+TEST_F(ScenarioTest, LeasesRefusedAllRunLongLeaveRoomForTheNextOne) {
+  // More files held open for writing than leases are held at once: each
+  // lease refused is given back, so every one is asked for anew and
+  // refused, and the file read twice, not failed.
+  constexpr int kHeld = 80;
+  std::vector<int> held;
+  for (int i = 0; i < kHeld; ++i) {
+    WriteSrc("f" + std::to_string(i), "held");
+    held.push_back(OpenForWriting(Src("f" + std::to_string(i))));
+    ASSERT_GE(held.back(), 0);
+  }
+  faults.status_age_s = -60;  // changed a moment ago: leased if it can be
+  Go();
+  for (const int fd : held) close(fd);
+  ExpectFailures({});
+  EXPECT_EQ(TakeFiles(Dst()).size(), size_t{kHeld});
+}
+
 // A real writer through a shared mapping, on tmpfs, where such writes move
 // no time: the file looks left alone, and only reading it twice can tell.
 // The writer changes the whole file while the first piece is copied.

@@ -110,27 +110,6 @@ TEST_F(ScenarioTest, LinksPlantedInTheBackupNeverRedirectAWrite) {
   }
 }
 
-TEST_F(ScenarioTest, ALinkAnotherUserPlantsInTheSourceIsCopiedAsALink) {
-  // Another user links a file in their folder to a key only root may read.
-  const std::string key = tree.Write("secret/key.txt", "root's key");
-  ASSERT_EQ(chmod(tree.Path("secret").c_str(), 0700), 0);
-  ASSERT_EQ(chmod(key.c_str(), 0600), 0);
-  WriteSrc("home/notes.txt", "notes");
-  ASSERT_EQ(symlink(key.c_str(), Src("home/innocent").c_str()), 0);
-  const bool root = geteuid() == 0;
-  ASSERT_EQ(root ? lchown(Src("home/innocent").c_str(), 4242, 4242) : 0, 0);
-  for (const bool incremental : {false, true}) {
-    Go(incremental);
-    ExpectFailures({});
-    EXPECT_EQ(std::filesystem::read_symlink(Dst("home/innocent")), key);
-    struct stat st;
-    ASSERT_EQ(lstat(Dst("home/innocent").c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, root ? 4242u : geteuid());
-    for (const auto& [path, file] : TakeFiles(Dst("")))
-      EXPECT_EQ(file.find("root's key"), std::string::npos) << path;
-  }
-}
-
 TEST_F(ScenarioTest, CopiesNeverGiveAwayAccessNorTakeAName) {
   // Root's copies keep their owner, and with it their set-id bits; a copy
   // whose owner the destination refused would hand others' set-id programs

@@ -2,13 +2,11 @@
 // Two runs into one destination at the same time.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "tests/reliability/scenario_fixture.h"
+#include "tests/support/child_process.h"
 
 namespace ferrybox {
 namespace {
@@ -22,14 +20,9 @@ TEST_F(ScenarioTest, ASecondRunIntoTheDestinationIsRefusedAndTheFirstGoesOn) {
   faults.before_call = [&](Kind kind, const std::string& name) {
     if (kind != Kind::kRead || name != "big.bin" || ++reads != 2) return;
     // The first run has an unfinished copy in the destination now.
-    FILE* out = popen(("timeout 20 '" + cli + "' --incremental '" + Src("") +
-                       "' '" + Dst("") + "' 2>/dev/null")
-                          .c_str(),
-                      "r");
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, out)) > 0;)
-      second.append(buffer, n);
-    second_status = WEXITSTATUS(pclose(out));
+    testing::ChildProcess child(cli, {"--incremental", Src(""), Dst()});
+    second_status = child.Finish();
+    second = child.out();
   };
   Go(true);
   ExpectFailures({});
@@ -51,9 +44,7 @@ TEST_F(ScenarioTest, ARunStartingDuringAnotherKeepsItsCopyLogLines) {
     faults.before_call = nullptr;
     // Another run, into another destination, with the same program folder.
     second_status =
-        WEXITSTATUS(system(("timeout 20 '" + cli + "' '" + Src("") + "' '" +
-                            tree.Path("other") + "' >/dev/null 2>&1")
-                               .c_str()));
+        testing::ChildProcess(cli, {Src(""), tree.Path("other")}).Finish();
   };
   Go();
   EXPECT_EQ(second_status, 0);

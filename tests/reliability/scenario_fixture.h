@@ -10,16 +10,12 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "engine/backup_run.h"
 #include "engine/copy_log.h"
-#include "engine/message_lists.h"
 #include "platform/temp_name.h"
-#include "tests/support/memory_window.h"
-#include "tests/support/temp_tree.h"
+#include "tests/support/run_fixture.h"
 #include "tests/support/test_platforms.h"
 
 namespace ferrybox {
@@ -33,59 +29,46 @@ using Files = std::map<std::string, std::string>;
 /// The regular files and links below `root`.
 inline Files TakeFiles(const std::string& root) {
   Files files;
-  std::error_code error;
-  for (std::filesystem::recursive_directory_iterator it(root, error), end;
-       !error && it != end; it.increment(error)) {
-    const std::string path = it->path().string();
+  for (const std::string& entry : testing::Entries(root, true)) {
+    const std::string path = root + "/" + entry;
     struct stat st;
     if (lstat(path.c_str(), &st) != 0) continue;
     if (S_ISREG(st.st_mode))
-      files[path.substr(root.size() + 1)] =
-          std::to_string(st.st_mode & 0777) + " " +
-          std::to_string(testing::MtimeNs(path)) + " " + ReadFile(path);
+      files[entry] = std::to_string(st.st_mode & 0777) + " " +
+                     std::to_string(testing::MtimeNs(path)) + " " +
+                     ReadFile(path);
+    std::error_code error;
     if (S_ISLNK(st.st_mode))
-      files[path.substr(root.size() + 1)] =
+      files[entry] =
           "-> " + std::filesystem::read_symlink(path, error).string();
   }
   return files;
 }
 
-class ScenarioTest : public ::testing::Test {
+/// Runs through `faults`, each of a case of its own (UseCase).
+class ScenarioTest : public RunFixture {
  protected:
   ScenarioTest() {
+    UsePlatform(faults);
     UseCase("case");
     std::filesystem::copy_file(FERRYBOX_CLI_PATH, cli, copy_error);
   }
 
-  /// Fresh trees `name`/src and `name`/dst, and a fresh run, faults gone.
+  /// Fresh trees, and a fresh run, faults gone.
   void UseCase(const std::string& name) {
-    case_ = name;
-    tree.MakeFolder(name + "/src");
-    window.text1 = Src("");
-    window.text2 = Dst("");
     faults.Heal();
-    run = std::make_unique<BackupRun>(window, lists, faults, Program());
+    RunFixture::UseCase(name);
   }
+  /// A run that shows its own lines only in List3.
   void Go(bool incremental = false) {
     List3().clear();
-    window.check[2] = incremental;
-    run->Command3_Click();
-  }
-  std::string Src(const std::string& path) const { return In("/src", path); }
-  std::string Dst(const std::string& path) const { return In("/dst", path); }
-  std::string In(const std::string& side, const std::string& path) const {
-    return tree.Path(case_ + side + (path.empty() ? "" : "/" + path));
-  }
-  std::string Program() {
-    tree.MakeFolder("program");
-    return tree.Path("program");
+    RunFixture::Go(incremental);
   }
   /// Its time a second on, as a clock tick may outlast a run.
   void WriteSrc(const std::string& path, const std::string& content) {
-    tree.Write(case_ + "/src/" + path, content);
+    testing::WriteFile(Src(path), content);
     testing::SetMtimeNs(Src(path), testing::MtimeNs(Src(path)) + 1000000000);
   }
-  std::vector<std::string>& List3() { return window.List(ListBox::kList3); }
 
   /// A backup, then changes to copy (c.txt keeps its length). The backup.
   Files MakeTreeAndEarlierBackup(size_t big_size = 3 << 20) {
@@ -109,7 +92,6 @@ class ScenarioTest : public ::testing::Test {
     return content;
   }
 
-  std::string CopyLog() { return ReadFile(CopyLogPath(Program())); }
   /// The run closed, failing exactly the files `paths` (below the
   /// destination), each once in List3 and, unless `escaped`, in the log.
   void ExpectFailures(std::vector<std::string> paths, bool escaped = false) {
@@ -158,17 +140,12 @@ class ScenarioTest : public ::testing::Test {
     EXPECT_EQ(window.Figure(FigureBox::kText4), "0") << "backup not current";
   }
 
-  testing::TempTree tree;
-  testing::MemoryWindow window;
-  MessageLists lists{window};
   testing::FaultyPlatform faults;
-  std::unique_ptr<BackupRun> run;
   /// The command-line program, copied beside this test's copy log.
   const std::string cli = Program() + "/cli";
   std::error_code copy_error;
 
- private:
-  std::string case_;
+  ~ScenarioTest() override { run.reset(); }  // before `faults` goes
 };
 
 }  // namespace ferrybox

@@ -4,9 +4,10 @@
 #ifndef FERRYBOX_TESTS_SUPPORT_IMAGE_MOUNT_H_
 #define FERRYBOX_TESTS_SUPPORT_IMAGE_MOUNT_H_
 
-#include <cstdlib>
 #include <memory>
 #include <string>
+
+#include "tests/support/child_process.h"
 
 namespace ferrybox::testing {
 
@@ -50,18 +51,13 @@ class ImageMount {
  private:
   ImageMount() = default;
   // A formatter or mount that hangs (a stuck loop device, a FUSE helper
-  // waiting on something) is ended after kCommandLimit, as a failure.
+  // waiting on something) is ended after 30 s, as a failure.
   bool Run(const std::string& commands) const {
-    std::string script = vars_ + commands;
-    for (size_t at = 0; (at = script.find('\'', at)) != std::string::npos;
-         at += 4)
-      script.replace(at, 1, "'\\''");
-    return std::system(("timeout -k 5 " + std::string(kCommandLimit) +
-                        " sh -c '" + script + "' >/dev/null 2>&1")
-                           .c_str()) == 0;
+    return ChildProcess("/usr/bin/timeout",
+                        {"-k", "5", "30", "sh", "-c",
+                         "exec >/dev/null 2>&1; " + vars_ + commands})
+               .Finish(ChildProcess::Seconds(40)) == 0;
   }
-
-  static constexpr char kCommandLimit[] = "30";
 
   std::string vars_;
   std::string path_;

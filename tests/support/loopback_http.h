@@ -26,10 +26,17 @@ class LoopbackHttp {
       reply.never = true;
       return reply;
     }
+    /// The headers and `body` are sent, the rest of a longer page never.
+    static Reply Stalled(QByteArray body) {
+      Reply reply(200, std::move(body));
+      reply.stalled = true;
+      return reply;
+    }
     int status;
     QByteArray body;
     QByteArray headers;
     bool never = false;
+    bool stalled = false;
   };
 
   LoopbackHttp() {
@@ -66,9 +73,10 @@ class LoopbackHttp {
     if (reply.never) return;
     socket->write("HTTP/1.1 " + QByteArray::number(reply.status) +
                   " Status\r\nConnection: close\r\n" + reply.headers +
-                  "Content-Length: " + QByteArray::number(reply.body.size()) +
+                  "Content-Length: " +
+                  QByteArray::number(reply.body.size() + reply.stalled) +
                   "\r\n\r\n" + reply.body);
-    socket->disconnectFromHost();
+    if (!reply.stalled) socket->disconnectFromHost();
   }
 
   QTcpServer server_;

@@ -45,6 +45,8 @@ TEST(PageFetch, EndsWithThePageOrSaysWhyNot) {
        kPageByteLimit},
       {"no answer", Reply::Never(), std::chrono::milliseconds(200),
        FetchOutcome::kTimedOut, 0},
+      {"a page that stops coming", Reply::Stalled("<p>version@11"),
+       std::chrono::milliseconds(300), FetchOutcome::kTimedOut, 13},
   };
   testing::LoopbackHttp server;
   ASSERT_TRUE(server.listening());

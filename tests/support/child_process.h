@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A program run as a real child process, its standard output on a pipe.
-#ifndef FERRYBOX_TESTS_CLI_CHILD_PROCESS_H_
-#define FERRYBOX_TESTS_CLI_CHILD_PROCESS_H_
+#ifndef FERRYBOX_TESTS_SUPPORT_CHILD_PROCESS_H_
+#define FERRYBOX_TESTS_SUPPORT_CHILD_PROCESS_H_
 
 #include <fcntl.h>
 #include <poll.h>
@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -132,6 +133,14 @@ class ChildProcess {
   std::string out_;
 };
 
+/// The lines of `text`, without their line breaks.
+inline std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
 }  // namespace ferrybox::testing
 
-#endif  // FERRYBOX_TESTS_CLI_CHILD_PROCESS_H_
+#endif  // FERRYBOX_TESTS_SUPPORT_CHILD_PROCESS_H_
