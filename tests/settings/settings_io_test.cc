@@ -23,13 +23,6 @@ using Texts = std::vector<std::string>;
 
 constexpr char kEarlier[] = "/earlier/source\r\n/earlier/destination\r\n";
 
-std::set<std::string> NamesIn(const std::string& folder) {
-  std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder))
-    names.insert(entry.path().filename().string());
-  return names;
-}
-
 std::string Reason(const char* call, const std::string& path, int error) {
   return std::string(call) + " " + path + ": " + std::strerror(error);
 }
@@ -58,7 +51,7 @@ TEST(SettingsWrites, AreOnTheDiskBeforeTheyTakeTheirRealName) {
   }
   EXPECT_EQ(testing::ReadFile(settings), "/a\r\n/b\r\n");
   EXPECT_EQ(testing::ReadFile(profile), "/a\r\n/b\r\n 1 \r\n 0 \r\n 2 \r\n");
-  EXPECT_EQ(NamesIn(tree.root()),
+  EXPECT_EQ(testing::Entries(tree.root()),
             (std::set<std::string>{"config.txt", "work.prf"}));
 }
 
@@ -85,7 +78,7 @@ TEST(SettingsWrites, AFailedStepKeepsTheEarlierFileAndSaysWhy) {
         err, Reason(c.reported,
                     c.call == Call::kRename ? path : files.PathAt(0), c.error));
     EXPECT_EQ(testing::ReadFile(path), kEarlier);
-    EXPECT_EQ(NamesIn(tree.root()), std::set<std::string>{"config.txt"});
+    EXPECT_EQ(testing::Entries(tree.root()), std::set<std::string>{"config.txt"});
     EXPECT_EQ(files.open_handles(), 0u);
   }
 }

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 
 namespace ferrybox::testing {
@@ -66,6 +67,20 @@ inline std::string TempTree::Write(const std::string& relative,
 inline std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+/// The names in `folder`, or (`whole_tree`) the paths at every depth below
+/// it, relative to it; links are not followed. Empty when it cannot be read.
+inline std::set<std::string> Entries(const std::string& folder,
+                                     bool whole_tree = false) {
+  std::set<std::string> entries;
+  std::error_code error;
+  for (std::filesystem::recursive_directory_iterator it(folder, error), end;
+       !error && it != end; it.increment(error)) {
+    entries.insert(it->path().lexically_relative(folder).string());
+    if (!whole_tree) it.disable_recursion_pending();
+  }
+  return entries;
 }
 
 inline bool Exists(const std::string& path) {
