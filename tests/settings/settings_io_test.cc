@@ -78,7 +78,8 @@ TEST(SettingsWrites, AFailedStepKeepsTheEarlierFileAndSaysWhy) {
         err, Reason(c.reported,
                     c.call == Call::kRename ? path : files.PathAt(0), c.error));
     EXPECT_EQ(testing::ReadFile(path), kEarlier);
-    EXPECT_EQ(testing::Entries(tree.root()), std::set<std::string>{"config.txt"});
+    EXPECT_EQ(testing::Entries(tree.root()),
+              std::set<std::string>{"config.txt"});
     EXPECT_EQ(files.open_handles(), 0u);
   }
 }

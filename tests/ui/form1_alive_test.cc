@@ -264,7 +264,8 @@ TEST_F(Form1StopsInTime, PauseHoldsABigFileAndStopOrCloseKeepsItsEarlierCopy) {
     EXPECT_LT(after, 1000);
     EXPECT_LT(chunks, kChunks);
     EXPECT_EQ(testing::ReadFile(tree_.Path("dst/big")), "earlier copy");
-    EXPECT_EQ(testing::Entries(tree_.Path("dst")), std::set<std::string>{"big"});
+    EXPECT_EQ(testing::Entries(tree_.Path("dst")),
+              std::set<std::string>{"big"});
     EXPECT_EQ(Count("List3", kCopyErrorPrefix), 0);
     EXPECT_EQ(Edit("Text4")->text(), "0");
     const QString last = Lines("List3")->Line(Lines("List3")->Count() - 1);

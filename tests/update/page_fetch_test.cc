@@ -25,6 +25,7 @@ TEST(PageFetch, EndsWithThePageOrSaysWhyNot) {
     std::size_t received;
     int requests;
   } cases[] = {
+      // clang-format off
       {"a page", {200, "hello"}, milliseconds(5000), FetchOutcome::kLoaded,
        5, 1},
       {"a redirect", {301, "moved", "Location: /page\r\n"},
@@ -38,6 +39,7 @@ TEST(PageFetch, EndsWithThePageOrSaysWhyNot) {
       // Fails after the last redirect allowed.
       {"a redirect loop", {302, "", "Location: /start\r\n"},
        milliseconds(5000), FetchOutcome::kFailed, 0, 1 + kMaxRedirects},
+      // clang-format on
   };
   testing::LoopbackHttp server;
   ASSERT_TRUE(server.listening());
