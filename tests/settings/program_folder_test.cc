@@ -3,11 +3,11 @@
 
 #include <errno.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 
 #include "platform/temp_name.h"
+#include "tests/support/temp_tree.h"
 #include "tests/support/test_platforms.h"
 
 namespace ferrybox {
@@ -37,20 +37,12 @@ TEST(ProgramFolder, InstalledMeansBelowASystemPrefixByWholeComponents) {
   }
 }
 
-mode_t ModeOf(const fs::path& path) {
-  struct stat status {};
-  EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
-  return status.st_mode & 07777;
-}
-
 TEST(ProgramFolder, BesideAPortableCopyOnlyElseThePerUserFolder) {
-  const fs::path base = fs::path(::testing::TempDir()) / "program-folder";
-  fs::remove_all(base);
-  const fs::path portable = base / "usb" / "ferrybox";
-  fs::create_directories(portable);
-  const std::string home = (base / "home").string();
-  const std::string xdg = (base / "xdg").string();
-  fs::create_directories(xdg);
+  testing::TempTree base;
+  const fs::path portable = base.Path("usb/ferrybox");
+  const std::string home = base.Path("home"), xdg = base.Path("xdg");
+  base.MakeFolder("usb/ferrybox");
+  base.MakeFolder("xdg");
   fs::permissions(xdg, fs::perms(0755));
   const std::string in_xdg = xdg + "/ferrybox";
   const std::string in_home = home + "/.config/ferrybox";
@@ -82,28 +74,27 @@ TEST(ProgramFolder, BesideAPortableCopyOnlyElseThePerUserFolder) {
   EXPECT_TRUE(fs::is_empty(portable));
   // The levels made for the per-user folder are the user's alone; an
   // existing one is left as it was.
-  EXPECT_EQ(ModeOf(in_xdg), 0700u);
-  EXPECT_EQ(ModeOf(home + "/.config"), 0700u);
-  EXPECT_EQ(ModeOf(in_home), 0700u);
-  EXPECT_EQ(ModeOf(xdg), 0755u);
+  EXPECT_EQ(testing::Mode(in_xdg), 0700u);
+  EXPECT_EQ(testing::Mode(home + "/.config"), 0700u);
+  EXPECT_EQ(testing::Mode(in_home), 0700u);
+  EXPECT_EQ(testing::Mode(xdg), 0755u);
 }
 
 // Root passes every permission check, so only a refusal made through the
 // file layer shows what a read-only mount does.
 TEST(ProgramFolder, TheProbeIsAFileMadeAndRemovedOrARefusalThatMovesOn) {
   using Call = testing::FaultyPlatform::Kind;
-  const fs::path base = fs::path(::testing::TempDir()) / "program-probe";
-  fs::remove_all(base);
-  const fs::path portable = base / "usb";
-  fs::create_directories(portable);
-  const std::string xdg = (base / "xdg").string();
-  const std::string executable = (portable / "ferrybox").string();
+  testing::TempTree base;
+  base.MakeFolder("usb");
+  const fs::path portable = base.Path("usb");
+  const std::string xdg = base.Path("xdg");
+  const std::string executable = base.Path("usb/ferrybox");
   for (int refusal : {0, EROFS, EACCES}) {
     SCOPED_TRACE(refusal);
     testing::FaultyPlatform files;
     if (refusal != 0) files.FailNth(Call::kCreate, 1, refusal);
     const std::string chosen =
-        ChooseProgramFolder(files, {executable, xdg, (base / "home").string()});
+        ChooseProgramFolder(files, {executable, xdg, base.Path("home")});
     ASSERT_FALSE(files.calls().empty());
     const std::string probe = files.PathAt(0);
     EXPECT_EQ(fs::path(probe).parent_path(), portable);

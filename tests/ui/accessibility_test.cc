@@ -178,10 +178,8 @@ TEST_F(Accessibility, AfterARunTheListsOfferEveryLineAsAnItem) {
   testing::TempTree tree;
   for (const char* name : {"a", "b", "sub/c"})
     tree.Write(std::string("src/") + name, "x");
-  Edit("Text1")->setText(QString::fromStdString(tree.Path("src")));
-  Edit("Text2")->setText(QString::fromStdString(tree.Path("dst")));
-  QTest::mouseClick(Button("Command3"), Qt::LeftButton);
-  form().FlushDisplay();
+  SetFolders(tree.Path("src"), tree.Path("dst"));
+  Go();
 
   for (const char* name : {"List1", "List2", "List3"}) {
     SCOPED_TRACE(name);

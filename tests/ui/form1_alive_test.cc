@@ -13,7 +13,6 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <functional>
 #include <set>
 #include <thread>
@@ -55,16 +54,10 @@ class Form1Alive : public Form1Fixture {
  protected:
   void SetUp() override {
     Form1Fixture::SetUp();
-    Edit("Text1")->setText(QString::fromStdString(tree_.Path("src")));
-    Edit("Text2")->setText(QString::fromStdString(tree_.Path("dst")));
+    SetFolders(tree_.Path("src"), tree_.Path("dst"));
     form().show();
     form().activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form(), kBoundMs));
-  }
-  // "Go", as clicked; returns when the run does.
-  void Go() {
-    Button("Command3")->click();
-    form().FlushDisplay();
   }
   Platform& RunPlatform() override { return platform_; }
   int Count(const char* list, const std::string& prefix) {
@@ -72,12 +65,6 @@ class Form1Alive : public Form1Fixture {
     for (int i = 0; i < Lines(list)->Count(); ++i)
       count += Lines(list)->Line(i).startsWith(QString::fromStdString(prefix));
     return count;
-  }
-  std::set<std::string> Names(const std::string& folder) {
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-      names.insert(entry.path().filename().string());
-    return names;
   }
 
   testing::TempTree tree_;
@@ -277,7 +264,8 @@ TEST_F(Form1StopsInTime, PauseHoldsABigFileAndStopOrCloseKeepsItsEarlierCopy) {
     EXPECT_LT(after, 1000);
     EXPECT_LT(chunks, kChunks);
     EXPECT_EQ(testing::ReadFile(tree_.Path("dst/big")), "earlier copy");
-    EXPECT_EQ(Names(tree_.Path("dst")), std::set<std::string>{"big"});
+    EXPECT_EQ(testing::Entries(tree_.Path("dst")),
+              std::set<std::string>{"big"});
     EXPECT_EQ(Count("List3", kCopyErrorPrefix), 0);
     EXPECT_EQ(Edit("Text4")->text(), "0");
     const QString last = Lines("List3")->Line(Lines("List3")->Count() - 1);

@@ -42,6 +42,17 @@ class Form1Fixture : public ::testing::Test {
   Form1& form() { return *form_; }
   testing::TempTree& program() { return program_; }
 
+  /// Types the two folders into Text1 and Text2.
+  void SetFolders(const std::string& source, const std::string& destination) {
+    Edit("Text1")->setText(QString::fromStdString(source));
+    Edit("Text2")->setText(QString::fromStdString(destination));
+  }
+  /// "Go", as clicked; returns when the run does, its lines shown.
+  void Go() {
+    Button("Command3")->click();
+    form_->FlushDisplay();
+  }
+
   template <typename T>
   T* Child(const char* name) {
     T* child = form_->findChild<T*>(name);

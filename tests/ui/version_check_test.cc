@@ -126,13 +126,11 @@ TEST_F(VersionCheckTest, ABackupRunIsNotHeldUpByACheckWaitingForItsPage) {
   testing::TempTree tree;
   // Past the 101st file the run handles events, whatever time has passed.
   for (int i = 0; i < 120; ++i) tree.Write("src/f" + std::to_string(i), "x");
-  Edit("Text1")->setText(QString::fromStdString(tree.Path("src")));
-  Edit("Text2")->setText(QString::fromStdString(tree.Path("dst")));
+  SetFolders(tree.Path("src"), tree.Path("dst"));
   for (int i = 0; i < 2; ++i) form().Timer3_Timer();
   // The third tick comes while the run handles events.
   QTimer::singleShot(0, &form(), [this] { form().Timer3_Timer(); });
-  Button("Command3")->click();
-  form().FlushDisplay();
+  Go();
   // The run has ended while the check still waits for its page.
   EXPECT_TRUE(verdicts_->isEmpty());
   const Texts lines = Messages();
@@ -145,7 +143,6 @@ TEST_F(VersionCheckTest, TheNoticeOpensByTheMainWindowWithNoContinueFocused) {
   form().move(300, 200);
   form().show();
   auto* notice = new Form9(form());  // owned by the main window
-  QSignalSpy answers(notice, &Form9::AnswerGiven);
   notice->ShowNotice();
   EXPECT_EQ(notice->size(), QSize(375, 94));
   // Half the main window's outer size less its own, wherever that window is.
@@ -155,11 +152,6 @@ TEST_F(VersionCheckTest, TheNoticeOpensByTheMainWindowWithNoContinueFocused) {
   EXPECT_EQ(notice->findChild<QPushButton*>("Command1")->geometry(),
             QRect(80, 56, 101, 29));
   EXPECT_EQ(notice->focusWidget(), notice->findChild<QPushButton*>("Command2"));
-  // Closing it through its title bar answers "No, Continue".
-  EXPECT_TRUE(notice->close());
-  ASSERT_EQ(answers.count(), 1);
-  EXPECT_EQ(answers.at(0).at(0).toBool(), false);
-  EXPECT_FALSE(notice->isVisible());
 }
 
 }  // namespace
