@@ -63,12 +63,11 @@ void ConsoleWindow::AddItem(ListBox list, const std::string& line) {
   }
 }
 
-void ConsoleWindow::ReportFailure(const CopyFailure& failure) {
+void ConsoleWindow::ReportFailure(const Failure& failure) {
   failures_.Add(failure);
   progress_.Clear();
   err_ << kCliPrefix << "cannot copy " << OneLine(failure.source_path) << " to "
-       << OneLine(failure.destination_path) << ": " << ErrorText(failure.error)
-       << "\n"
+       << OneLine(failure.path) << ": " << ErrorText(failure.error) << "\n"
        << std::flush;
 }
 

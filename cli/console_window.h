@@ -85,7 +85,7 @@ class ConsoleWindow : public Window {
   void KeepAlive() override { Tick(); }
   void ShowPaused(bool) override {}
   /// "ferrybox-cli: cannot copy SOURCE to DESTINATION: REASON" on `err`.
-  void ReportFailure(const CopyFailure& failure) override;
+  void ReportFailure(const Failure& failure) override;
   void ScanStarted() override;
   void CopyingStarted(int64_t files_collected) override;
   void FileStarted(const RunProgress& progress) override;

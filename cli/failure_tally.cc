@@ -5,7 +5,7 @@
 
 namespace ferrybox {
 
-void FailureTally::Add(const CopyFailure& failure) {
+void FailureTally::Add(const Failure& failure) {
   ++count_;
   auto it = std::find_if(
       reasons_.begin(), reasons_.end(),

@@ -14,7 +14,7 @@ namespace ferrybox {
 
 class FailureTally {
  public:
-  void Add(const CopyFailure& failure);
+  void Add(const Failure& failure);
 
   int64_t count() const { return count_; }
 

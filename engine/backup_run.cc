@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "engine/copy_log.h"
 #include "engine/file_copy.h"
 #include "engine/flush.h"
+#include "platform/environment.h"
 #include "platform/scoped_handle.h"
 
 namespace ferrybox {
@@ -32,16 +32,6 @@ double MonotonicSeconds() {
   return std::chrono::duration<double>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
-}
-
-// The time of day in the locale's format, such as 14:05:09.
-std::string TimeOfDayText() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  char text[64] = "";
-  if (localtime_r(&now, &local) != nullptr)
-    std::strftime(text, sizeof text, "%X", &local);
-  return text;
 }
 
 // printf follows the locale's decimal sign.

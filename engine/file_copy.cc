@@ -10,8 +10,8 @@
 #include "engine/keep_owner.h"
 #include "engine/source_watch.h"
 #include "platform/failure.h"
+#include "platform/install_by_rename.h"
 #include "platform/scoped_handle.h"
-#include "platform/temp_name.h"
 
 namespace ferrybox {
 namespace {
@@ -131,6 +131,45 @@ int CopyMode(Platform& platform, Handle dir, const std::string& name,
   return 0;
 }
 
+// Fills the new copy `out`, made under the name `temporary` in
+// `destination_dir`, from the source `in` that `watch` keeps an eye on:
+// data, owner, bits, times, attributes.
+int FillCopy(Platform& platform, Handle in, const FileInfo& source,
+             SourceWatch& watch, Handle destination_dir,
+             const std::string& temporary, Handle out, bool folder_hands_on,
+             CopyResult* result, const CopyControl* control) {
+  int error = CopyData(platform, in, out, source, control);
+  if (error == 0 && watch.read_twice()) {
+    // Whoever holds the file open for writing may write through a mapping
+    // that moves none of its times: the copy stands only if a second read
+    // of the source gives the very bytes it holds.
+    ScopedHandle copy(platform);
+    error = platform.Open(destination_dir, temporary, OpenMode::kReadFile,
+                          copy.out());
+    if (error == 0) error = watch.ReadAgain(copy.get());
+  }
+  // At once, also after a failure: a writer may be waiting for the lease.
+  const int watch_error = watch.End();
+  if (error == 0) error = watch_error;
+  // Started now, the write to the disk of a big copy is mostly done when the
+  // run flushes. Not for small ones: written one by one they cost far more
+  // than the flush that writes them all together.
+  if (error == 0 && source.size >= kWriteBackFrom) platform.StartWriteBack(out);
+  if (error == 0) error = KeepOwner(platform, out, "", source);
+  uint32_t mode = 0;
+  if (error == 0) error = CopyMode(platform, out, "", source, &mode);
+  if (error == 0)
+    error = platform.Finish(out, mode, source.atime, source.mtime,
+                            &result->stored_mtime);
+  // After the bits: setting them would recompute an access control list's
+  // mask. A file made where no default access control list is handed on
+  // has no attributes of its own to remove.
+  if (error == 0)
+    error = CopyAttributes(platform, in, "", out, "",
+                           /*destination_bare=*/!folder_hands_on);
+  return error;
+}
+
 }  // namespace
 
 int OpenSourceFile(Platform& platform, Handle dir, const std::string& name,
@@ -151,47 +190,18 @@ int CopyOpenFile(Platform& platform, Handle in, const FileInfo& source,
   int error = watch.Begin();
   if (error != 0) return error;
 
-  ScopedHandle out(platform);
-  std::string temp_name;
-  error = CreateTempFile(platform, destination_dir, &temp_name, out.out());
-  if (error != 0) return error;
-
-  error = CopyData(platform, in, out.get(), source, control);
-  if (error == 0 && watch.read_twice()) {
-    // Whoever holds the file open for writing may write through a mapping
-    // that moves none of its times: the copy stands only if a second read
-    // of the source gives the very bytes it holds.
-    ScopedHandle copy(platform);
-    error = platform.Open(destination_dir, temp_name, OpenMode::kReadFile,
-                          copy.out());
-    if (error == 0) error = watch.ReadAgain(copy.get());
-  }
-  // At once, also after a failure: a writer may be waiting for the lease.
-  const int watch_error = watch.End();
-  if (error == 0) error = watch_error;
-  // Started now, the write to the disk of a big copy is mostly done when the
-  // run flushes. Not for small ones: written one by one they cost far more
-  // than the flush that writes them all together.
-  if (error == 0 && source.size >= kWriteBackFrom)
-    platform.StartWriteBack(out.get());
-  if (error == 0) error = KeepOwner(platform, out.get(), "", source);
-  uint32_t mode = 0;
-  if (error == 0) error = CopyMode(platform, out.get(), "", source, &mode);
-  if (error == 0)
-    error = platform.Finish(out.get(), mode, source.atime, source.mtime,
-                            &result->stored_mtime);
-  // After the bits: setting them would recompute an access control list's
-  // mask. A file made where no default access control list is handed on
-  // has no attributes of its own to remove.
-  if (error == 0)
-    error = CopyAttributes(platform, in, "", out.get(), "",
-                           /*destination_bare=*/!folder_hands_on);
-  const int close_error = out.reset();
-  if (error == 0) error = close_error;
-  if (error == 0)
-    error = platform.Rename(destination_dir, temp_name, destination_name);
-  if (error != 0) platform.Remove(destination_dir, temp_name);
-  return error;
+  const Failure failure = InstallByRename(
+      platform, destination_dir, destination_name,
+      [&](const std::string& temporary, Handle* out) {
+        return platform.Open(destination_dir, temporary,
+                             OpenMode::kCreateExclusive, out);
+      },
+      [&](Handle out, const std::string& temporary) {
+        return Failure{.error = FillCopy(platform, in, source, watch,
+                                         destination_dir, temporary, out,
+                                         folder_hands_on, result, control)};
+      });
+  return failure.error;
 }
 
 int RefreshStatusAt(Platform& platform, Handle source_dir,
@@ -226,10 +236,9 @@ int CopyFileAt(Platform& platform, Handle source_dir,
   FileInfo source;
   int error = OpenSourceFile(platform, source_dir, source_name, &in, &source);
   if (error != 0) return error;
-  return CopyOpenFile(platform, in.get(), source, destination_dir,
-                      destination_name,
-                      HandsOnAttributes(platform, destination_dir), result,
-                      control);
+  return CopyOpenFile(
+      platform, in.get(), source, destination_dir, destination_name,
+      HandsOnAttributes(platform, destination_dir), result, control);
 }
 
 }  // namespace ferrybox

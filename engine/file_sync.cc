@@ -488,8 +488,11 @@ void FileSync::CopyFailed(const std::string& source_path,
   ++failed_copies_;
   lists_.lp3(kCopyErrorPrefix + destination_path);
   const int log_error = AppendCopyLog(copy_log_path_, destination_path);
-  window_.ReportFailure(
-      CopyFailure{source_path, destination_path, error, log_error});
+  window_.ReportFailure(Failure{.call = "copy",
+                                .path = destination_path,
+                                .source_path = source_path,
+                                .error = error,
+                                .log_error = log_error});
 }
 
 }  // namespace ferrybox

@@ -5,8 +5,7 @@
 
 #include "engine/keep_owner.h"
 #include "platform/failure.h"
-#include "platform/scoped_handle.h"
-#include "platform/temp_name.h"
+#include "platform/install_by_rename.h"
 
 namespace ferrybox {
 namespace {
@@ -53,28 +52,27 @@ int CopyLinkAt(Platform& platform, Handle source_dir,
       ReadSourceLink(platform, source_dir, source_name, source, &target);
   if (error != 0) return error;
 
-  ScopedHandle link(platform);
-  std::string temp_name;
-  error = WithNewTempName(&temp_name, [&](const std::string& name) {
-    return platform.MakeLink(destination_dir, name, target, link.out());
-  });
-  if (NoLinksHere(error)) return kErrorNoLinks;
-  if (error != 0) return error;
-
-  error = KeepOwner(platform, link.get(), "", source);
-  if (error == 0) {
-    FileTime stored_mtime;
-    error = platform.SetTimes(link.get(), "", source.atime, source.mtime,
-                              &stored_mtime);
-    // Times are all a link keeps beside its text; an incremental run does
-    // not compare them, so a file system that keeps none fails nothing.
-    if (AttributeRefused(error)) error = 0;
-  }
-  link.reset();
-  if (error == 0)
-    error = platform.Rename(destination_dir, temp_name, destination_name);
-  if (error != 0) platform.Remove(destination_dir, temp_name);
-  return error;
+  const Failure failure = InstallByRename(
+      platform, destination_dir, destination_name,
+      [&](const std::string& temporary, Handle* link) {
+        const int made =
+            platform.MakeLink(destination_dir, temporary, target, link);
+        return NoLinksHere(made) ? kErrorNoLinks : made;
+      },
+      [&](Handle link, const std::string&) {
+        int kept = KeepOwner(platform, link, "", source);
+        if (kept == 0) {
+          FileTime stored_mtime;
+          kept = platform.SetTimes(link, "", source.atime, source.mtime,
+                                   &stored_mtime);
+          // Times are all a link keeps beside its text; an incremental run
+          // does not compare them, so a file system that keeps none fails
+          // nothing.
+          if (AttributeRefused(kept)) kept = 0;
+        }
+        return Failure{.error = kept};
+      });
+  return failure.error;
 }
 
 }  // namespace ferrybox

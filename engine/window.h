@@ -76,7 +76,7 @@ class Window {
   /// Tells why a copy failed, after its line reached List3 and the copy
   /// log. The window's lists keep their exact lines; a front end that can
   /// say more (the command-line program) says it here.
-  virtual void ReportFailure(const CopyFailure& failure) { (void)failure; }
+  virtual void ReportFailure(const Failure& failure) { (void)failure; }
 
   // What the run is doing, as facts for a front end that words its progress
   // itself rather than reading it back from the figure boxes.

@@ -18,7 +18,7 @@ namespace ferrybox {
 /// power cut, `path` holds either its earlier content or all of the new.
 /// On failure the temporary file is removed and the result names the call
 /// that failed, the path it was given and its errno value.
-[[nodiscard]] FileError WriteFileAtomically(Platform& files,
+[[nodiscard]] Failure WriteFileAtomically(Platform& files,
                                             const std::string& path,
                                             std::string_view content);
 

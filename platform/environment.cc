@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <ctime>
 
 namespace ferrybox {
 
@@ -30,6 +31,15 @@ std::string HomeFolder() {
       home = entry->pw_dir;
   }
   return home;
+}
+
+std::string TimeOfDayText() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  char text[64] = "";
+  if (localtime_r(&now, &local) != nullptr)
+    std::strftime(text, sizeof text, "%X", &local);
+  return text;
 }
 
 }  // namespace ferrybox

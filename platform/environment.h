@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The process's environment and the user's folders.
+// The process's environment, the user's folders and the local time.
 #ifndef FERRYBOX_PLATFORM_ENVIRONMENT_H_
 #define FERRYBOX_PLATFORM_ENVIRONMENT_H_
 
@@ -17,6 +17,10 @@ std::string ExecutablePath();
 /// The user's home folder: $HOME, or the user's entry in the password
 /// database when $HOME is unset or empty; "" when neither tells.
 std::string HomeFolder();
+
+/// The time of day now in the locale's format and the local time zone, such
+/// as 14:05:09; "" when the system cannot tell.
+std::string TimeOfDayText();
 
 }  // namespace ferrybox
 

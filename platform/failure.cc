@@ -35,7 +35,7 @@ std::string ErrorText(int error) {
   return strerror_r(error, buffer, sizeof buffer);
 }
 
-std::string FileError::Text() const {
+std::string Failure::Text() const {
   return call + " " + path + ": " + ErrorText(error);
 }
 

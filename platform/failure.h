@@ -8,18 +8,6 @@
 
 namespace ferrybox {
 
-/// One failed copy: the file it came from, the path the lists and the copy
-/// log name, and why (an errno value, or one of the engine's own reasons
-/// below).
-struct CopyFailure {
-  std::string source_path;
-  std::string destination_path;
-  int error = 0;
-  /// 0 when the failure's copy-log line was written, else the errno value
-  /// that kept it out of the log.
-  int log_error = 0;
-};
-
 /// Reasons the engine finds itself, beside the system's errno values (which
 /// are all positive).
 enum EngineError : int {
@@ -46,15 +34,22 @@ enum EngineError : int {
   kErrorStopped = -8,
 };
 
-/// Why a call on the program's own files failed, as a value.
-struct FileError {
+/// Why something failed, as a value: the call, the path or paths it was
+/// given, and the reason (an errno value, or one of the engine's own reasons
+/// above). A file that could not be brought over is the call "copy", with
+/// the path the lists and the copy log name and the file it came from.
+struct Failure {
   bool ok() const { return error == 0; }
   /// "call path: reason", e.g. "rename /p/config.txt: Permission denied".
   std::string Text() const;
 
-  std::string call;  ///< the call that failed: "open", "write", "fsync", ...
-  std::string path;  ///< the path it was given
-  int error = 0;     ///< its errno value; 0 when nothing failed
+  std::string call = "";         ///< "open", "write", "fsync", "copy", ...
+  std::string path = "";         ///< the path it was given
+  std::string source_path = "";  ///< for a copy, the file it came from
+  int error = 0;  ///< errno or an EngineError; 0 when nothing failed
+  /// For a copy: 0 when its copy-log line was written, else the errno value
+  /// that kept it out of the log.
+  int log_error = 0;
 };
 
 /// The words for an errno value or an EngineError, written in one place.

@@ -15,7 +15,7 @@ bool ReadOpenFile(Platform& files, Handle file, const std::string& path,
                                 " KiB";
   FileStatus status;
   if (int error = files.Status(file, &status); error != 0) {
-    *err = FileError{"fstat", path, error}.Text();
+    *err = Failure{.call = "fstat", .path = path, .error = error}.Text();
     return false;
   }
   if (!status.regular) {
@@ -33,7 +33,7 @@ bool ReadOpenFile(Platform& files, Handle file, const std::string& path,
   while (lines->size() < max_lines) {
     std::size_t got = 0;
     if (int error = files.Read(file, buffer, sizeof buffer, &got); error != 0) {
-      *err = FileError{"read", path, error}.Text();
+      *err = Failure{.call = "read", .path = path, .error = error}.Text();
       return false;
     }
     if (got == 0) break;
@@ -68,7 +68,7 @@ bool ReadLines(Platform& files, const std::string& path, std::size_t max_lines,
   lines->clear();
   Handle file = -1;
   if (int error = files.OpenForReading(path, &file); error != 0) {
-    *err = FileError{"open", path, error}.Text();
+    *err = Failure{.call = "open", .path = path, .error = error}.Text();
     return false;
   }
   const bool read = ReadOpenFile(files, file, path, max_lines, lines, err);
@@ -87,7 +87,7 @@ bool WriteLines(Platform& files, const std::string& path,
     text += value;
     text += "\r\n";
   }
-  const FileError failure = WriteFileAtomically(files, path, text);
+  const Failure failure = WriteFileAtomically(files, path, text);
   if (!failure.ok()) *err = failure.Text();
   return failure.ok();
 }

@@ -10,13 +10,13 @@ namespace {
 
 TEST(FailureTally, CountsByReasonMostFrequentFirstAndTellsWhatTheLogHolds) {
   struct Case {
-    std::vector<CopyFailure> failures;
+    std::vector<Failure> failures;
     std::string summary;
   };
-  const CopyFailure full{"/s/a", "/d/a", ENOSPC};
-  const CopyFailure denied{"/s/b", "/d/b", EACCES};
-  const CopyFailure changed{"/s/c", "/d/c", kErrorSourceChanged};
-  const CopyFailure unlogged{"/s/d", "/d/d", EACCES, EROFS};
+  const Failure full{"copy", "/d/a", "/s/a", ENOSPC};
+  const Failure denied{"copy", "/d/b", "/s/b", EACCES};
+  const Failure changed{"copy", "/d/c", "/s/c", kErrorSourceChanged};
+  const Failure unlogged{"copy", "/d/d", "/s/d", EACCES, EROFS};
   const std::string lists = "the copy log lists them: /p/filelog.txt";
   const Case cases[] = {
       {{}, ""},
@@ -35,7 +35,7 @@ TEST(FailureTally, CountsByReasonMostFrequentFirstAndTellsWhatTheLogHolds) {
   };
   for (const Case& c : cases) {
     FailureTally tally;
-    for (const CopyFailure& failure : c.failures) tally.Add(failure);
+    for (const Failure& failure : c.failures) tally.Add(failure);
     EXPECT_EQ(tally.count(), static_cast<int64_t>(c.failures.size()));
     EXPECT_EQ(tally.Summary("/p/filelog.txt"), c.summary);
   }

@@ -30,9 +30,9 @@ class CaseFoldingTest : public RunFixture,
  protected:
   std::set<std::string> Clashes() {
     std::set<std::string> paths;
-    for (const CopyFailure& failure : window.failures) {
-      EXPECT_EQ(failure.error, kErrorCaseClash) << failure.destination_path;
-      paths.insert(failure.destination_path);
+    for (const Failure& failure : window.failures) {
+      EXPECT_EQ(failure.error, kErrorCaseClash) << failure.path;
+      paths.insert(failure.path);
     }
     window.failures.clear();
     return paths;
@@ -143,8 +143,8 @@ TEST_F(RunFixture, AFoldingFolderOnADeviceThatKeepsCaseKeepsTheStoredName) {
   tree.Write("src/up/fold/x", "up");
   const auto clashes = [&] {
     std::vector<std::string> paths;
-    for (const CopyFailure& failure : window.failures)
-      paths.push_back(failure.destination_path + " " +
+    for (const Failure& failure : window.failures)
+      paths.push_back(failure.path + " " +
                       std::to_string(failure.error == kErrorCaseClash));
     window.failures.clear();
     return paths;

@@ -101,8 +101,8 @@ class LookAheadTest : public RunFixture {
           shown.lists[list].push_back(common(line));
     for (int box = 0; box < 3; ++box) shown.figures[box] = window.figure[box];
     shown.log = common(CopyLog());
-    for (const CopyFailure& failure : window.failures)
-      shown.failures.push_back(common(failure.destination_path) + " " +
+    for (const Failure& failure : window.failures)
+      shown.failures.push_back(common(failure.path) + " " +
                                std::to_string(failure.error));
     return shown;
   }

@@ -125,8 +125,8 @@ TEST_F(BigFileTest, AGoDuringItsCopyRunsASecondRunAndTheCopyStillCompletes) {
   EXPECT_EQ(chunks, 2 * kChunks) << "both runs copy it whole";
   EXPECT_TRUE(testing::ReadFile(Dst("big")) == content);
   EXPECT_EQ(testing::Entries(Dst()), (std::set<std::string>{"big"}));
-  for (const CopyFailure& failure : window.failures)
-    ADD_FAILURE() << failure.destination_path << ": "
+  for (const Failure& failure : window.failures)
+    ADD_FAILURE() << failure.path << ": "
                   << ErrorText(failure.error);
   EXPECT_EQ(Count(List3(), "Finished....in :"), 2);
   EXPECT_EQ(run->LastOutcome().files_handled, 1);

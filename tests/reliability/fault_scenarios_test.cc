@@ -127,7 +127,7 @@ TEST_F(ScenarioTest, EachFileFailsWithItsOwnReasonOrItsFoldersReason) {
     Go();
     ExpectFailures({"fresh/deep/f.txt", "fresh/deep/g.txt"});
     ASSERT_EQ(window.failures.size(), 2u);
-    for (const CopyFailure& failure : window.failures)
+    for (const Failure& failure : window.failures)
       EXPECT_EQ(failure.error, c.reason) << ErrorText(failure.error);
     faults.Heal();
   }

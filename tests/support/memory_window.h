@@ -24,7 +24,7 @@ class MemoryWindow : public Window {
   int process_events_calls = 0;
   int keep_alive_calls = 0;
   bool paused_shown = false;
-  std::vector<CopyFailure> failures;  ///< every ReportFailure
+  std::vector<Failure> failures;  ///< every ReportFailure
   /// The run's phases in order: "scan", "copying N" and "file N" (N files
   /// collected, or the file's number).
   std::vector<std::string> phases;
@@ -58,7 +58,7 @@ class MemoryWindow : public Window {
     if (on_keep_alive) on_keep_alive();
   }
   void ShowPaused(bool paused) override { paused_shown = paused; }
-  void ReportFailure(const CopyFailure& failure) override {
+  void ReportFailure(const Failure& failure) override {
     failures.push_back(failure);
   }
   void ScanStarted() override { phases.push_back("scan"); }
