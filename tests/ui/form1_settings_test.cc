@@ -82,8 +82,11 @@ TEST_F(Form1Settings, FirstStartThenSaveProfileUnderTheNameGivenOrMade) {
   EXPECT_TRUE(testing::Entries(At("profiles")).empty() && List4Names().empty());
   const std::string saved = "/a:b c\r\n/backup\r\n 1 \r\n 1 \r\n 0 \r\n";
   Edit("Text7")->clear();
-  Edit("Text1")->setText("/a:b c");
-  Edit("Text2")->setText("/backup");
+  // The folders as chosen with the folder buttons.
+  dialogs_.SetNextDirectory("/a:b c");
+  Button("Command4")->click();
+  dialogs_.SetNextDirectory("/backup");
+  Button("Command5")->click();
   dialogs_.SetNextAnswer(MessageAnswer::kNo);
   Button("Command10")->click();
   EXPECT_EQ(LastBox().text, "Save as: _a_b c");
@@ -178,9 +181,9 @@ TEST_F(Form1Settings, ExitWarnsWhenTheSettingsFileCannotBeWrittenThenEnds) {
   ASSERT_EQ(dialogs_.messages().size(), 1u);
   EXPECT_EQ(LastBox().title, "Exit");
   EXPECT_EQ(LastBox().icon, MessageIcon::kWarning);
-  EXPECT_TRUE(
-      LastBox().text.contains(QString::fromStdString(At("config.txt"))));
-  EXPECT_TRUE(LastBox().text.contains(QString::fromStdString(reason)));
+  EXPECT_EQ(LastBox().text,
+            QString::fromStdString("The folders were not saved in " +
+                                   At("config.txt") + ":\n" + reason));
   EXPECT_EQ(end_calls_, 1);
 }
 
