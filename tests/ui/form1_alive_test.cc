@@ -87,9 +87,8 @@ TEST_F(Form1Alive, ASlowScanPaintsAndServesTimersButTypingWaits) {
   PaintLog text7(typed, [typed] { return typed->text(); });
   int ticks = 0;
   QTimer timer;
-  timer.setInterval(20);
-  QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
-  timer.start();
+  timer.callOnTimeout([&ticks] { ++ticks; });
+  timer.start(20);
   typed->setFocus();
 
   // Every entry must be looked up, and each lookup of the scan takes 3 ms:

@@ -83,15 +83,14 @@ TEST_F(Form1Run, ARefusedRunMakesNothing) {
 TEST_F(Form1Run, ClosingTheWindowDuringARunAbandonsItAndEndsTheProgram) {
   // Acts at the first events the copying handles: List1 shows its files.
   QTimer during;
-  during.setInterval(0);
-  QObject::connect(&during, &QTimer::timeout, &form(), [&] {
+  during.callOnTimeout(&form(), [&] {
     if (Lines("List1")->Count() == 0) return;
     during.stop();
     QTest::mouseClick(Button("Command11"), Qt::LeftButton);  // paused too
     EXPECT_EQ(Button("Command11")->text(), "Resume Copying");
     form().close();
   });
-  during.start();
+  during.start(0);
   GoWith(300);
   // At file 101 at the latest; earlier on a machine slow enough to take a
   // quarter second before it.

@@ -210,8 +210,7 @@ TEST_F(Form1Fixture, AHeldEnterOnSaveProfileLeavesTheQuestionOpen) {
   QString asked;
   std::string while_asked;
   QTimer held;
-  held.setInterval(10);
-  QObject::connect(&held, &QTimer::timeout, [&] {
+  held.callOnTimeout([&] {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     if (box == nullptr) return;
     asked = box->text();
@@ -220,7 +219,7 @@ TEST_F(Form1Fixture, AHeldEnterOnSaveProfileLeavesTheQuestionOpen) {
     held.stop();
     enter(box->windowHandle(), false);  // Yes, the default answer
   });
-  held.start();
+  held.start(10);
   enter(form().windowHandle(), false);
   EXPECT_TRUE(
       QTest::qWaitFor([&] { return ReadFile(profile) != earlier; }, 3000));
