@@ -56,7 +56,8 @@ void Hear(QAccessibleEvent* event) {
                                     "RowsRemoved",  "ColumnsRemoved"};
     const auto* change = static_cast<QAccessibleTableModelChangeEvent*>(event);
     line = kChanges[change->modelChangeType()];
-    if (change->modelChangeType() != change->ModelReset) {
+    if (change->modelChangeType() !=
+        QAccessibleTableModelChangeEvent::ModelReset) {
       line += " " + std::to_string(change->firstRow()) + "-" +
               std::to_string(change->lastRow());
     }
