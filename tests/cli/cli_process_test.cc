@@ -64,18 +64,6 @@ class CliProcessTest : public ::testing::Test {
 
 testing::TempTree* CliProcessTest::trees_ = nullptr;
 
-TEST_F(CliProcessTest, AKilledRunLeavesAtMostOneUnfinishedCopy) {
-  ChildProcess child(program_, {"--show-files", Src(), dst_});
-  ASSERT_TRUE(child.started());
-  ASSERT_TRUE(child.ReadOutputUntil(Folder() + "/" + std::string(100, 'f')));
-  child.Signal(SIGKILL);
-  child.WaitExit(Seconds(5));
-  size_t unfinished = 0;
-  for (const std::string& entry : testing::Entries(dst_, true))
-    unfinished += entry.find(".~ferrybox-") != std::string::npos;
-  EXPECT_LE(unfinished, 1u);
-}
-
 TEST_F(CliProcessTest, ASignalStopsAfterTheFileInHandReadOrNotAndExits130) {
   const struct {
     int signal;

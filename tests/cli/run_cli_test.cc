@@ -26,6 +26,7 @@
 namespace ferrybox {
 namespace {
 
+using Kind = testing::FaultyPlatform::Kind;
 using testing::ReadFile;
 using testing::SplitLines;
 using testing::WriteFile;
@@ -56,13 +57,16 @@ class RunCliTest : public ::testing::Test {
     WriteFile(src_ + "/sub/deeper/c d.txt", "c and d");
   }
 
-  int Run(const std::vector<std::string>& args) {
+  int Run(const std::vector<std::string>& args,
+          Platform& platform = DefaultPlatform(),
+          std::function<bool()> stop_requested = nullptr) {
     out_.str("");
     err_.str("");
     CliContext context{out_, err_};
     context.err_is_terminal = err_is_terminal_;
     context.program_folder = [this] { return program_.root(); };
-    context.platform = &DefaultPlatform();
+    context.platform = &platform;
+    context.stop_requested = std::move(stop_requested);
     return RunCli(args, context);
   }
 
@@ -93,11 +97,21 @@ TEST_F(RunCliTest, OutputIsExactlyTheListLinesFileLinesOnlyOnRequest) {
   EXPECT_EQ(WithoutTimes(OutLines()), WithoutTimes(window.lines));
   EXPECT_NE(out_.str().find(src_ + "/sub/deeper/c d.txt\n"), std::string::npos);
 
-  EXPECT_EQ(Run({src_, dst_}), kExitOk);
-  EXPECT_EQ(WithoutTimes(OutLines()),
-            (std::vector<std::string>{"Starting copy: <time>", "Please wait...",
-                                      "Finished....in :<s>"}));
-  EXPECT_EQ(err_.str(), "") << "no progress line off a terminal";
+  // Only on a terminal is the progress line shown, and cleared at the end.
+  for (bool terminal : {false, true}) {
+    SCOPED_TRACE(terminal);
+    err_is_terminal_ = terminal;
+    EXPECT_EQ(Run({src_, dst_}), kExitOk);
+    EXPECT_EQ(
+        WithoutTimes(OutLines()),
+        (std::vector<std::string>{"Starting copy: <time>", "Please wait...",
+                                  "Finished....in :<s>"}));
+    const std::string err = err_.str();
+    EXPECT_TRUE(terminal ? err.starts_with("\rScanning files...") &&
+                               err.ends_with("\r\x1b[K")
+                         : err.empty())
+        << err;
+  }
 }
 
 TEST_F(RunCliTest, WrongArgumentsUnknownProfilesAndRefusedRunsExitWithTwo) {
@@ -231,29 +245,17 @@ TEST_F(RunCliTest, CommandLineFoldersAreJoinedToTheWorkingFolder) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
 }
 
-TEST_F(RunCliTest, OnATerminalTheProgressLineIsShownAndClearedAtTheEnd) {
-  err_is_terminal_ = true;
-  EXPECT_EQ(Run({src_, dst_}), kExitOk);
-  EXPECT_TRUE(err_.str().starts_with("\rScanning files...")) << err_.str();
-  EXPECT_TRUE(err_.str().ends_with("\r\x1b[K")) << err_.str();
-  EXPECT_EQ(OutLines().size(), 3u) << "standard output is unchanged";
-}
-
 TEST_F(RunCliTest, AStopDuringTheScanEndsItAtOnceAndCopiesNothing) {
   // Each folder takes longer to list than the scan goes without a tick.
   testing::FaultyPlatform platform;
   int listings = 0;
-  platform.before_call = [&](testing::FaultyPlatform::Kind kind,
-                             const std::string&) {
-    if (kind != testing::FaultyPlatform::Kind::kList) return;
+  platform.before_call = [&](Kind kind, const std::string&) {
+    if (kind != Kind::kList) return;
     ++listings;
     std::this_thread::sleep_for(std::chrono::milliseconds(120));
   };
-  CliContext context{out_, err_};
-  context.program_folder = [this] { return program_.root(); };
-  context.platform = &platform;
-  context.stop_requested = [&listings] { return listings > 0; };
-  EXPECT_EQ(RunCli({src_, dst_}, context), kExitStopped);
+  EXPECT_EQ(Run({src_, dst_}, platform, [&listings] { return listings > 0; }),
+            kExitStopped);
   EXPECT_EQ(listings, 1) << "the scan went on after the stop";
   EXPECT_FALSE(testing::Exists(dst_));
 }
@@ -265,19 +267,15 @@ TEST_F(RunCliTest, AStopBreakingOffTheLastFileIsAStoppedRunThatNamesIt) {
   testing::FaultyPlatform platform;
   platform.chunk_limit = 1 << 20;
   std::atomic<bool> copying{false};
-  platform.before_call = [&](testing::FaultyPlatform::Kind kind,
-                             const std::string& name) {
-    if (kind != testing::FaultyPlatform::Kind::kRead || name != "large") return;
+  platform.before_call = [&](Kind kind, const std::string& name) {
+    if (kind != Kind::kRead || name != "large") return;
     copying = true;
     std::this_thread::sleep_for(std::chrono::milliseconds(40));
   };
-  CliContext context{out_, err_};
-  context.program_folder = [this] { return program_.root(); };
-  context.platform = &platform;
-  context.stop_requested = [&copying] { return copying.load(); };
-  EXPECT_EQ(RunCli({src_, dst_}, context), kExitStopped);
+  EXPECT_EQ(Run({src_, dst_}, platform, [&copying] { return copying.load(); }),
+            kExitStopped);
   EXPECT_NE(err_.str().find(large), std::string::npos) << err_.str();
-  EXPECT_TRUE(SplitLines(out_.str()).back().starts_with("Finished....in :"));
+  EXPECT_TRUE(OutLines().back().starts_with("Finished....in :"));
   EXPECT_FALSE(testing::Exists(dst_ + "/sub/deeper/last/large"));
 }
 

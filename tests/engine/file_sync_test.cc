@@ -86,9 +86,7 @@ TEST_F(SyncTest, IncrementalUpdatesOnLengthTimeEitherWayOrCaseOrReportsWhy) {
   ASSERT_EQ(rename(Dst("README.txt").c_str(), Dst("readme.txt").c_str()), 0);
   tree.Write("src/added", "new");
   tree.Write("src/secret", "new secret");
-  platform.fail_kind = testing::FaultyPlatform::Kind::kOpen;
-  platform.fail_name = "secret";
-  platform.fail_error = EACCES;
+  platform.FailNth(testing::FaultyPlatform::Kind::kOpen, 0, EACCES, "secret");
 
   Go(true);
   for (const char* name : changed) {

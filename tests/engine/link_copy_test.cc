@@ -20,11 +20,6 @@ std::string Target(const std::string& path) {
   return std::filesystem::read_symlink(path, error).string();
 }
 
-bool IsLink(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-}
-
 using LinkTest = RunFixture;
 
 TEST_F(LinkTest, EveryLinkBelowTheRootIsCopiedAsALinkAndCountsAsAFile) {
@@ -59,11 +54,11 @@ TEST_F(LinkTest, EveryLinkBelowTheRootIsCopiedAsALinkAndCountsAsAFile) {
   // Links count by their text's length (the rate reads the bytes handled).
   EXPECT_EQ(Figure(FigureBox::kText6),
             std::to_string(4 + 100000 + 5 + 3 + 2 + 3000 + 13) + "Mb per Sec");
-  EXPECT_TRUE(IsLink(Dst()));
+  EXPECT_TRUE(std::filesystem::is_symlink(Dst()));
   for (const auto& [link, target] : links) {
     SCOPED_TRACE(link);
     EXPECT_EQ(Count(List2(), "New File, Copying: " + Dst(link)), 1);
-    EXPECT_TRUE(IsLink(tree.Path("real-dst/" + link)));
+    EXPECT_TRUE(std::filesystem::is_symlink(tree.Path("real-dst/" + link)));
     EXPECT_EQ(Target(Dst(link)), target);
   }
   struct stat st;
