@@ -119,7 +119,6 @@ TEST_F(ScenarioTest, ACopyIsNeverTwoVersionsOfAFileOthersWrite) {
       Overwrite(fd, Pattern(c.size, 3));
       if (fd != held) close(fd);
     };
-    window.failures.clear();
     Go(true);
     using Paths = std::vector<std::string>;
     ExpectFailures(c.error == 0 ? Paths{} : Paths{"big.bin"});

@@ -123,7 +123,6 @@ TEST_F(ScenarioTest, EachFileFailsWithItsOwnReasonOrItsFoldersReason) {
     } else {
       faults.FailNth(c.kind, 0, c.error, c.name);
     }
-    window.failures.clear();
     Go();
     ExpectFailures({"fresh/deep/f.txt", "fresh/deep/g.txt"});
     ASSERT_EQ(window.failures.size(), 2u);

@@ -59,9 +59,10 @@ class ScenarioTest : public RunFixture {
     faults.Heal();
     RunFixture::UseCase(name);
   }
-  /// A run that shows its own lines only in List3.
+  /// A run that shows only its own lines in List3, its own failures.
   void Go(bool incremental = false) {
     List3().clear();
+    window.failures.clear();
     RunFixture::Go(incremental);
   }
   /// Its time a second on, as a clock tick may outlast a run.
