@@ -13,7 +13,6 @@ namespace {
 
 using testing::ChildProcess;
 using testing::ReadFile;
-using testing::SplitLines;
 using Seconds = ChildProcess::Seconds;
 
 TEST(CliProcess, ASignalStopsAfterTheFileInHandReadOrNotAndExits130) {
@@ -55,8 +54,9 @@ TEST(CliProcess, ASignalStopsAfterTheFileInHandReadOrNotAndExits130) {
     child.Signal(c.signal);
     if (c.reading) {
       EXPECT_EQ(child.Finish(), 130);
-      EXPECT_TRUE(
-          SplitLines(child.out()).back().starts_with("Finished....in :"))
+      EXPECT_TRUE(testing::SplitLines(child.out())
+                      .back()
+                      .starts_with("Finished....in :"))
           << "the closing line was written";
     } else {
       EXPECT_EQ(child.WaitExit(Seconds(5)), 130);

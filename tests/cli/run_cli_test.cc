@@ -31,16 +31,6 @@ using testing::ReadFile;
 using testing::SplitLines;
 using testing::WriteFile;
 
-// Records every list line in the order the run adds it, as one stream.
-class RecordingWindow : public testing::MemoryWindow {
- public:
-  std::vector<std::string> lines;
-  void AddItem(ListBox box, const std::string& line) override {
-    MemoryWindow::AddItem(box, line);
-    lines.push_back(line);
-  }
-};
-
 // The start and closing lines carry the time; everything else is exact.
 std::vector<std::string> WithoutTimes(std::vector<std::string> lines) {
   for (std::string& line : lines) {
@@ -84,7 +74,7 @@ class RunCliTest : public ::testing::Test {
 TEST_F(RunCliTest, OutputIsExactlyTheListLinesFileLinesOnlyOnRequest) {
   // The same run through an in-memory window with both boxes ticked, then
   // through the command line into the same (again empty) destination.
-  RecordingWindow window;
+  testing::MemoryWindow window;
   window.text1 = src_;
   window.text2 = dst_;
   window.check[0] = window.check[1] = 1;
@@ -94,7 +84,7 @@ TEST_F(RunCliTest, OutputIsExactlyTheListLinesFileLinesOnlyOnRequest) {
   std::filesystem::rename(dst_, trees_.Path("first"));
 
   EXPECT_EQ(Run({"--show-files", src_, dst_}), kExitOk);
-  EXPECT_EQ(WithoutTimes(OutLines()), WithoutTimes(window.lines));
+  EXPECT_EQ(WithoutTimes(OutLines()), WithoutTimes(window.all_lines));
   EXPECT_NE(out_.str().find(src_ + "/sub/deeper/c d.txt\n"), std::string::npos);
 
   // Only on a terminal is the progress line shown, and cleared at the end.
@@ -239,7 +229,7 @@ TEST_F(RunCliTest, CommandLineFoldersAreJoinedToTheWorkingFolder) {
   EXPECT_EQ(ReadFile(dst_ + "/a.txt"), "alpha");
   // Joined as written: ".." is left for the file system to follow.
   const std::vector<std::string> lines = OutLines();
-  for (const std::string line :
+  for (const std::string& line :
        {work + "/src/a.txt",
         "New File, Copying: " + work + "/sub/../dst/a.txt"})
     EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;

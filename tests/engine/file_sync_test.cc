@@ -18,7 +18,6 @@
 namespace ferrybox {
 namespace {
 
-using testing::Exists;
 using testing::MtimeNs;
 using testing::ReadFile;
 using testing::SetMtimeNs;
@@ -95,7 +94,7 @@ TEST_F(SyncTest, IncrementalUpdatesOnLengthTimeEitherWayOrCaseOrReportsWhy) {
     EXPECT_EQ(ReadFile(Dst(name)), "c");
     EXPECT_EQ(MtimeNs(Dst(name)), MtimeNs(Src(name)));
   }
-  EXPECT_FALSE(Exists(Dst("readme.txt")));
+  EXPECT_FALSE(testing::Exists(Dst("readme.txt")));
   EXPECT_EQ(Count(List2(), "New File, Copying: " + Dst("added")), 1);
   EXPECT_EQ(Figure(FigureBox::kText4), "6");  // the same files go unreported
   const std::string error = "Error copying file: " + Dst("secret");
