@@ -27,6 +27,8 @@ struct Destination {
 
 class ClashTest : public RunFixture {
  protected:
+  ~ClashTest() override { run.reset(); }  // before `simulated` goes
+
   /// The paths refused since the last call, each a case clash, as often as
   /// each was.
   std::multiset<std::string> Clashes() {
@@ -38,6 +40,8 @@ class ClashTest : public RunFixture {
     window.failures.clear();
     return paths;
   }
+
+  testing::CaseFoldingPlatform simulated;
 };
 
 class CaseFoldingTest : public ClashTest,
@@ -52,7 +56,6 @@ TEST_P(CaseFoldingTest, TheFirstInByteOrderOfNamesDifferingInCaseIsKept) {
     if (!mount) GTEST_SKIP() << "cannot mount the image: " << why_not;
     window.text2 = mount->path() + "/backup";
   }
-  testing::CaseFoldingPlatform simulated;
   if (destination.kind == Destination::kSimulated) UsePlatform(simulated);
   const std::string dst = window.text2 + "/";
 
@@ -115,7 +118,6 @@ TEST_P(CaseFoldingTest, TheFirstInByteOrderOfNamesDifferingInCaseIsKept) {
   const size_t pairs_stored = destination.unicode ? 3 : 2;
   EXPECT_EQ(testing::Entries(dst).size(),
             destination.folds ? pairs_stored + 3 : 2 * pairs_stored + 4);
-  UsePlatform(DefaultPlatform());  // before `simulated` goes
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -131,7 +133,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ext4 and f2fs fold case only in folders with the casefold attribute.
 TEST_F(ClashTest, AFoldingFolderOnADeviceThatKeepsCaseKeepsTheStoredName) {
-  testing::CaseFoldingPlatform simulated;
   UsePlatform(simulated);
   for (const char* folder : {"fold", "plain"}) {
     tree.Write("src/" + std::string(folder) + "/readme", "lower");
@@ -173,7 +174,6 @@ TEST_F(ClashTest, AFoldingFolderOnADeviceThatKeepsCaseKeepsTheStoredName) {
     EXPECT_EQ(testing::ReadFile(Dst("fold/readme")), "lower");
     EXPECT_FALSE(testing::Exists(Dst("fold/README")));
   }
-  UsePlatform(DefaultPlatform());  // before `simulated` goes
 }
 
 TEST(FoldCaseTest, FoldsLettersOfAnyScriptAndLeavesOtherBytes) {

@@ -170,8 +170,7 @@ TEST_F(ScenarioTest, AFileSizeLimitFailsTheBigFileNotTheRun) {
       "/bin/sh",
       {"-c", "ulimit -f 2048; exec \"$0\" \"$@\"", cli, Src(""), Dst()});
   EXPECT_EQ(child.Finish(), 1) << "153: killed by SIGXFSZ";
-  for (const std::string& line : testing::SplitLines(child.out()))
-    List3().push_back(line);
+  List3() = testing::SplitLines(child.out());
   ExpectFailures({"big.bin"});
   EXPECT_EQ(TakeFiles(Dst("")).size(), 1u);
   ExpectRepaired({});
