@@ -235,38 +235,34 @@ TEST_F(RunCliTest, CommandLineFoldersAreJoinedToTheWorkingFolder) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
 }
 
-TEST_F(RunCliTest, AStopDuringTheScanEndsItAtOnceAndCopiesNothing) {
-  // Each folder takes longer to list than the scan goes without a tick.
-  testing::FaultyPlatform platform;
-  int listings = 0;
-  platform.before_call = [&](Kind kind, const std::string&) {
-    if (kind != Kind::kList) return;
-    ++listings;
-    std::this_thread::sleep_for(std::chrono::milliseconds(120));
-  };
-  EXPECT_EQ(Run({src_, dst_}, platform, [&listings] { return listings > 0; }),
-            kExitStopped);
-  EXPECT_EQ(listings, 1) << "the scan went on after the stop";
-  EXPECT_FALSE(testing::Exists(dst_));
-}
-
-TEST_F(RunCliTest, AStopBreakingOffTheLastFileIsAStoppedRunThatNamesIt) {
-  const std::string large = src_ + "/sub/deeper/last/large";
-  WriteFile(large, std::string(3 * kCopyChunk, 'l'));
-  // Slow enough for the stop to be seen while the copy goes on.
-  testing::FaultyPlatform platform;
-  platform.chunk_limit = 1 << 20;
-  std::atomic<bool> copying{false};
-  platform.before_call = [&](Kind kind, const std::string& name) {
-    if (kind != Kind::kRead || name != "large") return;
-    copying = true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(40));
-  };
-  EXPECT_EQ(Run({src_, dst_}, platform, [&copying] { return copying.load(); }),
-            kExitStopped);
-  EXPECT_NE(err_.str().find(large), std::string::npos) << err_.str();
-  EXPECT_TRUE(OutLines().back().starts_with("Finished....in :"));
-  EXPECT_FALSE(testing::Exists(dst_ + "/sub/deeper/last/large"));
+TEST_F(RunCliTest, AStopEndsTheScanAtOnceOrBreaksOffTheFileInHandAndNamesIt) {
+  const std::string large = "/sub/deeper/last/large";
+  WriteFile(src_ + large, std::string(3 * kCopyChunk, 'l'));
+  // Each folder takes longer to list than the scan goes without a tick; the
+  // large file is read slowly enough for the stop to be seen while it is
+  // copied.
+  for (const Kind slow : {Kind::kList, Kind::kRead}) {
+    SCOPED_TRACE(slow == Kind::kList ? "scan" : "copy");
+    testing::FaultyPlatform platform;
+    platform.chunk_limit = 1 << 20;
+    std::atomic<int> slowed{0};
+    platform.before_call = [&](Kind kind, const std::string& name) {
+      if (kind != slow || (kind == Kind::kRead && name != "large")) return;
+      ++slowed;
+      std::this_thread::sleep_for(
+          std::chrono::milliseconds(kind == Kind::kList ? 120 : 40));
+    };
+    EXPECT_EQ(Run({src_, dst_}, platform, [&slowed] { return slowed > 0; }),
+              kExitStopped);
+    EXPECT_FALSE(testing::Exists(dst_ + large));
+    if (slow == Kind::kList) {
+      EXPECT_EQ(slowed, 1) << "the scan went on after the stop";
+      EXPECT_FALSE(testing::Exists(dst_));
+    } else {
+      EXPECT_NE(err_.str().find(src_ + large), std::string::npos) << err_.str();
+      EXPECT_TRUE(OutLines().back().starts_with("Finished....in :"));
+    }
+  }
 }
 
 }  // namespace
