@@ -39,9 +39,8 @@ void Overwrite(int fd, const std::string& content) {
   for (int wait = 0; wait < 1000; ++wait) {
     struct timespec now;
     clock_gettime(CLOCK_REALTIME_COARSE, &now);
-    if (now.tv_sec > before.st_ctim.tv_sec ||
-        (now.tv_sec == before.st_ctim.tv_sec &&
-         now.tv_nsec > before.st_ctim.tv_nsec))
+    if (std::pair(now.tv_sec, now.tv_nsec) >
+        std::pair(before.st_ctim.tv_sec, before.st_ctim.tv_nsec))
       break;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
