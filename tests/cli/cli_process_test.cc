@@ -13,70 +13,23 @@ namespace {
 
 using testing::ChildProcess;
 using testing::ReadFile;
-using testing::SplitLines;
 using Seconds = ChildProcess::Seconds;
 
-class CliProcessTest : public ::testing::Test {
- protected:
-  static constexpr size_t kFiles = 3000;
-
+TEST(CliProcess, ASignalStopsAfterTheFileInHandReadOrNotAndExits130) {
   // Long names make the listing far larger than a pipe holds, so the run
   // cannot finish while the test is not reading.
-  static void SetUpTestSuite() {
-    trees_ = new testing::TempTree;
-    for (size_t i = 0; i < kFiles; ++i) {
-      testing::WriteFile(
-          Folder() + "/" + std::string(100, 'f') + std::to_string(i),
-          std::to_string(i));
-    }
+  constexpr size_t kFiles = 3000;
+  testing::TempTree tree;
+  const std::string src = tree.Path("src");
+  const std::string folder = src + "/" + std::string(150, 'd');
+  for (size_t i = 0; i < kFiles; ++i) {
+    testing::WriteFile(folder + "/" + std::string(100, 'f') + std::to_string(i),
+                       std::to_string(i));
   }
-  static void TearDownTestSuite() { delete trees_; }
-  static std::string Src() { return trees_->Path("src"); }
-  static std::string Folder() { return Src() + "/" + std::string(150, 'd'); }
-
   // A copy of the program of its own, so the copy log beside it is ours.
-  void SetUp() override {
-    std::filesystem::copy_file(FERRYBOX_CLI_PATH, program_);
-  }
-
-  // Every file at the destination is complete and nothing else is there:
-  // no temporary file, no partial copy under a real name. Some files were
-  // copied, not all.
-  void ExpectAnIntactPartialBackup() {
-    const auto source = testing::Entries(Src(), true);
-    size_t files = 0;
-    for (const std::string& entry : testing::Entries(dst_, true)) {
-      ASSERT_TRUE(source.count(entry)) << "unexpected " << entry;
-      if (std::filesystem::is_regular_file(dst_ + "/" + entry)) {
-        ++files;
-        ASSERT_EQ(ReadFile(dst_ + "/" + entry), ReadFile(Src() + "/" + entry));
-      }
-    }
-    EXPECT_GT(files, 0u);
-    EXPECT_LT(files, kFiles);
-  }
-
-  static testing::TempTree* trees_;
-  testing::TempTree program_folder_;
-  const std::string program_ = program_folder_.Path("ferrybox-cli");
-  const std::string dst_ = program_folder_.Path("dst");
-};
-
-testing::TempTree* CliProcessTest::trees_ = nullptr;
-
-TEST_F(CliProcessTest, AKilledRunLeavesAtMostOneUnfinishedCopy) {
-  ChildProcess child(program_, {"--show-files", Src(), dst_});
-  ASSERT_TRUE(child.started());
-  ASSERT_TRUE(child.ReadOutputUntil(Folder() + "/" + std::string(100, 'f')));
-  child.Signal(SIGKILL);
-  child.WaitExit(Seconds(5));
-  size_t unfinished = 0;
-  for (const std::string& entry : testing::Entries(dst_, true))
-    unfinished += entry.find(".~ferrybox-") != std::string::npos;
-  EXPECT_LE(unfinished, 1u);
-}
-
-TEST_F(CliProcessTest, ASignalStopsAfterTheFileInHandReadOrNotAndExits130) {
+  const std::string program = tree.Path("ferrybox-cli");
+  const std::string dst = tree.Path("dst");
+  std::filesystem::copy_file(FERRYBOX_CLI_PATH, program);
   const struct {
     int signal;
     ChildProcess::Err err;
@@ -86,8 +39,8 @@ TEST_F(CliProcessTest, ASignalStopsAfterTheFileInHandReadOrNotAndExits130) {
                {SIGINT, ChildProcess::Err::kWithOut, false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.signal + 100 * c.reading);
-    std::filesystem::remove_all(dst_);
-    ChildProcess child(program_, {"--show-files", Src(), dst_}, c.err);
+    std::filesystem::remove_all(dst);
+    ChildProcess child(program, {"--show-files", src, dst}, c.err);
     ASSERT_TRUE(child.started());
     // The pipe is full once its content stops growing.
     const auto deadline = std::chrono::steady_clock::now() + Seconds(10);
@@ -97,17 +50,31 @@ TEST_F(CliProcessTest, ASignalStopsAfterTheFileInHandReadOrNotAndExits130) {
       before = child.Unread();
       std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
-    ASSERT_TRUE(!c.reading || child.ReadOutputUntil(Folder() + "/"));
+    ASSERT_TRUE(!c.reading || child.ReadOutputUntil(folder + "/"));
     child.Signal(c.signal);
     if (c.reading) {
       EXPECT_EQ(child.Finish(), 130);
-      EXPECT_TRUE(
-          SplitLines(child.out()).back().starts_with("Finished....in :"))
+      EXPECT_TRUE(testing::SplitLines(child.out())
+                      .back()
+                      .starts_with("Finished....in :"))
           << "the closing line was written";
     } else {
       EXPECT_EQ(child.WaitExit(Seconds(5)), 130);
     }
-    ExpectAnIntactPartialBackup();
+    // Every file at the destination is complete and nothing else is there:
+    // no temporary file, no partial copy under a real name. Some files were
+    // copied, not all.
+    const auto source = testing::Entries(src, true);
+    size_t files = 0;
+    for (const std::string& entry : testing::Entries(dst, true)) {
+      ASSERT_TRUE(source.count(entry)) << "unexpected " << entry;
+      if (std::filesystem::is_regular_file(dst + "/" + entry)) {
+        ++files;
+        ASSERT_EQ(ReadFile(dst + "/" + entry), ReadFile(src + "/" + entry));
+      }
+    }
+    EXPECT_GT(files, 0u);
+    EXPECT_LT(files, kFiles);
   }
 }
 

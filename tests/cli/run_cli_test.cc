@@ -26,19 +26,10 @@
 namespace ferrybox {
 namespace {
 
+using Kind = testing::FaultyPlatform::Kind;
 using testing::ReadFile;
 using testing::SplitLines;
 using testing::WriteFile;
-
-// Records every list line in the order the run adds it, as one stream.
-class RecordingWindow : public testing::MemoryWindow {
- public:
-  std::vector<std::string> lines;
-  void AddItem(ListBox box, const std::string& line) override {
-    MemoryWindow::AddItem(box, line);
-    lines.push_back(line);
-  }
-};
 
 // The start and closing lines carry the time; everything else is exact.
 std::vector<std::string> WithoutTimes(std::vector<std::string> lines) {
@@ -56,13 +47,16 @@ class RunCliTest : public ::testing::Test {
     WriteFile(src_ + "/sub/deeper/c d.txt", "c and d");
   }
 
-  int Run(const std::vector<std::string>& args) {
+  int Run(const std::vector<std::string>& args,
+          Platform& platform = DefaultPlatform(),
+          std::function<bool()> stop_requested = nullptr) {
     out_.str("");
     err_.str("");
     CliContext context{out_, err_};
     context.err_is_terminal = err_is_terminal_;
     context.program_folder = [this] { return program_.root(); };
-    context.platform = &DefaultPlatform();
+    context.platform = &platform;
+    context.stop_requested = std::move(stop_requested);
     return RunCli(args, context);
   }
 
@@ -80,7 +74,7 @@ class RunCliTest : public ::testing::Test {
 TEST_F(RunCliTest, OutputIsExactlyTheListLinesFileLinesOnlyOnRequest) {
   // The same run through an in-memory window with both boxes ticked, then
   // through the command line into the same (again empty) destination.
-  RecordingWindow window;
+  testing::MemoryWindow window;
   window.text1 = src_;
   window.text2 = dst_;
   window.check[0] = window.check[1] = 1;
@@ -90,14 +84,24 @@ TEST_F(RunCliTest, OutputIsExactlyTheListLinesFileLinesOnlyOnRequest) {
   std::filesystem::rename(dst_, trees_.Path("first"));
 
   EXPECT_EQ(Run({"--show-files", src_, dst_}), kExitOk);
-  EXPECT_EQ(WithoutTimes(OutLines()), WithoutTimes(window.lines));
+  EXPECT_EQ(WithoutTimes(OutLines()), WithoutTimes(window.all_lines));
   EXPECT_NE(out_.str().find(src_ + "/sub/deeper/c d.txt\n"), std::string::npos);
 
-  EXPECT_EQ(Run({src_, dst_}), kExitOk);
-  EXPECT_EQ(WithoutTimes(OutLines()),
-            (std::vector<std::string>{"Starting copy: <time>", "Please wait...",
-                                      "Finished....in :<s>"}));
-  EXPECT_EQ(err_.str(), "") << "no progress line off a terminal";
+  // Only on a terminal is the progress line shown, and cleared at the end.
+  for (bool terminal : {false, true}) {
+    SCOPED_TRACE(terminal);
+    err_is_terminal_ = terminal;
+    EXPECT_EQ(Run({src_, dst_}), kExitOk);
+    EXPECT_EQ(
+        WithoutTimes(OutLines()),
+        (std::vector<std::string>{"Starting copy: <time>", "Please wait...",
+                                  "Finished....in :<s>"}));
+    const std::string err = err_.str();
+    EXPECT_TRUE(terminal ? err.starts_with("\rScanning files...") &&
+                               err.ends_with("\r\x1b[K")
+                         : err.empty())
+        << err;
+  }
 }
 
 TEST_F(RunCliTest, WrongArgumentsUnknownProfilesAndRefusedRunsExitWithTwo) {
@@ -225,60 +229,40 @@ TEST_F(RunCliTest, CommandLineFoldersAreJoinedToTheWorkingFolder) {
   EXPECT_EQ(ReadFile(dst_ + "/a.txt"), "alpha");
   // Joined as written: ".." is left for the file system to follow.
   const std::vector<std::string> lines = OutLines();
-  for (const std::string line :
+  for (const std::string& line :
        {work + "/src/a.txt",
         "New File, Copying: " + work + "/sub/../dst/a.txt"})
     EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
 }
 
-TEST_F(RunCliTest, OnATerminalTheProgressLineIsShownAndClearedAtTheEnd) {
-  err_is_terminal_ = true;
-  EXPECT_EQ(Run({src_, dst_}), kExitOk);
-  EXPECT_TRUE(err_.str().starts_with("\rScanning files...")) << err_.str();
-  EXPECT_TRUE(err_.str().ends_with("\r\x1b[K")) << err_.str();
-  EXPECT_EQ(OutLines().size(), 3u) << "standard output is unchanged";
-}
-
-TEST_F(RunCliTest, AStopDuringTheScanEndsItAtOnceAndCopiesNothing) {
-  // Each folder takes longer to list than the scan goes without a tick.
-  testing::FaultyPlatform platform;
-  int listings = 0;
-  platform.before_call = [&](testing::FaultyPlatform::Kind kind,
-                             const std::string&) {
-    if (kind != testing::FaultyPlatform::Kind::kList) return;
-    ++listings;
-    std::this_thread::sleep_for(std::chrono::milliseconds(120));
-  };
-  CliContext context{out_, err_};
-  context.program_folder = [this] { return program_.root(); };
-  context.platform = &platform;
-  context.stop_requested = [&listings] { return listings > 0; };
-  EXPECT_EQ(RunCli({src_, dst_}, context), kExitStopped);
-  EXPECT_EQ(listings, 1) << "the scan went on after the stop";
-  EXPECT_FALSE(testing::Exists(dst_));
-}
-
-TEST_F(RunCliTest, AStopBreakingOffTheLastFileIsAStoppedRunThatNamesIt) {
-  const std::string large = src_ + "/sub/deeper/last/large";
-  WriteFile(large, std::string(3 * kCopyChunk, 'l'));
-  // Slow enough for the stop to be seen while the copy goes on.
-  testing::FaultyPlatform platform;
-  platform.chunk_limit = 1 << 20;
-  std::atomic<bool> copying{false};
-  platform.before_call = [&](testing::FaultyPlatform::Kind kind,
-                             const std::string& name) {
-    if (kind != testing::FaultyPlatform::Kind::kRead || name != "large") return;
-    copying = true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(40));
-  };
-  CliContext context{out_, err_};
-  context.program_folder = [this] { return program_.root(); };
-  context.platform = &platform;
-  context.stop_requested = [&copying] { return copying.load(); };
-  EXPECT_EQ(RunCli({src_, dst_}, context), kExitStopped);
-  EXPECT_NE(err_.str().find(large), std::string::npos) << err_.str();
-  EXPECT_TRUE(SplitLines(out_.str()).back().starts_with("Finished....in :"));
-  EXPECT_FALSE(testing::Exists(dst_ + "/sub/deeper/last/large"));
+TEST_F(RunCliTest, AStopEndsTheScanAtOnceOrBreaksOffTheFileInHandAndNamesIt) {
+  const std::string large = "/sub/deeper/last/large";
+  WriteFile(src_ + large, std::string(3 * kCopyChunk, 'l'));
+  // Each folder takes longer to list than the scan goes without a tick; the
+  // large file is read slowly enough for the stop to be seen while it is
+  // copied.
+  for (const Kind slow : {Kind::kList, Kind::kRead}) {
+    SCOPED_TRACE(slow == Kind::kList ? "scan" : "copy");
+    testing::FaultyPlatform platform;
+    platform.chunk_limit = 1 << 20;
+    std::atomic<int> slowed{0};
+    platform.before_call = [&](Kind kind, const std::string& name) {
+      if (kind != slow || (kind == Kind::kRead && name != "large")) return;
+      ++slowed;
+      std::this_thread::sleep_for(
+          std::chrono::milliseconds(kind == Kind::kList ? 120 : 40));
+    };
+    EXPECT_EQ(Run({src_, dst_}, platform, [&slowed] { return slowed > 0; }),
+              kExitStopped);
+    EXPECT_FALSE(testing::Exists(dst_ + large));
+    if (slow == Kind::kList) {
+      EXPECT_EQ(slowed, 1) << "the scan went on after the stop";
+      EXPECT_FALSE(testing::Exists(dst_));
+    } else {
+      EXPECT_NE(err_.str().find(src_ + large), std::string::npos) << err_.str();
+      EXPECT_TRUE(OutLines().back().starts_with("Finished....in :"));
+    }
+  }
 }
 
 }  // namespace

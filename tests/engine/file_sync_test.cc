@@ -18,7 +18,6 @@
 namespace ferrybox {
 namespace {
 
-using testing::Exists;
 using testing::MtimeNs;
 using testing::ReadFile;
 using testing::SetMtimeNs;
@@ -86,9 +85,7 @@ TEST_F(SyncTest, IncrementalUpdatesOnLengthTimeEitherWayOrCaseOrReportsWhy) {
   ASSERT_EQ(rename(Dst("README.txt").c_str(), Dst("readme.txt").c_str()), 0);
   tree.Write("src/added", "new");
   tree.Write("src/secret", "new secret");
-  platform.fail_kind = testing::FaultyPlatform::Kind::kOpen;
-  platform.fail_name = "secret";
-  platform.fail_error = EACCES;
+  platform.FailNth(testing::FaultyPlatform::Kind::kOpen, 0, EACCES, "secret");
 
   Go(true);
   for (const char* name : changed) {
@@ -97,7 +94,7 @@ TEST_F(SyncTest, IncrementalUpdatesOnLengthTimeEitherWayOrCaseOrReportsWhy) {
     EXPECT_EQ(ReadFile(Dst(name)), "c");
     EXPECT_EQ(MtimeNs(Dst(name)), MtimeNs(Src(name)));
   }
-  EXPECT_FALSE(Exists(Dst("readme.txt")));
+  EXPECT_FALSE(testing::Exists(Dst("readme.txt")));
   EXPECT_EQ(Count(List2(), "New File, Copying: " + Dst("added")), 1);
   EXPECT_EQ(Figure(FigureBox::kText4), "6");  // the same files go unreported
   const std::string error = "Error copying file: " + Dst("secret");

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Runs whose calls fail, whose source changes, or that are killed.
+// Runs whose calls fail, whose source changes, that are killed, or that
+// meet another run.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -10,8 +13,6 @@
 
 namespace ferrybox {
 namespace {
-
-using Seconds = testing::ChildProcess::Seconds;
 
 TEST_F(ScenarioTest, EachFaultFailsItsFilesOnlyAndIsRepairedLater) {
   using Change = std::function<void()>;
@@ -123,7 +124,6 @@ TEST_F(ScenarioTest, EachFileFailsWithItsOwnReasonOrItsFoldersReason) {
     } else {
       faults.FailNth(c.kind, 0, c.error, c.name);
     }
-    window.failures.clear();
     Go();
     ExpectFailures({"fresh/deep/f.txt", "fresh/deep/g.txt"});
     ASSERT_EQ(window.failures.size(), 2u);
@@ -152,7 +152,8 @@ TEST_F(ScenarioTest, KilledInTheMiddleOfACopyThenRunAgain) {
     testing::ChildProcess child(cli, {Src(""), Dst()});
     const auto give_up =
         std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!copying(1 << 20) && child.WaitExit(Seconds(0)) == -1 &&
+    while (!copying(1 << 20) &&
+           child.WaitExit(testing::ChildProcess::Seconds(0)) == -1 &&
            std::chrono::steady_clock::now() < give_up) {
     }
   }
@@ -169,10 +170,71 @@ TEST_F(ScenarioTest, AFileSizeLimitFailsTheBigFileNotTheRun) {
       "/bin/sh",
       {"-c", "ulimit -f 2048; exec \"$0\" \"$@\"", cli, Src(""), Dst()});
   EXPECT_EQ(child.Finish(), 1) << "153: killed by SIGXFSZ";
-  for (const std::string& line : testing::SplitLines(child.out()))
-    List3().push_back(line);
+  List3() = testing::SplitLines(child.out());
   ExpectFailures({"big.bin"});
   EXPECT_EQ(TakeFiles(Dst("")).size(), 1u);
+  ExpectRepaired({});
+}
+
+// Another run at the same time, into the same destination or another.
+TEST_F(ScenarioTest, ASecondRunIntoTheDestinationIsRefusedAndTheFirstGoesOn) {
+  const Files before = MakeTreeAndEarlierBackup();
+  std::string second;
+  int second_status = -1;
+  faults.chunk_limit = 256 * 1024;
+  int reads = 0;
+  faults.before_call = [&](Kind kind, const std::string& name) {
+    if (kind != Kind::kRead || name != "big.bin" || ++reads != 2) return;
+    // The first run has an unfinished copy in the destination now.
+    testing::ChildProcess child(cli, {"--incremental", Src(""), Dst()});
+    second_status = child.Finish();
+    second = child.out();
+  };
+  Go(true);
+  ExpectFailures({});
+  ExpectBackup(before, true);
+  EXPECT_EQ(second_status, 2);
+  EXPECT_NE(second.find(std::string("\n") + kDestinationInUse + "\n"),
+            std::string::npos)
+      << second;
+  EXPECT_NE(second.find("Finished....in :"), std::string::npos) << second;
+}
+
+TEST_F(ScenarioTest, ARunStartingDuringAnotherKeepsItsCopyLogLines) {
+  WriteSrc("bad", "root files come first");
+  WriteSrc("sub/trigger", "t");
+  faults.FailNth(Kind::kRename, 0, EIO, "bad");
+  int second_status = -1;
+  faults.before_call = [&](Kind kind, const std::string& name) {
+    if (kind != Kind::kOpen || name != "trigger") return;
+    faults.before_call = nullptr;
+    // Another run, into another destination, with the same program folder.
+    second_status =
+        testing::ChildProcess(cli, {Src(""), tree.Path("other")}).Finish();
+  };
+  Go();
+  EXPECT_EQ(second_status, 0);
+  EXPECT_EQ(ReadFile(tree.Path("other/sub/trigger")), "t");
+  ExpectFailures({"bad"});
+}
+
+TEST_F(ScenarioTest, ANewDestinationMadeAndHeldByAnotherRunGetsNothing) {
+  WriteSrc("a.txt", "a");
+  WriteSrc("sub/b.txt", "b");
+  int held = -1;
+  faults.before_call = [&](Kind kind, const std::string&) {
+    if (kind != Kind::kMkdir || held >= 0) return;
+    // Another run makes the destination first, and holds it.
+    ASSERT_EQ(mkdir(Dst("").c_str(), 0755), 0);
+    held = open(Dst("").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+  };
+  Go();
+  EXPECT_EQ(run->LastOutcome().refusal, RunRefusal::kDestinationInUse);
+  ASSERT_GE(List3().size(), 2u);
+  EXPECT_EQ(List3().end()[-2], kDestinationInUse);
+  EXPECT_TRUE(TakeFiles(Dst("")).empty());
+  close(held);
   ExpectRepaired({});
 }
 

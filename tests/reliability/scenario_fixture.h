@@ -59,9 +59,10 @@ class ScenarioTest : public RunFixture {
     faults.Heal();
     RunFixture::UseCase(name);
   }
-  /// A run that shows its own lines only in List3.
+  /// A run that shows only its own lines in List3, its own failures.
   void Go(bool incremental = false) {
     List3().clear();
+    window.failures.clear();
     RunFixture::Go(incremental);
   }
   /// Its time a second on, as a clock tick may outlast a run.
@@ -93,16 +94,16 @@ class ScenarioTest : public RunFixture {
   }
 
   /// The run closed, failing exactly the files `paths` (below the
-  /// destination), each once in List3 and, unless `escaped`, in the log.
-  void ExpectFailures(std::vector<std::string> paths, bool escaped = false) {
+  /// destination), each once in List3 and once in the log, on one line.
+  void ExpectFailures(std::vector<std::string> paths) {
     ASSERT_FALSE(List3().empty());
     EXPECT_TRUE(List3().back().starts_with("Finished....in :"));
     std::vector<std::string> shown;
     std::string log;
     for (const std::string& line : List3())
       if (line.starts_with(kCopyErrorPrefix)) shown.push_back(line);
-    for (const std::string& line : shown) log += line + "\r\n";
-    EXPECT_TRUE(escaped || CopyLog() == log) << CopyLog();
+    for (const std::string& line : shown) log += OneLine(line) + "\r\n";
+    EXPECT_EQ(CopyLog(), log);
     for (std::string& path : paths) path = kCopyErrorPrefix + Dst(path);
     std::sort(paths.begin(), paths.end());
     std::sort(shown.begin(), shown.end());

@@ -11,18 +11,17 @@
 
 namespace ferrybox::testing {
 
-/// Records what the engine shows; `on_process_events` clicks as a user would,
-/// `on_keep_alive` sees what a window would have painted.
+/// Records what the engine shows; `on_process_events` clicks as a user would.
 class MemoryWindow : public Window {
  public:
   std::string text1, text2;
   int check[3] = {1, 1, 0};
   std::string figure[4] = {"0", "0", "0", "0"};
   std::vector<std::string> list[3];
+  std::vector<std::string> all_lines;   ///< every list's lines, in turn
   std::vector<int> top_index_calls[3];  ///< every SetTopIndex, per list
   int repaints[3] = {0, 0, 0};
   int process_events_calls = 0;
-  int keep_alive_calls = 0;
   bool paused_shown = false;
   std::vector<Failure> failures;  ///< every ReportFailure
   /// The run's phases in order: "scan", "copying N" and "file N" (N files
@@ -30,7 +29,6 @@ class MemoryWindow : public Window {
   std::vector<std::string> phases;
   std::vector<RunProgress> progress;  ///< every FileStarted
   std::function<void()> on_process_events;
-  std::function<void()> on_keep_alive;
 
   std::vector<std::string>& List(ListBox box) { return list[At(box)]; }
   const std::string& Figure(FigureBox box) const { return figure[At(box)]; }
@@ -43,6 +41,7 @@ class MemoryWindow : public Window {
   }
   void AddItem(ListBox box, const std::string& line) override {
     List(box).push_back(line);
+    all_lines.push_back(line);
   }
   void ClearList(ListBox box) override { List(box).clear(); }
   void SetTopIndex(ListBox box, int index) override {
@@ -52,10 +51,6 @@ class MemoryWindow : public Window {
   void ProcessEvents() override {
     ++process_events_calls;
     if (on_process_events) on_process_events();
-  }
-  void KeepAlive() override {
-    ++keep_alive_calls;
-    if (on_keep_alive) on_keep_alive();
   }
   void ShowPaused(bool paused) override { paused_shown = paused; }
   void ReportFailure(const Failure& failure) override {

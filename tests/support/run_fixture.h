@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,12 +40,6 @@ class RunFixture : public ::testing::Test {
     run_platform = &platform;
     run = std::make_unique<BackupRun>(window, lists, platform, Program(),
                                       std::move(options));
-  }
-  /// A clock under which a run of at most 100 files closes with Text6
-  /// showing the bytes it handled: each reading is 1/1024000 s after the
-  /// one before.
-  static std::function<double()> ByteClock() {
-    return [now = 0.0]() mutable { return now += 1 / 1024e3; };
   }
   void Go(bool incremental = false) {
     window.check[2] = incremental ? 1 : 0;

@@ -17,6 +17,13 @@
 
 namespace ferrybox::testing {
 
+/// Writes `content` to `path`, making its folders first.
+inline void WriteFile(const std::string& path, const std::string& content) {
+  std::filesystem::create_directories(
+      std::filesystem::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << content;
+}
+
 /// A fresh folder under the system's temporary folder, removed with
 /// everything in it when the object goes.
 class TempTree {
@@ -42,7 +49,10 @@ class TempTree {
     return root_ + "/" + relative;
   }
   /// Writes a file, making its folders first; returns its path.
-  std::string Write(const std::string& relative, const std::string& content);
+  std::string Write(const std::string& relative, const std::string& content) {
+    WriteFile(Path(relative), content);
+    return Path(relative);
+  }
   void MakeFolder(const std::string& relative) {
     std::filesystem::create_directories(Path(relative));
   }
@@ -50,19 +60,6 @@ class TempTree {
  private:
   std::string root_;
 };
-
-/// Writes `content` to `path`, making its folders first.
-inline void WriteFile(const std::string& path, const std::string& content) {
-  std::filesystem::create_directories(
-      std::filesystem::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << content;
-}
-
-inline std::string TempTree::Write(const std::string& relative,
-                                   const std::string& content) {
-  WriteFile(Path(relative), content);
-  return Path(relative);
-}
 
 inline std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -104,34 +101,6 @@ inline void SetMtimeNs(const std::string& path, int64_t ns) {
 inline unsigned Mode(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
-
-/// Makes `levels` nested folders `name` below `root`, each with a file
-/// `file_name` holding its level number; the path may exceed the limit.
-inline bool MakeDeepChain(const std::string& root, int levels,
-                          const std::string& name,
-                          const std::string& file_name) {
-  const int home = open(".", O_RDONLY | O_DIRECTORY);
-  bool made = levels > 0 && chdir(root.c_str()) == 0;
-  for (int level = 0; level < levels && made; ++level)
-    made = mkdir(name.c_str(), 0755) == 0 && chdir(name.c_str()) == 0 &&
-           (std::ofstream(file_name, std::ios::binary) << level).good();
-  const bool back = fchdir(home) == 0;
-  close(home);
-  return back && made;
-}
-
-/// The file `file_name` at `level` (from 0) of a MakeDeepChain chain.
-inline std::string ReadDeepChain(const std::string& root, int level,
-                                 const std::string& name,
-                                 const std::string& file_name) {
-  const int home = open(".", O_RDONLY | O_DIRECTORY);
-  bool found = chdir(root.c_str()) == 0;
-  for (int i = 0; i <= level && found; ++i) found = chdir(name.c_str()) == 0;
-  const std::string content = found ? ReadFile(file_name) : "";
-  const bool back = fchdir(home) == 0;
-  close(home);
-  return back ? content : "";
 }
 
 }  // namespace ferrybox::testing

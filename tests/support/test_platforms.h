@@ -91,9 +91,9 @@ class FaultyPlatform : public Platform {
 
   int Open(Handle dir, const std::string& name, OpenMode mode,
            Handle* out) override {
-    std::lock_guard lock(mutex_);
-    if (int error = Fail(Kind::kOpen, name)) return error;
-    return Opened(base_.Open(dir, name, mode, out), name, out);
+    return Opened(
+        Pass(Kind::kOpen, name, &Platform::Open, dir, name, mode, out), name,
+        out);
   }
   int ListFolder(Handle dir, std::vector<DirEntry>* entries,
                  FileId* self) override {
@@ -107,8 +107,7 @@ class FaultyPlatform : public Platform {
   int Stat(Handle dir, const std::string& name, bool follow_link,
            FileInfo* info) override {
     std::lock_guard lock(mutex_);
-    if (int error = Fail(Kind::kStat, name.empty() ? NameOf(dir) : name))
-      return error;
+    if (int error = Fail(Kind::kStat, Named(dir, name))) return error;
     const int error = base_.Stat(dir, name, follow_link, info);
     if (error == 0) info->ctime.seconds -= status_age_s;
     if (error == 0 && frozen_ctime_s != 0)
@@ -116,9 +115,8 @@ class FaultyPlatform : public Platform {
     return error;
   }
   int Read(Handle file, char* buffer, size_t size, size_t* got) override {
-    std::lock_guard lock(mutex_);
-    if (int error = Fail(Kind::kRead, NameOf(file))) return error;
-    return base_.Read(file, buffer, Limited(size), got);
+    return Pass(Kind::kRead, NameOf(file), &Platform::Read, file, buffer,
+                Limited(size), got);
   }
   int Write(Handle file, const char* buffer, size_t size) override {
     std::lock_guard lock(mutex_);
@@ -135,15 +133,13 @@ class FaultyPlatform : public Platform {
   }
   int Finish(Handle file, uint32_t mode, FileTime atime, FileTime mtime,
              FileTime* stored_mtime) override {
-    std::lock_guard lock(mutex_);
-    if (int error = Fail(Kind::kSetTimes, NameOf(file))) return error;
-    return base_.Finish(file, mode, atime, mtime, stored_mtime);
+    return Pass(Kind::kSetTimes, NameOf(file), &Platform::Finish, file, mode,
+                atime, mtime, stored_mtime);
   }
   int SetTimes(Handle dir, const std::string& name, FileTime atime,
                FileTime mtime, FileTime* stored_mtime) override {
-    std::lock_guard lock(mutex_);
-    if (int error = Fail(Kind::kSetTimes, name)) return error;
-    return base_.SetTimes(dir, name, atime, mtime, stored_mtime);
+    return Pass(Kind::kSetTimes, name, &Platform::SetTimes, dir, name, atime,
+                mtime, stored_mtime);
   }
   int TakeReadLease(Handle file) override {
     std::lock_guard lock(mutex_);
@@ -158,9 +154,7 @@ class FaultyPlatform : public Platform {
     return base_.Rename(dir, from, to);
   }
   int MakeFolder(Handle dir, const std::string& name) override {
-    std::lock_guard lock(mutex_);
-    if (int error = Fail(Kind::kMkdir, name)) return error;
-    return base_.MakeFolder(dir, name);
+    return Pass(Kind::kMkdir, name, &Platform::MakeFolder, dir, name);
   }
   int Remove(Handle dir, const std::string& name) override {
     std::lock_guard lock(mutex_);
@@ -175,116 +169,101 @@ class FaultyPlatform : public Platform {
     return error != 0 ? error : closed;
   }
   int OpenForReading(const std::string& path, Handle* out) override {
-    std::lock_guard lock(mutex_);
-    if (int error = Fail(Kind::kOpen, path)) return error;
-    return Opened(base_.OpenForReading(path, out), path, out);
+    return Opened(Pass(Kind::kOpen, path, &Platform::OpenForReading, path, out),
+                  path, out);
   }
   int OpenForWriting(const std::string& path, WriteMode mode,
                      Handle* out) override {
-    std::lock_guard lock(mutex_);
-    if (int error = Fail(Kind::kCreate, path)) return error;
-    return Opened(base_.OpenForWriting(path, mode, out), path, out);
+    return Opened(
+        Pass(Kind::kCreate, path, &Platform::OpenForWriting, path, mode, out),
+        path, out);
   }
   int Status(Handle file, FileStatus* status) override {
-    std::lock_guard lock(mutex_);
-    if (int error = Fail(Kind::kStatus, NameOf(file))) return error;
-    return base_.Status(file, status);
+    return Pass(Kind::kStatus, NameOf(file), &Platform::Status, file, status);
   }
   int Sync(Handle file) override {
-    std::lock_guard lock(mutex_);
-    if (int error = Fail(Kind::kSync, NameOf(file))) return error;
-    return base_.Sync(file);
+    return Pass(Kind::kSync, NameOf(file), &Platform::Sync, file);
   }
   int LockFile(Handle file, bool exclusive, bool wait) override {
     return base_.LockFile(file, exclusive, wait);
   }
   int ReadLink(Handle dir, const std::string& name,
                std::string* target) override {
-    std::lock_guard lock(mutex_);
-    if (int error = Fail(Kind::kRead, name)) return error;
-    return base_.ReadLink(dir, name, target);
+    return Pass(Kind::kRead, name, &Platform::ReadLink, dir, name, target);
   }
   int MakeLink(Handle dir, const std::string& name, const std::string& target,
                Handle* out) override {
-    std::lock_guard lock(mutex_);
-    if (int error = Fail(Kind::kOpen, name)) return error;
-    return Opened(base_.MakeLink(dir, name, target, out), name, out);
+    return Opened(
+        Pass(Kind::kOpen, name, &Platform::MakeLink, dir, name, target, out),
+        name, out);
   }
   bool MayChangeOwners() override { return base_.MayChangeOwners(); }
   int SetOwner(Handle dir, const std::string& name, uint32_t owner,
                uint32_t group) override {
-    std::lock_guard lock(mutex_);
-    if (int error = Fail(Kind::kSetOwner, name.empty() ? NameOf(dir) : name))
-      return error;
-    return base_.SetOwner(dir, name, owner, group);
+    return Pass(Kind::kSetOwner, Named(dir, name), &Platform::SetOwner, dir,
+                name, owner, group);
   }
   int MakePrivateFolder(Handle dir, const std::string& name) override {
-    std::lock_guard lock(mutex_);
-    if (int error = Fail(Kind::kMkdir, name)) return error;
-    return base_.MakePrivateFolder(dir, name);
+    return Pass(Kind::kMkdir, name, &Platform::MakePrivateFolder, dir, name);
   }
   int Seek(Handle file, int64_t offset, SeekTo to, int64_t* position) override {
-    std::lock_guard lock(mutex_);
-    if (int error = Fail(Kind::kRead, NameOf(file))) return error;
-    return base_.Seek(file, offset, to, position);
+    return Pass(Kind::kRead, NameOf(file), &Platform::Seek, file, offset, to,
+                position);
   }
   int SetLength(Handle file, int64_t length) override {
-    std::lock_guard lock(mutex_);
-    if (int error = Fail(Kind::kWrite, NameOf(file))) return error;
-    return base_.SetLength(file, length);
+    return Pass(Kind::kWrite, NameOf(file), &Platform::SetLength, file, length);
   }
   int ListAttributes(Handle dir, const std::string& name,
                      std::vector<std::string>* names) override {
-    std::lock_guard lock(mutex_);
-    if (int error = Fail(Kind::kAttributes, name.empty() ? NameOf(dir) : name))
-      return error;
-    return base_.ListAttributes(dir, name, names);
+    return Pass(Kind::kAttributes, Named(dir, name), &Platform::ListAttributes,
+                dir, name, names);
   }
   int GetAttribute(Handle dir, const std::string& name,
                    const std::string& attribute, std::string* value) override {
-    std::lock_guard lock(mutex_);
-    if (int error = Fail(Kind::kAttributes, name.empty() ? NameOf(dir) : name))
-      return error;
-    return base_.GetAttribute(dir, name, attribute, value);
+    return Pass(Kind::kAttributes, Named(dir, name), &Platform::GetAttribute,
+                dir, name, attribute, value);
   }
   int SetAttribute(Handle dir, const std::string& name,
                    const std::string& attribute,
                    const std::string& value) override {
-    std::lock_guard lock(mutex_);
-    if (int error = Fail(Kind::kAttributes, name.empty() ? NameOf(dir) : name))
-      return error;
-    return base_.SetAttribute(dir, name, attribute, value);
+    return Pass(Kind::kAttributes, Named(dir, name), &Platform::SetAttribute,
+                dir, name, attribute, value);
   }
   int RemoveAttribute(Handle dir, const std::string& name,
                       const std::string& attribute) override {
-    std::lock_guard lock(mutex_);
-    if (int error = Fail(Kind::kAttributes, name.empty() ? NameOf(dir) : name))
-      return error;
-    return base_.RemoveAttribute(dir, name, attribute);
+    return Pass(Kind::kAttributes, Named(dir, name), &Platform::RemoveAttribute,
+                dir, name, attribute);
   }
   int SetMode(Handle dir, const std::string& name, uint32_t mode) override {
-    std::lock_guard lock(mutex_);
-    if (int error = Fail(Kind::kSetTimes, name.empty() ? NameOf(dir) : name))
-      return error;
-    return base_.SetMode(dir, name, mode);
+    return Pass(Kind::kSetTimes, Named(dir, name), &Platform::SetMode, dir,
+                name, mode);
   }
   int MakeHardLink(Handle from_dir, const std::string& from_name, Handle to_dir,
                    const std::string& to_name) override {
-    std::lock_guard lock(mutex_);
-    if (int error = Fail(Kind::kOpen, to_name)) return error;
-    return base_.MakeHardLink(from_dir, from_name, to_dir, to_name);
+    return Pass(Kind::kOpen, to_name, &Platform::MakeHardLink, from_dir,
+                from_name, to_dir, to_name);
   }
   void StartWriteBack(Handle file) override { base_.StartWriteBack(file); }
   int FolderFoldsCase(Handle dir, bool* folds) override {
     return base_.FolderFoldsCase(dir, folds);
   }
   int SyncFileSystem(Handle dir) override {
-    std::lock_guard lock(mutex_);
-    if (int error = Fail(Kind::kFlush, NameOf(dir))) return error;
-    return base_.SyncFileSystem(dir);
+    return Pass(Kind::kFlush, NameOf(dir), &Platform::SyncFileSystem, dir);
   }
 
  private:
+  // Fails the call or passes it on to the system's platform, one call at a
+  // time.
+  template <typename Call, typename... Args>
+  int Pass(Kind kind, const std::string& name, Call call, Args&&... args) {
+    std::lock_guard lock(mutex_);
+    if (int error = Fail(kind, name)) return error;
+    return (base_.*call)(std::forward<Args>(args)...);
+  }
+  // A call on `dir` itself names no entry.
+  std::string Named(Handle dir, const std::string& name) const {
+    return name.empty() ? NameOf(dir) : name;
+  }
   // `name` is what a fault's name is looked for in; `record`, when given,
   // what the call is recorded under instead.
   int Fail(Kind kind, const std::string& name, const std::string& record = {}) {
@@ -311,6 +290,7 @@ class FaultyPlatform : public Platform {
     calls_.push_back(kNames[static_cast<int>(kind)] + (" " + name));
   }
   int Opened(int error, const std::string& name, Handle* out) {
+    std::lock_guard lock(mutex_);
     if (error == 0) names_[*out] = name;
     return error;
   }
@@ -330,6 +310,7 @@ class FaultyPlatform : public Platform {
     return chunk_limit ? std::min(size, chunk_limit) : size;
   }
   std::string NameOf(Handle handle) const {
+    std::lock_guard lock(mutex_);
     auto it = names_.find(handle);
     return it == names_.end() ? std::string() : it->second;
   }
