@@ -1,18 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/folder_finish.h"
 
-#include <grp.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <map>
 
 #include "platform/temp_name.h"
@@ -23,7 +19,9 @@
 namespace ferrybox {
 namespace {
 
+using testing::AsOtherUser;
 using testing::FaultyPlatform;
+using testing::kOtherUser;
 using testing::Mode;
 using testing::MtimeNs;
 using testing::SetMtimeNs;
@@ -35,38 +33,7 @@ struct stat Status(const std::string& path) {
   return st;
 }
 
-using testing::AsOtherUser;
-using testing::kOtherUser;
-
 using FolderTest = RunFixture;
-
-TEST_F(FolderTest, EachFolderGetsItsSourceBitsTimeAndAsRootOwner) {
-  const bool root = geteuid() == 0;
-  const struct {
-    const char* folder;
-    unsigned mode;
-  } folders[] = {{"private", 0700}, {"group", 0750},   {"readonly", 0555},
-                 {"shared", 02775}, {"sticky", 01777}, {"a/b/c", 0700},
-                 {"a/b", 0755},     {"a", 0711},       {"", 0750}};
-  for (const char* file : {"private/notes.txt", "group/g", "readonly/r",
-                           "shared/s", "sticky/t", "a/b/c/deep"})
-    tree.Write("src/" + std::string(file), "x");
-  int64_t time = 1'600'000'000'123'456'789;
-  for (const auto& [folder, mode] : folders) {  // deepest first
-    ASSERT_EQ(chmod(Src(folder).c_str(), mode), 0);
-    SetMtimeNs(Src(folder), time += 1'000'000'001);
-  }
-  ASSERT_EQ(root ? chown(Src("private").c_str(), kOtherUser, 4243) : 0, 0);
-  Go();
-  EXPECT_EQ(Count(List3(), "Error"), 0);
-  for (const auto& [folder, mode] : folders) {
-    SCOPED_TRACE(folder);
-    EXPECT_EQ(Mode(Dst(folder)), mode);
-    EXPECT_EQ(MtimeNs(Dst(folder)), MtimeNs(Src(folder)));
-    EXPECT_EQ(Status(Dst(folder)).st_uid, Status(Src(folder)).st_uid);
-    EXPECT_EQ(Status(Dst(folder)).st_gid, Status(Src(folder)).st_gid);
-  }
-}
 
 // Lists every folder backwards when `reverse` says so.
 class ListingPlatform : public FaultyPlatform {
@@ -80,26 +47,41 @@ class ListingPlatform : public FaultyPlatform {
   }
 };
 
-TEST_F(FolderTest, SiblingsWhoseNamesBeginWithAFoldersNameAreNotInIt) {
+TEST_F(FolderTest, EachFolderGetsItsSourceBitsTimeAndAsRootOwnerInAnyOrder) {
+  const bool root = geteuid() == 0;
   // "a b", "a.b" and "ab" sort around "a/"; met before or after "a", each
   // is a folder of its own, and "a/b" keeps its own bits.
-  const std::pair<const char*, unsigned> folders[] = {
-      {"a/b", 0700}, {"a", 0750}, {"a b", 0705}, {"a.b", 0701}, {"ab", 0711}};
+  const struct {
+    const char* folder;
+    unsigned mode;
+  } folders[] = {{"private", 0700}, {"group", 0750},   {"readonly", 0555},
+                 {"shared", 02775}, {"sticky", 01777}, {"a/b/c", 0700},
+                 {"a/b", 0755},     {"a", 0711},       {"a b", 0705},
+                 {"a.b", 0701},     {"ab", 0713},      {"", 0750}};
   ListingPlatform platform;
   UsePlatform(platform);
+  int64_t time = 1'600'000'000'123'456'789;
   for (const bool reverse : {false, true}) {
     SCOPED_TRACE(reverse);
     UseCase(reverse ? "reversed" : "listed");
     platform.reverse = reverse;
-    for (const auto& [folder, mode] : folders)
-      testing::WriteFile(Src(folder) + "/f", folder);
-    for (const auto& [folder, mode] : folders)
+    for (const char* file :
+         {"private/notes.txt", "group/g", "readonly/r", "shared/s", "sticky/t",
+          "a/b/c/deep", "a b/f", "a.b/f", "ab/f"})
+      testing::WriteFile(Src(file), "x");
+    for (const auto& [folder, mode] : folders) {  // deepest first
       ASSERT_EQ(chmod(Src(folder).c_str(), mode), 0);
+      SetMtimeNs(Src(folder), time += 1'000'000'001);
+    }
+    ASSERT_EQ(root ? chown(Src("private").c_str(), kOtherUser, 4243) : 0, 0);
     Go();
     EXPECT_EQ(Count(List3(), "Error"), 0);
     for (const auto& [folder, mode] : folders) {
-      EXPECT_EQ(Mode(Dst(folder)), mode) << folder;
-      EXPECT_EQ(MtimeNs(Dst(folder)), MtimeNs(Src(folder))) << folder;
+      SCOPED_TRACE(folder);
+      EXPECT_EQ(Mode(Dst(folder)), mode);
+      EXPECT_EQ(MtimeNs(Dst(folder)), MtimeNs(Src(folder)));
+      EXPECT_EQ(Status(Dst(folder)).st_uid, Status(Src(folder)).st_uid);
+      EXPECT_EQ(Status(Dst(folder)).st_gid, Status(Src(folder)).st_gid);
     }
   }
   UsePlatform(DefaultPlatform());  // before `platform` goes
