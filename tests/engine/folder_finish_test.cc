@@ -33,8 +33,6 @@ struct stat Status(const std::string& path) {
   return st;
 }
 
-using FolderTest = RunFixture;
-
 // Lists every folder backwards when `reverse` says so.
 class ListingPlatform : public FaultyPlatform {
  public:
@@ -45,6 +43,13 @@ class ListingPlatform : public FaultyPlatform {
     if (reverse) std::reverse(entries->begin(), entries->end());
     return error;
   }
+};
+
+class FolderTest : public RunFixture {
+ protected:
+  FolderTest() { UsePlatform(platform); }
+
+  ListingPlatform platform;
 };
 
 TEST_F(FolderTest, EachFolderGetsItsSourceBitsTimeAndAsRootOwnerInAnyOrder) {
@@ -58,8 +63,6 @@ TEST_F(FolderTest, EachFolderGetsItsSourceBitsTimeAndAsRootOwnerInAnyOrder) {
                  {"shared", 02775}, {"sticky", 01777}, {"a/b/c", 0700},
                  {"a/b", 0755},     {"a", 0711},       {"a b", 0705},
                  {"a.b", 0701},     {"ab", 0713},      {"", 0750}};
-  ListingPlatform platform;
-  UsePlatform(platform);
   int64_t time = 1'600'000'000'123'456'789;
   for (const bool reverse : {false, true}) {
     SCOPED_TRACE(reverse);
@@ -84,12 +87,9 @@ TEST_F(FolderTest, EachFolderGetsItsSourceBitsTimeAndAsRootOwnerInAnyOrder) {
       EXPECT_EQ(Status(Dst(folder)).st_gid, Status(Src(folder)).st_gid);
     }
   }
-  UsePlatform(DefaultPlatform());  // before `platform` goes
 }
 
 TEST_F(FolderTest, AFolderIsOwnerOnlyUntilDoneAndAnUnchangedOneIsLeftAlone) {
-  FaultyPlatform platform;
-  UsePlatform(platform);
   tree.Write("src/private/notes.txt", "secret");
   tree.Write("src/open/readme", "hello");
   for (const char* folder : {"", "private"})
@@ -147,8 +147,6 @@ TEST_F(FolderTest, AfterAStopNothingIsMadeAndNoFolderIsMoreOpenThanItsSource) {
   for (const auto& [stop_at, kind] : cases) {
     SCOPED_TRACE(stop_at);
     std::filesystem::remove_all(Dst());
-    FaultyPlatform platform;
-    UsePlatform(platform);
     tree.Write("src/ro/f", "first");
     tree.Write("src/z/keep", "k");
     ASSERT_EQ(chmod(Src("ro").c_str(), 0555), 0);
@@ -197,9 +195,7 @@ TEST_F(FolderTest, AfterAStopNothingIsMadeAndNoFolderIsMoreOpenThanItsSource) {
 TEST_F(FolderTest, ASecondUserBacksUpReadOnlyFoldersAgainAndKeepsNoRootSetId) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
   // Files just written look left alone, as root's file cannot be leased.
-  FaultyPlatform platform;
   platform.status_age_s = 10;
-  UsePlatform(platform);
   tree.Write("src/ro/f", "first");
   tree.Write("src/tool", "#!/bin/sh\n");
   ASSERT_EQ(chmod(Src("tool").c_str(), 04755), 0);  // root's
