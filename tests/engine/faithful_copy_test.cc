@@ -189,7 +189,6 @@ TEST_F(FaithfulTest,
   for (const char* name : {"noted", "shared/plain", "shared"})
     expect_kept(name);
   EXPECT_EQ(CopyLines(), std::vector<std::string>{});
-  EXPECT_EQ(Figure(FigureBox::kText4), "0");
   EXPECT_EQ(Status(Dst("noted")).st_ino, noted);
   EXPECT_EQ(testing::MtimeNs(Dst("noted")), mtime);
   EXPECT_EQ(Count(List3(), "Error"), 0);
