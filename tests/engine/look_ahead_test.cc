@@ -23,6 +23,7 @@
 namespace ferrybox {
 namespace {
 
+using Kind = testing::FaultyPlatform::Kind;
 using std::chrono::milliseconds;
 
 // Everything a run showed, with the destination's name made common.
@@ -290,10 +291,8 @@ TEST_F(LookAheadTest, AStopLeavesExactlyTheCopiesWhoseLinesWereShown) {
     // The stop comes as the tenth copy begins: that small copy ends.
     testing::FaultyPlatform platform;
     int copies = 0;
-    platform.before_call = [&](testing::FaultyPlatform::Kind kind,
-                               const std::string& name) {
-      if (kind == testing::FaultyPlatform::Kind::kOpen && IsTempName(name) &&
-          ++copies == 10)
+    platform.before_call = [&](Kind kind, const std::string& name) {
+      if (kind == Kind::kOpen && IsTempName(name) && ++copies == 10)
         run->Command2_Click();
     };
     UsePlatform(platform);
@@ -351,7 +350,6 @@ TEST_F(LookAheadTest, StopWhileWaitingForAFileReadAheadEndsTheRun) {
 }
 
 TEST_F(LookAheadTest, AFailedReadAheadIsReadAgainInItsTurn) {
-  using Kind = testing::FaultyPlatform::Kind;
   for (int i = 0; i < 10; ++i) {
     tree.Write("src/f" + std::to_string(i), "x");
     tree.Write("src/sub/g" + std::to_string(i), "x");
