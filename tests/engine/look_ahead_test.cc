@@ -248,34 +248,19 @@ TEST_F(LookAheadTest, ADestinationWithRoomForOneMoreFileTakesAFullBackup) {
   // A second unfinished copy finds the disk full.
   class OneFileOfRoomPlatform : public testing::FaultyPlatform {
    public:
-    int unfinished = 0;
+    std::string folder;
     int Open(Handle dir, const std::string& name, OpenMode mode,
              Handle* out) override {
-      if (mode == OpenMode::kCreateExclusive && IsTempName(name)) {
-        std::lock_guard lock(mutex);
-        if (unfinished > 0) return ENOSPC;
-        ++unfinished;
-      }
-      return FaultyPlatform::Open(dir, name, mode, out);
-    }
-    int Rename(Handle dir, const std::string& from,
-               const std::string& to) override {
-      const int error = FaultyPlatform::Rename(dir, from, to);
-      if (error == 0) Finished(from);
-      return error;
-    }
-    int Remove(Handle dir, const std::string& name) override {
-      Finished(name);
-      return FaultyPlatform::Remove(dir, name);
-    }
-
-   private:
-    void Finished(const std::string& name) {
+      if (mode != OpenMode::kCreateExclusive || !IsTempName(name))
+        return FaultyPlatform::Open(dir, name, mode, out);
       std::lock_guard lock(mutex);
-      if (IsTempName(name)) --unfinished;
+      for (const std::string& entry : testing::Entries(folder))
+        if (IsTempName(entry)) return ENOSPC;
+      return FaultyPlatform::Open(dir, name, mode, out);
     }
     std::mutex mutex;
   } platform;
+  platform.folder = Dst();
   UsePlatform(platform);
   Go();
   EXPECT_EQ(Count(List3(), kCopyErrorPrefix), 0);
