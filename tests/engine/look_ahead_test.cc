@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -190,31 +189,23 @@ TEST_F(LookAheadTest, FilesChangedBeforeTheirTurnAreCopiedAsTheyAreThen) {
     tree.Write("src/sub/f" + std::to_string(i), "old");
   class HoldingPlatform : public testing::FaultyPlatform {
    public:
-    std::mutex mutex;
-    std::condition_variable read;
-    std::set<std::string> stats;
     bool held = false, reads_ahead = false;
     std::function<void()> on_hold;
-    int Stat(Handle dir, const std::string& name, bool follow_link,
-             FileInfo* info) override {
-      {
-        std::lock_guard lock(mutex);
-        stats.insert(name);
-      }
-      read.notify_all();
-      return FaultyPlatform::Stat(dir, name, follow_link, info);
-    }
     int Open(Handle dir, const std::string& name, OpenMode mode,
              Handle* out) override {
       if (name == "first" && !held) {
         held = true;
-        std::unique_lock lock(mutex);
-        read.wait_for(lock, std::chrono::seconds(5), [this] {
-          return !reads_ahead || (stats.count("f7") && stats.count("f9"));
-        });
+        for (int wait = 0; reads_ahead && !Read("f7", "f9") && wait < 500;
+             ++wait)
+          std::this_thread::sleep_for(milliseconds(10));
         on_hold();
       }
       return FaultyPlatform::Open(dir, name, mode, out);
+    }
+    bool Read(const std::string& a, const std::string& b) const {
+      const std::vector<std::string> made = calls();
+      return std::ranges::count(made, "stat " + a) > 0 &&
+             std::ranges::count(made, "stat " + b) > 0;
     }
   };
   std::map<int, Shown> shown;
