@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <map>
 
 #include "platform/temp_name.h"
@@ -146,14 +145,14 @@ TEST_F(FolderTest, AfterAStopNothingIsMadeAndNoFolderIsMoreOpenThanItsSource) {
   } cases[] = {{"f", Kind::kRead}, {"new", Kind::kMkdir}};
   for (const auto& [stop_at, kind] : cases) {
     SCOPED_TRACE(stop_at);
-    std::filesystem::remove_all(Dst());
-    tree.Write("src/ro/f", "first");
-    tree.Write("src/z/keep", "k");
+    UseCase(std::string("stop at ") + stop_at);
+    testing::WriteFile(Src("ro/f"), "first");
+    testing::WriteFile(Src("z/keep"), "k");
     ASSERT_EQ(chmod(Src("ro").c_str(), 0555), 0);
     Go();
     ASSERT_EQ(chmod(Src("ro").c_str(), 0755), 0);
-    tree.Write("src/ro/f", "second");
-    tree.Write("src/z/new/deeper/g", "g");
+    testing::WriteFile(Src("ro/f"), "second");
+    testing::WriteFile(Src("z/new/deeper/g"), "g");
     ASSERT_EQ(chmod(Src("ro").c_str(), 0555), 0);
     ASSERT_EQ(setxattr(Src("z/new").c_str(), "user.origin", "camera", 6, 0), 0);
     bool stopped = false;
@@ -168,7 +167,6 @@ TEST_F(FolderTest, AfterAStopNothingIsMadeAndNoFolderIsMoreOpenThanItsSource) {
       }
     };
     Go(true);
-    EXPECT_TRUE(stopped);
     EXPECT_TRUE(run->LastOutcome().stopped);
     EXPECT_EQ(after_stop, std::vector<std::string>());
     EXPECT_EQ(access(Dst("z/new/deeper").c_str(), F_OK), -1);
@@ -186,9 +184,6 @@ TEST_F(FolderTest, AfterAStopNothingIsMadeAndNoFolderIsMoreOpenThanItsSource) {
     char value[16] = "";
     EXPECT_EQ(
         getxattr(Dst("z/new").c_str(), "user.origin", value, sizeof value), 6);
-    ASSERT_EQ(chmod(Src("ro").c_str(), 0755), 0);
-    ASSERT_EQ(chmod(Dst("ro").c_str(), 0755), 0);
-    std::filesystem::remove_all(Src("z/new"));
   }
 }
 
