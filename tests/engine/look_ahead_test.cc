@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -195,14 +196,14 @@ TEST_F(LookAheadTest, FilesChangedBeforeTheirTurnAreCopiedAsTheyAreThen) {
              Handle* out) override {
       if (name == "first" && !held) {
         held = true;
-        for (int wait = 0; reads_ahead && !Read("f7", "f9") && wait < 500;
-             ++wait)
+        for (int wait = 0;
+             reads_ahead && !StatusesRead("f7", "f9") && wait < 500; ++wait)
           std::this_thread::sleep_for(milliseconds(10));
         on_hold();
       }
       return FaultyPlatform::Open(dir, name, mode, out);
     }
-    bool Read(const std::string& a, const std::string& b) const {
+    bool StatusesRead(const std::string& a, const std::string& b) const {
       const std::vector<std::string> made = calls();
       return std::ranges::count(made, "stat " + a) > 0 &&
              std::ranges::count(made, "stat " + b) > 0;
