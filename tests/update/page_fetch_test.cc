@@ -15,33 +15,27 @@ namespace {
 using Reply = testing::LoopbackHttp::Reply;
 
 TEST(PageFetch, EndsWithThePageOrSaysWhyNot) {
+  using enum FetchOutcome;
   using std::chrono::milliseconds;
   const QByteArray big((1 << 20) + 1000, 'x');
+  // Fails after the last redirect allowed.
+  const Reply loop(302, "", "Location: /start\r\n");
   const struct {
     const char* name;
     Reply reply;
-    milliseconds limit;
     FetchOutcome outcome;
     std::size_t received;
     int requests;
+    milliseconds limit = milliseconds(5000);
   } cases[] = {
-      // clang-format off
-      {"a page", {200, "hello"}, milliseconds(5000), FetchOutcome::kLoaded,
-       5, 1},
-      {"a redirect", {301, "moved", "Location: /page\r\n"},
-       milliseconds(5000), FetchOutcome::kLoaded, 5, 2},
-      {"an error page", {500, "error page"}, milliseconds(5000),
-       FetchOutcome::kFailed, 0, 1},
-      {"a page beyond the cap", {200, big}, milliseconds(5000),
-       FetchOutcome::kLoaded, kPageByteLimit, 1},
-      {"no answer", Reply::Never(), milliseconds(200), FetchOutcome::kTimedOut,
-       0, 1},
-      // Fails after the last redirect allowed.
-      {"a redirect loop", {302, "", "Location: /start\r\n"},
-       milliseconds(5000), FetchOutcome::kFailed, 0, 1 + kMaxRedirects},
-      {"a page that stops coming", Reply::Stalled("<p>version@11"),
-       milliseconds(300), FetchOutcome::kTimedOut, 13, 1},
-      // clang-format on
+      {"a page", {200, "hello"}, kLoaded, 5, 1},
+      {"a redirect", {301, "moved", "Location: /page\r\n"}, kLoaded, 5, 2},
+      {"an error page", {500, "error page"}, kFailed, 0, 1},
+      {"a page beyond the cap", {200, big}, kLoaded, kPageByteLimit, 1},
+      {"no answer", Reply::Never(), kTimedOut, 0, 1, milliseconds(200)},
+      {"a redirect loop", loop, kFailed, 0, 1 + kMaxRedirects},
+      {"a page that stops coming", Reply::Stalled("<p>version@11"), kTimedOut,
+       13, 1, milliseconds(300)},
   };
   testing::LoopbackHttp server;
   ASSERT_TRUE(server.listening());

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace ferrybox {
 namespace {
@@ -16,38 +18,26 @@ VersionVerdict JudgeWholePage(std::string_view page,
 }
 
 TEST(JudgeVersion, OnlyAGreaterPublishedNumberIsNewer) {
-  constexpr auto kNewer = VersionVerdict::kNewer;
-  constexpr auto kNotNewer = VersionVerdict::kNotNewer;
-  constexpr auto kNoMarker = VersionVerdict::kNoMarker;
-  const struct {
-    const char* page;
-    const char* own;
-    VersionVerdict verdict;
-  } cases[] = {
-      {"<p>Latest: version@1129</p>", "1.1.28", kNewer},
-      {"version@1128", "1.1.28", kNotNewer},  // the same version
-      {"version@1127", "1.1.28", kNotNewer},
-      {"<p>version@0999</p>", "1.1.28", kNotNewer},
-      {"version@9999", "1.1.28", kNewer},
-      {"version@0120", "1.1.9", kNewer},  // 120 against 119
-      {"version@1129", "1.2.0", kNewer},  // 1129 against 120
-      // Only four characters count, a blank among them.
-      {"version@11280", "1.1.28", kNotNewer},
-      {"version@ 1129", "1.1.28", kNotNewer},
-      // Text that is no number reads as 0, a short tail as what it holds.
-      {"version@abc", "1.1.28", kNotNewer},
-      {"end of page version@", "1.1.28", kNotNewer},
-      {"version@12", "1.1.28", kNotNewer},
-      {"version@12", "0.0.11", kNewer},
-      // Only the first marker counts, and only in its exact case.
-      {"version@1128 version@9999", "1.1.28", kNotNewer},
-      {"Version@9999 VERSION@9999", "1.1.28", kNoMarker},
-      {"versio@9999", "1.1.28", kNoMarker},
-      {"", "1.1.28", kNoMarker},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(JudgeWholePage(c.page, c.own), c.verdict)
-        << c.page << " against " << c.own;
+  // Pages judged against 1.1.28 (1128). Only four characters count, a blank
+  // among them; text that is no number reads as 0, a short tail as what it
+  // holds; only the first marker counts, and only in its exact case.
+  const std::pair<VersionVerdict, std::vector<const char*>> cases[] = {
+      {VersionVerdict::kNewer, {"<p>Latest: version@1129</p>", "version@9999"}},
+      {VersionVerdict::kNotNewer,
+       {"version@1128", "version@1127", "<p>version@0999</p>", "version@11280",
+        "version@ 1129", "version@abc", "end of page version@", "version@12",
+        "version@1128 version@9999"}},
+      {VersionVerdict::kNoMarker,
+       {"Version@9999 VERSION@9999", "versio@9999", ""}}};
+  for (const auto& [verdict, pages] : cases) {
+    for (const char* page : pages)
+      EXPECT_EQ(JudgeWholePage(page, "1.1.28"), verdict) << page;
+  }
+  // The own version read without its dots: 120 against 119, 1129 against
+  // 120, 12 against 11.
+  EXPECT_EQ(JudgeWholePage("version@0120", "1.1.9"), VersionVerdict::kNewer);
+  EXPECT_EQ(JudgeWholePage("version@1129", "1.2.0"), VersionVerdict::kNewer);
+  EXPECT_EQ(JudgeWholePage("version@12", "0.0.11"), VersionVerdict::kNewer);
 }
 
 TEST(VersionMarkerScanner, FindsTheFirstMarkerWhereverThePiecesSplitIt) {

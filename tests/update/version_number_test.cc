@@ -4,30 +4,25 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <utility>
+#include <vector>
 
 namespace ferrybox {
 namespace {
 
 TEST(LeadingNumber, ReadsDigitsFromTheStartSkippingBlanks) {
-  const struct {
-    const char* text;
-    std::int64_t number;
-  } cases[] = {
-      {"1129", 1129},
-      {"0999", 999},
-      {" 112", 112},
-      {"1 1\t2\r\n9", 1129},  // blanks anywhere are skipped
-      {"12", 12},
-      {"12ab", 12},
-      {"1.29", 1},
-      {"-5", 0},
-      {"abc", 0},
-      {"", 0},
-      {"  ", 0},
-      {"99999999999999999999", std::numeric_limits<std::int64_t>::max()},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(LeadingNumber(c.text), c.number) << c.text;
+  const std::pair<std::int64_t, std::vector<const char*>> cases[] = {
+      {1129, {"1129", "1 1\t2\r\n9"}},  // blanks anywhere are skipped
+      {999, {"0999"}},
+      {112, {" 112"}},
+      {12, {"12", "12ab"}},
+      {1, {"1.29"}},
+      {0, {"-5", "abc", "", "  "}},
+      {std::numeric_limits<std::int64_t>::max(), {"99999999999999999999"}}};
+  for (const auto& [number, texts] : cases) {
+    for (const char* text : texts)
+      EXPECT_EQ(LeadingNumber(text), number) << text;
+  }
 }
 
 TEST(OwnVersionNumber, IsTheVersionTextWithoutItsDots) {
