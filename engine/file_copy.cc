@@ -160,7 +160,7 @@ int FillCopy(Platform& platform, Handle in, const FileInfo& source,
   if (error == 0) error = CopyMode(platform, out, "", source, &mode);
   if (error == 0)
     error = platform.Finish(out, mode, source.atime, source.mtime,
-                            &result->stored_mtime);
+                            result ? &result->stored_mtime : nullptr);
   // After the bits: setting them would recompute an access control list's
   // mask. A file made where no default access control list is handed on
   // has no attributes of its own to remove.

@@ -53,8 +53,9 @@ int OpenSourceFile(Platform& platform, Handle dir, const std::string& name,
 /// that may mix two versions of the source fails, as SourceWatch tells. A copy
 /// that `control` (when given) breaks off fails with kErrorStopped, cleaned up
 /// like any other failure. `folder_hands_on` is HandsOnAttributes of
-/// `destination_dir`, asked once for all the copies made in it. Returns 0, an
-/// errno value or an EngineError.
+/// `destination_dir`, asked once for all the copies made in it. `result`, when
+/// given, receives the time the file system stored (read back from the copy).
+/// Returns 0, an errno value or an EngineError.
 int CopyOpenFile(Platform& platform, Handle in, const FileInfo& source,
                  Handle destination_dir, const std::string& destination_name,
                  bool folder_hands_on, CopyResult* result,

@@ -4,6 +4,7 @@
 #include <errno.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "engine/copy_log.h"
 #include "engine/file_copy.h"
@@ -463,16 +464,21 @@ int FileSync::CopyOneFile(const std::string& source_path,
                        destination_.current(), name);
   } else if (error == 0) {
     error = open_error;
-    CopyResult result;
+    // Where copies have shown that the times asked for are kept, the time
+    // the copy stored is the source's, and is not read back.
+    const std::optional<uint64_t> device = destination_.device();
+    CopyResult result{.stored_mtime = source->mtime};
+    const bool read_back =
+        !device || !time_steps_.KeepsTimesAsAsked(*device);
     if (error == 0)
       error = CopyOpenFile(platform_, in.get(), *source, destination_.current(),
-                           name, destination_.HandsOnAttributes(), &result,
-                           copy_control_);
+                           name, destination_.HandsOnAttributes(),
+                           read_back ? &result : nullptr, copy_control_);
     // Setting the times again can fail only after the copy is complete and
     // in place: it stays, and the next incremental run copies it again.
-    if (error == 0 && destination_.device())
-      time_steps_.Copied(*destination_.device(), destination_.current(), name,
-                         *source, result.stored_mtime);
+    if (error == 0 && device)
+      time_steps_.Copied(*device, destination_.current(), name, *source,
+                         result.stored_mtime);
   }
   if (error != 0 && error != kErrorStopped)
     CopyFailed(source_path, destination_path, error);

@@ -153,9 +153,8 @@ void FolderFinisher::Prepare(size_t index) {
     level.attributes_due = true;
   if (Ready(now, level.source) || now.mode == kOwnerOnly) return;
   // Best effort: a folder that stays as it is gets its bits when finished.
-  FileTime stored_mtime;
   if (platform_.Finish(level.destination.get(), kOwnerOnly, now.atime,
-                       now.mtime, &stored_mtime) == 0)
+                       now.mtime, nullptr) == 0)
     level.mode = kOwnerOnly;
 }
 
@@ -213,9 +212,8 @@ int FolderFinisher::FinishLevel(Level& level) {
   // the next run finds the attributes up to date.
   if (error == 0 && (level.attributes_due || now.mode != source.mode ||
                      now.mtime != source.mtime)) {
-    FileTime stored_mtime;
     error = platform_.Finish(folder, source.mode, source.atime, source.mtime,
-                             &stored_mtime);
+                             nullptr);
     if (AttributeRefused(error)) error = 0;
   }
   // After the bits, which recompute an access control list's mask.

@@ -92,6 +92,12 @@ int ProbeTimeStep(Platform& platform, Handle folder, int64_t* step_ns) {
   return 0;
 }
 
+bool TimeSteps::KeepsTimesAsAsked(uint64_t device) {
+  const Device& known = Of(device);
+  return known.kept_as_asked && known.step == kExactTimes &&
+         known.renames == Renames::kKeepTimes;
+}
+
 TimeSteps::Device& TimeSteps::Of(uint64_t device) {
   for (Device& known : devices_)
     if (known.id == device) return known;
@@ -106,6 +112,9 @@ void TimeSteps::Learn(uint64_t device, FileTime requested, FileTime stored) {
   if (step == 0) return;
   Device& known = Of(device);
   known.step = std::max(known.step, step);
+  // A time with a nonzero last place, kept as it was, shows no rounding.
+  if (requested == stored && requested.nanoseconds % 10 != 0)
+    known.kept_as_asked = true;
 }
 
 int TimeSteps::Copied(uint64_t device, Handle folder, const std::string& name,

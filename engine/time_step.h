@@ -61,12 +61,18 @@ class TimeSteps {
   /// write to. kExactTimes when nothing shows that the device rounds.
   int64_t Step(uint64_t device, Handle folder);
 
+  /// True once a copy onto `device` has shown that it keeps a time exactly
+  /// as asked, to the last nanosecond place, also through the rename: a
+  /// copy's stored time need not be read back there.
+  bool KeepsTimesAsAsked(uint64_t device);
+
  private:
   enum class Renames { kUnknown, kKeepTimes, kLoseTimes };
   struct Device {
     uint64_t id = 0;
     int64_t step = kExactTimes;
     bool probed = false;
+    bool kept_as_asked = false;
     Renames renames = Renames::kUnknown;
   };
   Device& Of(uint64_t device);

@@ -161,15 +161,15 @@ class Platform {
                                       int64_t* copied) = 0;
 
   /// Completes a written file or a finished folder: sets its permission bits
-  /// (where the file system keeps any: FAT keeps none) and its times, then
-  /// reports the last-modified time the file system actually stored, which
-  /// may be coarser.
+  /// (where the file system keeps any: FAT keeps none) and its times, then,
+  /// when `stored_mtime` is given, reports the last-modified time the file
+  /// system actually stored, which may be coarser.
   [[nodiscard]] virtual int Finish(Handle file, uint32_t mode, FileTime atime,
                                    FileTime mtime, FileTime* stored_mtime) = 0;
 
   /// Sets the times of `name` in `dir` (a link itself, never its target; an
-  /// empty `name`: `dir` itself), then reports the last-modified time the file
-  /// system stored.
+  /// empty `name`: `dir` itself), then, when `stored_mtime` is given, reports
+  /// the last-modified time the file system stored.
   [[nodiscard]] virtual int SetTimes(Handle dir, const std::string& name,
                                      FileTime atime, FileTime mtime,
                                      FileTime* stored_mtime) = 0;

@@ -252,6 +252,7 @@ class PosixPlatform : public Platform {
       return errno;
     struct timespec times[2] = {Timespec(atime), Timespec(mtime)};
     if (futimens(file, times) != 0) return errno;
+    if (stored_mtime == nullptr) return 0;
     struct stat st;
     if (fstat(file, &st) != 0) return errno;
     *stored_mtime = TimeOf(st.st_mtim);
@@ -263,6 +264,7 @@ class PosixPlatform : public Platform {
     struct timespec times[2] = {Timespec(atime), Timespec(mtime)};
     const int flags = AT_SYMLINK_NOFOLLOW | (name.empty() ? AT_EMPTY_PATH : 0);
     if (utimensat(Fd(dir), name.c_str(), times, flags) != 0) return errno;
+    if (stored_mtime == nullptr) return 0;
     struct stat st;
     if (fstatat(Fd(dir), name.c_str(), &st, flags) != 0) return errno;
     *stored_mtime = TimeOf(st.st_mtim);
@@ -378,7 +380,11 @@ class PosixPlatform : public Platform {
     return 0;
   }
 
-  bool MayChangeOwners() override { return geteuid() == 0; }
+  // The process never changes who it runs as, so it asks once.
+  bool MayChangeOwners() override {
+    static const bool root = geteuid() == 0;
+    return root;
+  }
 
   int SetOwner(Handle dir, const std::string& name, uint32_t owner,
                uint32_t group) override {
