@@ -106,11 +106,10 @@ TEST_F(RunTest, StopOrPauseClickedAtTheUpdateAfterFile101) {
     const bool stopped = clicks != kPauseResume;
     EXPECT_EQ(waits, clicks == kStop ? 0 : 5);
     EXPECT_EQ(Figure(FigureBox::kText3), stopped ? "101" : "1000");
-    RunOutcome outcome;
-    outcome.stopped = stopped;
-    outcome.files_collected = 1000;
-    outcome.files_handled = outcome.files_copied = stopped ? 101 : 1000;
-    EXPECT_EQ(run->LastOutcome(), outcome);
+    const int64_t handled = stopped ? 101 : 1000;
+    EXPECT_EQ(run->LastOutcome(),
+              (RunOutcome{
+                  RunRefusal::kNone, stopped, 1000, handled, handled, 0, {}}));
     EXPECT_EQ(Count(List3(), "Finished....in :"), 1);
     EXPECT_FALSE(window.paused_shown);
   }
@@ -201,9 +200,8 @@ TEST_F(RunTest, EveryRefusalWritesItsLineAndADestinationInsideIsLeftOut) {
     Go();
     EXPECT_EQ(List3().end()[-2], c.line);
     EXPECT_TRUE(List3().back().starts_with("Finished....in :"));
-    RunOutcome refused;
-    refused.refusal = c.refusal;
-    EXPECT_EQ(run->LastOutcome(), refused);
+    EXPECT_EQ(run->LastOutcome(),
+              (RunOutcome{c.refusal, false, 0, 0, 0, 0, {}}));
     EXPECT_EQ(window.phases, std::vector<std::string>{"scan"});
     EXPECT_FALSE(testing::Exists(Dst()));
     EXPECT_FALSE(testing::Exists(Src("new")));
@@ -240,7 +238,6 @@ TEST_F(RunTest, CollectsRootFilesFirstThenEachSubfolderWholeTree) {
   Go();
   const std::vector<std::string> files = window.List(ListBox::kList1);
   std::filesystem::remove_all(Dst());  // each run checks every folder again
-  window.text1 = Src("");
   Go();
   EXPECT_EQ(window.List(ListBox::kList1), files);
   std::vector<std::string> sorted = files;
