@@ -142,6 +142,12 @@ bool CaseNames::Folds(std::string_view relative, uint64_t device,
   // is not misled by one that has it.
   for (const auto& [known, folds] : devices_)
     if (known == device) return folds_ = folds;
+  // On a share the probe is several round trips: a stop that came while
+  // the flag was asked for ends the run sooner without it.
+  if (keep_going_ != nullptr && *keep_going_ && !(*keep_going_)()) {
+    folds_known_ = false;
+    return false;
+  }
   bool folds = false;
   if (ProbeCaseFolding(platform_, folder, &folds) != 0) folds = false;
   devices_.emplace_back(device, folds);

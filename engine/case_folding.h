@@ -58,8 +58,15 @@ class CaseNames {
   /// Whether the destination folder `relative` (open as `folder`, on
   /// `device`) ignores case: by its own flag where its file system keeps
   /// one per folder, else as a probe on that device tells, learned once per
-  /// run. A device that cannot be probed is taken as keeping case.
+  /// run. A device that cannot be probed is taken as keeping case. No probe
+  /// is made once `keep_going` (when set) says stop: the answer is then
+  /// false, and not kept, for a run that copies nothing more.
   bool Folds(std::string_view relative, uint64_t device, Handle folder);
+
+  /// Asked before a probe; see Folds. Not owned; nullptr asks nothing.
+  void SetKeepGoing(const std::function<bool()>* keep_going) {
+    keep_going_ = keep_going;
+  }
 
   /// Claims the destination folder `folder` (its path below the root), in
   /// a folder that ignores case or will once made: false when a level of it
@@ -77,6 +84,7 @@ class CaseNames {
 
  private:
   Platform& platform_;
+  const std::function<bool()>* keep_going_ = nullptr;
   // A run writes to one device, seldom more: a short list is enough.
   std::vector<std::pair<uint64_t, bool>> devices_;
   // The folder Folds was asked about last, and its answer.

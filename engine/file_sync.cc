@@ -221,6 +221,7 @@ void FileSync::SetCopyControl(const CopyControl* control) {
       control == nullptr ? nullptr : &control->keep_going;
   destination_.SetKeepGoing(keep_going);
   folders_.SetKeepGoing(keep_going);
+  case_names_.SetKeepGoing(keep_going);
 }
 
 bool FileSync::UpToDate(const PathParts& parts, const FileInfo& source,
@@ -468,8 +469,7 @@ int FileSync::CopyOneFile(const std::string& source_path,
     // the copy stored is the source's, and is not read back.
     const std::optional<uint64_t> device = destination_.device();
     CopyResult result{.stored_mtime = source->mtime};
-    const bool read_back =
-        !device || !time_steps_.KeepsTimesAsAsked(*device);
+    const bool read_back = !device || !time_steps_.KeepsTimesAsAsked(*device);
     if (error == 0)
       error = CopyOpenFile(platform_, in.get(), *source, destination_.current(),
                            name, destination_.HandsOnAttributes(),

@@ -32,10 +32,16 @@ struct stat Status(const std::string& path) {
   return st;
 }
 
-// Lists every folder backwards when `reverse` says so.
+// Lists every folder backwards when `reverse` says so, and lets a test act
+// while the drive is asked whether a folder ignores case.
 class ListingPlatform : public FaultyPlatform {
  public:
   bool reverse = false;
+  std::function<void()> on_folds_case;
+  int FolderFoldsCase(Handle dir, bool* folds) override {
+    if (on_folds_case) on_folds_case();
+    return FaultyPlatform::FolderFoldsCase(dir, folds);
+  }
   int ListFolder(Handle dir, std::vector<DirEntry>* entries,
                  FileId* self) override {
     const int error = FaultyPlatform::ListFolder(dir, entries, self);
@@ -137,12 +143,14 @@ TEST_F(FolderTest, AFolderIsOwnerOnlyUntilDoneAndAnUnchangedOneIsLeftAlone) {
 }
 
 TEST_F(FolderTest, AfterAStopNothingIsMadeAndNoFolderIsMoreOpenThanItsSource) {
-  // Stopped while a file of a read-only folder is copied, and while new
-  // folders are made: "ro" was opened to its owner for the copy.
+  // Stopped while a file of a read-only folder is copied, while new folders
+  // are made ("ro" was opened to its owner for the copy), and while the
+  // drive is asked whether it ignores case, before its probe file is made.
   const struct {
     const char* stop_at;
     Kind kind;
-  } cases[] = {{"f", Kind::kRead}, {"new", Kind::kMkdir}};
+  } cases[] = {
+      {"f", Kind::kRead}, {"new", Kind::kMkdir}, {"case", Kind::kNone}};
   for (const auto& [stop_at, kind] : cases) {
     SCOPED_TRACE(stop_at);
     UseCase(std::string("stop at ") + stop_at);
@@ -166,6 +174,12 @@ TEST_F(FolderTest, AfterAStopNothingIsMadeAndNoFolderIsMoreOpenThanItsSource) {
         run->Command2_Click();
       }
     };
+    platform.on_folds_case = [&] {
+      if (kind == Kind::kNone && !stopped) {
+        stopped = true;
+        run->Command2_Click();
+      }
+    };
     Go(true);
     EXPECT_TRUE(run->LastOutcome().stopped);
     EXPECT_EQ(after_stop, std::vector<std::string>());
@@ -176,6 +190,7 @@ TEST_F(FolderTest, AfterAStopNothingIsMadeAndNoFolderIsMoreOpenThanItsSource) {
     }
     // The next run finishes what the stopped one left.
     platform.Heal();
+    platform.on_folds_case = nullptr;
     Go(true);
     for (const char* folder : {"", "ro", "z", "z/new", "z/new/deeper"}) {
       EXPECT_EQ(Mode(Dst(folder)), Mode(Src(folder))) << folder;
