@@ -119,10 +119,12 @@ rm -f "$results"/*.csv
 # A mount left by a run that was killed outright.
 unmount_slow_share
 
-# This file system skips recently freed inodes for about a minute, which
-# slows every mass create right after a mass delete: delete what earlier
-# runs left before anything else, and time file creation only once a
-# minute has passed.
+# This file system skips recently freed inodes (for a minute, five more
+# while their inode table block is unwritten), which slows every mass create
+# right after a mass delete: deleting a bench's leftovers, some 500,000
+# files, slowed `cp -a` of the small tree 6x at once and still 2x three
+# minutes later. So delete what earlier runs left before anything else, and
+# time file creation only five minutes after.
 deleted_at=$scratch/deleted-at
 if [ -n "$(ls -A "$trash")" ] || [ -e "$dst" ]; then
   log "deleting the destinations of the last run"
@@ -161,7 +163,7 @@ done
 sync
 
 if [ -f "$deleted_at" ] && { selected full || selected window; }; then
-  wait=$(($(cat "$deleted_at") + 65 - $(date +%s)))
+  wait=$(($(cat "$deleted_at") + 300 - $(date +%s)))
   if [ "$wait" -gt 0 ]; then
     log "waiting ${wait}s for the file system to settle after deletes"
     sleep "$wait"
