@@ -54,7 +54,9 @@ void FolderFinisher::Reach(std::string_view relative, FolderCursor& source,
   while (kept < levels_.size() && Contains(kept, relative)) ++kept;
   if (kept < levels_.size()) {
     const bool stopped = Stopped();
-    FinishFrom(kept, destination_root, stopped);
+    // A level or two left as the run moves on, finished on its thread:
+    // threads started for them cost more than they save on a local disk.
+    FinishFrom(kept, destination_root, stopped, /*together=*/false);
     if (stopped) return;
   }
   path_.assign(relative);
@@ -113,7 +115,8 @@ void FolderFinisher::Made(Handle destination_root) {
 }
 
 void FolderFinisher::FinishAll(Handle destination_root, bool stopped) {
-  if (!levels_.empty()) FinishFrom(0, destination_root, stopped);
+  if (!levels_.empty())
+    FinishFrom(0, destination_root, stopped, /*together=*/true);
   missing_ = false;
 }
 
@@ -159,7 +162,7 @@ void FolderFinisher::Prepare(size_t index) {
 }
 
 void FolderFinisher::FinishFrom(size_t first, Handle destination_root,
-                                bool stopped) {
+                                bool stopped, bool together) {
   const auto due = [&](const Level& level) {
     return level.known &&
            (!stopped || MoreOpenThanSource(level.mode, level.source));
@@ -181,9 +184,10 @@ void FolderFinisher::FinishFrom(size_t first, Handle destination_root,
     errors[k] = FinishLevel(levels_[finish[k]]);
   };
   // A folder's bits, times and attributes are its own: setting them leaves
-  // the folder above untouched, so the levels are finished at once.
+  // the folder above untouched, so the levels left at the end (on a share
+  // each a few round trips) are finished at once.
   bool done = false;
-  if (finish.size() > 1) {
+  if (together && finish.size() > 1) {
     WorkAhead work(finish.size(), finish.size(), 1, job);
     if (work.Start(std::min(finish.size(), WorkAhead::MaxThreads()))) {
       for (size_t k = 0; k < finish.size(); ++k)

@@ -94,9 +94,10 @@ class FolderFinisher {
   void OpenDestination(size_t index, Handle destination_root);
   void Prepare(size_t index);
   bool Stopped() const;
-  /// Finishes `levels_[first]` and every level below it, together, and
-  /// lets go of them.
-  void FinishFrom(size_t first, Handle destination_root, bool stopped);
+  /// Finishes `levels_[first]` and every level below it, on threads when
+  /// `together`, and lets go of them.
+  void FinishFrom(size_t first, Handle destination_root, bool stopped,
+                  bool together);
   /// Gives one open level its source's owner, bits, times and attributes.
   int FinishLevel(Level& level);
 
