@@ -74,8 +74,7 @@ int WriteAttributes(Platform& platform, Handle dir, const std::string& name,
 
 int CopyAttributes(Platform& platform, Handle source_dir,
                    const std::string& source_name, Handle destination_dir,
-                   const std::string& destination_name,
-                   bool destination_bare) {
+                   const std::string& destination_name, bool destination_bare) {
   Attributes attributes;
   const int error =
       ReadAttributes(platform, source_dir, source_name, &attributes);

@@ -7,8 +7,8 @@
 #include <algorithm>
 
 #include "engine/attributes.h"
-#include "platform/failure.h"
 #include "engine/folder_scan.h"
+#include "platform/failure.h"
 #include "platform/temp_name.h"
 
 namespace ferrybox {

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "platform/failure.h"
 #include "engine/folder_scan.h"
+#include "platform/failure.h"
 #include "platform/scoped_handle.h"
 
 namespace ferrybox {

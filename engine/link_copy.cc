@@ -62,8 +62,8 @@ int CopyLinkAt(Platform& platform, Handle source_dir,
       [&](Handle link, const std::string&) {
         int kept = KeepOwner(platform, link, "", source);
         if (kept == 0) {
-          kept = platform.SetTimes(link, "", source.atime, source.mtime,
-                                   nullptr);
+          kept =
+              platform.SetTimes(link, "", source.atime, source.mtime, nullptr);
           // Times are all a link keeps beside its text; an incremental run
           // does not compare them, so a file system that keeps none fails
           // nothing.

@@ -19,8 +19,8 @@ namespace ferrybox {
 /// On failure the temporary file is removed and the result names the call
 /// that failed, the path it was given and its errno value.
 [[nodiscard]] Failure WriteFileAtomically(Platform& files,
-                                            const std::string& path,
-                                            std::string_view content);
+                                          const std::string& path,
+                                          std::string_view content);
 
 }  // namespace ferrybox
 

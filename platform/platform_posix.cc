@@ -380,11 +380,7 @@ class PosixPlatform : public Platform {
     return 0;
   }
 
-  // The process never changes who it runs as, so it asks once.
-  bool MayChangeOwners() override {
-    static const bool root = geteuid() == 0;
-    return root;
-  }
+  bool MayChangeOwners() override { return root_; }
 
   int SetOwner(Handle dir, const std::string& name, uint32_t owner,
                uint32_t group) override {
@@ -523,6 +519,10 @@ class PosixPlatform : public Platform {
     if (syncfs(Fd(dir)) != 0) return errno;
     return 0;
   }
+
+ private:
+  // The process never changes who it runs as: asked once.
+  const bool root_ = geteuid() == 0;
 };
 
 }  // namespace

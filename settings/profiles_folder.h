@@ -9,8 +9,8 @@
 
 namespace ferrybox {
 
-/// Makes the profiles folder (ProfilesFolder), each missing level, but only when
-/// the program folder holds no folder and no regular file of that name
+/// Makes the profiles folder (ProfilesFolder), each missing level, but only
+/// when the program folder holds no folder and no regular file of that name
 /// (links followed). A file named "profiles" is left alone: the profile
 /// list then stays empty. A folder that cannot be made is not reported.
 void EnsureProfilesFolder(Platform& platform,
