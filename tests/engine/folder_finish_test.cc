@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <map>
 
@@ -163,22 +164,19 @@ TEST_F(FolderTest, AfterAStopNothingIsMadeAndNoFolderIsMoreOpenThanItsSource) {
     testing::WriteFile(Src("z/new/deeper/g"), "g");
     ASSERT_EQ(chmod(Src("ro").c_str(), 0555), 0);
     ASSERT_EQ(setxattr(Src("z/new").c_str(), "user.origin", "camera", 6, 0), 0);
-    bool stopped = false;
+    // Hooks run on the look-ahead's threads too.
+    std::atomic<bool> stopped = false;
     std::vector<std::string> after_stop;  // folders made, copies begun
     platform.before_call = [&](Kind call, const std::string& name) {
       if (stopped &&
           (call == Kind::kMkdir || (call == Kind::kOpen && IsTempName(name))))
         after_stop.push_back(name);
-      if (call == kind && name == stop_at && !stopped) {
-        stopped = true;
+      if (call == kind && name == stop_at && !stopped.exchange(true))
         run->Command2_Click();
-      }
     };
     platform.on_folds_case = [&] {
-      if (kind == Kind::kNone && !stopped) {
-        stopped = true;
+      if (kind == Kind::kNone && !stopped.exchange(true))
         run->Command2_Click();
-      }
     };
     Go(true);
     EXPECT_TRUE(run->LastOutcome().stopped);
