@@ -7,20 +7,14 @@ namespace ferrybox {
 
 ConsoleWindow::ConsoleWindow(ConsoleBoxes boxes, std::ostream& out,
                              bool out_is_terminal, std::ostream& err,
-                             ProgressLine& progress,
-                             std::function<bool()> stop_requested, Clock clock)
+                             ProgressLine& progress, Clock clock)
     : boxes_(std::move(boxes)),
       out_(out),
       out_is_terminal_(out_is_terminal),
       err_(err),
       progress_(progress),
-      stop_requested_(std::move(stop_requested)),
       clock_(std::move(clock)) {
   next_tick_ = clock_();
-}
-
-void ConsoleWindow::Connect(std::function<void()> stop) {
-  stop_ = std::move(stop);
 }
 
 int ConsoleWindow::CheckValue(CheckBox box) const {
@@ -77,7 +71,6 @@ void ConsoleWindow::Finish() {
 }
 
 void ConsoleWindow::Tick() {
-  if (stop_ && stop_requested_ && stop_requested_()) stop_();
   const auto now = clock_();
   if (now < next_tick_) return;
   next_tick_ = now + kTick;

@@ -53,15 +53,9 @@ class ConsoleWindow : public Window {
   /// `out_is_terminal` says that `out` shares the screen with the progress
   /// line, which is then erased before lines are written. `err` is where
   /// the progress line is drawn.
-  /// `stop_requested` is asked at every file and yield.
   ConsoleWindow(ConsoleBoxes boxes, std::ostream& out, bool out_is_terminal,
                 std::ostream& err, ProgressLine& progress,
-                std::function<bool()> stop_requested,
                 Clock clock = std::chrono::steady_clock::now);
-
-  /// Connects the run once it exists: `stop` is called while a stop is
-  /// requested.
-  void Connect(std::function<void()> stop);
 
   /// Writes every waiting line and erases the progress line.
   void Finish();
@@ -100,9 +94,7 @@ class ConsoleWindow : public Window {
   bool out_is_terminal_;
   std::ostream& err_;
   ProgressLine& progress_;
-  std::function<bool()> stop_requested_;
   Clock clock_;
-  std::function<void()> stop_;
 
   std::string pending_;
   bool output_failed_ = false;

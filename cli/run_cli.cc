@@ -66,10 +66,10 @@ int Run(const ConsoleBoxes& boxes, const std::string& program_folder,
   Platform& platform = *context.platform;
   ProgressLine progress(context.err, context.err_is_terminal);
   ConsoleWindow window(boxes, context.out, context.out_is_terminal, context.err,
-                       progress, context.stop_requested);
+                       progress);
   MessageLists lists(window);
-  BackupRun run(window, lists, platform, program_folder);
-  window.Connect([&run] { run.Command2_Click(); });
+  BackupRun run(window, lists, platform, program_folder,
+                RunOptions{.stop_requested = context.stop_requested});
   run.Command3_Click();
   window.Finish();
 

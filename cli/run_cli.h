@@ -34,8 +34,8 @@ struct CliContext {
   /// Decides the program folder (settings, profiles, copy log); asked
   /// only when a run or profile needs it.
   std::function<std::string()> program_folder;
-  /// Asked after every file, whenever the run yields and while it scans;
-  /// true stops the run as "Stop" does. May be empty.
+  /// Asked by the run and its reads ahead, from any thread; true stops the
+  /// run as "Stop" does. May be empty.
   std::function<bool()> stop_requested;
   /// The file system the run works on.
   Platform* platform = nullptr;

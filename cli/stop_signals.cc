@@ -3,12 +3,16 @@
 
 #include <signal.h>
 
+#include <atomic>
+
 namespace ferrybox {
 namespace {
 
-volatile sig_atomic_t stop_signal_received = 0;
+// Read by the run's threads as well: an atomic, and one a handler may set.
+std::atomic<bool> stop_signal_received{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
-void OnStopSignal(int) { stop_signal_received = 1; }
+void OnStopSignal(int) { stop_signal_received = true; }
 
 }  // namespace
 
@@ -28,6 +32,6 @@ bool InstallStopSignals() {
   return ok;
 }
 
-bool StopSignalReceived() { return stop_signal_received != 0; }
+bool StopSignalReceived() { return stop_signal_received; }
 
 }  // namespace ferrybox

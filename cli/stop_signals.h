@@ -12,7 +12,8 @@ namespace ferrybox {
 /// the handlers could not be installed.
 bool InstallStopSignals();
 
-/// Whether SIGINT or SIGTERM has arrived since InstallStopSignals().
+/// Whether SIGINT or SIGTERM has arrived since InstallStopSignals(); safe
+/// on any thread.
 bool StopSignalReceived();
 
 }  // namespace ferrybox

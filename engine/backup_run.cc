@@ -85,9 +85,15 @@ BackupRun::BackupRun(Window& window, MessageLists& lists, Platform& platform,
       platform_(platform),
       copy_log_path_(CopyLogPath(program_folder)),
       clock_(options.clock ? std::move(options.clock) : MonotonicSeconds),
+      stop_requested_(std::move(options.stop_requested)),
       look_ahead_(options.look_ahead) {}
 
 void BackupRun::Command2_Click() { stop_flag_ = true; }
+
+bool BackupRun::Going() {
+  if (!stop_flag_ && stop_requested_ && stop_requested_()) stop_flag_ = true;
+  return !stop_flag_ && !abandoned_;
+}
 
 void BackupRun::Command11_Click() {
   // With no run to hold, a click would leave the button offering to resume
@@ -139,8 +145,12 @@ RunRefusal BackupRun::Refusal(const std::string& source_root,
     return RunRefusal::kSourceFolderNotFound;
   if (destination_root.empty()) return RunRefusal::kNoDestinationFolder;
   // Checked as the run will reach it, so that "SRC/new/.." is SRC. A root
-  // still to be made is checked again for its lock when it is made.
-  destination->Resolve(destination_root);
+  // still to be made is checked again for its lock when it is made. A stop
+  // meanwhile leaves it unreached, and the scan then ends at once.
+  destination->Resolve(destination_root, [this] {
+    window_.KeepAlive();
+    return Going();
+  });
   if (destination->state() != 0) return RunRefusal::kNone;
   if (destination->id() == source.id) return RunRefusal::kSameFolder;
   if (IsAncestor(platform_, destination->id(), source_root))
@@ -159,7 +169,7 @@ void BackupRun::StartLookAhead(FileSync& sync,
   ahead->emplace(
       platform_, files,
       sync.RootsForLookAhead(window_.CheckValue(CheckBox::kCheck3) == 1),
-      look_ahead_, [this] { return !stop_flag_ && !abandoned_; });
+      look_ahead_, [this] { return Going(); });
   if (!(*ahead)->Start()) ahead->reset();
 }
 
@@ -240,7 +250,7 @@ void BackupRun::StartRun(RunState& run) {
   run.copy_control.keep_going = [this, &run] {
     HandleEventsWhenDue(run);
     WaitWhilePaused(run);
-    return !stop_flag_ && !abandoned_;
+    return Going();
   };
   if (run.sync) run.sync->SetCopyControl(&run.copy_control);
   run.start_time = clock_();
@@ -291,13 +301,13 @@ void BackupRun::CollectFiles(RunState& run) {
     // scan at once.
     scan.keep_alive = [this] {
       window_.KeepAlive();
-      return !stop_flag_ && !abandoned_;
+      return Going();
     };
     // The next subfolders are walked ahead as files are read ahead.
     scan.read_ahead = look_ahead_ > 0 ? kFoldersAhead : 0;
     std::string folder = run.source_root;
     RecursiveDir(platform_, run.files, folder, scan);
-    if (stop_flag_ || abandoned_) {
+    if (!Going()) {
       run.files.clear();
       run.outcome.stopped = true;
     }
@@ -316,7 +326,7 @@ bool BackupRun::OneFile(RunState& run, size_t index) {
   if (abandoned_) return false;
   WaitWhilePaused(run);
   if (abandoned_) return false;
-  if (stop_flag_) {
+  if (!Going()) {
     run.outcome.stopped = true;
     return false;
   }
@@ -389,7 +399,7 @@ void BackupRun::HandleEventsWhenDue(RunState& run) {
 void BackupRun::WaitWhilePaused(RunState& run) {
   // "Pause Copying" holds the run, before its next file or between the
   // chunks of a big file, until "Resume Copying", "Stop" or the end.
-  while (pause_flag_ && !stop_flag_ && !abandoned_) {
+  while (pause_flag_ && Going()) {
     std::this_thread::sleep_for(kPauseSleep);
     window_.ProcessEvents();
     run.events_handled = std::chrono::steady_clock::now();

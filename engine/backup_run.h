@@ -52,6 +52,11 @@ struct RunOptions {
   /// waiting for the disk overlaps; 0 reads each file only when its turn
   /// comes.
   int look_ahead = DefaultLookAhead();
+  /// A stop from outside the window (the command line's SIGINT and
+  /// SIGTERM), which the run and its reads ahead ask from any thread: true
+  /// stops the run as "Stop" does, at once even while the run itself waits
+  /// for a slow drive.
+  std::function<bool()> stop_requested = nullptr;
 };
 
 /// The state of the backup that lives as long as the window, and the run
@@ -109,6 +114,9 @@ class BackupRun {
   bool LostDestination(RunState& run);
   void HandleEventsWhenDue(RunState& run);
   void WaitWhilePaused(RunState& run);
+  /// False once "Stop", a stop from outside or the window's close ended the
+  /// run; safe on any thread.
+  bool Going();
 
   /// Why the roots cannot make a backup, or kNone. Resolves `destination_root`
   /// into `destination` and locks it where it exists. Tells `scan` to leave out
@@ -131,8 +139,9 @@ class BackupRun {
   Platform& platform_;
   std::string copy_log_path_;
   std::function<double()> clock_;
+  const std::function<bool()> stop_requested_;
 
-  // Atomic so that a console front end may set them from a signal handler.
+  // Atomic: the reads ahead ask them from their own threads.
   std::atomic<bool> stop_flag_{false};
   bool pause_flag_ = false;
   std::atomic<bool> abandoned_{false};

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "engine/folder_scan.h"
+#include "platform/failure.h"
 #include "platform/scoped_handle.h"
 #include "platform/temp_name.h"
 
@@ -110,12 +111,21 @@ std::string FoldCase(std::string_view name) {
   return folded;
 }
 
-int ProbeCaseFolding(Platform& platform, Handle folder, bool* folds) {
+int ProbeCaseFolding(Platform& platform, Handle folder, bool* folds,
+                     const std::function<bool()>* keep_going) {
+  const auto stopped = [keep_going] {
+    return keep_going != nullptr && *keep_going && !(*keep_going)();
+  };
+  if (stopped()) return kErrorStopped;
   ScopedHandle file(platform);
   std::string name;
   int error = CreateTempFile(platform, folder, &name, file.out());
   if (error != 0) return error;
   file.reset();
+  if (stopped()) {
+    platform.Remove(folder, name);
+    return kErrorStopped;
+  }
   std::string capitals = name;
   for (char& c : capitals) c = AsciiCapital(c);
   FileInfo info;
@@ -143,13 +153,15 @@ bool CaseNames::Folds(std::string_view relative, uint64_t device,
   for (const auto& [known, folds] : devices_)
     if (known == device) return folds_ = folds;
   // On a share the probe is several round trips: a stop that came while
-  // the flag was asked for ends the run sooner without it.
-  if (keep_going_ != nullptr && *keep_going_ && !(*keep_going_)()) {
+  // the flag was asked for, or while the probe file was made, ends the run
+  // sooner without it.
+  bool folds = false;
+  const int error = ProbeCaseFolding(platform_, folder, &folds, keep_going_);
+  if (error == kErrorStopped) {
     folds_known_ = false;
     return false;
   }
-  bool folds = false;
-  if (ProbeCaseFolding(platform_, folder, &folds) != 0) folds = false;
+  if (error != 0) folds = false;
   devices_.emplace_back(device, folds);
   return folds_ = folds;
 }

@@ -21,9 +21,11 @@ std::string FoldCase(std::string_view name);
 
 /// Learns whether the file system of `folder` ignores letter case, without
 /// touching anything of the user's: creates a file under a temporary name
-/// in `folder`, looks it up in capitals, and removes it. Returns 0 or an
-/// errno value.
-int ProbeCaseFolding(Platform& platform, Handle folder, bool* folds);
+/// in `folder`, looks it up in capitals, and removes it. Returns 0, an
+/// errno value, or kErrorStopped when `keep_going` (asked before the file
+/// is made and after) said no.
+int ProbeCaseFolding(Platform& platform, Handle folder, bool* folds,
+                     const std::function<bool()>* keep_going = nullptr);
 
 /// The names of one source folder and what its destination folder stores,
 /// for CaseNames to settle a clash.

@@ -86,10 +86,8 @@ int DestinationFolders::Create(std::string_view relative) {
   return error;
 }
 
-Handle DestinationFolders::OpenRoot() {
-  if (!cursor_.has_root() && root_.state() == 0)
-    (void)cursor_.OpenRootAt(root_.handle());
-  return cursor_.root();
+Handle DestinationFolders::Root() const {
+  return root_.state() == 0 ? root_.handle() : kNoHandle;
 }
 
 bool DestinationFolders::HandsOnAttributes() {

@@ -90,8 +90,8 @@ class DestinationFolders {
     if (!entered_ || !listed_) return std::nullopt;
     return id_.device;
   }
-  /// The root, opened when it exists; kNoHandle while it does not.
-  Handle OpenRoot();
+  /// The root, open while it exists; kNoHandle while it does not.
+  Handle Root() const;
   /// Whether a file made in the current folder may start with attributes
   /// (HandsOnAttributes), asked once per folder entered.
   bool HandsOnAttributes();

@@ -7,6 +7,7 @@
 
 #include "engine/folder_scan.h"
 #include "engine/folder_walk.h"
+#include "platform/failure.h"
 
 namespace ferrybox {
 
@@ -19,7 +20,8 @@ DestinationRoot::~DestinationRoot() {
   if (it != held_.end()) held_.erase(it);
 }
 
-int DestinationRoot::Resolve(const std::string& path) {
+int DestinationRoot::Resolve(const std::string& path,
+                             const std::function<bool()>& keep_going) {
   missing_.clear();
   const bool absolute = !path.empty() && path[0] == kSeparator;
   error_ = platform_.Open(kWorkingFolder, absolute ? "/" : ".",
@@ -39,6 +41,11 @@ int DestinationRoot::Resolve(const std::string& path) {
         missing_.push_back(name);
       }
       continue;
+    }
+    // Each level may be a round trip to a slow share.
+    if (keep_going && !keep_going()) {
+      error_ = kErrorStopped;
+      break;
     }
     Handle next = kNoHandle;
     const int error =
@@ -81,7 +88,12 @@ int DestinationRoot::Create(const std::function<bool()>* keep_going) {
                                     .keep_going = keep_going},
                           &root);
     if (error != 0) return error;
-    folder_.reset(root);
+    ScopedHandle made(platform_, root);
+    // Stopped while the root was made: it stays missing to this run, which
+    // then has nothing to finish or flush there.
+    if (keep_going != nullptr && *keep_going && !(*keep_going)())
+      return kErrorStopped;
+    folder_.reset(made.release());
     missing_.clear();
     FileInfo info;
     if (const int stat_error = platform_.Stat(root, "", true, &info))

@@ -36,9 +36,11 @@ class DestinationRoot {
 
   /// Resolves `path`, absolute or relative to the working folder. Returns
   /// 0, or the error that keeps the path from being reached (a level that is
-  /// a file, a folder that cannot be passed through); missing levels are no
+  /// a file, a folder that cannot be passed through; kErrorStopped when
+  /// `keep_going`, asked before each level, said no); missing levels are no
   /// error.
-  int Resolve(const std::string& path);
+  int Resolve(const std::string& path,
+              const std::function<bool()>& keep_going = {});
   /// 0 when the whole path exists; ENOENT when levels are missing; else the
   /// error of Resolve.
   int state() const {
@@ -53,8 +55,8 @@ class DestinationRoot {
   /// Makes the missing levels below the deepest existing folder, without
   /// following links, and locks the new root. Returns 0, the error of
   /// Resolve, an errno value, EWOULDBLOCK when another run holds the lock
-  /// on it, or kErrorStopped when `keep_going` (asked before each level)
-  /// said no.
+  /// on it, or kErrorStopped when `keep_going` (asked before and after
+  /// each level is made) said no; the root then stays missing to the run.
   int Create(const std::function<bool()>* keep_going = nullptr);
 
   /// Takes the exclusive lock on the existing root, held until the run

@@ -111,7 +111,7 @@ AheadRoots FileSync::RootsForLookAhead(bool incremental) {
   AheadRoots roots;
   roots.source_prefix = source_prefix_;
   if (source_root_error_ == 0) roots.source_root = source_.root();
-  if (incremental) roots.destination_root = destination_.OpenRoot();
+  if (incremental) roots.destination_root = destination_.Root();
   return roots;
 }
 
@@ -134,7 +134,7 @@ bool FileSync::ReachFolder(const PathParts& parts, bool* refused) {
   // folder that won, which the same name opens where case is ignored.
   *refused = FolderClash(parts.folder);
   if (StopRequested()) return false;
-  if (!*refused) folders_.Reach(parts.folder, source_, destination_.OpenRoot());
+  if (!*refused) folders_.Reach(parts.folder, source_, destination_.Root());
   if (!Covers(state_.LastCheckedFolder, destination_folder_)) {
     state_.LastCheckedFolder = destination_folder_;
     lists_.lp2(kCheckingFolder + destination_folder_);
@@ -146,7 +146,7 @@ bool FileSync::ReachFolder(const PathParts& parts, bool* refused) {
     }
   }
   if (destination_.in_use()) return false;
-  if (!*refused) folders_.Made(destination_.OpenRoot());
+  if (!*refused) folders_.Made(destination_.Root());
   return !StopRequested();
 }
 
@@ -367,7 +367,7 @@ int FileSync::LinkName(const PathParts& parts, const LinkGroup& group) {
   int error = destination_.EnterForCopy(parts.folder);
   ScopedHandle first_folder(platform_);
   if (error == 0)
-    error = WalkFolders(platform_, destination_.OpenRoot(), folder, WalkRules{},
+    error = WalkFolders(platform_, destination_.Root(), folder, WalkRules{},
                         first_folder.out());
   const Handle here = destination_.current();
   std::string temp_name;
@@ -486,7 +486,7 @@ int FileSync::CopyOneFile(const std::string& source_path,
 }
 
 void FileSync::FinishFolders(bool stopped) {
-  folders_.FinishAll(destination_.OpenRoot(), stopped);
+  folders_.FinishAll(destination_.Root(), stopped);
 }
 
 void FileSync::CopyFailed(const std::string& source_path,

@@ -117,7 +117,7 @@ class FileSync {
   void FinishFolders(bool stopped = false);
 
   /// The destination root, opened when it exists; kNoHandle otherwise.
-  Handle DestinationRootHandle() { return destination_.OpenRoot(); }
+  Handle DestinationRootHandle() { return destination_.Root(); }
 
   /// The destination root did not exist when the run began, and another run
   /// made it and holds it: nothing was copied, and nothing may be.

@@ -20,9 +20,9 @@ struct WalkRules {
   bool follow_links = false;
   /// Levels made are open to their owner only (MakePrivateFolder).
   bool owner_only = false;
-  /// When given, asked before each level is opened or made: false ends
-  /// the walk there with kErrorStopped, so that a stop never waits for
-  /// the rest of a long path on a slow drive.
+  /// When given, asked before each level is opened or made, and after one
+  /// is made: false ends the walk there with kErrorStopped, so that a stop
+  /// never waits for the rest of a long path on a slow drive.
   const std::function<bool()>* keep_going = nullptr;
 };
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <map>
 
@@ -145,20 +146,26 @@ TEST_F(FolderTest, AFolderIsOwnerOnlyUntilDoneAndAnUnchangedOneIsLeftAlone) {
 
 TEST_F(FolderTest, AfterAStopNothingIsMadeAndNoFolderIsMoreOpenThanItsSource) {
   // Stopped while a file of a read-only folder is copied, while new folders
-  // are made ("ro" was opened to its owner for the copy), and while the
-  // drive is asked whether it ignores case, before its probe file is made.
+  // are made ("ro" was opened to its owner for the copy), while the
+  // drive is asked whether it ignores case, before its probe file is made,
+  // while its probe file is made, which is then only removed, while the
+  // destination itself is made, where it is not even opened, and while the
+  // levels of its path are reached, where it is not reached.
   const struct {
     const char* stop_at;
     Kind kind;
+    const char* case_folder;
   } cases[] = {
-      {"f", Kind::kRead}, {"new", Kind::kMkdir}, {"case", Kind::kNone}};
-  for (const auto& [stop_at, kind] : cases) {
+      {"f", Kind::kRead, "f"},       {"new", Kind::kMkdir, "new"},
+      {"case", Kind::kNone, "case"}, {"temp", Kind::kOpen, "probe"},
+      {"dst", Kind::kMkdir, "root"}, {"levels", Kind::kOpen, "levels"}};
+  for (const auto& [stop_at, kind, case_folder] : cases) {
     SCOPED_TRACE(stop_at);
-    UseCase(std::string("stop at ") + stop_at);
+    UseCase(case_folder);
     testing::WriteFile(Src("ro/f"), "first");
     testing::WriteFile(Src("z/keep"), "k");
     ASSERT_EQ(chmod(Src("ro").c_str(), 0555), 0);
-    Go();
+    if (std::string(stop_at) != "dst") Go();
     ASSERT_EQ(chmod(Src("ro").c_str(), 0755), 0);
     testing::WriteFile(Src("ro/f"), "second");
     testing::WriteFile(Src("z/new/deeper/g"), "g");
@@ -166,17 +173,22 @@ TEST_F(FolderTest, AfterAStopNothingIsMadeAndNoFolderIsMoreOpenThanItsSource) {
     ASSERT_EQ(setxattr(Src("z/new").c_str(), "user.origin", "camera", 6, 0), 0);
     // Hooks run on the look-ahead's threads too.
     std::atomic<bool> stopped = false;
-    std::vector<std::string> after_stop;  // folders made, copies begun
-    platform.before_call = [&](Kind call, const std::string& name) {
+    std::vector<std::string> after_stop;  // folders made or opened, copies
+    platform.before_call = [&](Kind call, std::string name) {
+      // Temporary names, the probe's in capitals too, all go as "temp".
+      std::string lower = name;
+      for (char& c : lower) c = static_cast<char>(std::tolower(c));
+      if (IsTempName(lower)) name = "temp";
       if (stopped &&
-          (call == Kind::kMkdir || (call == Kind::kOpen && IsTempName(name))))
+          (call == Kind::kMkdir ||
+           (call == Kind::kOpen && (name == "temp" || name == "dst")) ||
+           (call == Kind::kStat && name == "temp")))
         after_stop.push_back(name);
       if (call == kind && name == stop_at && !stopped.exchange(true))
         run->Command2_Click();
     };
     platform.on_folds_case = [&] {
-      if (kind == Kind::kNone && !stopped.exchange(true))
-        run->Command2_Click();
+      if (kind == Kind::kNone && !stopped.exchange(true)) run->Command2_Click();
     };
     Go(true);
     EXPECT_TRUE(run->LastOutcome().stopped);
