@@ -9,10 +9,12 @@ namespace ferrybox {
 namespace {
 
 constexpr std::chrono::milliseconds kWaitSlice{50};
-// The run waited this long for a result: the threads wait on a disk or a
-// network, not on the processor, and one more keeps one more request
-// under way.
+// The run waited this long for a result, or waited at all while jobs take
+// this long each: the threads wait on a disk or a network, not on the
+// processor, and one more keeps one more request under way. A status from
+// memory takes a few microseconds; one read from a disk, a hundred or more.
 constexpr std::chrono::milliseconds kSlowWait{2};
+constexpr std::chrono::microseconds kSlowJob{100};
 
 }  // namespace
 
@@ -75,6 +77,7 @@ void WorkAhead::Work(size_t worker) {
     const size_t end = std::min({first + batch_, count_, held_ + window_});
     next_ = end;
     lock.unlock();
+    const auto started = std::chrono::steady_clock::now();
     for (size_t index = first; index < end && !stopping_; ++index) {
       job_(worker, index);
       // Each result is the run's at once: it may be waiting for this one.
@@ -84,7 +87,9 @@ void WorkAhead::Work(size_t worker) {
       lock.unlock();
       if (wake) done_.notify_one();
     }
+    const auto took = std::chrono::steady_clock::now() - started;
     lock.lock();
+    slow_jobs_ = took >= kSlowJob * static_cast<int64_t>(end - first);
   }
 }
 
@@ -111,8 +116,10 @@ bool WorkAhead::Take(size_t index, const std::function<bool()>& while_waiting) {
   }
   run_waits_ = false;
   const bool got = done();
+  const bool slow = slow_jobs_;
   lock.unlock();
-  if (got && std::chrono::steady_clock::now() - start >= kSlowWait) AddThread();
+  if (got && (slow || std::chrono::steady_clock::now() - start >= kSlowWait))
+    AddThread();
   return got;
 }
 

@@ -74,6 +74,8 @@ class WorkAhead {
   std::vector<size_t> done_at_;
   size_t idle_ = 0;
   bool run_waits_ = false;
+  // Whether the last batch done took long for its size.
+  bool slow_jobs_ = false;
   // Read between the jobs of a batch, without the lock.
   std::atomic<bool> stopping_{false};
   // Only the run's thread starts threads.
