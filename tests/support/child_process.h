@@ -26,6 +26,7 @@ namespace ferrybox::testing {
 class ChildProcess {
  public:
   using Seconds = std::chrono::duration<double>;
+  using Clock = std::chrono::steady_clock;
   /// Where the child's standard error goes.
   enum class Err { kInherited, kWithOut };
 
@@ -43,9 +44,8 @@ class ChildProcess {
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
     if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(),
-                    environ) != 0) {
+                    environ) != 0)
       pid_ = -1;
-    }
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     fd_ = out[0];
@@ -73,9 +73,8 @@ class ChildProcess {
   /// `limit` passes.
   bool ReadOutputUntil(const std::string& text, Seconds limit = Seconds(10)) {
     const auto deadline = Deadline(limit);
-    while (out_.find(text) == std::string::npos) {
+    while (out_.find(text) == std::string::npos)
       if (!ReadSome(deadline)) return false;
-    }
     return true;
   }
 
@@ -92,7 +91,7 @@ class ChildProcess {
         return WIFEXITED(status) ? WEXITSTATUS(status)
                                  : 1000 + WTERMSIG(status);
       }
-      if (done != 0 || std::chrono::steady_clock::now() > deadline) return -1;
+      if (done != 0 || Clock::now() > deadline) return -1;
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
   }
@@ -103,20 +102,18 @@ class ChildProcess {
     const auto deadline = Deadline(limit);
     while (ReadSome(deadline)) {
     }
-    return WaitExit(deadline - std::chrono::steady_clock::now());
+    return WaitExit(deadline - Clock::now());
   }
 
  private:
-  static std::chrono::steady_clock::time_point Deadline(Seconds limit) {
-    return std::chrono::steady_clock::now() +
-           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-               limit);
+  static Clock::time_point Deadline(Seconds limit) {
+    return Clock::now() + std::chrono::duration_cast<Clock::duration>(limit);
   }
 
   // False at the end of the output or past the deadline.
-  bool ReadSome(std::chrono::steady_clock::time_point deadline) {
+  bool ReadSome(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+        deadline - Clock::now());
     if (left.count() <= 0) return false;
     pollfd readable = {fd_, POLLIN, 0};
     if (poll(&readable, 1, static_cast<int>(left.count())) <= 0) return false;

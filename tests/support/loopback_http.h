@@ -17,24 +17,15 @@ namespace ferrybox::testing {
 class LoopbackHttp {
  public:
   struct Reply {
-    /// `headers`: extra header lines, each ending in "\r\n".
-    Reply(int status, QByteArray body, QByteArray headers = {})
-        : status(status), body(std::move(body)), headers(std::move(headers)) {}
     /// The request is read and never answered.
-    static Reply Never() {
-      Reply reply(0, {});
-      reply.never = true;
-      return reply;
-    }
+    static Reply Never() { return {0, {}, {}, true}; }
     /// The headers and `body` are sent, the rest of a longer page never.
     static Reply Stalled(QByteArray body) {
-      Reply reply(200, std::move(body));
-      reply.stalled = true;
-      return reply;
+      return {200, std::move(body), {}, false, true};
     }
     int status;
     QByteArray body;
-    QByteArray headers;
+    QByteArray headers = {};  ///< extra header lines, each ending in "\r\n"
     bool never = false;
     bool stalled = false;
   };
