@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// ferrybox-cli in-process, on real temporary trees.
+// ferrybox-cli: its command line as the parser reads it, runs in-process on
+// real temporary trees, and the real program stopped by a signal.
 #include "cli/run_cli.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <atomic>
@@ -12,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "cli/cli_arguments.h"
 #include "engine/backup_run.h"
 #include "engine/copy_log.h"
 #include "engine/file_copy.h"
@@ -27,9 +30,89 @@ namespace ferrybox {
 namespace {
 
 using Kind = testing::FaultyPlatform::Kind;
+using testing::ChildProcess;
 using testing::ReadFile;
 using testing::SplitLines;
 using testing::WriteFile;
+using Seconds = ChildProcess::Seconds;
+
+using Action = CliRequest::Action;
+
+std::string Describe(const std::vector<std::string>& args) {
+  CliRequest request;
+  std::string error;
+  if (!ParseCliArguments(args, &request, &error)) return "error: " + error;
+  switch (request.action) {
+    case Action::kHelp:
+      return "help";
+    case Action::kVersion:
+      return "version";
+    case Action::kProfile:
+      return "profile " + request.profile;
+    case Action::kRun:
+      break;
+  }
+  std::string text = "run " + request.source + " " + request.destination;
+  if (request.incremental || request.show_files) text += " ";
+  if (request.incremental) text += "i";
+  if (request.show_files) text += "s";
+  return text;
+}
+
+TEST(ParseCliArguments, TakesEachAcceptedFormAndRefusesEverythingElse) {
+  const struct {
+    std::vector<std::string> args;
+    /// What the request reads as: "run SRC DST [i][s]", "profile NAME",
+    /// "help", "version", or "error: " and the start of the explanation.
+    std::string expected;
+  } cases[] = {
+      // Options before, between and after the two folders.
+      {{"/a", "/b"}, "run /a /b"},
+      {{"--incremental", "/a", "/b"}, "run /a /b i"},
+      {{"/a", "--show-files", "/b"}, "run /a /b s"},
+      {{"/a", "/b", "--show-files", "--incremental"}, "run /a /b is"},
+      // "--" ends the options: what follows is a folder, whatever it is.
+      {{"--", "--help", "-x"}, "run --help -x"},
+      {{"/a", "--", "--version"}, "run /a --version"},
+      {{"--incremental", "--", "-", "--"}, "run - -- i"},
+      {{"-", "/b"}, "run - /b"},
+      // Exactly two folders.
+      {{"/a", "/b", "/c"}, "error: too many arguments"},
+      {{"/a", "--", "/b", "/c"}, "error: too many arguments"},
+      {{"/a"}, "error: SOURCE and DESTINATION are both needed"},
+      {{}, "error: SOURCE and DESTINATION are both needed"},
+      {{"--", "--incremental"}, "error: SOURCE and DESTINATION"},
+      {{"-x", "/a", "/b"}, "error: unknown option -x"},
+      {{"/a", "/b", "--incremental=1"}, "error: unknown option"},
+      // A profile, in either spelling, with nothing else.
+      {{"--profile", "work"}, "profile work"},
+      {{"--profile=work"}, "profile work"},
+      {{"--profile=a=b c"}, "profile a=b c"},
+      {{"--profile", "-x"}, "profile -x"},
+      {{"--profile"}, "error: --profile needs a NAME"},
+      {{"--profile="}, "error: --profile needs a NAME"},
+      {{"--profile", "a", "--profile=b"}, "error: --profile may be given"},
+      {{"--profile", "work", "/a"}, "error: --profile takes its folders"},
+      {{"/a", "/b", "--profile=work"}, "error: --profile takes its folders"},
+      {{"--incremental", "--profile=work"}, "error: --profile takes"},
+      {{"--profile", "work", "--show-files"}, "error: --profile takes"},
+      // --help and --version win over everything before "--".
+      {{"/a", "/b", "/c", "--help"}, "help"},
+      {{"-h"}, "help"},
+      {{"--bogus", "--version"}, "version"},
+      {{"--version", "--help"}, "help"},
+      {{"--", "--help", "/b", "/c"}, "error: too many arguments"},
+  };
+  for (const auto& c : cases) {
+    std::string args;
+    for (const std::string& arg : c.args) args += "[" + arg + "]";
+    SCOPED_TRACE(args);
+    EXPECT_TRUE(Describe(c.args).starts_with(c.expected)) << Describe(c.args);
+    if (!c.expected.starts_with("error: ")) {
+      EXPECT_EQ(Describe(c.args), c.expected);
+    }
+  }
+}
 
 // The start and closing lines carry the time; everything else is exact.
 std::vector<std::string> WithoutTimes(std::vector<std::string> lines) {
@@ -135,11 +218,10 @@ TEST_F(RunCliTest, WrongArgumentsUnknownProfilesAndRefusedRunsExitWithTwo) {
     EXPECT_EQ(Run(c.args), kExitRefused);
     EXPECT_TRUE(err_.str().starts_with("ferrybox-cli: ")) << err_.str();
     EXPECT_NE(err_.str().find(c.explanation), std::string::npos) << err_.str();
-    if (c.explanation.starts_with("refused: ")) {  // the run itself started
+    if (c.explanation.starts_with("refused: "))  // the run itself started
       EXPECT_TRUE(OutLines().back().starts_with("Finished....in :"));
-    } else {
+    else
       EXPECT_EQ(out_.str(), "");
-    }
   }
   EXPECT_FALSE(std::filesystem::exists(dst_));
   EXPECT_FALSE(std::filesystem::exists(src_ + "/src"));
@@ -205,21 +287,7 @@ TEST_F(RunCliTest, EachFailedCopySaysWhyOnOneLineAndTheSummaryCountsReasons) {
       << err_.str();
 }
 
-TEST_F(RunCliTest, ProfilesRunWithTheirFoldersAndBoxes) {
-  // Folders, then only the source list's Show Files ticked.
-  WriteFile(ProfilesFolder(program_.root()) + "/work.prf",
-            src_ + "\r\n" + dst_ + "\r\n 1 \r\n 0 \r\n 0 \r\n");
-
-  for (const std::string name : {"work", "work.prf"}) {
-    SCOPED_TRACE(name);
-    EXPECT_EQ(Run({"--profile", name}), kExitOk) << err_.str();
-    EXPECT_NE(out_.str().find(src_ + "/a.txt\n"), std::string::npos)
-        << "Show Files came from the profile: " << out_.str();
-  }
-  EXPECT_EQ(ReadFile(dst_ + "/a.txt"), "alpha");
-}
-
-TEST_F(RunCliTest, CommandLineFoldersAreJoinedToTheWorkingFolder) {
+TEST_F(RunCliTest, FoldersAreJoinedToTheWorkingFolderOrComeFromAProfile) {
   const std::filesystem::path earlier = std::filesystem::current_path();
   std::filesystem::current_path(trees_.root());
   const std::string work = std::filesystem::current_path().string();
@@ -233,6 +301,18 @@ TEST_F(RunCliTest, CommandLineFoldersAreJoinedToTheWorkingFolder) {
        {work + "/src/a.txt",
         "New File, Copying: " + work + "/sub/../dst/a.txt"})
     EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
+
+  // A profile's folders, then only the source list's Show Files ticked.
+  const std::string to = trees_.Path("from profile");
+  WriteFile(ProfilesFolder(program_.root()) + "/work.prf",
+            src_ + "\r\n" + to + "\r\n 1 \r\n 0 \r\n 0 \r\n");
+  for (const std::string name : {"work", "work.prf"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(Run({"--profile", name}), kExitOk) << err_.str();
+    EXPECT_NE(out_.str().find(src_ + "/a.txt\n"), std::string::npos)
+        << "Show Files came from the profile: " << out_.str();
+  }
+  EXPECT_EQ(ReadFile(to + "/a.txt"), "alpha");
 }
 
 TEST_F(RunCliTest, AStopEndsTheScanAtOnceOrBreaksOffTheFileInHandAndNamesIt) {
@@ -262,6 +342,68 @@ TEST_F(RunCliTest, AStopEndsTheScanAtOnceOrBreaksOffTheFileInHandAndNamesIt) {
       EXPECT_NE(err_.str().find(src_ + large), std::string::npos) << err_.str();
       EXPECT_TRUE(OutLines().back().starts_with("Finished....in :"));
     }
+  }
+}
+
+TEST(CliProcess, ASignalStopsAfterTheFileInHandReadOrNotAndExits130) {
+  // Long names make the listing far larger than a pipe holds, so the run
+  // cannot finish while the test is not reading.
+  constexpr size_t kFiles = 3000;
+  testing::TempTree tree;
+  const std::string src = tree.Path("src");
+  const std::string folder = src + "/" + std::string(150, 'd');
+  for (size_t i = 0; i < kFiles; ++i)
+    testing::WriteFile(folder + "/" + std::string(100, 'f') + std::to_string(i),
+                       std::to_string(i));
+  // A copy of the program of its own, so the copy log beside it is ours.
+  const std::string program = tree.Path("ferrybox-cli");
+  const std::string dst = tree.Path("dst");
+  std::filesystem::copy_file(FERRYBOX_CLI_PATH, program);
+  const struct {
+    int signal;
+    ChildProcess::Err err;
+    bool reading;  // else nobody reads the output and its pipe is full
+  } cases[] = {{SIGTERM, ChildProcess::Err::kInherited, true},
+               {SIGTERM, ChildProcess::Err::kInherited, false},
+               {SIGINT, ChildProcess::Err::kWithOut, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.signal + 100 * c.reading);
+    std::filesystem::remove_all(dst);
+    ChildProcess child(program, {"--show-files", src, dst}, c.err);
+    ASSERT_TRUE(child.started());
+    // The pipe is full once its content stops growing.
+    const auto deadline = std::chrono::steady_clock::now() + Seconds(10);
+    for (int before = -1;
+         !c.reading && (before != child.Unread() || before <= 0);) {
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+      before = child.Unread();
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    ASSERT_TRUE(!c.reading || child.ReadOutputUntil(folder + "/"));
+    child.Signal(c.signal);
+    if (c.reading) {
+      EXPECT_EQ(child.Finish(), 130);
+      EXPECT_TRUE(testing::SplitLines(child.out())
+                      .back()
+                      .starts_with("Finished....in :"))
+          << "the closing line was written";
+    } else {
+      EXPECT_EQ(child.WaitExit(Seconds(5)), 130);
+    }
+    // Every file at the destination is complete and nothing else is there:
+    // no temporary file, no partial copy under a real name. Some files were
+    // copied, not all.
+    const auto source = testing::Entries(src, true);
+    size_t files = 0;
+    for (const std::string& entry : testing::Entries(dst, true)) {
+      ASSERT_TRUE(source.count(entry)) << "unexpected " << entry;
+      if (std::filesystem::is_regular_file(dst + "/" + entry)) {
+        ++files;
+        ASSERT_EQ(ReadFile(dst + "/" + entry), ReadFile(src + "/" + entry));
+      }
+    }
+    EXPECT_GT(files, 0u);
+    EXPECT_LT(files, kFiles);
   }
 }
 
