@@ -35,10 +35,9 @@ QString Name(QAccessibleInterface* accessible) {
 // `root` and everything under it, as a screen reader walks it.
 std::vector<QAccessibleInterface*> Tree(QAccessibleInterface* root) {
   std::vector<QAccessibleInterface*> tree = {root};
-  for (size_t next = 0; next < tree.size(); ++next) {
+  for (size_t next = 0; next < tree.size(); ++next)
     for (int i = 0; i < tree[next]->childCount(); ++i)
       tree.push_back(tree[next]->child(i));
-  }
   return tree;
 }
 
@@ -56,11 +55,9 @@ void Hear(QAccessibleEvent* event) {
                                     "RowsRemoved",  "ColumnsRemoved"};
     const auto* change = static_cast<QAccessibleTableModelChangeEvent*>(event);
     line = kChanges[change->modelChangeType()];
-    if (change->modelChangeType() !=
-        QAccessibleTableModelChangeEvent::ModelReset) {
+    if (line != "ModelReset")
       line += " " + std::to_string(change->firstRow()) + "-" +
               std::to_string(change->lastRow());
-    }
   } else {
     line += " " + std::to_string(event->child()) + " " +
             Name(event->accessibleInterface()).toStdString();
@@ -78,15 +75,6 @@ class Accessibility : public Form1Fixture {
   void TearDown() override {
     SetAccessibleEventSink(previous_sink_);
     Form1Fixture::TearDown();
-  }
-
-  // A list holding "line 0" to "line <count - 1>", shown.
-  LineList* FilledList(const char* name, int count) {
-    LineList* list = Lines(name);
-    for (int i = 0; i < count; ++i) list->AddLine(QString("line %1").arg(i));
-    list->Flush();
-    heard.clear();
-    return list;
   }
 
  private:
@@ -149,9 +137,7 @@ TEST_F(Accessibility, EveryControlHasANameThatSaysWhatItIs) {
   }
   EXPECT_EQ(Accessible(Edit("Text1"))->text(QAccessible::Description),
             Edit("Text1")->toolTip());
-}
-
-TEST_F(Accessibility, ThePauseButtonIsNamedByWhatItDoesNow) {
+  // The pause button is named by what it does now.
   form().ShowPaused(true);
   EXPECT_EQ(Name(Accessible(Button("Command11"))), "Resume Copying");
   form().ShowPaused(false);
@@ -194,7 +180,7 @@ TEST_F(Accessibility, AfterARunTheListsOfferEveryLineAsAnItem) {
   EXPECT_NE(std::find(window.begin(), window.end(), messages), window.end());
 }
 
-TEST_F(Accessibility, NewLinesAreAnnouncedOncePerPaintNotOncePerLine) {
+TEST_F(Accessibility, NewLinesAreAnnouncedOncePerPaintAndClearedOnesForgotten) {
   LineList* list = Lines("List1");
   for (int i = 0; i < 20000; ++i) list->AddLine(QString("line %1").arg(i));
   EXPECT_TRUE(heard.empty());
@@ -208,10 +194,7 @@ TEST_F(Accessibility, NewLinesAreAnnouncedOncePerPaintNotOncePerLine) {
   list->Flush();
   EXPECT_EQ(heard, (std::vector<std::string>{"RowsInserted 20000-20000",
                                              "ObjectCreated 20000 one more"}));
-}
-
-TEST_F(Accessibility, AClearedListForgetsItsItems) {
-  LineList* list = FilledList("List2", 10);
+  heard.clear();
   QAccessibleInterface* accessible = Accessible(list);
   const QAccessible::Id old_item = QAccessible::uniqueId(accessible->child(3));
   list->Clear();
@@ -224,17 +207,31 @@ TEST_F(Accessibility, AClearedListForgetsItsItems) {
   EXPECT_EQ(heard.back(), "ObjectCreated 4 new 4");
 }
 
-TEST_F(Accessibility, KeysReachTheNewestLineAndTheScreenReaderHearsIt) {
+TEST_F(Accessibility, ItemsSitWhereTheirLinesArePaintedAndKeysReachTheNewest) {
   form().show();
   QApplication::setActiveWindow(&form());
-  LineList* list = FilledList("List3", 100);
+  LineList* list = Lines("List3");
+  for (int i = 0; i < 100; ++i) list->AddLine(QString("line %1").arg(i));
+  list->Flush();
+  list->SetTopIndex(40);
+  list->Flush();
+  QAccessibleInterface* accessible = Accessible(list);
+  for (int row : {40, 42}) {
+    const QRect painted = list->LineRect(row);
+    ASSERT_FALSE(painted.isEmpty());
+    const QPoint centre = list->viewport()->mapToGlobal(painted.center());
+    QAccessibleInterface* item = accessible->childAt(centre.x(), centre.y());
+    EXPECT_EQ(item, accessible->child(row));
+    EXPECT_TRUE(item->rect().contains(centre));
+  }
+  EXPECT_TRUE(accessible->child(39)->rect().isEmpty());
+
   list->SelectLine(5);
   // The selected line is what the list presents when it gets the focus.
   heard.clear();
   list->setFocus();
   ASSERT_TRUE(QTest::qWaitFor([&] { return !heard.empty(); }, 2000));
   EXPECT_EQ(heard.back(), "Focus 5 line 5");
-  QAccessibleInterface* accessible = Accessible(list);
 
   // End reaches the newest line; paging moves by what fits in view, Home to
   // the first line, the arrows by one line. Each move is heard and leaves the
@@ -259,23 +256,6 @@ TEST_F(Accessibility, KeysReachTheNewestLineAndTheScreenReaderHearsIt) {
     EXPECT_TRUE(accessible->child(row < 50 ? 99 : 0)->state().offscreen);
     EXPECT_EQ(accessible->tableInterface()->selectedRows(), QList<int>{row});
   }
-}
-
-TEST_F(Accessibility, ItemsSitWhereTheirLinesArePainted) {
-  form().show();
-  LineList* list = FilledList("List3", 100);
-  list->SetTopIndex(40);
-  list->Flush();
-  QAccessibleInterface* accessible = Accessible(list);
-  for (int row : {40, 42}) {
-    const QRect painted = list->LineRect(row);
-    ASSERT_FALSE(painted.isEmpty());
-    const QPoint centre = list->viewport()->mapToGlobal(painted.center());
-    QAccessibleInterface* item = accessible->childAt(centre.x(), centre.y());
-    EXPECT_EQ(item, accessible->child(row));
-    EXPECT_TRUE(item->rect().contains(centre));
-  }
-  EXPECT_TRUE(accessible->child(39)->rect().isEmpty());
 }
 
 TEST_F(Accessibility, TheNoticeIsADialogWhoseTextAndButtonsCanBeRead) {

@@ -162,13 +162,12 @@ class Form1StopsInTime : public Form1Alive {
   void QueueClick(const char* name) {
     QPushButton* button = Button(name);
     const QPointF at = button->mapTo(&form(), button->rect().center());
-    for (const bool press : {true, false}) {
+    for (const bool press : {true, false})
       QWindowSystemInterface::handleMouseEvent<
           QWindowSystemInterface::AsynchronousDelivery>(
           form().windowHandle(), at, form().mapToGlobal(at),
           press ? Qt::LeftButton : Qt::NoButton, Qt::LeftButton,
           press ? QEvent::MouseButtonPress : QEvent::MouseButtonRelease);
-    }
   }
 
   QElapsedTimer clock_;

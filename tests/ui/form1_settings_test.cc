@@ -14,6 +14,7 @@
 #include "settings/settings_file.h"
 #include "tests/ui/form1_fixture.h"
 #include "tests/ui/scripted_dialogs.h"
+#include "ui/name_bytes.h"
 
 namespace ferrybox {
 namespace {
@@ -185,13 +186,56 @@ TEST_F(Form1Settings, ExitWarnsWhenTheSettingsFileCannotBeWrittenThenEnds) {
   EXPECT_EQ(end_calls_, 1);
 }
 
+// Every byte string comes back from its shown form unchanged; valid UTF-8
+// shows as its characters, each stray byte as one mark; typed text is UTF-8.
+TEST(NameBytes, AnyBytesComeBackValidUtf8ShowsAsItsCharactersTypedTextIsUtf8) {
+  struct Case {
+    std::string bytes;
+    int marks;  // bytes that are not part of valid UTF-8
+  };
+  const Case cases[] = {
+      {"", 0},
+      {"/home/ann/all files", 0},
+      {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", 0},  // 2, 3 and 4 bytes
+      {"\xEF\xBF\xBD", 0},           // a real replacement character
+      {"/x/bk\xE9", 1},              // Latin-1
+      {"\x80", 1},                   // a continuation byte alone
+      {"\xFF\xFE", 2},               // never in UTF-8
+      {"\xC0\x80", 2},               // overlong NUL
+      {"\xE0\x80\xAF", 3},           // overlong "/"
+      {"\xED\xA0\x80", 3},           // a surrogate
+      {"\xED\xB2\x80", 3},           // the very surrogate a mark uses
+      {"\xF4\x90\x80\x80", 4},       // above U+10FFFF
+      {"\xE2\x82", 2},               // cut short at the end
+      {"\xE2\x82x\xF0\x9F\x98", 5},  // cut short before "x" and at the end
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.bytes));
+    const QString shown = ShownName(c.bytes);
+    EXPECT_EQ(NameBytes(shown), c.bytes);
+    int marks = 0;
+    for (QChar ch : shown)
+      marks += ch.unicode() >= 0xDC80 && ch.unicode() <= 0xDCFF;
+    EXPECT_EQ(marks, c.marks);
+    if (c.marks == 0) {
+      EXPECT_EQ(shown, QString::fromUtf8(c.bytes));
+    }
+  }
+  EXPECT_EQ(ShownName("/x/bk\xE9"), "/x/bk" + QString(QChar(0xDCE9)));
+  const QString typed = QString::fromUtf8("/caf\xC3\xA9/\xF0\x9F\x98\x80");
+  EXPECT_EQ(NameBytes(typed), typed.toStdString());
+  // A lone surrogate that no name gives is a replacement character.
+  EXPECT_EQ(NameBytes(QChar(0xD800) + QString("a") + QChar(0xDC41)),
+            "\xEF\xBF\xBD"
+            "a\xEF\xBF\xBD");
+}
+
 // The real question, under a held Enter: its auto-repeated presses, queued
 // as the desktop queues them, answer nothing; the next fresh press does.
 TEST_F(Form1Fixture, AHeldEnterOnSaveProfileLeavesTheQuestionOpen) {
   form().Form_Load();
-  const std::string profile = program().Path("profiles/p.prf");
   const std::string earlier = "/s\r\n/d\r\n 1 \r\n 1 \r\n 0 \r\n";
-  program().Write("profiles/p.prf", earlier);
+  const std::string profile = program().Write("profiles/p.prf", earlier);
   Edit("Text7")->setText("p");
   Edit("Text1")->setText("/new");
   Edit("Text2")->setText("/d");
