@@ -116,10 +116,9 @@ TEST_F(ScenarioTest, EachFileFailsWithItsOwnReasonOrItsFoldersReason) {
       };
     } else if (c.kind == Kind::kOpen) {
       faults.before_call = [&](Kind call, const std::string& name) {
-        if (call == Kind::kMkdir && name == "fresh") {
-          faults.before_call = nullptr;
-          faults.FailNth(Kind::kOpen, 1, c.error, "fresh");
-        }
+        if (call != Kind::kMkdir || name != "fresh") return;
+        faults.before_call = nullptr;
+        faults.FailNth(Kind::kOpen, 1, c.error, "fresh");
       };
     } else {
       faults.FailNth(c.kind, 0, c.error, c.name);
