@@ -1,16 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A run keeps its window alive during the copying: events handled before
-// the first file and between the progress updates, and a big file's copy
-// broken off by a stop (the scan is tried on the real window, in
-// form1_alive_test). Slowed through the platform: every sleep is a lower
-// bound, so the counts below do not depend on the machine.
+// the first file and between the progress updates, a big file's copy
+// broken off by a stop, and the wait for the final flush to disk (the scan
+// is tried on the real window, in form1_alive_test). Slowed through the
+// platform: every sleep is a lower bound, so the counts below do not depend
+// on the machine.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <set>
 #include <thread>
 
 #include "engine/file_copy.h"
+#include "engine/flush.h"
 #include "platform/scoped_handle.h"
 #include "platform/temp_name.h"
 #include "tests/support/run_fixture.h"
@@ -136,6 +139,103 @@ TEST(CopyControlTest, IsAskedBeforeEveryChunkButTheLast) {
             0);
   EXPECT_EQ(asks, 2);  // 8 + 8 MiB, and the last 4 MiB are never broken off
   EXPECT_EQ(testing::ReadFile(tree.Path("copy")).size(), 20 * kMiB);
+}
+
+/// Holds every flush until released (at most 10 s), and tells when the
+/// flush's thread has let go of its handle.
+class SlowFlushPlatform : public testing::FaultyPlatform {
+ public:
+  std::atomic<bool> flushing{false};
+  std::atomic<bool> release{false};
+  std::atomic<bool> done{false};
+  std::atomic<int> flushes{0};
+  std::string line_at_flush;  // List3's newest line when the flush began
+  std::vector<std::string>* list3 = nullptr;
+
+  int SyncFileSystem(Handle dir) override {
+    ++flushes;
+    flush_handle_ = dir;
+    line_at_flush = list3->empty() ? "" : list3->back();
+    flushing = true;
+    for (int wait = 0; wait < 1000 && !release; ++wait)
+      std::this_thread::sleep_for(milliseconds(10));
+    const int error = FaultyPlatform::SyncFileSystem(dir);
+    flushing = false;
+    return error;
+  }
+  int Close(Handle handle) override {
+    const int error = FaultyPlatform::Close(handle);
+    if (handle == flush_handle_) done = true;
+    return error;
+  }
+  bool WaitDone() {
+    for (int wait = 0; wait < 1000 && !done; ++wait)
+      std::this_thread::sleep_for(milliseconds(10));
+    return done;
+  }
+
+ private:
+  std::atomic<Handle> flush_handle_{kNoHandle};
+};
+
+class FlushTest : public RunFixture {
+ protected:
+  FlushTest() {
+    platform.list3 = &List3();
+    UsePlatform(platform, {.clock = [this] { return clock; }});
+  }
+  SlowFlushPlatform platform;
+  double clock = 0;  // seconds pass only while the flush is waited for
+};
+
+TEST_F(FlushTest, FinishedComesOnlyOnceOnDiskAndTheWindowIsServedMeanwhile) {
+  for (int i = 0; i < 150; ++i) tree.Write("src/f" + std::to_string(i), "x");
+  for (const bool stop : {false, true}) {
+    SCOPED_TRACE(stop ? "stopped" : "finished");
+    platform.flushes = 0;
+    platform.release = false;
+    int served = 0;
+    clock = 0;
+    window.on_process_events = [&] {
+      // At the update after file 101 (a slow machine may yield earlier too).
+      if (stop && Figure(FigureBox::kText3) == "101") run->Command2_Click();
+      if (!platform.flushing) return;
+      clock += 25;
+      // Released after several rounds of events: the wait does not block.
+      if (++served == 4) platform.release = true;
+    };
+    Go();
+    EXPECT_TRUE(platform.WaitDone());
+    EXPECT_EQ(platform.flushes, 1);
+    EXPECT_GE(served, 4);
+    EXPECT_EQ(platform.line_at_flush.find("Finished"), std::string::npos);
+    EXPECT_EQ(Figure(FigureBox::kText3), stop ? "101" : "150");
+    EXPECT_EQ(List3().back(),
+              "Finished....in :" + std::to_string(25 * served) + ".00 seconds");
+  }
+}
+
+TEST_F(FlushTest, NothingToFlushAfterARefusalOrWithNoDestination) {
+  platform.release = true;
+  window.text1 = "";
+  Go();
+  window.text1 = Src("");  // empty: no destination folder is made
+  Go();
+  EXPECT_EQ(platform.flushes, 0);
+  EXPECT_EQ(Count(List3(), "Finished....in :"), 2);
+  EXPECT_EQ(Count(List3(), "Error"), 0);
+}
+
+TEST_F(FlushTest, AnAbandonedRunDoesNotWaitForItsFlush) {
+  tree.Write("src/a", "a");
+  window.on_process_events = [&] {
+    if (platform.flushing) run->Abandon();
+  };
+  Go();
+  EXPECT_TRUE(platform.flushing);  // still held, yet the run has returned
+  EXPECT_EQ(Count(List3(), "Finished"), 0);
+  platform.release = true;
+  EXPECT_TRUE(platform.WaitDone());
 }
 
 }  // namespace
