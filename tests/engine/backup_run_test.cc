@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <set>
+#include <tuple>
 
 #include "engine/copy_log.h"
 #include "engine/message_lists.h"
@@ -46,27 +47,24 @@ TEST_F(RunTest, KbTotalCountsEveryByteAndTheFiguresFollowTheClock) {
   };
   // Rounded only when shown: files under 500 bytes count too (20,000 files
   // of 499 bytes are about 10 Mb), and each run counts from 0.
-  const struct {
-    std::vector<size_t> sizes;
-    double step;
-    const char* text5;
-    const char* text6;
-  } cases[] = {
-      {{1500, 1500}, kByte, "0Mb", "3000Mb per Sec"},
-      {{499, 499, 499}, kByte, "0Mb", "1497Mb per Sec"},
-      // Over three readings: at files 101 and 202, and the last.
-      {std::vector<size_t>(250, 1500), kByte, "0Mb", "125000Mb per Sec"},
-      {{2048000}, 2, "2Mb", "1Mb per Sec"}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.sizes.size());
+  // The sizes of the files, the seconds between readings, Text5 and Text6.
+  const std::tuple<std::vector<size_t>, double, const char*, const char*>
+      cases[] = {
+          {{1500, 1500}, kByte, "0Mb", "3000Mb per Sec"},
+          {{499, 499, 499}, kByte, "0Mb", "1497Mb per Sec"},
+          // Over three readings: at files 101 and 202, and the last.
+          {std::vector<size_t>(250, 1500), kByte, "0Mb", "125000Mb per Sec"},
+          {{2048000}, 2, "2Mb", "1Mb per Sec"}};
+  for (const auto& [sizes, seconds, text5, text6] : cases) {
+    SCOPED_TRACE(sizes.size());
     std::filesystem::remove_all(Src(""));
-    for (size_t i = 0; i < c.sizes.size(); ++i)
-      tree.Write("src/f" + std::to_string(i), std::string(c.sizes[i], 'k'));
-    files = c.sizes.size();
-    step = c.step;
+    for (size_t i = 0; i < sizes.size(); ++i)
+      tree.Write("src/f" + std::to_string(i), std::string(sizes[i], 'k'));
+    files = sizes.size();
+    step = seconds;
     Go();
-    EXPECT_EQ(Figure(FigureBox::kText5), c.text5);
-    EXPECT_EQ(Figure(FigureBox::kText6), c.text6);
+    EXPECT_EQ(Figure(FigureBox::kText5), text5);
+    EXPECT_EQ(Figure(FigureBox::kText6), text6);
   }
   // Only after files 101 and 202, with a rate that has no unit yet.
   EXPECT_EQ(shown,
@@ -177,11 +175,8 @@ TEST_F(RunTest, EveryRefusalWritesItsLineAndADestinationInsideIsLeftOut) {
   tree.Write("src/a", "x");
   ASSERT_EQ(symlink(Src("").c_str(), tree.Path("alias").c_str()), 0);
   const std::string missing = tree.Path("missing");
-  const struct {
-    std::string source, destination;
-    RunRefusal refusal;
-    std::string line;
-  } cases[] = {
+  using Case = std::tuple<std::string, std::string, RunRefusal, std::string>;
+  const Case cases[] = {
       {" " + Src(""), Dst(), RunRefusal::kSourceNotFullPath,
        kSourceNotFullPath},
       {Src(""), "dst", RunRefusal::kDestinationNotFullPath,
@@ -196,16 +191,15 @@ TEST_F(RunTest, EveryRefusalWritesItsLineAndADestinationInsideIsLeftOut) {
       {Src(""), Src("new/.."), RunRefusal::kSameFolder, kSameFolder},
       {Src(""), Src("new/deeper/../../"), RunRefusal::kSameFolder, kSameFolder},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.line);
-    window.text1 = c.source;
-    window.text2 = c.destination;
+  for (const auto& [source, destination, refusal, line] : cases) {
+    SCOPED_TRACE(line);
+    window.text1 = source;
+    window.text2 = destination;
     window.phases.clear();
     Go();
-    EXPECT_EQ(List3().end()[-2], c.line);
+    EXPECT_EQ(List3().end()[-2], line);
     EXPECT_TRUE(List3().back().starts_with("Finished....in :"));
-    EXPECT_EQ(run->LastOutcome(),
-              (RunOutcome{c.refusal, false, 0, 0, 0, 0, {}}));
+    EXPECT_EQ(run->LastOutcome(), (RunOutcome{refusal, false, 0, 0, 0, 0, {}}));
     EXPECT_EQ(window.phases, std::vector<std::string>{"scan"});
     EXPECT_FALSE(testing::Exists(Dst()));
     EXPECT_FALSE(testing::Exists(Src("new")));
@@ -267,9 +261,9 @@ TEST_F(RunTest, CollectsRootFilesFirstThenEachSubfolderWholeTree) {
 
 using Texts = std::vector<std::string>;
 
-TEST(MessageLists, List3ScrollsFromTheSixthLineAndEmptiesAfter32001) {
-  testing::MemoryWindow window;
-  MessageLists lists(window);
+using MessageListsTest = RunFixture;
+
+TEST_F(MessageListsTest, List3ScrollsFromTheSixthLineAndEmptiesAfter32001) {
   for (int i = 0; i < 5; ++i) lists.lp3("");  // empty lines count too
   EXPECT_TRUE(window.top_index_calls[2].empty());
   lists.lp3("sixth");
@@ -282,9 +276,7 @@ TEST(MessageLists, List3ScrollsFromTheSixthLineAndEmptiesAfter32001) {
   EXPECT_EQ(window.top_index_calls[2].back(), 0);  // back at the top
 }
 
-TEST(MessageLists, AClosedGateAddsNothingAndKeepsTheCounter) {
-  testing::MemoryWindow window;
-  MessageLists lists(window);
+TEST_F(MessageListsTest, AClosedGateAddsNothingAndKeepsTheCounter) {
   window.check[0] = window.check[1] = 0;
   for (int i = 0; i < 5; ++i) {
     lists.lp1("lost");
@@ -307,10 +299,7 @@ TEST(MessageLists, AClosedGateAddsNothingAndKeepsTheCounter) {
 }
 
 TEST(OneLine, EscapesEveryControlAndKeepsEveryOtherCharacter) {
-  const struct {
-    std::string text;
-    std::string line;
-  } cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
       {"tab\tstays", "tab\tstays"},
       {"new\nline\r\x1b[2J\x7f", "new\\x0aline\\x0d\\x1b[2J\\x7f"},
       // U+009B (CSI), U+009D (OSC), U+009C (ST) as UTF-8.
@@ -330,32 +319,30 @@ TEST(OneLine, EscapesEveryControlAndKeepsEveryOtherCharacter) {
        "x\xff",
        "\xe2\\x82x\xff"},
   };
-  for (const auto& c : cases) EXPECT_EQ(OneLine(c.text), c.line) << c.line;
+  for (const auto& [text, line] : cases) EXPECT_EQ(OneLine(text), line) << line;
 }
 
 TEST(CopyLog, ReachesTheDiskThroughTheFileLayerAndReturnsWhatStoppedALine) {
   using Call = testing::FaultyPlatform::Kind;
   const std::string line = "Error copying file: /b/new\\x0aline\\x1b[2J\r\n";
-  const struct {
-    Call call;
-    int error;  ///< 0: nothing fails
-    std::string log;
-  } cases[] = {{Call::kCreate, 0, line},
-               {Call::kCreate, EROFS, ""},
-               {Call::kWrite, ENOSPC, ""},
-               // Written, but the file system may have lost it.
-               {Call::kClose, EDQUOT, line}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.error);
+  // The call that fails, its error (0: nothing fails), what the log holds.
+  const std::tuple<Call, int, std::string> cases[] = {
+      {Call::kCreate, 0, line},
+      {Call::kCreate, EROFS, ""},
+      {Call::kWrite, ENOSPC, ""},
+      // Written, but the file system may have lost it.
+      {Call::kClose, EDQUOT, line}};
+  for (const auto& [call, error, written] : cases) {
+    SCOPED_TRACE(error);
     testing::TempTree tree;
     const std::string log = tree.Write("filelog.txt", "earlier run\r\n");
     testing::FaultyPlatform files;
     ASSERT_TRUE(EmptyCopyLog(files, log));
     EXPECT_EQ(files.calls(), Texts({"create " + log, "close " + log}));
-    if (c.error != 0) files.FailNth(c.call, 1, c.error);
-    EXPECT_EQ(AppendCopyLog(files, log, "/b/new\nline\x1b[2J"), c.error);
+    if (error != 0) files.FailNth(call, 1, error);
+    EXPECT_EQ(AppendCopyLog(files, log, "/b/new\nline\x1b[2J"), error);
     EXPECT_EQ(files.open_handles(), 0u);
-    EXPECT_EQ(testing::ReadFile(log), c.log);
+    EXPECT_EQ(testing::ReadFile(log), written);
   }
   testing::TempTree tree;
   testing::FaultyPlatform files;

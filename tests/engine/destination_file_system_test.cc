@@ -283,25 +283,21 @@ TEST(SameTimeAtStepTest, ExactlyOneStepApartIsAChangeAndLessIsNot) {
   const FileTime even{1'700'000'000, 0};
   const FileTime before_1970{-2'000'000'000, 0};
   const FileTime far{13'569'465'600, 0};
-  const struct {
-    const char* what;
-    FileTime a;
-    int64_t step;
-  } table[] = {{"2s", even, 2 * kSecond},
-               {"1s", even, kSecond},
-               {"100ns", {7, 300}, 100},
-               {"exact", {7, 300}, kExactTimes},
-               {"before 1970", before_1970, 2 * kSecond},
-               {"across 1970", {-1, 0}, 2 * kSecond},
-               {"2400", far, 2 * kSecond}};
-  for (const auto& row : table) {
-    for (const int64_t apart :
-         {row.step, -row.step, row.step - 1, 1 - row.step}) {
-      SCOPED_TRACE(std::string(row.what) + " " + std::to_string(apart));
-      const FileTime b = AddNanoseconds(row.a, apart);
-      const bool same = apart != row.step && apart != -row.step;
-      EXPECT_EQ(SameTimeAtStep(row.a, b, row.step), same);
-      EXPECT_EQ(SameTimeAtStep(b, row.a, row.step), same);
+  const std::tuple<const char*, FileTime, int64_t> table[] = {
+      {"2s", even, 2 * kSecond},
+      {"1s", even, kSecond},
+      {"100ns", {7, 300}, 100},
+      {"exact", {7, 300}, kExactTimes},
+      {"before 1970", before_1970, 2 * kSecond},
+      {"across 1970", {-1, 0}, 2 * kSecond},
+      {"2400", far, 2 * kSecond}};
+  for (const auto& [what, a, step] : table) {
+    for (const int64_t apart : {step, -step, step - 1, 1 - step}) {
+      SCOPED_TRACE(std::string(what) + " " + std::to_string(apart));
+      const FileTime b = AddNanoseconds(a, apart);
+      const bool same = apart != step && apart != -step;
+      EXPECT_EQ(SameTimeAtStep(a, b, step), same);
+      EXPECT_EQ(SameTimeAtStep(b, a, step), same);
     }
   }
   // Centuries apart, beyond what a count of nanoseconds holds.

@@ -16,6 +16,7 @@
 #include <map>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include "platform/failure.h"
 #include "tests/support/child_process.h"
@@ -35,7 +36,6 @@ struct stat Status(const std::string& path) {
   return st;
 }
 
-// Every extended attribute of `path`, by name.
 std::map<std::string, std::string> Attributes(const std::string& path) {
   std::map<std::string, std::string> attributes;
   char names[4096];
@@ -56,7 +56,6 @@ bool Shell(const std::string& command) {
 
 class FaithfulTest : public RunFixture {
  protected:
-  // The List2 lines that name a copy.
   std::vector<std::string> CopyLines() {
     std::vector<std::string> lines;
     for (const std::string& line : List2())
@@ -273,14 +272,9 @@ std::string At(const std::string& path, int64_t offset) {
   return bytes;
 }
 
-struct Sparse {
-  const char* name;
-  int64_t size;
-  std::vector<int64_t> offsets;
-};
-
-// Holes inside, at the start, at the end, and nothing but a hole.
-const Sparse kFiles[] = {
+// Name, size and where data lies: holes inside, at the start, at the end,
+// and nothing but a hole.
+const std::tuple<const char*, int64_t, std::vector<int64_t>> kFiles[] = {
     {"disk.img", 1024 * kMiB, {0, 512 * kMiB, 1024 * kMiB - 4}},
     {"tail_hole", 64 * kMiB, {4096}},
     {"head_hole", 8 * kMiB, {8 * kMiB - 4}},
@@ -290,8 +284,8 @@ const Sparse kFiles[] = {
 using SparseTest = RunFixture;
 
 TEST_F(SparseTest, HolesStayHolesInFullAndIncrementalRuns) {
-  for (const Sparse& file : kFiles)
-    MakeSparse(Src(file.name), file.size, file.offsets);
+  for (const auto& [name, size, offsets] : kFiles)
+    MakeSparse(Src(name), size, offsets);
   for (bool incremental : {false, true}) {
     SCOPED_TRACE(incremental ? "incremental" : "full");
     if (incremental) {
@@ -301,20 +295,20 @@ TEST_F(SparseTest, HolesStayHolesInFullAndIncrementalRuns) {
     Go(incremental);
     EXPECT_EQ(Count(List3(), "Error"), 0);
     EXPECT_EQ(Figure(FigureBox::kText4), incremental ? "1" : "4");
-    for (const Sparse& file : kFiles) {
-      SCOPED_TRACE(file.name);
+    for (const auto& [name, size, offsets] : kFiles) {
+      SCOPED_TRACE(name);
       // A few KiB each, as the source: 1 GiB of zeros would take 2 million.
-      const std::string copy = Dst(file.name);
-      EXPECT_LE(Status(copy).st_blocks, Status(Src(file.name)).st_blocks + 16);
+      const std::string copy = Dst(name);
+      EXPECT_LE(Status(copy).st_blocks, Status(Src(name)).st_blocks + 16);
       if (incremental) continue;
-      EXPECT_EQ(Status(copy).st_size, file.size);
-      for (int64_t offset : file.offsets) {
+      EXPECT_EQ(Status(copy).st_size, size);
+      for (int64_t offset : offsets) {
         EXPECT_EQ(At(copy, offset).substr(0, 4), kData) << offset;
         if (offset > 4096) {
           EXPECT_EQ(At(copy, offset - 8), std::string(8, '\0'));
         }
       }
-      EXPECT_EQ(At(copy, file.size / 3), At(Src(file.name), file.size / 3));
+      EXPECT_EQ(At(copy, size / 3), At(Src(name), size / 3));
     }
   }
   EXPECT_EQ(At(Dst("disk.img"), 4 * kMiB).substr(0, 4), kData);

@@ -29,15 +29,12 @@ using SyncTest = RunFixture;
 // file in "/" must not lose its folder, a bare name lies in the working
 // folder.
 TEST(PathSplit, FindsTheFolderOfAPathAtItsLastSeparator) {
-  const struct {
-    const char* path;
-    int lastslash;
-    const char* folder;
-  } cases[] = {{"a/b/c", 4, "a/b"}, {"/a/b", 3, "/a"}, {"/x", 1, "/"},
-               {"x", 0, "."},       {"a/", 2, "a"},    {"", 0, "."}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(lastslash(c.path), c.lastslash) << c.path;
-    EXPECT_EQ(FolderOf(c.path), c.folder) << c.path;
+  const std::tuple<const char*, int, const char*> cases[] = {
+      {"a/b/c", 4, "a/b"}, {"/a/b", 3, "/a"}, {"/x", 1, "/"},
+      {"x", 0, "."},       {"a/", 2, "a"},    {"", 0, "."}};
+  for (const auto& [path, slash, folder] : cases) {
+    EXPECT_EQ(lastslash(path), slash) << path;
+    EXPECT_EQ(FolderOf(path), folder) << path;
   }
 }
 

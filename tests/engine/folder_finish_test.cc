@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cstdio>
 #include <map>
+#include <tuple>
 
 #include "platform/temp_name.h"
 #include "tests/support/other_user.h"
@@ -63,13 +64,10 @@ TEST_F(FolderTest, EachFolderGetsItsSourceBitsTimeAndAsRootOwnerInAnyOrder) {
   const bool root = geteuid() == 0;
   // "a b", "a.b" and "ab" sort around "a/"; met before or after "a", each
   // is a folder of its own, and "a/b" keeps its own bits.
-  const struct {
-    const char* folder;
-    unsigned mode;
-  } folders[] = {{"private", 0700}, {"group", 0750},   {"readonly", 0555},
-                 {"shared", 02775}, {"sticky", 01777}, {"a/b/c", 0700},
-                 {"a/b", 0755},     {"a", 0711},       {"a b", 0705},
-                 {"a.b", 0701},     {"ab", 0713},      {"", 0750}};
+  const std::pair<const char*, unsigned> folders[] = {
+      {"private", 0700}, {"group", 0750}, {"readonly", 0555}, {"shared", 02775},
+      {"sticky", 01777}, {"a/b/c", 0700}, {"a/b", 0755},      {"a", 0711},
+      {"a b", 0705},     {"a.b", 0701},   {"ab", 0713},       {"", 0750}};
   int64_t time = 1'600'000'000'123'456'789;
   for (const bool reverse : {false, true}) {
     SCOPED_TRACE(reverse);
@@ -151,11 +149,7 @@ TEST_F(FolderTest, AfterAStopNothingIsMadeAndNoFolderIsMoreOpenThanItsSource) {
   // while its probe file is made, which is then only removed, while the
   // destination itself is made, where it is not even opened, and while the
   // levels of its path are reached, where it is not reached.
-  const struct {
-    const char* stop_at;
-    Kind kind;
-    const char* case_folder;
-  } cases[] = {
+  const std::tuple<const char*, Kind, const char*> cases[] = {
       {"f", Kind::kRead, "f"},       {"new", Kind::kMkdir, "new"},
       {"case", Kind::kNone, "case"}, {"temp", Kind::kOpen, "probe"},
       {"dst", Kind::kMkdir, "root"}, {"levels", Kind::kOpen, "levels"}};

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include "platform/temp_name.h"
 #include "tests/support/child_process.h"
@@ -335,23 +336,19 @@ TEST_F(LookAheadTest, AFailedReadAheadIsReadAgainInItsTurn) {
   testing::FaultyPlatform faults;
   UsePlatform(faults, {.look_ahead = 8});
   const std::thread::id run_thread = std::this_thread::get_id();
-  // A file's first read is its source's, the second its destination's; a
-  // folder the threads reading ahead cannot open. Read again in their
+  // The nth read of a file fails (its source's, then its destination's), or
+  // (0) a folder the threads reading ahead cannot open. Read again in their
   // turn, all find what is there.
-  const struct {
-    Kind kind;
-    int nth;  // 0: the first open by a thread reading ahead
-    const char* name;
-  } cases[] = {
+  const std::tuple<Kind, int, const char*> cases[] = {
       {Kind::kStat, 1, "f7"}, {Kind::kStat, 2, "f7"}, {Kind::kOpen, 0, "sub"}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name + std::to_string(c.nth));
+  for (const auto& [call, nth, file] : cases) {
+    SCOPED_TRACE(file + std::to_string(nth));
     faults.failures = 0;
-    if (c.nth > 0) faults.FailNth(c.kind, c.nth, EIO, c.name);
+    if (nth > 0) faults.FailNth(call, nth, EIO, file);
     faults.before_call = [&](Kind kind, const std::string& name) {
-      if (c.nth == 0 && kind == c.kind && name == c.name &&
+      if (nth == 0 && kind == call && name == file &&
           std::this_thread::get_id() != run_thread && faults.failures == 0)
-        faults.FailNth(c.kind, 1, EIO, c.name);
+        faults.FailNth(call, 1, EIO, file);
     };
     List2().clear();
     Go(true);
@@ -372,15 +369,13 @@ TEST_F(LookAheadTest, ARunReadsEveryFileAheadAsTheEnvironmentSays) {
     for (int i = 0; i < 3; ++i)
       tree.Write("src/" + std::string(folder) + "/f" + std::to_string(i), "x");
   Go();
-  const struct {
-    const char* text;
-    int depth;
-  } cases[] = {{"0", 0},   {"12", 12},  {"", 256},
-               {"x", 256}, {"-3", 256}, {"99999", 4096}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    setenv("FERRYBOX_LOOK_AHEAD", c.text, 1);
-    EXPECT_EQ(DefaultLookAhead(), c.depth);
+  const std::pair<const char*, int> cases[] = {{"0", 0},    {"12", 12},
+                                               {"", 256},   {"x", 256},
+                                               {"-3", 256}, {"99999", 4096}};
+  for (const auto& [text, depth] : cases) {
+    SCOPED_TRACE(text);
+    setenv("FERRYBOX_LOOK_AHEAD", text, 1);
+    EXPECT_EQ(DefaultLookAhead(), depth);
     // A run made now reads every file's status on a thread of its own,
     // unless it reads none ahead.
     SlowStatPlatform platform;
@@ -389,13 +384,10 @@ TEST_F(LookAheadTest, ARunReadsEveryFileAheadAsTheEnvironmentSays) {
     Go(true);
     UsePlatform(DefaultPlatform());  // before `platform` goes
     EXPECT_EQ(Figure(FigureBox::kText3), "30");
-    EXPECT_EQ(platform.run_thread_reads > 0, c.depth == 0);
+    EXPECT_EQ(platform.run_thread_reads > 0, depth == 0);
   }
-  if (set) {
-    setenv("FERRYBOX_LOOK_AHEAD", before.c_str(), 1);
-  } else {
-    unsetenv("FERRYBOX_LOOK_AHEAD");
-  }
+  if (set) setenv("FERRYBOX_LOOK_AHEAD", before.c_str(), 1);
+  if (!set) unsetenv("FERRYBOX_LOOK_AHEAD");
 }
 
 }  // namespace
