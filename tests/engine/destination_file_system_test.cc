@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Backups onto destinations that store names without regard to case, or
-// times coarser than the source's.
+// Backups onto destinations that store names without regard to case, keep
+// times coarser than the source's, or store no links, owners or attributes.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <set>
@@ -9,6 +12,7 @@
 
 #include "engine/case_folding.h"
 #include "engine/time_step.h"
+#include "platform/failure.h"
 #include "platform/temp_name.h"
 #include "tests/support/image_mount.h"
 #include "tests/support/run_fixture.h"
@@ -184,6 +188,49 @@ TEST(FoldCaseTest, FoldsLettersOfAnyScriptAndLeavesOtherBytes) {
   EXPECT_EQ(FoldCase("\xc3\xa4\xce\xb1\xd0\xb4"),   // äαд
             "\xc3\x84\xce\x91\xd0\x94");            // ÄΑД
   EXPECT_EQ(FoldCase("a\xff\xc3z"), "A\xff\xc3Z");  // not UTF-8
+}
+
+using ImageTest = RunFixture;
+
+TEST_F(ImageTest, FatAndExfatKeepContentAndFailOnlySymbolicLinks) {
+  // Names sharing a file, attributes, owners, bits and holes are dropped
+  // quietly; a symbolic link cannot be stored and fails alone.
+  tree.Write("src/g/a", "shared");
+  tree.MakeFolder("src/h");
+  tree.MakeFolder("src/empty");
+  ASSERT_EQ(link(Src("g/a").c_str(), Src("h/b").c_str()), 0);
+  ASSERT_EQ(setxattr(Src("g/a").c_str(), "user.origin", "camera", 6, 0), 0);
+  tree.Write("src/sub/file", "content");
+  ASSERT_EQ(chmod(Src("sub").c_str(), 0750), 0);
+  ASSERT_EQ(geteuid() == 0 ? chown(Src("sub/file").c_str(), 4242, 4243) : 0, 0);
+  ASSERT_EQ(symlink("file", Src("sub/link").c_str()), 0);
+  // FAT through FUSE refuses to write past the end of a file, so a sparse
+  // file is written whole; exFAT fills the gap itself.
+  ASSERT_EQ(truncate(tree.Write("src/image", "start").c_str(), 8 << 20), 0);
+  for (const auto kind : {ImageMount::Kind::kFat32, ImageMount::Kind::kExfat}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    testing::TempTree images;
+    std::string why_not;
+    const auto mount = ImageMount::Create(kind, images.root(), &why_not);
+    if (!mount) GTEST_SKIP() << "cannot mount the image: " << why_not;
+    window.text2 = mount->path() + "/backup";
+    for (bool incremental : {false, true}) {
+      SCOPED_TRACE(incremental);
+      window.failures.clear();
+      Go(incremental);
+      EXPECT_EQ(List3().end()[-2],
+                "Error copying file: " + window.text2 + "/sub/link");
+      ASSERT_EQ(window.failures.size(), 1u);
+      EXPECT_EQ(window.failures[0].error, kErrorNoLinks);
+      EXPECT_EQ(Figure(FigureBox::kText4), incremental ? "1" : "5");
+    }
+    for (const char* name : {"g/a", "h/b", "sub/file", "image"})
+      EXPECT_EQ(testing::ReadFile(window.text2 + "/" + name),
+                testing::ReadFile(Src(name)));
+    EXPECT_TRUE(std::filesystem::is_directory(window.text2 + "/empty"));
+    // No link, nor one left under a temporary name.
+    EXPECT_EQ(testing::Entries(window.text2 + "/sub").size(), 1u);
+  }
 }
 
 using testing::FaultyPlatform;

@@ -1,34 +1,42 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// What a backup keeps: file content exactly, sparse files (disk images,
-// databases) with their holes, also by reads and writes where the kernel
-// cannot copy; and beside content and times, empty folders, names that
+// What a backup keeps beside content and times: empty folders, names that
 // share one file, extended attributes, access control lists and file
-// capabilities, and later changes of them.
-#include <fcntl.h>
+// capabilities, and later changes of them; and each folder's bits, time and
+// owner, given once everything in it is done.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <set>
 #include <thread>
 #include <tuple>
 
-#include "platform/failure.h"
+#include "engine/folder_finish.h"
+#include "platform/temp_name.h"
 #include "tests/support/child_process.h"
-#include "tests/support/image_mount.h"
+#include "tests/support/other_user.h"
 #include "tests/support/run_fixture.h"
 #include "tests/support/test_platforms.h"
 
 namespace ferrybox {
 namespace {
 
+using testing::AsOtherUser;
+using testing::FaultyPlatform;
+using testing::kOtherUser;
 using testing::Mode;
+using testing::MtimeNs;
 using testing::ReadFile;
+using testing::SetMtimeNs;
+using Kind = FaultyPlatform::Kind;
 
 struct stat Status(const std::string& path) {
   struct stat st {};
@@ -203,173 +211,212 @@ TEST_F(FaithfulTest,
   EXPECT_TRUE(Attributes(Dst("shared/bare")).empty());
 }
 
-TEST_F(FaithfulTest, FatAndExfatKeepContentAndFailOnlySymbolicLinks) {
-  // Names sharing a file, attributes, owners, bits and holes are dropped
-  // quietly; a symbolic link cannot be stored and fails alone.
-  tree.Write("src/g/a", "shared");
-  tree.MakeFolder("src/h");
-  tree.MakeFolder("src/empty");
-  ASSERT_EQ(link(Src("g/a").c_str(), Src("h/b").c_str()), 0);
-  ASSERT_EQ(setxattr(Src("g/a").c_str(), "user.origin", "camera", 6, 0), 0);
-  tree.Write("src/sub/file", "content");
-  ASSERT_EQ(chmod(Src("sub").c_str(), 0750), 0);
-  ASSERT_EQ(geteuid() == 0 ? chown(Src("sub/file").c_str(), 4242, 4243) : 0, 0);
-  ASSERT_EQ(symlink("file", Src("sub/link").c_str()), 0);
-  // FAT through FUSE refuses to write past the end of a file, so a sparse
-  // file is written whole; exFAT fills the gap itself.
-  ASSERT_EQ(truncate(tree.Write("src/image", "start").c_str(), 8 << 20), 0);
-  for (const auto kind :
-       {testing::ImageMount::Kind::kFat32, testing::ImageMount::Kind::kExfat}) {
-    SCOPED_TRACE(static_cast<int>(kind));
-    testing::TempTree images;
-    std::string why_not;
-    const auto mount =
-        testing::ImageMount::Create(kind, images.root(), &why_not);
-    if (!mount) GTEST_SKIP() << "cannot mount the image: " << why_not;
-    window.text2 = mount->path() + "/backup";
-    for (bool incremental : {false, true}) {
-      SCOPED_TRACE(incremental);
-      window.failures.clear();
-      Go(incremental);
-      EXPECT_EQ(List3().end()[-2],
-                "Error copying file: " + window.text2 + "/sub/link");
-      ASSERT_EQ(window.failures.size(), 1u);
-      EXPECT_EQ(window.failures[0].error, kErrorNoLinks);
-      EXPECT_EQ(Figure(FigureBox::kText4), incremental ? "1" : "5");
-    }
-    for (const char* name : {"g/a", "h/b", "sub/file", "image"})
-      EXPECT_EQ(ReadFile(window.text2 + "/" + name), ReadFile(Src(name)));
-    EXPECT_TRUE(std::filesystem::is_directory(window.text2 + "/empty"));
-    // No link, nor one left under a temporary name.
-    EXPECT_EQ(testing::Entries(window.text2 + "/sub").size(), 1u);
-  }
-}
-
-constexpr int64_t kMiB = 1 << 20;
-constexpr char kData[] = "data";
-
-// A file of `size` bytes holding `data` at each of `offsets`, holes
-// elsewhere.
-void MakeSparse(const std::string& path, int64_t size,
-                const std::vector<int64_t>& offsets,
-                const std::string& data = kData) {
-  const int fd = open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(ftruncate(fd, size), 0);
-  for (int64_t offset : offsets)
-    ASSERT_EQ(pwrite(fd, data.data(), data.size(), offset),
-              static_cast<ssize_t>(data.size()));
-  close(fd);
-}
-
-// Reads 8 bytes at `offset`: kData where it was written, zeros in a hole.
-std::string At(const std::string& path, int64_t offset) {
-  std::string bytes(8, '?');
-  const int fd = open(path.c_str(), O_RDONLY);
-  const ssize_t got = pread(fd, bytes.data(), bytes.size(), offset);
-  close(fd);
-  bytes.resize(got < 0 ? 0 : static_cast<size_t>(got));
-  return bytes;
-}
-
-// Name, size and where data lies: holes inside, at the start, at the end,
-// and nothing but a hole.
-const std::tuple<const char*, int64_t, std::vector<int64_t>> kFiles[] = {
-    {"disk.img", 1024 * kMiB, {0, 512 * kMiB, 1024 * kMiB - 4}},
-    {"tail_hole", 64 * kMiB, {4096}},
-    {"head_hole", 8 * kMiB, {8 * kMiB - 4}},
-    {"all_hole", 16 * kMiB, {}},
-};
-
-using SparseTest = RunFixture;
-
-TEST_F(SparseTest, HolesStayHolesInFullAndIncrementalRuns) {
-  for (const auto& [name, size, offsets] : kFiles)
-    MakeSparse(Src(name), size, offsets);
-  for (bool incremental : {false, true}) {
-    SCOPED_TRACE(incremental ? "incremental" : "full");
-    if (incremental) {
-      MakeSparse(Src("disk.img"), 1024 * kMiB, {4 * kMiB});
-      testing::SetMtimeNs(Src("disk.img"), 1'700'000'000'000'000'000);
-    }
-    Go(incremental);
-    EXPECT_EQ(Count(List3(), "Error"), 0);
-    EXPECT_EQ(Figure(FigureBox::kText4), incremental ? "1" : "4");
-    for (const auto& [name, size, offsets] : kFiles) {
-      SCOPED_TRACE(name);
-      // A few KiB each, as the source: 1 GiB of zeros would take 2 million.
-      const std::string copy = Dst(name);
-      EXPECT_LE(Status(copy).st_blocks, Status(Src(name)).st_blocks + 16);
-      if (incremental) continue;
-      EXPECT_EQ(Status(copy).st_size, size);
-      for (int64_t offset : offsets) {
-        EXPECT_EQ(At(copy, offset).substr(0, 4), kData) << offset;
-        if (offset > 4096) {
-          EXPECT_EQ(At(copy, offset - 8), std::string(8, '\0'));
-        }
-      }
-      EXPECT_EQ(At(copy, size / 3), At(Src(name), size / 3));
-    }
-  }
-  EXPECT_EQ(At(Dst("disk.img"), 4 * kMiB).substr(0, 4), kData);
-  EXPECT_EQ(At(Dst("disk.img"), 0), std::string(8, '\0'));
-}
-
-// The system's platform, except that the kernel cannot copy between the two
-// files (as across file systems or on an old kernel) and every read is
-// short: at most 7 bytes, and a single byte once in the middle.
-class ShortReadPlatform : public testing::FaultyPlatform {
+// Lists every folder backwards when `reverse` says so, and lets a test act
+// while the drive is asked whether a folder ignores case.
+class ListingPlatform : public FaultyPlatform {
  public:
-  explicit ShortReadPlatform(int kernel_error) : kernel_error_(kernel_error) {
-    chunk_limit = 7;
+  bool reverse = false;
+  std::function<void()> on_folds_case;
+  int FolderFoldsCase(Handle dir, bool* folds) override {
+    if (on_folds_case) on_folds_case();
+    return FaultyPlatform::FolderFoldsCase(dir, folds);
   }
-  int CopyRange(Handle, Handle, int64_t, int64_t*) override {
-    ++kernel_copies;
-    return kernel_error_;
+  int ListFolder(Handle dir, std::vector<DirEntry>* entries,
+                 FileId* self) override {
+    const int error = FaultyPlatform::ListFolder(dir, entries, self);
+    if (reverse) std::reverse(entries->begin(), entries->end());
+    return error;
   }
-  int Read(Handle file, char* buffer, size_t size, size_t* got) override {
-    if (++reads == 1000) size = std::min<size_t>(size, 1);
-    return FaultyPlatform::Read(file, buffer, size, got);
-  }
-  int kernel_copies = 0;
-  int reads = 0;
-
- private:
-  int kernel_error_;
 };
 
-// `length` bytes of a pattern that repeats neither every 7 bytes nor every
-// buffer.
-std::string Patterned(size_t length) {
-  std::string bytes(length, '\0');
-  for (size_t i = 0; i < bytes.size(); ++i)
-    bytes[i] = static_cast<char>((i * 131 + i / 7) % 251 + 1);
-  return bytes;
+class FolderTest : public RunFixture {
+ protected:
+  FolderTest() { UsePlatform(platform); }
+
+  ListingPlatform platform;
+};
+
+TEST_F(FolderTest, EachFolderGetsItsSourceBitsTimeAndAsRootOwnerInAnyOrder) {
+  const bool root = geteuid() == 0;
+  // "a b", "a.b" and "ab" sort around "a/"; met before or after "a", each
+  // is a folder of its own, and "a/b" keeps its own bits.
+  const std::pair<const char*, unsigned> folders[] = {
+      {"private", 0700}, {"group", 0750}, {"readonly", 0555}, {"shared", 02775},
+      {"sticky", 01777}, {"a/b/c", 0700}, {"a/b", 0755},      {"a", 0711},
+      {"a b", 0705},     {"a.b", 0701},   {"ab", 0713},       {"", 0750}};
+  int64_t time = 1'600'000'000'123'456'789;
+  for (const bool reverse : {false, true}) {
+    SCOPED_TRACE(reverse);
+    UseCase(reverse ? "reversed" : "listed");
+    platform.reverse = reverse;
+    for (const char* file :
+         {"private/notes.txt", "group/g", "readonly/r", "shared/s", "sticky/t",
+          "a/b/c/deep", "a b/f", "a.b/f", "ab/f"})
+      testing::WriteFile(Src(file), "x");
+    for (const auto& [folder, mode] : folders) {  // deepest first
+      ASSERT_EQ(chmod(Src(folder).c_str(), mode), 0);
+      SetMtimeNs(Src(folder), time += 1'000'000'001);
+    }
+    ASSERT_EQ(root ? chown(Src("private").c_str(), kOtherUser, 4243) : 0, 0);
+    Go();
+    EXPECT_EQ(Count(List3(), "Error"), 0);
+    for (const auto& [folder, mode] : folders) {
+      SCOPED_TRACE(folder);
+      EXPECT_EQ(Mode(Dst(folder)), mode);
+      EXPECT_EQ(MtimeNs(Dst(folder)), MtimeNs(Src(folder)));
+      EXPECT_EQ(Status(Dst(folder)).st_uid, Status(Src(folder)).st_uid);
+      EXPECT_EQ(Status(Dst(folder)).st_gid, Status(Src(folder)).st_gid);
+    }
+  }
 }
 
-TEST_F(SparseTest, ShortReadsWithoutAKernelCopyGiveAWholeExactCopy) {
-  // A length no read size divides, and a sparse file of three data ranges.
-  MakeSparse(Src("whole"), 100'003, {0}, Patterned(100'003));
-  MakeSparse(Src("sparse"), 4 * kMiB, {0, 2 * kMiB, 4 * kMiB - 12'289},
-             Patterned(12'289));
-  for (int kernel_error : {EXDEV, ENOSYS}) {
-    SCOPED_TRACE(kernel_error);
-    ShortReadPlatform platform(kernel_error);
-    UsePlatform(platform);
-    Go();
-    UsePlatform(DefaultPlatform());  // before `platform` goes
-    EXPECT_EQ(Count(List3(), "Error"), 0);
-    EXPECT_EQ(Figure(FigureBox::kText4), "2");
-    EXPECT_GT(platform.kernel_copies, 0);
-    EXPECT_GE(platform.reads, (100'003 + 3 * 12'289) / 7);
-    for (const char* name : {"whole", "sparse"}) {
-      SCOPED_TRACE(name);
-      EXPECT_TRUE(ReadFile(Dst(name)) == ReadFile(Src(name)));
-      EXPECT_EQ(Status(Dst(name)).st_size, Status(Src(name)).st_size);
+TEST_F(FolderTest, AFolderIsOwnerOnlyUntilDoneAndAnUnchangedOneIsLeftAlone) {
+  tree.Write("src/private/notes.txt", "secret");
+  tree.Write("src/open/readme", "hello");
+  for (const char* folder : {"", "private"})
+    ASSERT_EQ(chmod(Src(folder).c_str(), 0700), 0);
+  ASSERT_EQ(chmod(Src("open").c_str(), 0755), 0);
+  // The modes of a file's destination folder and of the root while the file
+  // is copied, by file.
+  std::map<std::string, std::vector<unsigned>> while_copied;
+  int folder_changes = 0;
+  std::string made;  // a folder just made, and its mode when next opened
+  std::vector<unsigned> when_made;
+  platform.before_call = [&](Kind kind, const std::string& name) {
+    if (kind == Kind::kMkdir) made = name;
+    if (kind == Kind::kOpen && !made.empty() && name == made) {
+      when_made.push_back(Mode(made == "dst" ? Dst() : Dst(made)));
+      made.clear();
     }
-    EXPECT_LE(Status(Dst("sparse")).st_blocks,
-              Status(Src("sparse")).st_blocks + 16);
+    if (kind == Kind::kRead && (name == "notes.txt" || name == "readme")) {
+      const std::string folder = name == "readme" ? "open" : "private";
+      while_copied[name].push_back(Mode(Dst(folder)));
+      while_copied[name].push_back(Mode(Dst()));
+    }
+    if ((kind == Kind::kSetTimes || kind == Kind::kSetOwner) &&
+        !IsTempName(name))
+      ++folder_changes;
+  };
+  Go();
+  EXPECT_EQ(when_made, std::vector<unsigned>(3, 0700));  // the root too
+  // One the user opened to all, one closed: both owner-only while written.
+  ASSERT_EQ(chmod(Dst("private").c_str(), 0777), 0);
+  ASSERT_EQ(chmod(Dst("open").c_str(), 0700), 0);
+  tree.Write("src/private/notes.txt", "new secret");
+  tree.Write("src/open/readme", "hello again");
+  Go(true);
+  EXPECT_EQ(Count(List3(), "Error"), 0);
+  for (const char* name : {"notes.txt", "readme"})
+    EXPECT_EQ(while_copied[name], std::vector<unsigned>(4, 0700)) << name;
+  EXPECT_EQ(Mode(Dst("private")), 0700u);
+  EXPECT_EQ(Mode(Dst("open")), 0755u);
+  EXPECT_EQ(Mode(Dst()), 0700u);
+  folder_changes = 0;
+  Go(true);
+  // Only the folder where the run probed whether the drive tells letter
+  // case apart has a new time to put right.
+  EXPECT_LE(folder_changes, 1);
+}
+
+TEST_F(FolderTest, AfterAStopNothingIsMadeAndNoFolderIsMoreOpenThanItsSource) {
+  // Stopped while a file of a read-only folder is copied, while new folders
+  // are made ("ro" was opened to its owner for the copy), while the
+  // drive is asked whether it ignores case, before its probe file is made,
+  // while its probe file is made, which is then only removed, while the
+  // destination itself is made, where it is not even opened, and while the
+  // levels of its path are reached, where it is not reached.
+  const std::tuple<const char*, Kind, const char*> cases[] = {
+      {"f", Kind::kRead, "f"},       {"new", Kind::kMkdir, "new"},
+      {"case", Kind::kNone, "case"}, {"temp", Kind::kOpen, "probe"},
+      {"dst", Kind::kMkdir, "root"}, {"levels", Kind::kOpen, "levels"}};
+  for (const auto& [stop_at, kind, case_folder] : cases) {
+    SCOPED_TRACE(stop_at);
+    UseCase(case_folder);
+    testing::WriteFile(Src("ro/f"), "first");
+    testing::WriteFile(Src("z/keep"), "k");
+    ASSERT_EQ(chmod(Src("ro").c_str(), 0555), 0);
+    if (std::string(stop_at) != "dst") Go();
+    ASSERT_EQ(chmod(Src("ro").c_str(), 0755), 0);
+    testing::WriteFile(Src("ro/f"), "second");
+    testing::WriteFile(Src("z/new/deeper/g"), "g");
+    ASSERT_EQ(chmod(Src("ro").c_str(), 0555), 0);
+    ASSERT_EQ(setxattr(Src("z/new").c_str(), "user.origin", "camera", 6, 0), 0);
+    // Hooks run on the look-ahead's threads too.
+    std::atomic<bool> stopped = false;
+    std::vector<std::string> after_stop;  // folders made or opened, copies
+    platform.before_call = [&](Kind call, std::string name) {
+      // Temporary names, the probe's in capitals too, all go as "temp".
+      std::string lower = name;
+      for (char& c : lower) c = static_cast<char>(std::tolower(c));
+      if (IsTempName(lower)) name = "temp";
+      if (stopped &&
+          (call == Kind::kMkdir ||
+           (call == Kind::kOpen && (name == "temp" || name == "dst")) ||
+           (call == Kind::kStat && name == "temp")))
+        after_stop.push_back(name);
+      if (call == kind && name == stop_at && !stopped.exchange(true))
+        run->Command2_Click();
+    };
+    platform.on_folds_case = [&] {
+      if (kind == Kind::kNone && !stopped.exchange(true)) run->Command2_Click();
+    };
+    Go(true);
+    EXPECT_TRUE(run->LastOutcome().stopped);
+    EXPECT_EQ(after_stop, std::vector<std::string>());
+    EXPECT_EQ(access(Dst("z/new/deeper").c_str(), F_OK), -1);
+    for (const char* folder : {"", "ro", "z", "z/new"}) {
+      if (access(Dst(folder).c_str(), F_OK) != 0) continue;
+      EXPECT_EQ(Mode(Dst(folder)) & ~Mode(Src(folder)), 0u) << folder;
+    }
+    // The next run finishes what the stopped one left.
+    platform.Heal();
+    platform.on_folds_case = nullptr;
+    Go(true);
+    for (const char* folder : {"", "ro", "z", "z/new", "z/new/deeper"}) {
+      EXPECT_EQ(Mode(Dst(folder)), Mode(Src(folder))) << folder;
+      EXPECT_EQ(MtimeNs(Dst(folder)), MtimeNs(Src(folder))) << folder;
+    }
+    char value[16] = "";
+    EXPECT_EQ(
+        getxattr(Dst("z/new").c_str(), "user.origin", value, sizeof value), 6);
   }
+}
+
+TEST_F(FolderTest, ASecondUserBacksUpReadOnlyFoldersAgainAndKeepsNoRootSetId) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  // Files just written look left alone, as root's file cannot be leased.
+  platform.status_age_s = 10;
+  tree.Write("src/ro/f", "first");
+  tree.Write("src/tool", "#!/bin/sh\n");
+  ASSERT_EQ(chmod(Src("tool").c_str(), 04755), 0);  // root's
+  ASSERT_EQ(chmod(Src("ro").c_str(), 0555), 0);
+  // The other user owns the temporary tree (not what is in it), its
+  // source folder "ro" and its file, and the copy log's folder.
+  for (const std::string& path :
+       {tree.root(), Src("ro"), Src("ro/f"), tree.Path("program")})
+    ASSERT_EQ(chown(path.c_str(), kOtherUser, kOtherUser), 0) << path;
+  auto backup = [&](bool incremental) {
+    return AsOtherUser([&] {
+      Go(incremental);
+      const bool ok = Count(List3(), "Error") == 0;
+      for (const std::string& line : List3())
+        if (!ok) std::fprintf(stderr, "%s\n", line.c_str());
+      return ok;
+    });
+  };
+  ASSERT_TRUE(backup(false));
+  EXPECT_EQ(Mode(Dst("ro")), 0555u);
+  EXPECT_EQ(Mode(Dst("tool")), 0755u);
+  EXPECT_EQ(Status(Dst("tool")).st_uid, kOtherUser);
+  // Changed inside a read-only folder, and a new subfolder in it.
+  ASSERT_EQ(chmod(Src("ro").c_str(), 0755), 0);
+  tree.Write("src/ro/f", "second");
+  tree.Write("src/ro/new/g", "g");
+  ASSERT_EQ(chmod(Src("ro").c_str(), 0555), 0);
+  ASSERT_TRUE(backup(true));
+  EXPECT_EQ(testing::ReadFile(Dst("ro/f")), "second");
+  EXPECT_EQ(testing::ReadFile(Dst("ro/new/g")), "g");
+  EXPECT_EQ(Mode(Dst("ro")), 0555u);
 }
 
 }  // namespace
