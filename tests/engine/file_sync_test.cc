@@ -28,6 +28,12 @@ using testing::SetMtimeNs;
 
 using SyncTest = RunFixture;
 
+struct stat Status(const std::string& path) {
+  struct stat st {};
+  stat(path.c_str(), &st);
+  return st;
+}
+
 // A name in the root and a bare name are where splitting goes wrong: a
 // file in "/" must not lose its folder, a bare name lies in the working
 // folder.
@@ -159,8 +165,7 @@ TEST_F(SyncTest, TimesBeyondANanosecondCountAreKeptExactlyAndLeftAlone) {
   Go();
   for (const struct timespec& time : times) {
     SCOPED_TRACE(time.tv_sec);
-    struct stat copy;
-    ASSERT_EQ(stat(Dst(std::to_string(time.tv_sec)).c_str(), &copy), 0);
+    const struct stat copy = Status(Dst(std::to_string(time.tv_sec)));
     EXPECT_EQ(copy.st_mtim.tv_sec, time.tv_sec);
     EXPECT_EQ(copy.st_mtim.tv_nsec, time.tv_nsec);
   }
@@ -173,9 +178,7 @@ std::string Target(const std::string& path) {
   return std::filesystem::read_symlink(path, error).string();
 }
 
-using LinkTest = RunFixture;
-
-TEST_F(LinkTest, EveryLinkBelowTheRootIsCopiedAsALinkAndCountsAsAFile) {
+TEST_F(SyncTest, EveryLinkBelowTheRootIsCopiedAsALinkAndCountsAsAFile) {
   tree.Write("src/f.txt", "file");
   tree.Write("src/sub/inside", std::string(100000, 'i'));
   const std::string long_target(3000, 'x');  // 3 units of 1000 bytes
@@ -214,7 +217,6 @@ TEST_F(LinkTest, EveryLinkBelowTheRootIsCopiedAsALinkAndCountsAsAFile) {
   for (const auto& [link, target] : links) {
     SCOPED_TRACE(link);
     EXPECT_EQ(Count(List2(), "New File, Copying: " + Dst(link)), 1);
-    EXPECT_TRUE(std::filesystem::is_symlink(tree.Path("real-dst/" + link)));
     EXPECT_EQ(Target(Dst(link)), target);
   }
   struct stat st;
@@ -227,7 +229,7 @@ TEST_F(LinkTest, EveryLinkBelowTheRootIsCopiedAsALinkAndCountsAsAFile) {
   EXPECT_EQ(Figure(FigureBox::kText4), "0");
 }
 
-TEST_F(LinkTest, IncrementalRunsCompareTheTargetTextAndReplaceEitherKind) {
+TEST_F(SyncTest, IncrementalRunsCompareLinkTargetsAndReplaceEitherKind) {
   const char* changed[] = {"retargeted", "longer", "now_file", "now_link"};
   for (const char* name : {"retargeted", "longer", "now_file", "same"})
     ASSERT_EQ(symlink("old", Src(name).c_str()), 0);
@@ -276,12 +278,6 @@ void MakeSparse(const std::string& path, int64_t size,
   close(fd);
 }
 
-struct stat Status(const std::string& path) {
-  struct stat st {};
-  stat(path.c_str(), &st);
-  return st;
-}
-
 // Reads 8 bytes at `offset`: kData where it was written, zeros in a hole.
 std::string At(const std::string& path, int64_t offset) {
   std::string bytes(8, '?');
@@ -301,9 +297,7 @@ const std::tuple<const char*, int64_t, std::vector<int64_t>> kFiles[] = {
     {"all_hole", 16 * kMiB, {}},
 };
 
-using SparseTest = RunFixture;
-
-TEST_F(SparseTest, HolesStayHolesInFullAndIncrementalRuns) {
+TEST_F(SyncTest, HolesStayHolesInFullAndIncrementalRuns) {
   for (const auto& [name, size, offsets] : kFiles)
     MakeSparse(Src(name), size, offsets);
   for (bool incremental : {false, true}) {
@@ -340,22 +334,18 @@ TEST_F(SparseTest, HolesStayHolesInFullAndIncrementalRuns) {
 // short: at most 7 bytes, and a single byte once in the middle.
 class ShortReadPlatform : public testing::FaultyPlatform {
  public:
-  explicit ShortReadPlatform(int kernel_error) : kernel_error_(kernel_error) {
-    chunk_limit = 7;
-  }
+  ShortReadPlatform() { chunk_limit = 7; }
   int CopyRange(Handle, Handle, int64_t, int64_t*) override {
     ++kernel_copies;
-    return kernel_error_;
+    return kernel_error;
   }
   int Read(Handle file, char* buffer, size_t size, size_t* got) override {
     if (++reads == 1000) size = std::min<size_t>(size, 1);
     return FaultyPlatform::Read(file, buffer, size, got);
   }
+  int kernel_error = 0;  // what every kernel copy fails with
   int kernel_copies = 0;
   int reads = 0;
-
- private:
-  int kernel_error_;
 };
 
 // `length` bytes of a pattern that repeats neither every 7 bytes nor every
@@ -367,14 +357,15 @@ std::string Patterned(size_t length) {
   return bytes;
 }
 
-TEST_F(SparseTest, ShortReadsWithoutAKernelCopyGiveAWholeExactCopy) {
+TEST_F(SyncTest, ShortReadsWithoutAKernelCopyGiveAWholeExactCopy) {
   // A length no read size divides, and a sparse file of three data ranges.
   MakeSparse(Src("whole"), 100'003, {0}, Patterned(100'003));
   MakeSparse(Src("sparse"), 4 * kMiB, {0, 2 * kMiB, 4 * kMiB - 12'289},
              Patterned(12'289));
   for (int kernel_error : {EXDEV, ENOSYS}) {
     SCOPED_TRACE(kernel_error);
-    ShortReadPlatform platform(kernel_error);
+    ShortReadPlatform platform;
+    platform.kernel_error = kernel_error;
     UsePlatform(platform);
     Go();
     UsePlatform(DefaultPlatform());  // before `platform` goes
