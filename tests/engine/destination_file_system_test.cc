@@ -22,6 +22,7 @@ namespace ferrybox {
 namespace {
 
 using testing::ImageMount;
+using testing::ReadFile;
 
 struct Destination {
   const char* name;
@@ -106,9 +107,8 @@ TEST_P(CaseFoldingTest, TheFirstInByteOrderOfNamesDifferingInCaseIsKept) {
     simulated.reverse_listing = run == 0;  // the stored name stays first
     Go(true);
     EXPECT_EQ(Clashes(), refused);  // every run, never copied over
-    for (const std::string& name : kept)
-      EXPECT_EQ(testing::ReadFile(dst + name), name);
-    EXPECT_EQ(testing::ReadFile(dst + "two/sub/g"), "two");
+    for (const std::string& name : kept) EXPECT_EQ(ReadFile(dst + name), name);
+    EXPECT_EQ(ReadFile(dst + "two/sub/g"), "two");
     // Renaming a file's case only still renames its copy.
     EXPECT_EQ(testing::Entries(dst).count("photo.jpg"), 1u);
     EXPECT_EQ(testing::Entries(dst).count("Photo.JPG"),
@@ -155,11 +155,11 @@ TEST_F(ClashTest, AFoldingFolderOnADeviceThatKeepsCaseKeepsTheStoredName) {
   tree.Write("src/up/fold/x", "up");
   Go();
   EXPECT_EQ(Clashes(), std::multiset<std::string>{Dst("fold/readme")});
-  EXPECT_EQ(testing::ReadFile(Dst("fold/README")), "upper");
-  EXPECT_EQ(testing::ReadFile(Dst("plain/readme")), "lower");
-  EXPECT_EQ(testing::ReadFile(Dst("plain/README")), "upper");
-  EXPECT_EQ(testing::ReadFile(Dst("Up/fold/x")), "Up");
-  EXPECT_EQ(testing::ReadFile(Dst("up/fold/x")), "up");
+  EXPECT_EQ(ReadFile(Dst("fold/README")), "upper");
+  EXPECT_EQ(ReadFile(Dst("plain/readme")), "lower");
+  EXPECT_EQ(ReadFile(Dst("plain/README")), "upper");
+  EXPECT_EQ(ReadFile(Dst("Up/fold/x")), "Up");
+  EXPECT_EQ(ReadFile(Dst("up/fold/x")), "up");
 
   // Whichever way the folder lists them, the stored copy stays untouched.
   const int64_t stored = testing::MtimeNs(Dst("fold/README"));
@@ -167,7 +167,7 @@ TEST_F(ClashTest, AFoldingFolderOnADeviceThatKeepsCaseKeepsTheStoredName) {
     simulated.reverse_listing = reverse;
     Go(true);
     EXPECT_EQ(Clashes(), std::multiset<std::string>{Dst("fold/readme")});
-    EXPECT_EQ(testing::ReadFile(Dst("fold/README")), "upper");
+    EXPECT_EQ(ReadFile(Dst("fold/README")), "upper");
     EXPECT_EQ(testing::MtimeNs(Dst("fold/README")), stored);
   }
 
@@ -178,7 +178,7 @@ TEST_F(ClashTest, AFoldingFolderOnADeviceThatKeepsCaseKeepsTheStoredName) {
     simulated.reverse_listing = reverse;
     Go(true);
     EXPECT_EQ(Clashes(), std::multiset<std::string>{Dst("fold/README")});
-    EXPECT_EQ(testing::ReadFile(Dst("fold/readme")), "lower");
+    EXPECT_EQ(ReadFile(Dst("fold/readme")), "lower");
     EXPECT_FALSE(testing::Exists(Dst("fold/README")));
   }
 }
@@ -225,8 +225,7 @@ TEST_F(ImageTest, FatAndExfatKeepContentAndFailOnlySymbolicLinks) {
       EXPECT_EQ(Figure(FigureBox::kText4), incremental ? "1" : "5");
     }
     for (const char* name : {"g/a", "h/b", "sub/file", "image"})
-      EXPECT_EQ(testing::ReadFile(window.text2 + "/" + name),
-                testing::ReadFile(Src(name)));
+      EXPECT_EQ(ReadFile(window.text2 + "/" + name), ReadFile(Src(name)));
     EXPECT_TRUE(std::filesystem::is_directory(window.text2 + "/empty"));
     // No link, nor one left under a temporary name.
     EXPECT_EQ(testing::Entries(window.text2 + "/sub").size(), 1u);
@@ -234,8 +233,10 @@ TEST_F(ImageTest, FatAndExfatKeepContentAndFailOnlySymbolicLinks) {
 }
 
 using testing::FaultyPlatform;
+using Kind = FaultyPlatform::Kind;
 
 constexpr int64_t kSecond = 1'000'000'000;
+constexpr FileTime kEven{1'700'000'000, 0};  // a 2 s boundary, as on FAT
 
 /// The system's platform, except that it keeps last-modified times rounded
 /// down to `step`, as a coarser file system would.
@@ -257,7 +258,6 @@ class RoundingPlatform : public FaultyPlatform {
   int64_t step_;
 };
 
-/// How a destination keeps last-modified times.
 struct Rounding {
   const char* name;
   int64_t step;
@@ -280,10 +280,8 @@ TEST_P(TimeStepTest, NothingUnchangedIsCopiedAndAFileTouchedOneStepLaterIs) {
   }
   RoundingPlatform platform(destination.image ? kExactTimes : destination.step);
   int set_times = 0;  // on probes and copies, not on folders
-  platform.before_call = [&](FaultyPlatform::Kind kind,
-                             const std::string& name) {
-    if (kind == FaultyPlatform::Kind::kSetTimes && IsTempName(name))
-      ++set_times;
+  platform.before_call = [&](Kind kind, const std::string& name) {
+    if (kind == Kind::kSetTimes && IsTempName(name)) ++set_times;
   };
   UsePlatform(platform);
   // Six files in src and six in src/sub, with times that have a part below
@@ -326,13 +324,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::PrintToStringParamName());
 
 TEST(SameTimeAtStepTest, ExactlyOneStepApartIsAChangeAndLessIsNot) {
-  // On a 2 s boundary, as FAT keeps every time; before 1970; in 2400.
-  const FileTime even{1'700'000'000, 0};
+  // Before 1970; in 2400.
   const FileTime before_1970{-2'000'000'000, 0};
   const FileTime far{13'569'465'600, 0};
   const std::tuple<const char*, FileTime, int64_t> table[] = {
-      {"2s", even, 2 * kSecond},
-      {"1s", even, kSecond},
+      {"2s", kEven, 2 * kSecond},
+      {"1s", kEven, kSecond},
       {"100ns", {7, 300}, 100},
       {"exact", {7, 300}, kExactTimes},
       {"before 1970", before_1970, 2 * kSecond},
@@ -354,20 +351,19 @@ TEST(SameTimeAtStepTest, ExactlyOneStepApartIsAChangeAndLessIsNot) {
 }
 
 TEST(StepOfRoundingTest, AStoredTimeOneStepAwayNeedsTheNextStep) {
-  const FileTime even{1'700'000'000, 0};
   const FileTime odd{1'700'000'001, 0};
   const auto at = [](FileTime t, int64_t ns) { return AddNanoseconds(t, ns); };
   // requested, stored, step
   const std::tuple<FileTime, FileTime, int64_t> table[] = {
-      {even, even, kExactTimes},
-      {at(even, kSecond - 1), even, kSecond},
-      {at(even, kSecond), even, 2 * kSecond},   // one whole second: not 1 s
-      {at(even, -kSecond + 1), even, kSecond},  // rounded up
-      {at(even, 2 * kSecond - 1), even, 2 * kSecond},
-      {at(even, 2 * kSecond), even, 0},  // two whole seconds: no rounding
-      {at(odd, kSecond), odd, 0},        // odd: never kept at 2 s
-      {at(even, 100), at(even, 0), 1'000},
-      {at(even, 99), at(even, 0), 100},
+      {kEven, kEven, kExactTimes},
+      {at(kEven, kSecond - 1), kEven, kSecond},
+      {at(kEven, kSecond), kEven, 2 * kSecond},   // one whole second: not 1 s
+      {at(kEven, -kSecond + 1), kEven, kSecond},  // rounded up
+      {at(kEven, 2 * kSecond - 1), kEven, 2 * kSecond},
+      {at(kEven, 2 * kSecond), kEven, 0},  // two whole seconds: no rounding
+      {at(odd, kSecond), odd, 0},          // odd: never kept at 2 s
+      {at(kEven, 100), at(kEven, 0), 1'000},
+      {at(kEven, 99), at(kEven, 0), 100},
   };
   for (const auto& [requested, stored, step] : table)
     EXPECT_EQ(StepOfRounding(requested, stored), step)
@@ -377,14 +373,13 @@ TEST(StepOfRoundingTest, AStoredTimeOneStepAwayNeedsTheNextStep) {
 
 TEST(TimeStepsTest, WithoutAProbeTheLargestStepCopiesNeededIsKept) {
   FaultyPlatform platform;
-  platform.fail_kind = FaultyPlatform::Kind::kOpen;
+  platform.fail_kind = Kind::kOpen;
   platform.fail_error = EROFS;  // the probe's file cannot be made
   TimeSteps steps(platform);
-  const FileTime t{1'700'000'000, 0};
-  const auto at = [&](int64_t ns) { return AddNanoseconds(t, ns); };
+  const auto at = [](int64_t ns) { return AddNanoseconds(kEven, ns); };
   steps.Learn(8, at(10'000'005), at(10'000'000));
-  steps.Learn(8, at(999'000'000), t);
-  steps.Learn(8, at(7200 * kSecond), t);  // not rounding: ignored
+  steps.Learn(8, at(999'000'000), kEven);
+  steps.Learn(8, at(7200 * kSecond), kEven);  // not rounding: ignored
   EXPECT_EQ(steps.Step(8, kWorkingFolder), kSecond);
   EXPECT_EQ(steps.Step(9, kWorkingFolder), kExactTimes);
   EXPECT_EQ(platform.failures, 2);  // one probe each

@@ -29,13 +29,11 @@
 namespace ferrybox {
 namespace {
 
-using testing::AsOtherUser;
 using testing::FaultyPlatform;
 using testing::kOtherUser;
 using testing::Mode;
 using testing::MtimeNs;
 using testing::ReadFile;
-using testing::SetMtimeNs;
 using Kind = FaultyPlatform::Kind;
 
 struct stat Status(const std::string& path) {
@@ -149,7 +147,6 @@ TEST_F(FaithfulTest, NamesSharingAFileShareOneInTheBackupThroughEveryChange) {
     std::sort(lines.begin(), lines.end());
     EXPECT_EQ(lines, step.lines);
     EXPECT_EQ(Figure(FigureBox::kText4), std::to_string(step.lines.size()));
-    // The names that share one file in the backup.
     std::map<ino_t, std::set<std::string>> by_file;
     for (const std::string& name : names)
       by_file[Status(Dst(name)).st_ino].insert(name);
@@ -190,11 +187,11 @@ TEST_F(FaithfulTest,
   for (const char* name : {"noted", "tool", "shared"}) expect_kept(name);
 
   // Changed after the backup, content and times untouched: carried over
-  // without a copy, and without a line.
-  // Status-change times move with the kernel's clock tick, a few ms.
+  // without a copy or a line. Status-change times move with the kernel's
+  // clock tick, a few ms.
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   const ino_t noted = Status(Dst("noted")).st_ino;
-  const int64_t mtime = testing::MtimeNs(Dst("noted"));
+  const int64_t mtime = MtimeNs(Dst("noted"));
   ASSERT_EQ(chmod(Src("noted").c_str(), 0600), 0);
   ASSERT_TRUE(Shell("setfacl -m u:4242:r '" + Src("shared/plain") + "'"));
   Go(true);
@@ -202,7 +199,7 @@ TEST_F(FaithfulTest,
     expect_kept(name);
   EXPECT_EQ(CopyLines(), std::vector<std::string>{});
   EXPECT_EQ(Status(Dst("noted")).st_ino, noted);
-  EXPECT_EQ(testing::MtimeNs(Dst("noted")), mtime);
+  EXPECT_EQ(MtimeNs(Dst("noted")), mtime);
   EXPECT_EQ(Count(List3(), "Error"), 0);
 
   // Copied again into a folder whose default list a new file inherits: the
@@ -255,7 +252,7 @@ TEST_F(FolderTest, EachFolderGetsItsSourceBitsTimeAndAsRootOwnerInAnyOrder) {
       testing::WriteFile(Src(file), "x");
     for (const auto& [folder, mode] : folders) {  // deepest first
       ASSERT_EQ(chmod(Src(folder).c_str(), mode), 0);
-      SetMtimeNs(Src(folder), time += 1'000'000'001);
+      testing::SetMtimeNs(Src(folder), time += 1'000'000'001);
     }
     ASSERT_EQ(root ? chown(Src("private").c_str(), kOtherUser, 4243) : 0, 0);
     Go();
@@ -319,12 +316,11 @@ TEST_F(FolderTest, AFolderIsOwnerOnlyUntilDoneAndAnUnchangedOneIsLeftAlone) {
 }
 
 TEST_F(FolderTest, AfterAStopNothingIsMadeAndNoFolderIsMoreOpenThanItsSource) {
-  // Stopped while a file of a read-only folder is copied, while new folders
-  // are made ("ro" was opened to its owner for the copy), while the
-  // drive is asked whether it ignores case, before its probe file is made,
-  // while its probe file is made, which is then only removed, while the
-  // destination itself is made, where it is not even opened, and while the
-  // levels of its path are reached, where it is not reached.
+  // Stopped while a file of a read-only folder is copied; while new folders
+  // are made ("ro" was opened to its owner for the copy); while the drive is
+  // asked whether it ignores case, before and while its probe file is made
+  // (then only removed); while the destination itself is made (then not even
+  // opened), and while the levels of its path are reached (then not reached).
   const std::tuple<const char*, Kind, const char*> cases[] = {
       {"f", Kind::kRead, "f"},       {"new", Kind::kMkdir, "new"},
       {"case", Kind::kNone, "case"}, {"temp", Kind::kOpen, "probe"},
@@ -393,10 +389,10 @@ TEST_F(FolderTest, ASecondUserBacksUpReadOnlyFoldersAgainAndKeepsNoRootSetId) {
   // The other user owns the temporary tree (not what is in it), its
   // source folder "ro" and its file, and the copy log's folder.
   for (const std::string& path :
-       {tree.root(), Src("ro"), Src("ro/f"), tree.Path("program")})
+       {tree.root(), Src("ro"), Src("ro/f"), Program()})
     ASSERT_EQ(chown(path.c_str(), kOtherUser, kOtherUser), 0) << path;
   auto backup = [&](bool incremental) {
-    return AsOtherUser([&] {
+    return testing::AsOtherUser([&] {
       Go(incremental);
       const bool ok = Count(List3(), "Error") == 0;
       for (const std::string& line : List3())

@@ -173,7 +173,7 @@ TEST_F(LookAheadTest, WaitingOverlapsAndStaysWithinItsDepth) {
   slow.handled = &counting.handled;
   slow.delay = milliseconds(10);
   MessageLists counting_lists(counting);
-  BackupRun slow_run(counting, counting_lists, slow, tree.Path("program"),
+  BackupRun slow_run(counting, counting_lists, slow, Program(),
                      {.look_ahead = kDepth});
   slow_run.Command3_Click();
   EXPECT_EQ(counting.figure[1], std::to_string(kFiles));
@@ -294,7 +294,7 @@ TEST_F(LookAheadTest, AProcessThatCannotStartThreadsReadsEachFileInItsTurn) {
   testing::FaultyPlatform platform;
   platform.status_age_s = 10;
   UsePlatform(platform, {.look_ahead = 64});
-  for (const std::string& path : {tree.root(), tree.Path("program")})
+  for (const std::string& path : {tree.root(), Program()})
     ASSERT_EQ(chown(path.c_str(), testing::kOtherUser, testing::kOtherUser), 0);
   const bool backed_up = testing::AsOtherUser([&] {
     // Not one more process or thread for this user.

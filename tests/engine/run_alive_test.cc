@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A run keeps its window alive during the copying: events handled before
-// the first file and between the progress updates, a big file's copy
-// broken off by a stop, and the wait for the final flush to disk (the scan
-// is tried on the real window, in form1_alive_test). Slowed through the
-// platform: every sleep is a lower bound, so the counts below do not depend
-// on the machine.
+// the first file, between the progress updates and while the final flush is
+// waited for, and a big file's copy broken off by a stop (the scan is tried
+// on the real window, in form1_alive_test). Slowed through the platform:
+// every sleep is a lower bound, so the counts do not depend on the machine.
 #include <gtest/gtest.h>
 
 #include <atomic>
