@@ -23,6 +23,7 @@ namespace {
 
 using testing::ImageMount;
 using testing::ReadFile;
+using testing::SetMtimeNs;
 
 struct Destination {
   const char* name;
@@ -287,10 +288,9 @@ TEST_P(TimeStepTest, NothingUnchangedIsCopiedAndAFileTouchedOneStepLaterIs) {
   // Six files in src and six in src/sub, with times that have a part below
   // the second, on odd and even seconds.
   for (int i = 0; i < 12; ++i)
-    testing::SetMtimeNs(
-        tree.Write((i < 6 ? "src/f" : "src/sub/f") + std::to_string(i),
-                   std::string(i, 'x')),
-        1'700'000'000 * kSecond + int64_t{i} * 370'123'457);
+    SetMtimeNs(tree.Write((i < 6 ? "src/f" : "src/sub/f") + std::to_string(i),
+                          std::string(i, 'x')),
+               1'700'000'000 * kSecond + int64_t{i} * 370'123'457);
   Go();
   ASSERT_EQ(Figure(FigureBox::kText4), "12");
   // One probe a run on a coarse destination, two times asked; none on an
@@ -301,8 +301,7 @@ TEST_P(TimeStepTest, NothingUnchangedIsCopiedAndAFileTouchedOneStepLaterIs) {
   EXPECT_EQ(set_times - asked, destination.step == kExactTimes ? 0 : 2);
   EXPECT_EQ(testing::Entries(window.text2).size(), 7u);
 
-  testing::SetMtimeNs(Src("f3"),
-                      testing::MtimeNs(Src("f3")) + destination.step);
+  SetMtimeNs(Src("f3"), testing::MtimeNs(Src("f3")) + destination.step);
   Go(true);
   EXPECT_EQ(List2().at(1), "Different File, Updating=" + window.text2 + "/f3");
   EXPECT_EQ(Figure(FigureBox::kText4), "1");
