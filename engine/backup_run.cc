@@ -147,10 +147,11 @@ RunRefusal BackupRun::Refusal(const std::string& source_root,
   // Checked as the run will reach it, so that "SRC/new/.." is SRC. A root
   // still to be made is checked again for its lock when it is made. A stop
   // meanwhile leaves it unreached, and the scan then ends at once.
-  destination->Resolve(destination_root, [this] {
+  const std::function<bool()> keep_going = [this] {
     window_.KeepAlive();
     return Going();
-  });
+  };
+  destination->Resolve(destination_root, &keep_going);
   if (destination->state() != 0) return RunRefusal::kNone;
   if (destination->id() == source.id) return RunRefusal::kSameFolder;
   if (IsAncestor(platform_, destination->id(), source_root))

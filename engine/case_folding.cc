@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "engine/folder_scan.h"
+#include "engine/folder_walk.h"
 #include "platform/failure.h"
 #include "platform/scoped_handle.h"
 #include "platform/temp_name.h"
@@ -113,16 +114,13 @@ std::string FoldCase(std::string_view name) {
 
 int ProbeCaseFolding(Platform& platform, Handle folder, bool* folds,
                      const std::function<bool()>* keep_going) {
-  const auto stopped = [keep_going] {
-    return keep_going != nullptr && *keep_going && !(*keep_going)();
-  };
-  if (stopped()) return kErrorStopped;
+  if (StopAsked(keep_going)) return kErrorStopped;
   ScopedHandle file(platform);
   std::string name;
   int error = CreateTempFile(platform, folder, &name, file.out());
   if (error != 0) return error;
   file.reset();
-  if (stopped()) {
+  if (StopAsked(keep_going)) {
     platform.Remove(folder, name);
     return kErrorStopped;
   }

@@ -8,6 +8,7 @@
 
 #include "engine/attributes.h"
 #include "engine/folder_scan.h"
+#include "engine/folder_walk.h"
 #include "platform/failure.h"
 #include "platform/temp_name.h"
 
@@ -52,8 +53,7 @@ int DestinationFolders::EnterFolder(std::string_view relative,
   }
   const int error = cursor_.MoveTo(relative, false, keep_going);
   if (error != 0) return error;
-  if (keep_going != nullptr && *keep_going && !(*keep_going)())
-    return kErrorStopped;
+  if (StopAsked(keep_going)) return kErrorStopped;
   entered_ = true;
   entered_relative_ = relative;
   listed_ = List() == 0;

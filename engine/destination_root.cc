@@ -21,7 +21,7 @@ DestinationRoot::~DestinationRoot() {
 }
 
 int DestinationRoot::Resolve(const std::string& path,
-                             const std::function<bool()>& keep_going) {
+                             const std::function<bool()>* keep_going) {
   missing_.clear();
   const bool absolute = !path.empty() && path[0] == kSeparator;
   error_ = platform_.Open(kWorkingFolder, absolute ? "/" : ".",
@@ -43,7 +43,7 @@ int DestinationRoot::Resolve(const std::string& path,
       continue;
     }
     // Each level may be a round trip to a slow share.
-    if (keep_going && !keep_going()) {
+    if (StopAsked(keep_going)) {
       error_ = kErrorStopped;
       break;
     }
@@ -91,8 +91,7 @@ int DestinationRoot::Create(const std::function<bool()>* keep_going) {
     ScopedHandle made(platform_, root);
     // Stopped while the root was made: it stays missing to this run, which
     // then has nothing to finish or flush there.
-    if (keep_going != nullptr && *keep_going && !(*keep_going)())
-      return kErrorStopped;
+    if (StopAsked(keep_going)) return kErrorStopped;
     folder_.reset(made.release());
     missing_.clear();
     FileInfo info;

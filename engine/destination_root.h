@@ -40,7 +40,7 @@ class DestinationRoot {
   /// `keep_going`, asked before each level, said no); missing levels are no
   /// error.
   int Resolve(const std::string& path,
-              const std::function<bool()>& keep_going = {});
+              const std::function<bool()>* keep_going = nullptr);
   /// 0 when the whole path exists; ENOENT when levels are missing; else the
   /// error of Resolve.
   int state() const {

@@ -2,6 +2,7 @@
 #include "engine/folder_finish.h"
 
 #include "engine/folder_scan.h"
+#include "engine/folder_walk.h"
 #include "engine/keep_owner.h"
 #include "engine/work_ahead.h"
 
@@ -43,9 +44,7 @@ bool FolderFinisher::Contains(size_t index, std::string_view relative) const {
                                         relative[path.size()] == kSeparator);
 }
 
-bool FolderFinisher::Stopped() const {
-  return keep_going_ != nullptr && *keep_going_ && !(*keep_going_)();
-}
+bool FolderFinisher::Stopped() const { return StopAsked(keep_going_); }
 
 void FolderFinisher::Reach(std::string_view relative, FolderCursor& source,
                            Handle destination_root) {

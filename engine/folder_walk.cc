@@ -10,14 +10,6 @@
 #include "platform/scoped_handle.h"
 
 namespace ferrybox {
-namespace {
-
-bool Stopped(const WalkRules& rules) {
-  return rules.keep_going != nullptr && *rules.keep_going &&
-         !(*rules.keep_going)();
-}
-
-}  // namespace
 
 int WalkFolders(Platform& platform, Handle start, std::string_view relative,
                 WalkRules rules, Handle* out, bool* created) {
@@ -34,7 +26,7 @@ int WalkFolders(Platform& platform, Handle start, std::string_view relative,
     const std::string name(relative.substr(pos, end - pos));
     pos = end;
     if (!rules.follow_links && (name == "." || name == "..")) return EINVAL;
-    if (Stopped(rules)) return kErrorStopped;
+    if (StopAsked(rules.keep_going)) return kErrorStopped;
 
     const Handle parent = current.valid() ? current.get() : start;
     Handle next = kNoHandle;
@@ -44,12 +36,12 @@ int WalkFolders(Platform& platform, Handle start, std::string_view relative,
                                : platform.MakeFolder(parent, name);
       // Someone else may have made it in between: then it is there.
       if (error == 0 && created != nullptr) *created = true;
-      // A stop that came while the folder was made waits for no more round
-      // trips: the new folder stays open to its owner only.
-      if ((error == 0 || error == EEXIST) && Stopped(rules))
-        return kErrorStopped;
-      if (error == 0 || error == EEXIST)
+      if (error == 0 || error == EEXIST) {
+        // A stop that came while the folder was made waits for no more
+        // round trips: the new folder stays open to its owner only.
+        if (StopAsked(rules.keep_going)) return kErrorStopped;
         error = platform.Open(parent, name, mode, &next);
+      }
     }
     if (error != 0) return error;
     current.reset(next);

@@ -26,6 +26,11 @@ struct WalkRules {
   const std::function<bool()>* keep_going = nullptr;
 };
 
+/// Whether `keep_going`, when given and set, says the run was stopped.
+inline bool StopAsked(const std::function<bool()>* keep_going) {
+  return keep_going != nullptr && *keep_going && !(*keep_going)();
+}
+
 /// Opens the folder `relative` (names joined by separators; empty or only
 /// separators means `start` itself, opened anew) below the folder handle
 /// `start`, one level at a time so that its length is never limited by the
