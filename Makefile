@@ -56,7 +56,8 @@ test-deps: deps
 	$(if $(strip $(TEST_DEPS)),$(call install_missing,$(TEST_DEPS)))
 
 $(BUILD)/build.ninja:
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+	  $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD)
