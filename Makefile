@@ -22,7 +22,7 @@ TEST_DEPS := exfat-fuse exfatprogs fusefat dosfstools e2fsprogs acl libcap2-bin 
 	dbus-daemon python3-dbus python3-gi
 # Debian's own checkers on the package: lintian, hardening-check (devscripts).
 TEST_DEPS += lintian devscripts
-SCREENSHOT_DEPS := xvfb xauth imagemagick
+SCREENSHOT_DEPS := xvfb xauth imagemagick xdotool
 # The benchmark's slow share is a FUSE passthrough in Python; its window rows
 # run on an X server.
 BENCH_DEPS := rsync hyperfine time python3-fusepy xvfb xauth qt6-qpa-plugins

@@ -3,15 +3,29 @@
 
 #include <QKeyEvent>
 
+#include "ui/fresh_keys.h"
+
 namespace ferrybox {
 
 void EnterButton::keyPressEvent(QKeyEvent* event) {
-  if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) {
+  const int key = event->key();
+  const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
+  if (!enter && key != Qt::Key_Space && key != Qt::Key_Select) {
     QPushButton::keyPressEvent(event);
     return;
   }
-  // A held Enter on "Go" must not start run after run.
-  if (!event->isAutoRepeat()) click();
+  // A held key must not start run after run, nor press the button down
+  // again for its next release to click: only its first press counts,
+  // however the desktop marks the repeats.
+  if (HeldKeys::Instance().IsRepeat(*event)) {
+    event->accept();
+    return;
+  }
+  if (!enter) {
+    QPushButton::keyPressEvent(event);
+    return;
+  }
+  click();
   event->accept();
 }
 

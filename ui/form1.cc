@@ -10,11 +10,16 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QStyleOptionButton>
 #include <QStylePainter>
 #include <QTimer>
+#include <QVBoxLayout>
 
+#include "engine/copy_log.h"
 #include "ui/enter_button.h"
+#include "ui/fresh_keys.h"
 #include "ui/input_hold.h"
 #include "ui/line_list.h"
 #include "ui/name_bytes.h"
@@ -27,6 +32,9 @@ namespace {
 QRect Twips(int left, int top, int width, int height) {
   return QRect(left / 15, top / 15, width / 15, height / 15);
 }
+
+// The window's size, where the screen has room for it.
+constexpr QSize kFullSize(1021, 682);
 
 // A paint older than this is one display frame old.
 constexpr std::chrono::milliseconds kFrame{15};
@@ -106,9 +114,13 @@ Form1::Form1(std::string program_folder, Platform& platform, QWidget* parent)
   QFont font("Arial");
   font.setPointSizeF(8.25);
   setFont(font);
-  setFixedSize(1021, 682);
+  setFixedSize(kFullSize);
   BuildControls();
   SetTabOrder();
+  if (const QScreen* screen = this->screen())
+    FitScreen(screen->availableGeometry());
+  // Keys are followed from now on, before the scan may hold any back.
+  HeldKeys::Instance();
   input_hold_ = new InputHold(this, {Command2, Command6});
 
   paint_timer_ = new QTimer(this);
@@ -269,6 +281,36 @@ void Form1::BuildControls() {
   Label4->setBuddy(Text6);
 }
 
+void Form1::FitScreen(const QRect& available) {
+  if (available.width() >= kFullSize.width() &&
+      available.height() >= kFullSize.height())
+    return;
+  if (findChild<QScrollArea*>("Scroller", Qt::FindDirectChildrenOnly) ==
+      nullptr) {
+    // The controls move as they are, in their places, onto a page the size
+    // of the whole window, which scrolls.
+    auto* page = new QWidget;
+    page->setObjectName("Page");
+    page->setFixedSize(kFullSize);
+    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+      child->setParent(page);
+    auto* scroller = new QScrollArea(this);
+    scroller->setObjectName("Scroller");
+    scroller->setFrameShape(QFrame::NoFrame);
+    // Tab goes from control to control as before; the area scrolls the one
+    // with the focus into view.
+    scroller->setFocusPolicy(Qt::NoFocus);
+    scroller->setWidget(page);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scroller);
+  }
+  setMinimumSize(0, 0);
+  setMaximumSize(kFullSize);
+  resize(available.size().boundedTo(kFullSize));
+  move(available.topLeft());
+}
+
 void Form1::SetTabOrder() {
   // Focus follows the controls' tab order numbers, lowest first.
   QWidget* const order[] = {
@@ -398,6 +440,17 @@ void Form1::KeepAlive() {
 
 void Form1::ShowPaused(bool paused) {
   Command11->setText(paused ? "Resume Copying" : "Pause Copying");
+}
+
+void Form1::ReportFailure(const Failure& failure) {
+  // The run adds the line first; the line keeps its exact text.
+  const int row = List3->Count() - 1;
+  if (!List3->Line(row).startsWith(kCopyErrorPrefix)) return;
+  QString reason = QString::fromStdString(ErrorText(failure.error));
+  if (failure.log_error != 0)
+    reason += QString::fromStdString("\nNot written to the copy log: " +
+                                     ErrorText(failure.log_error));
+  List3->SetDetail(row, reason);
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

@@ -62,9 +62,17 @@ class Form1 : public QWidget, public Window {
   void ProcessEvents() override;
   void KeepAlive() override;
   void ShowPaused(bool paused) override;
+  /// The reason becomes the detail of the failed copy's line in List3.
+  void ReportFailure(const Failure& failure) override;
 
   /// Shows every deferred line, scroll position and figure now.
   void FlushDisplay();
+
+  /// Fits the window to a screen whose free area is `available`: on one
+  /// smaller than the window, the window takes that area and its controls
+  /// scroll inside it, in their places; otherwise nothing changes. The
+  /// window is fitted to its screen when made.
+  void FitScreen(const QRect& available);
 
  protected:
   void closeEvent(QCloseEvent* event) override;

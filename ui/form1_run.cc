@@ -13,12 +13,19 @@ void Form1::ConnectRunHandlers(Platform& platform) {
     // What a scan stopped before any copying held back.
     input_hold_->Release();
   });
-  connect(Command2, &QPushButton::clicked, this,
-          [this] { run_->Command2_Click(); });
+  connect(Command2, &QPushButton::clicked, this, [this] {
+    // A "Go" clicked during the scan and held back must not start a new
+    // run once this one has stopped: "Stop" was the later word.
+    input_hold_->DropClicksOn(Command3);
+    run_->Command2_Click();
+  });
   connect(Command11, &QPushButton::clicked, this,
           [this] { run_->Command11_Click(); });
 }
 
-void Form1::AbandonRun() { run_->Abandon(); }
+void Form1::AbandonRun() {
+  input_hold_->DropClicksOn(Command3);
+  run_->Abandon();
+}
 
 }  // namespace ferrybox

@@ -2,8 +2,10 @@
 // Start-up, "Exit", profiles and the folder picker.
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QSignalBlocker>
 
@@ -16,6 +18,7 @@
 #include "settings/version.h"
 #include "ui/browse_folder.h"
 #include "ui/form1.h"
+#include "ui/fresh_keys.h"
 #include "ui/name_bytes.h"
 
 namespace ferrybox {
@@ -33,6 +36,65 @@ void SetCheckState(QCheckBox* check, int state) {
                                     : Qt::Unchecked);
 }
 
+// Loads a profile by click and key where a change of selection would not:
+// a click, Space or Enter on the profile already selected loads it again,
+// and Up or Down with nothing selected selects the current profile (the
+// first after Tab), so that a lone profile loads by arrow key too.
+class ProfileListInput : public QObject {
+ public:
+  ProfileListInput(QListWidget* list, std::function<void()> load)
+      : QObject(list), list_(list), load_(std::move(load)) {
+    list->installEventFilter(this);
+    list->viewport()->installEventFilter(this);
+    connect(list, &QListWidget::itemClicked, this,
+            [this](QListWidgetItem* item) {
+              if (std::exchange(pressed_selected_, nullptr) == item &&
+                  item->isSelected())
+                load_();
+            });
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == list_->viewport() &&
+        event->type() == QEvent::MouseButtonPress) {
+      QListWidgetItem* item =
+          list_->itemAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+      pressed_selected_ =
+          item != nullptr && item->isSelected() ? item : nullptr;
+      return false;
+    }
+    if (watched != list_ || event->type() != QEvent::KeyPress) return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->modifiers() != Qt::NoModifier &&
+        key->modifiers() != Qt::KeypadModifier)
+      return false;
+    QListWidgetItem* current = list_->currentItem();
+    switch (key->key()) {
+      case Qt::Key_Up:
+      case Qt::Key_Down:
+        if (list_->count() == 0 || !list_->selectedItems().isEmpty())
+          return false;
+        list_->setCurrentRow(current != nullptr ? list_->row(current) : 0);
+        return true;
+      case Qt::Key_Space:
+      case Qt::Key_Return:
+      case Qt::Key_Enter:
+        if (current == nullptr || !current->isSelected()) return false;
+        if (!HeldKeys::Instance().IsRepeat(*key)) load_();
+        return true;
+      default:
+        return false;
+    }
+  }
+
+ private:
+  QListWidget* list_;
+  std::function<void()> load_;
+  // The selected profile a mouse button went down on.
+  QListWidgetItem* pressed_selected_ = nullptr;
+};
+
 }  // namespace
 
 void Form1::ConnectSettingsHandlers() {
@@ -47,6 +109,7 @@ void Form1::ConnectSettingsHandlers() {
   connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
   // A profile loads whenever an entry becomes selected, by mouse or keys.
   connect(List4, &QListWidget::itemSelectionChanged, this, &Form1::List4_Click);
+  new ProfileListInput(List4, [this] { List4_Click(); });
 }
 
 Dialogs& Form1::dialogs() {

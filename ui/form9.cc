@@ -68,12 +68,14 @@ Form9::Form9(QWidget& main) : QWidget(&main, Qt::Dialog), main_(main) {
   Command2->setFocus();
 
   // The notice opens on its own, maybe under a key held down.
-  new FreshKeysOnly(this);
+  fresh_keys_ = new FreshKeysOnly(this);
   connect(Command1, &QPushButton::clicked, this, &Form9::Command1_Click);
   connect(Command2, &QPushButton::clicked, this, &Form9::Command2_Click);
 }
 
 void Form9::ShowNotice() {
+  // Whatever key is down now was pressed for the main window.
+  fresh_keys_->Open();
   if (!loaded_) {
     loaded_ = true;
     Form_Load();

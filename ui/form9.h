@@ -11,6 +11,8 @@ class QPushButton;
 
 namespace ferrybox {
 
+class FreshKeysOnly;
+
 /// A small window, not modal, that tells the user a newer version is
 /// published and asks whether to download it. The answer goes out as
 /// AnswerGiven; the notice is hidden, never destroyed, after an answer.
@@ -45,6 +47,7 @@ class Form9 : public QWidget {
   void Answer(bool download);
 
   QWidget& main_;
+  FreshKeysOnly* fresh_keys_;
   bool loaded_ = false;
   QGroupBox* Frame1;
   QLabel* Label1;

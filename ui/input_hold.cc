@@ -9,6 +9,15 @@
 #include <algorithm>
 
 namespace ferrybox {
+namespace {
+
+// The keys that click the button with the focus.
+bool IsClickKey(int key) {
+  return key == Qt::Key_Space || key == Qt::Key_Select ||
+         key == Qt::Key_Return || key == Qt::Key_Enter;
+}
+
+}  // namespace
 
 InputHold::InputHold(QWidget* window, std::vector<QWidget*> urgent)
     : QObject(window), window_(window), urgent_(std::move(urgent)) {
@@ -30,15 +39,44 @@ void InputHold::Release() {
   keys_held_ = false;
   // Posted events are delivered in the order they were posted, before the
   // window system's events that come after them.
-  for (auto& [receiver, event] : held_)
-    if (receiver) QCoreApplication::postEvent(receiver, event.release());
+  for (Held& held : held_)
+    if (held.receiver)
+      QCoreApplication::postEvent(held.receiver, held.event.release());
   held_.clear();
+}
+
+void InputHold::DropClicksOn(const QWidget* control) {
+  std::erase_if(held_,
+                [control](const Held& held) { return held.clicks == control; });
 }
 
 bool InputHold::eventFilter(QObject* watched, QEvent* event) {
   if (holding_ == 0 || !IsInput(watched, event) || ActsNow(event)) return false;
-  held_.emplace_back(watched, event->clone());
+  // A key goes where it was typed, though a click let through since (on
+  // "Stop") may have moved the focus.
+  QObject* receiver = watched;
+  if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)
+    if (QWidget* focus = QApplication::focusWidget()) receiver = focus;
+  held_.push_back(
+      {receiver, std::unique_ptr<QEvent>(event->clone()), ClickTarget(event)});
   return true;
+}
+
+const QWidget* InputHold::ClickTarget(QEvent* event) const {
+  switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseButtonRelease:
+      return window_->childAt(
+          static_cast<QMouseEvent*>(event)->position().toPoint());
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+      return IsClickKey(static_cast<QKeyEvent*>(event)->key())
+                 ? QApplication::focusWidget()
+                 : nullptr;
+    default:
+      return nullptr;
+  }
 }
 
 bool InputHold::IsInput(QObject* watched, QEvent* event) const {
@@ -95,9 +133,7 @@ bool InputHold::ActsNow(QEvent* event) {
     }
     case QEvent::KeyPress:
     case QEvent::KeyRelease: {
-      const int key = static_cast<QKeyEvent*>(event)->key();
-      const bool clicks = key == Qt::Key_Space || key == Qt::Key_Select ||
-                          key == Qt::Key_Return || key == Qt::Key_Enter;
+      const bool clicks = IsClickKey(static_cast<QKeyEvent*>(event)->key());
       if (!keys_held_ && clicks && IsUrgent(QApplication::focusWidget()))
         return true;
       keys_held_ = true;

@@ -6,7 +6,6 @@
 #include <QObject>
 #include <QPointer>
 #include <memory>
-#include <utility>
 #include <vector>
 
 class QEvent;
@@ -32,6 +31,10 @@ class InputHold : public QObject {
   /// Hands the input held back to the event loop, in its order, to be
   /// handled before anything that comes after it.
   void Release();
+  /// Forgets the clicks held back on `control` (its mouse clicks, and Space
+  /// or Enter while it had the focus): what ended the work overrides them.
+  /// Other input held back stays.
+  void DropClicksOn(const QWidget* control);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -52,7 +55,16 @@ class InputHold : public QObject {
   enum class Press { kNone, kLetThrough, kHeld } press_ = Press::kNone;
   // Once one key is held back, later keys wait behind it.
   bool keys_held_ = false;
-  std::vector<std::pair<QPointer<QObject>, std::unique_ptr<QEvent>>> held_;
+  struct Held {
+    QPointer<QObject> receiver;
+    std::unique_ptr<QEvent> event;
+    // The control the event would click, or null.
+    const QWidget* clicks = nullptr;
+  };
+  /// The control that `event` would click, or null.
+  const QWidget* ClickTarget(QEvent* event) const;
+
+  std::vector<Held> held_;
 };
 
 }  // namespace ferrybox

@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/line_list.h"
 
+#include <QContextMenuEvent>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QToolTip>
 #include <algorithm>
 
 #include "ui/line_list_accessible.h"
@@ -26,8 +29,13 @@ void LineList::AddLine(const QString& line) {
   changed_ = true;
 }
 
+void LineList::SetDetail(int row, const QString& detail) {
+  if (row >= 0 && row < lines_.size()) details_.insert(row, detail);
+}
+
 void LineList::Clear() {
   lines_.clear();
+  details_.clear();
   wanted_top_ = -1;
   current_ = -1;
   changed_ = true;
@@ -142,9 +150,50 @@ void LineList::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_PageDown:
       SelectLine(std::min(last, current_ + page));
       break;
+    case Qt::Key_F10:
+      // Shift+F10 is the context menu key of keyboards without one.
+      if (event->modifiers() == Qt::ShiftModifier && ShowCurrentDetail()) break;
+      [[fallthrough]];
     default:
       QAbstractScrollArea::keyPressEvent(event);
   }
+}
+
+bool LineList::ShowCurrentDetail() {
+  const QString detail = Detail(current_);
+  if (detail.isEmpty()) return false;
+  SelectLine(current_);
+  const QRect line = LineRect(current_);
+  QToolTip::showText(viewport()->mapToGlobal(line.bottomLeft()), detail,
+                     viewport(), line);
+  return true;
+}
+
+void LineList::contextMenuEvent(QContextMenuEvent* event) {
+  // By mouse, the line under it becomes the selected one; a mouse's
+  // context menu comes by the viewport, in its coordinates.
+  if (event->reason() != QContextMenuEvent::Keyboard)
+    SelectLine(LineAt(event->pos()));
+  if (ShowCurrentDetail()) {
+    event->accept();
+  } else {
+    event->ignore();
+  }
+}
+
+bool LineList::viewportEvent(QEvent* event) {
+  if (event->type() != QEvent::ToolTip)
+    return QAbstractScrollArea::viewportEvent(event);
+  const auto* help = static_cast<QHelpEvent*>(event);
+  const int row = LineAt(help->pos());
+  const QString detail = Detail(row);
+  if (detail.isEmpty()) {
+    QToolTip::hideText();
+    event->ignore();
+  } else {
+    QToolTip::showText(help->globalPos(), detail, viewport(), LineRect(row));
+  }
+  return true;
 }
 
 void LineList::focusInEvent(QFocusEvent* event) {

@@ -4,6 +4,7 @@
 #define FERRYBOX_UI_LINE_LIST_H_
 
 #include <QAbstractScrollArea>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -25,6 +26,13 @@ class LineList : public QAbstractScrollArea {
   void Clear();
   int Count() const { return lines_.size(); }
   QString Line(int index) const { return lines_.value(index); }
+  /// Says more about line `row` than its text: shown as the line's tooltip,
+  /// by the context menu key on the selected line, and to assistive
+  /// technology as the line's description.
+  void SetDetail(int row, const QString& detail);
+  QString Detail(int row) const { return details_.value(row); }
+  /// Shows the selected line's detail by the line; false when it has none.
+  bool ShowCurrentDetail();
   /// Asks for line `index` at the top; applied at the next Flush(), as far
   /// as the scroll range allows.
   void SetTopIndex(int index) { wanted_top_ = index; }
@@ -51,11 +59,15 @@ class LineList : public QAbstractScrollArea {
   void mousePressEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  bool viewportEvent(QEvent* event) override;
 
  private:
   int RowHeight() const;
 
   QStringList lines_;
+  // Few lines have one: by line.
+  QHash<int, QString> details_;
   int wanted_top_ = -1;
   int current_ = -1;
   bool changed_ = false;

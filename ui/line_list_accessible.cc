@@ -53,8 +53,15 @@ class LineItemAccessible : public QAccessibleInterface,
   int indexOfChild(const QAccessibleInterface*) const override { return -1; }
   QAccessibleInterface* childAt(int, int) const override { return nullptr; }
   QString text(QAccessible::Text type) const override {
-    return type == QAccessible::Name && isValid() ? list_->Line(row_)
-                                                  : QString();
+    if (!isValid()) return QString();
+    switch (type) {
+      case QAccessible::Name:
+        return list_->Line(row_);
+      case QAccessible::Description:
+        return list_->Detail(row_);
+      default:
+        return QString();
+    }
   }
   void setText(QAccessible::Text, const QString&) override {}
   QAccessible::Role role() const override { return QAccessible::ListItem; }

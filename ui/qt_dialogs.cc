@@ -62,9 +62,15 @@ QString QtDialogs::ChooseFolder(const QString& title,
   // Qt's own dialog, not the desktop's: it offers only folders whose names
   // it read exactly, while a desktop dialog hands back a name that is not
   // UTF-8 with replacement marks in it, naming some other folder.
-  return QFileDialog::getExistingDirectory(
-      nullptr, title, start_folder,
-      QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+  QFileDialog dialog(nullptr, title, start_folder);
+  dialog.setFileMode(QFileDialog::Directory);
+  dialog.setOptions(QFileDialog::ShowDirsOnly |
+                    QFileDialog::DontUseNativeDialog);
+  // The key that clicked "Source:" may still be held down: its repeats
+  // would accept the folder the picker opened at.
+  new FreshKeysOnly(&dialog);
+  if (dialog.exec() != QDialog::Accepted) return QString();
+  return dialog.selectedFiles().value(0);
 }
 
 }  // namespace ferrybox

@@ -7,10 +7,14 @@
 #include <gtest/gtest.h>
 #include <qpa/qwindowsysteminterface.h>
 
+#include <QAccessible>
+#include <QContextMenuEvent>
 #include <QElapsedTimer>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <algorithm>
 #include <chrono>
 #include <functional>
@@ -198,6 +202,69 @@ TEST_F(Form1StopsInTime, StopOrCloseDuringASlowScanEndsItAndCopiesNothing) {
     EXPECT_EQ(Edit("Text3")->text(), "0");
     EXPECT_EQ(LastLine("List3").starts_with("Finished....in :"), !close);
   }
+}
+
+// "Go" by Enter during the scan waits; "Stop" then ends the run for good:
+// the "Go" pressed before it is dropped.
+TEST_F(Form1StopsInTime, AGoHeldBackDuringTheScanIsDroppedByStop) {
+  for (int i = 0; i < 300; ++i)
+    tree_.Write("src/big/f" + std::to_string(i), "");
+  platform_.hide_entry_types = true;
+  platform_.before_call = [](Kind kind, const std::string&) {
+    if (kind == Kind::kStat) std::this_thread::sleep_for(milliseconds(10));
+  };
+  Button("Command3")->setFocus();
+  GoAndActInTime([&] {
+    for (const auto type : {QEvent::KeyPress, QEvent::KeyRelease})
+      QWindowSystemInterface::handleKeyEvent<
+          QWindowSystemInterface::AsynchronousDelivery>(
+          form().windowHandle(), type, Qt::Key_Return, Qt::NoModifier, "\r");
+    QueueClick("Command2");
+  });
+  platform_.before_call = nullptr;
+  QTest::qWait(300);
+  RunOutcome stopped;
+  stopped.stopped = true;
+  EXPECT_EQ(form().run().LastOutcome(), stopped);
+  EXPECT_FALSE(testing::Exists(tree_.Path("dst")));
+}
+
+// A failed copy's line keeps its text; its reason is the line's tooltip and
+// description, and the context menu key shows it for the selected line.
+TEST_F(Form1Alive, AFailedCopySaysWhyByItsLine) {
+  tree_.Write("src/fine", "x");
+  tree_.Write("src/unlucky", "y");
+  platform_.fail_kind = Kind::kOpen;
+  platform_.fail_name = "unlucky";
+  platform_.fail_error = EACCES;
+  Go();
+  LineList* list3 = Lines("List3");
+  const std::vector<std::string> lines = Shown("List3");
+  const auto failed = std::ranges::find(
+      lines, kCopyErrorPrefix + tree_.Path("dst") + "/unlucky");
+  ASSERT_NE(failed, lines.end());
+  const int row = failed - lines.begin();
+  QAccessibleInterface* items = QAccessible::queryAccessibleInterface(list3);
+  for (int i = 0; i < list3->Count(); ++i)
+    EXPECT_EQ(items->child(i)->text(QAccessible::Description),
+              i == row ? "Permission denied" : "")
+        << lines[i];
+
+  const QRect line = list3->LineRect(row);
+  ASSERT_FALSE(line.isEmpty());
+  QHelpEvent hover(QEvent::ToolTip, line.center(),
+                   list3->viewport()->mapToGlobal(line.center()));
+  QApplication::sendEvent(list3->viewport(), &hover);
+  EXPECT_EQ(QToolTip::text(), "Permission denied");
+  QToolTip::hideText();
+  list3->setFocus();
+  list3->SelectLine(row);
+  QContextMenuEvent menu_key(QContextMenuEvent::Keyboard, QPoint());
+  QApplication::sendEvent(list3, &menu_key);
+  EXPECT_EQ(QToolTip::text(), "Permission denied");
+  // The copy log holds the line as it was.
+  EXPECT_EQ(testing::ReadFile(CopyLogPath(program().root())),
+            std::string(kCopyErrorPrefix) + tree_.Path("dst") + "/unlucky\r\n");
 }
 
 TEST_F(Form1StopsInTime, PauseHoldsABigFileAndStopOrCloseKeepsItsEarlierCopy) {

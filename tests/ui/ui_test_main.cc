@@ -5,7 +5,9 @@
 #include <QApplication>
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
+  // A screen with room for the whole window; tests of smaller screens say
+  // so themselves.
+  qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" FERRYBOX_TEST_SCREEN);
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
