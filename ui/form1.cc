@@ -305,9 +305,11 @@ void Form1::FitScreen(const QRect& available) {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scroller);
   }
+  // The frame the desktop draws round a shown window takes room too.
+  const QSize frame = frameGeometry().size() - size();
   setMinimumSize(0, 0);
   setMaximumSize(kFullSize);
-  resize(available.size().boundedTo(kFullSize));
+  resize((available.size() - frame).boundedTo(kFullSize));
   move(available.topLeft());
 }
 

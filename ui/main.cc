@@ -2,6 +2,7 @@
 #include <signal.h>
 
 #include <QApplication>
+#include <QScreen>
 
 #include "settings/program_folder.h"
 #include "ui/form1.h"
@@ -16,5 +17,8 @@ int main(int argc, char** argv) {
   ferrybox::Form1 form(ferrybox::ProgramFolder(), ferrybox::DefaultPlatform());
   form.Form_Load();
   form.show();
+  // Again with the frame the desktop put round it.
+  if (const QScreen* screen = form.screen())
+    form.FitScreen(screen->availableGeometry());
   return app.exec();
 }

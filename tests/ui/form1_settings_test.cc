@@ -7,13 +7,16 @@
 #include <QFileDialog>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QSignalSpy>
 #include <QTest>
 #include <csignal>
+#include <filesystem>
 #include <set>
 
 #include "settings/settings_file.h"
 #include "tests/ui/form1_fixture.h"
 #include "tests/ui/scripted_dialogs.h"
+#include "ui/form9.h"
 #include "ui/name_bytes.h"
 
 namespace ferrybox {
@@ -150,6 +153,37 @@ TEST_F(Form1Settings, List4ShowsProfileFilesAndLoadsOnlyASoundOne) {
   EXPECT_EQ(LastBox().text, "Profile Loaded.");
 }
 
+// A click on the selected profile loads it again; after Tab, the first
+// Down loads the first profile, a lone one too.
+TEST_F(Form1Settings, AProfileLoadsByAClickOnItAgainAndByArrowKeys) {
+  for (const Names& profiles : {Names{"a.prf"}, Names{"a.prf", "b.prf"}}) {
+    std::filesystem::remove_all(At("profiles"));
+    for (const std::string& name : profiles)
+      program().Write("profiles/" + name,
+                      "/" + name + "\r\n/d\r\n 1 \r\n 1 \r\n 0 \r\n");
+    form().Form_Load();
+    form().show();
+    form().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form(), 3000));
+    Button("Command10")->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), List4());
+    const size_t boxes = dialogs_.messages().size();
+    QTest::keyClick(List4(), Qt::Key_Down);
+    EXPECT_EQ(form().Text1(), "/a.prf");
+    QTest::keyClick(List4(), Qt::Key_Down);
+    EXPECT_EQ(form().Text1(), profiles.size() == 1 ? "/a.prf" : "/b.prf");
+    Edit("Text1")->setText("/edited");
+    QListWidgetItem* selected = List4()->selectedItems().value(0);
+    ASSERT_NE(selected, nullptr);
+    QTest::mouseClick(List4()->viewport(), Qt::LeftButton, {},
+                      List4()->visualItemRect(selected).center());
+    EXPECT_EQ(form().Text1(), "/" + selected->text().toStdString());
+    EXPECT_EQ(dialogs_.messages().size(), boxes + profiles.size() + 1);
+    EXPECT_EQ(LastBox().text, "Profile Loaded.");
+  }
+}
+
 TEST_F(Form1Settings, FolderNamesThatAreNotUtf8AreKeptByteForByte) {
   const std::string source = "/no/such/caf\xE9", destination = "/x/bk\xE9\xFF";
   program().Write("config.txt", source + "\r\n" + destination + "\r\n");
@@ -230,47 +264,114 @@ TEST(NameBytes, AnyBytesComeBackValidUtf8ShowsAsItsCharactersTypedTextIsUtf8) {
             "a\xEF\xBF\xBD");
 }
 
-// The real question, under a held Enter: its auto-repeated presses, queued
-// as the desktop queues them, answer nothing; the next fresh press does.
-TEST_F(Form1Fixture, AHeldEnterOnSaveProfileLeavesTheQuestionOpen) {
+// A key held down on a button, as the desktop sends it: the first press,
+// then repeats, each marked as one or (as an X server sends them) a release
+// and a press with one timestamp, not marked. The button acts once; the
+// window it opens answers nothing until the key is released and pressed
+// again.
+TEST_F(Form1Fixture, AHeldKeyClicksOnceAndAnswersNothingItOpened) {
+  enum class Opens { kQuestion, kPicker, kNothing, kNotice };
+  struct Case {
+    const char* button;  // the focus, when the notice opens
+    Qt::Key key;
+    bool marked;  // repeats marked as such
+    Opens opens;
+  };
+  const Case cases[] = {{"Command10", Qt::Key_Return, true, Opens::kQuestion},
+                        {"Command10", Qt::Key_Return, false, Opens::kQuestion},
+                        {"Command10", Qt::Key_Space, false, Opens::kQuestion},
+                        {"Command4", Qt::Key_Return, false, Opens::kPicker},
+                        {"Command3", Qt::Key_Return, false, Opens::kNothing},
+                        {"Command3", Qt::Key_Space, false, Opens::kNothing},
+                        {"Command11", Qt::Key_Space, false, Opens::kNotice}};
   form().Form_Load();
   const std::string earlier = "/s\r\n/d\r\n 1 \r\n 1 \r\n 0 \r\n";
-  const std::string profile = program().Write("profiles/p.prf", earlier);
-  Edit("Text7")->setText("p");
-  Edit("Text1")->setText("/new");
-  Edit("Text2")->setText("/d");
+  const std::string profile = program().Path("profiles/p.prf");
+  form().SetEndProgram([] {});
   form().show();
   form().activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&form(), 3000));
-  Button("Command10")->setFocus();
-  const auto enter = [](QWindow* window, bool repeated) {
-    QWindowSystemInterface::handleKeyEvent<
-        QWindowSystemInterface::AsynchronousDelivery>(
-        window, QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r",
-        repeated);
-  };
-  constexpr int kRepeats = 20;
-  int repeats = 0;
-  QString asked;
-  std::string while_asked;
-  QTimer held;
-  held.callOnTimeout([&] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (box == nullptr) return;
-    asked = box->text();
-    if (repeats++ < kRepeats) return enter(box->windowHandle(), true);
-    while_asked = ReadFile(profile);
-    held.stop();
-    enter(box->windowHandle(), false);  // Yes, the default answer
-  });
-  held.start(10);
-  enter(form().windowHandle(), false);
-  EXPECT_TRUE(
-      QTest::qWaitFor([&] { return ReadFile(profile) != earlier; }, 3000));
-  EXPECT_EQ(asked, "Save as: p");
-  EXPECT_EQ(repeats, kRepeats + 1);
-  EXPECT_EQ(while_asked, earlier);
-  EXPECT_EQ(ReadFile(profile), "/new\r\n/d\r\n 1 \r\n 1 \r\n 0 \r\n");
+  Form9 notice(form());
+  QSignalSpy answers(&notice, &Form9::AnswerGiven);
+  QSignalSpy gos(Button("Command3"), &QPushButton::clicked);
+  ulong time = 1000;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.button) + (c.marked ? " marked" : " X") +
+                 std::to_string(c.key));
+    program().Write("profiles/p.prf", earlier);
+    Edit("Text7")->setText("p");
+    Edit("Text1")->setText("");  // "Go" is refused at once
+    gos.clear();
+    answers.clear();
+    Button(c.button)->setFocus();
+    const QString text = c.key == Qt::Key_Space ? " " : "\r";
+    const auto send = [&](QEvent::Type type, bool repeat) {
+      QWidget* to = QApplication::activeModalWidget();
+      if (to == nullptr)
+        to = notice.isVisible() ? static_cast<QWidget*>(&notice) : &form();
+      QWindowSystemInterface::handleKeyEvent<
+          QWindowSystemInterface::AsynchronousDelivery>(
+          to->windowHandle(), time, type, c.key, Qt::NoModifier, text, repeat);
+    };
+    // What the user sees: the window open, the profile, the clicks.
+    const auto seen = [&] {
+      const QWidget* modal = QApplication::activeModalWidget();
+      return (modal != nullptr     ? modal->windowTitle().toStdString()
+              : notice.isVisible() ? "notice"
+                                   : "-") +
+             "|" + (ReadFile(profile) == earlier ? "kept" : "saved") + "|" +
+             std::to_string(gos.count()) + std::to_string(answers.count()) +
+             "|" + form().Text1();
+    };
+    constexpr int kRepeats = 15;
+    int step = 0;
+    std::string while_held, after;
+    QTimer hold;
+    hold.callOnTimeout([&] {
+      time += 33;
+      if (step < kRepeats) {
+        send(QEvent::KeyRelease, c.marked);
+        send(QEvent::KeyPress, c.marked);
+      } else if (step == kRepeats) {
+        while_held = seen();
+        send(QEvent::KeyRelease, false);
+      } else if (step == kRepeats + 1) {
+        send(QEvent::KeyPress, false);  // a fresh press answers
+      } else if (step == kRepeats + 2) {
+        send(QEvent::KeyRelease, false);
+      } else {
+        hold.stop();
+      }
+      ++step;
+    });
+    time += 1000;
+    send(QEvent::KeyPress, false);
+    if (c.opens == Opens::kNotice) notice.ShowNotice();
+    hold.start(10);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !hold.isActive(); }, 4000));
+    // A window answered closes from within its own events.
+    QTest::qWait(50);
+    after = seen();
+    const std::string home = QDir::homePath().toStdString();
+    switch (c.opens) {
+      case Opens::kQuestion:
+        EXPECT_EQ(while_held, "Save Profile As|kept|00|");
+        EXPECT_EQ(after, "-|saved|00|");
+        break;
+      case Opens::kPicker:
+        EXPECT_EQ(while_held, "This is the title|kept|00|");
+        EXPECT_EQ(after, "-|kept|00|" + home);
+        break;
+      case Opens::kNothing:
+        EXPECT_EQ(while_held, "-|kept|10|");
+        EXPECT_EQ(after, "-|kept|20|");
+        break;
+      case Opens::kNotice:
+        EXPECT_EQ(while_held, "notice|kept|00|");
+        EXPECT_EQ(after, "-|kept|01|");
+        break;
+    }
+  }
 }
 
 // The real dialog, cancelled: a cancelled choice is not a choice of nothing.

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
+#include <QScrollArea>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -106,6 +107,34 @@ TEST_F(Form1Fixture, EnterAndKeypadEnterClickAButtonOnceEvenWhenHeld) {
   QTest::keyClick(notice.findChild<QPushButton*>("Command2"), Qt::Key_Enter,
                   Qt::KeypadModifier);
   EXPECT_EQ(answers.count(), 1);
+}
+
+// On a screen with less room than the window, the window fits it and every
+// control scrolls into reach, in its place; with room, nothing changes.
+TEST_F(Form1Fixture, OnASmallScreenTheWindowFitsAndItsControlsScroll) {
+  form().FitScreen(QRect(0, 0, 1021, 682));
+  EXPECT_EQ(form().size(), QSize(1021, 682));
+  EXPECT_EQ(form().findChild<QScrollArea*>(), nullptr);
+  const QRect screen(0, 24, 800, 576);
+  form().show();
+  form().activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form(), 3000));
+  form().FitScreen(screen);  // shown, with its frame
+  QTest::qWait(20);
+  EXPECT_TRUE(screen.contains(form().frameGeometry()));
+  auto* scroller = form().findChild<QScrollArea*>();
+  ASSERT_NE(scroller, nullptr);
+  EXPECT_EQ(Edit("Text1")->geometry(), QRect(84, 16, 665, 19));
+  for (const char* name : {"Command3", "Command6", "Command10", "Text6"}) {
+    QWidget* control = Child<QWidget>(name);
+    control->setFocus();
+    QTest::keyClick(control, Qt::Key_Tab, Qt::ShiftModifier);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), control) << name;
+    const QRect shown(control->mapTo(scroller->viewport(), QPoint()),
+                      control->size());
+    EXPECT_TRUE(scroller->viewport()->rect().contains(shown)) << name;
+  }
 }
 
 class Form1Run : public Form1Fixture {
