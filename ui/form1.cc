@@ -119,9 +119,9 @@ Form1::Form1(std::string program_folder, Platform& platform, QWidget* parent)
   SetTabOrder();
   if (const QScreen* screen = this->screen())
     FitScreen(screen->availableGeometry());
-  // Keys are followed from now on, before the scan may hold any back.
-  HeldKeys::Instance();
   input_hold_ = new InputHold(this, {Command2, Command6});
+  // Keys are followed as they come, also those the scan holds back.
+  HeldKeys::Instance().WatchFirst();
 
   paint_timer_ = new QTimer(this);
   paint_timer_->setSingleShot(true);

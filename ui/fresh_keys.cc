@@ -25,6 +25,11 @@ HeldKeys::HeldKeys() : QObject(qApp) {
           });
 }
 
+void HeldKeys::WatchFirst() {
+  // The filter installed last runs first.
+  qApp->installEventFilter(this);
+}
+
 int64_t HeldKeys::KeyOf(const QKeyEvent& event) {
   // The physical key where the desktop names it: a held key's text may
   // change with the modifiers.

@@ -25,9 +25,11 @@ class FreshKeysOnly;
 class HeldKeys : public QObject {
  public:
   /// The one instance, watching every window from its first call on: call
-  /// it before any window takes keys, and before any other filter that may
-  /// hold keys back (those must run first).
+  /// it before any window takes keys.
   static HeldKeys& Instance();
+  /// Sees every key again before any other application-wide filter, so
+  /// that keys another filter holds back are followed as they come.
+  void WatchFirst();
 
   /// Whether the press `event` only repeats a key held down: marked as a
   /// repeat, or following a release of the same key with the same

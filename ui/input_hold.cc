@@ -8,6 +8,8 @@
 #include <QWindow>
 #include <algorithm>
 
+#include "ui/fresh_keys.h"
+
 namespace ferrybox {
 namespace {
 
@@ -15,6 +17,20 @@ namespace {
 bool IsClickKey(int key) {
   return key == Qt::Key_Space || key == Qt::Key_Select ||
          key == Qt::Key_Return || key == Qt::Key_Enter;
+}
+
+// A copy of `event` to hand on later. A press that repeats a held key is
+// marked as a repeat: the release before it will no longer be the last.
+std::unique_ptr<QEvent> HeldCopy(QEvent* event) {
+  if (event->type() != QEvent::KeyPress)
+    return std::unique_ptr<QEvent>(event->clone());
+  const auto* key = static_cast<QKeyEvent*>(event);
+  auto copy = std::make_unique<QKeyEvent>(
+      key->type(), key->key(), key->modifiers(), key->nativeScanCode(),
+      key->nativeVirtualKey(), key->nativeModifiers(), key->text(),
+      HeldKeys::Instance().IsRepeat(*key), key->count(), key->device());
+  copy->setTimestamp(key->timestamp());
+  return copy;
 }
 
 }  // namespace
@@ -57,8 +73,7 @@ bool InputHold::eventFilter(QObject* watched, QEvent* event) {
   QObject* receiver = watched;
   if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)
     if (QWidget* focus = QApplication::focusWidget()) receiver = focus;
-  held_.push_back(
-      {receiver, std::unique_ptr<QEvent>(event->clone()), ClickTarget(event)});
+  held_.push_back({receiver, HeldCopy(event), ClickTarget(event)});
   return true;
 }
 

@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QHelpEvent>
 #include <QLineEdit>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QToolTip>
@@ -227,6 +228,48 @@ TEST_F(Form1StopsInTime, AGoHeldBackDuringTheScanIsDroppedByStop) {
   stopped.stopped = true;
   EXPECT_EQ(form().run().LastOutcome(), stopped);
   EXPECT_FALSE(testing::Exists(tree_.Path("dst")));
+}
+
+// Enter held on "Go" through a slow scan, its repeats sent as an X server
+// sends them: the repeats held back during the scan start no second run.
+TEST_F(Form1Alive, AGoHeldDownThroughTheScanRunsOnce) {
+  for (int i = 0; i < 100; ++i)
+    tree_.Write("src/big/f" + std::to_string(i), "");
+  platform_.hide_entry_types = true;
+  const auto main_thread = std::this_thread::get_id();
+  platform_.before_call = [&](Kind kind, const std::string&) {
+    // The scan's lookups only, about 0.7 s of them.
+    if (kind == Kind::kStat && std::this_thread::get_id() == main_thread &&
+        Lines("List1")->Count() == 0)
+      std::this_thread::sleep_for(milliseconds(7));
+  };
+  Button("Command3")->setFocus();
+  QSignalSpy gos(Button("Command3"), &QPushButton::clicked);
+  ulong time = 1000;
+  const auto send = [&](QEvent::Type type) {
+    QWindowSystemInterface::handleKeyEvent<
+        QWindowSystemInterface::AsynchronousDelivery>(
+        form().windowHandle(), time, type, Qt::Key_Return, Qt::NoModifier,
+        "\r");
+  };
+  int repeats = 0;
+  QTimer held;
+  held.callOnTimeout([&] {
+    time += 33;
+    send(QEvent::KeyRelease);
+    if (++repeats < 20) return send(QEvent::KeyPress);
+    held.stop();
+  });
+  send(QEvent::KeyPress);
+  held.start(20);
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        return !held.isActive() &&
+               LastLine("List3").starts_with("Finished....in :");
+      },
+      kBoundMs));
+  QTest::qWait(100);
+  EXPECT_EQ(gos.count(), 1);
 }
 
 // A failed copy's line keeps its text; its reason is the line's tooltip and
