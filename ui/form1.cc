@@ -154,9 +154,12 @@ void Form1::BuildControls() {
 
   List3 = Place<LineList>(Frame4, "List3", Twips(60, 240, 3675, 3630));
 
-  List4 = Place<QListWidget>(Frame6, "List4", Twips(60, 240, 3675, 5520));
+  // The list gives up a row to "Options...".
+  List4 = Place<QListWidget>(Frame6, "List4", Twips(60, 240, 3675, 5160));
   List4->setSelectionMode(QAbstractItemView::SingleSelection);
   List4->setSortingEnabled(false);
+  options_button_ = Captioned<EnterButton>(
+      Frame6, "OptionsButton", "Options...", Twips(60, 5445, 1095, 315));
   Command10 = Captioned<EnterButton>(Frame6, "Command10", "Save Profile",
                                      Twips(60, 5820, 1095, 315));
   Text7 = Captioned<QLineEdit>(Frame6, "Text7", QString(),
@@ -232,6 +235,9 @@ void Form1::BuildControls() {
   Describe(Command10, nullptr,
            "Saves both folders and the three options as a profile under the "
            "profile name.");
+  Describe(options_button_, nullptr,
+           "Opens the options: what a backup leaves out. Saved with the "
+           "profile.");
   Describe(Command4, "Source: choose folder",
            "Opens a folder picker for the source folder.");
   Describe(Text1_, "Source folder", nullptr);
@@ -272,9 +278,10 @@ void Form1::BuildControls() {
 void Form1::SetTabOrder() {
   // Focus follows the controls' tab order numbers, lowest first.
   QWidget* const order[] = {
-      List1,    List2,     Command4,  Text1_, Command5, Text2_,   Check1,
-      Check2,   List3,     Command10, List4,  Text7,    Command6, Command3,
-      Command2, Command11, Text6,     Text5,  Text4,    Text3,    Check3};
+      List1,           List2,    Command4, Text1_,    Command5,  Text2_,
+      Check1,          Check2,   List3,    Command10, List4,     Text7,
+      options_button_, Command6, Command3, Command2,  Command11, Text6,
+      Text5,           Text4,    Text3,    Check3};
   for (size_t i = 1; i < std::size(order); ++i)
     QWidget::setTabOrder(order[i - 1], order[i]);
 }

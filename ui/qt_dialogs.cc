@@ -5,6 +5,7 @@
 #include <QMessageBox>
 
 #include "ui/fresh_keys.h"
+#include "ui/options_dialog.h"
 
 namespace ferrybox {
 namespace {
@@ -65,6 +66,14 @@ QString QtDialogs::ChooseFolder(const QString& title,
   return QFileDialog::getExistingDirectory(
       nullptr, title, start_folder,
       QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+}
+
+bool QtDialogs::EditOptions(ProfileOptions* options) {
+  OptionsDialog dialog(*options, window_);
+  new FreshKeysOnly(&dialog);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  *options = dialog.Options();
+  return true;
 }
 
 }  // namespace ferrybox
