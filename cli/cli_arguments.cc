@@ -101,7 +101,8 @@ bool ParseCliArguments(const std::vector<std::string>& args,
       if (arg == option) {
         if (i + 1 == args.size()) {
           if (first_problem.empty())
-            first_problem = option + (from ? " needs a FILE" : " needs a PATTERN");
+            first_problem =
+                option + (from ? " needs a FILE" : " needs a PATTERN");
           continue;
         }
         value = args[++i];

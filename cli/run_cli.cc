@@ -14,8 +14,8 @@
 #include "engine/message_lists.h"
 #include "settings/options_file.h"
 #include "settings/profile.h"
-#include "settings/text_file.h"
 #include "settings/profile_name.h"
+#include "settings/text_file.h"
 #include "settings/version.h"
 
 namespace ferrybox {

@@ -102,7 +102,8 @@ TEST(ParseCliArguments, TakesEachAcceptedFormAndRefusesEverythingElse) {
       {{"--incremental", "--profile=work"}, "error: --profile takes"},
       {{"--profile", "work", "--show-files"}, "error: --profile takes"},
       // Leave-out options, with folders or a profile, in order.
-      {{"--exclude", "*.o", "/a", "--exclude=b/", "/b"}, "run /a /b x:*.o x:b/"},
+      {{"--exclude", "*.o", "/a", "--exclude=b/", "/b"},
+       "run /a /b x:*.o x:b/"},
       {{"--exclude-from", "l", "--exclude-caches", "/a", "/b"},
        "run /a /b f:l c"},
       {{"--profile=w", "--exclude-from=l", "--exclude", "--"},
