@@ -48,10 +48,8 @@ OptionsDialog::OptionsDialog(const ProfileOptions& options, QWidget* parent)
   QPushButton* cancel = buttons->button(QDialogButtonBox::Cancel);
   ok->setObjectName("OkButton");
   cancel->setObjectName("CancelButton");
-  // Return in the list makes a new line; it presses OK only from the tick
-  // and the buttons.
-  ok->setAutoDefault(false);
-  ok->setDefault(false);
+  // Return in the list makes a new line (the list takes the key); from the
+  // tick it presses OK, the default button.
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
