@@ -278,12 +278,13 @@ void Form1::BuildControls() {
 void Form1::SetTabOrder() {
   // Focus follows the controls' tab order numbers, lowest first.
   QWidget* const order[] = {
-      List1,           List2,    Command4, Text1_,    Command5,  Text2_,
-      Check1,          Check2,   List3,    Command10, List4,     Text7,
-      options_button_, Command6, Command3, Command2,  Command11, Text6,
-      Text5,           Text4,    Text3,    Check3};
+      List1,    List2,     Command4,  Text1_, Command5, Text2_,   Check1,
+      Check2,   List3,     Command10, List4,  Text7,    Command6, Command3,
+      Command2, Command11, Text6,     Text5,  Text4,    Text3,    Check3};
   for (size_t i = 1; i < std::size(order); ++i)
     QWidget::setTabOrder(order[i - 1], order[i]);
+  // "Options..." comes after the profile name, before "Exit".
+  QWidget::setTabOrder(Text7, options_button_);
 }
 
 std::string Form1::Text1() const { return NameBytes(Text1_->text()); }
