@@ -16,6 +16,8 @@
 #                each metadata request after 1 ms (FUSE)
 #   window       the window program on a real X server (Xvfb)
 #   memory       peak memory at 200,000 files
+#   leave-out    no-change incremental run of the small tree leaving out
+#                half of its folders, against the same run leaving out none
 #
 # Environment: BENCH_RUNS (runs per command, 10; the cold row makes at
 # least 3 rounds), BENCH_ROWS, BENCH_BUILD (release build folder,
@@ -31,7 +33,7 @@ scratch=${BENCH_SCRATCH:-$build/bench-scratch}
 runs=${BENCH_RUNS:-10}
 report=${BENCH_REPORT:-$root/build/bench.md}
 baseline=${BENCH_BASELINE:-}
-all_rows="full incremental cold share window memory"
+all_rows="full incremental cold share window memory leave-out"
 rows=${BENCH_ROWS:-$all_rows}
 rows=${rows//,/ }
 
@@ -95,6 +97,7 @@ kinds=()
 selected full || selected incremental && kinds+=(small large mixed)
 selected cold && [[ " ${kinds[*]} " != *" small "* ]] && kinds+=(small)
 selected window && [[ " ${kinds[*]} " != *" small "* ]] && kinds+=(small)
+selected leave-out && [[ " ${kinds[*]} " != *" small "* ]] && kinds+=(small)
 selected share && kinds+=(share)
 selected memory && kinds+=(huge)
 selected memory || selected window && kinds+=(tiny)
@@ -216,6 +219,20 @@ if selected incremental; then
       "${extra[@]}" \
       -n "rsync -a" "rsync -a $(q "$src")/ $(q "$complete/$kind")/"
   done
+fi
+
+# Half of the small tree's folders: four of the eight top-level subtrees,
+# whose folders and files the run never reads. The destination stays
+# complete, since leaving out deletes nothing.
+leave_out_pattern='/folder-1-00[0-3]/'
+if selected leave-out; then
+  src=$trees/small
+  log "no-change incremental run, small tree, half its folders left out"
+  hyper leave-out --warmup 2 \
+    -n "ferrybox-cli --incremental" \
+    "$(q "$cli") --incremental $(q "$src") $(q "$complete/small")" \
+    -n "ferrybox-cli --incremental --exclude" \
+    "$(q "$cli") --incremental --exclude $(q "$leave_out_pattern") $(q "$src") $(q "$complete/small")"
 fi
 
 # The window program on a real X server, which paints as a desktop does.
@@ -520,6 +537,19 @@ target() {
     echo "|---:|---:|---:|---:|"
     echo "| $huge_files | $huge_kb KiB | $tiny_kb KiB | $per_file |"
   fi
+  if selected leave-out; then
+    echo
+    echo "## No-change incremental run leaving out half of the small tree"
+    echo
+    echo "Leaving out \`$leave_out_pattern\` (228 of its 400 folders)."
+    echo
+    echo "| run | median | ÷ leaving out nothing |"
+    echo "|---|---:|---:|"
+    n=$(median leave-out "ferrybox-cli --incremental")
+    l=$(median leave-out "ferrybox-cli --incremental --exclude")
+    echo "| leaving out nothing | $(secs "$n") | 1.00 |"
+    echo "| leaving out half | $(secs "$l") | $(ratio "$l" "$n") |"
+  fi
   if [ -n "$baseline" ]; then
     echo
     echo "## Against the baseline"
@@ -595,6 +625,12 @@ target() {
   done
   target "memory < 250 bytes per file at 200,000 files" memory "" \
     "${per_file:-}" 250 strict
+  x=
+  selected leave-out &&
+    x=$(ratio "$(median leave-out "ferrybox-cli --incremental --exclude")" \
+      "$(median leave-out "ferrybox-cli --incremental")")
+  target "no-change incremental, half the small tree left out ≤ 0.55 × none" \
+    leave-out "" "$x" 0.55
 } >"$results/bench.md"
 
 mkdir -p "$(dirname "$report")"

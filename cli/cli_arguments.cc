@@ -6,13 +6,15 @@
 namespace ferrybox {
 
 const char kCliUsage[] =
-    "Usage: ferrybox-cli [--incremental] [--show-files] SOURCE DESTINATION\n"
-    "       ferrybox-cli --profile NAME\n"
+    "Usage: ferrybox-cli [--incremental] [--show-files] [LEAVE-OUT...]\n"
+    "                    SOURCE DESTINATION\n"
+    "       ferrybox-cli --profile NAME [LEAVE-OUT...]\n"
     "       ferrybox-cli --help | --version\n";
 
 const char kCliHelp[] =
-    "Usage: ferrybox-cli [--incremental] [--show-files] SOURCE DESTINATION\n"
-    "       ferrybox-cli --profile NAME\n"
+    "Usage: ferrybox-cli [--incremental] [--show-files] [LEAVE-OUT...]\n"
+    "                    SOURCE DESTINATION\n"
+    "       ferrybox-cli --profile NAME [LEAVE-OUT...]\n"
     "       ferrybox-cli --help | --version\n"
     "\n"
     "Backs up the folder tree SOURCE into DESTINATION, as \"Go\" does in the\n"
@@ -23,7 +25,18 @@ const char kCliHelp[] =
     "  --show-files    also list every source file and destination action\n"
     "                  (both \"Show Files\" boxes)\n"
     "  --profile NAME  run a saved profile: its two folders and three boxes;\n"
-    "                  NAME as the profile list shows it, \".prf\" optional\n"
+    "                  NAME as the profile list shows it, \".prf\" optional;\n"
+    "                  its leave-out list and cache tick come along\n"
+    "\n"
+    "LEAVE-OUT, added to a profile's own list:\n"
+    "  --exclude PATTERN    leave out what PATTERN matches (repeatable)\n"
+    "  --exclude-from FILE  leave out what the patterns in FILE match, one\n"
+    "                       a line (blank lines and # comments skipped)\n"
+    "  --exclude-caches     leave out folders tagged with CACHEDIR.TAG\n"
+    "Patterns: * ? [...] within a name, ** across folders, a leading or\n"
+    "inner / anchors at SOURCE, a trailing / matches folders only; no\n"
+    "negation.\n"
+    "\n"
     "  --help          show this text\n"
     "  --version       show the version\n"
     "\n"
@@ -37,7 +50,8 @@ const char kCliHelp[] =
     "\n"
     "Exit status: 0 the run completed and every copy succeeded; 1 at least\n"
     "one copy failed (the copy log lists them); 2 wrong arguments, an\n"
-    "unknown or damaged profile, or a run refused (empty or missing\n"
+    "unknown or damaged profile (or options file), an unreadable\n"
+    "--exclude-from FILE, or a run refused (empty or missing\n"
     "source, empty destination, same folder, destination in use by another\n"
     "run, a profile's folder that is not a full path); 130 stopped by\n"
     "SIGINT or SIGTERM.\n";
@@ -77,6 +91,25 @@ bool ParseCliArguments(const std::vector<std::string>& args,
       request->incremental = true;
     } else if (arg == "--show-files") {
       request->show_files = true;
+    } else if (arg == "--exclude-caches") {
+      request->exclude_caches = true;
+    } else if (arg == "--exclude" || arg.starts_with("--exclude=") ||
+               arg == "--exclude-from" || arg.starts_with("--exclude-from=")) {
+      const bool from = arg.starts_with("--exclude-from");
+      const std::string option = from ? "--exclude-from" : "--exclude";
+      std::string value;
+      if (arg == option) {
+        if (i + 1 == args.size()) {
+          if (first_problem.empty())
+            first_problem =
+                option + (from ? " needs a FILE" : " needs a PATTERN");
+          continue;
+        }
+        value = args[++i];
+      } else {
+        value = arg.substr(option.size() + 1);
+      }
+      (from ? request->exclude_from : request->exclude).push_back(value);
     } else if (arg == "--profile" || arg.starts_with("--profile=")) {
       std::string name;
       if (arg == "--profile") {

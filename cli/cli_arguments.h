@@ -25,6 +25,12 @@ struct CliRequest {
   bool show_files = false;
   /// kProfile: the profile name as given.
   std::string profile;
+  /// Either action: what to leave out, besides a profile's own list:
+  /// --exclude patterns and --exclude-from files, in the order given, and
+  /// --exclude-caches.
+  std::vector<std::string> exclude;
+  std::vector<std::string> exclude_from;
+  bool exclude_caches = false;
 };
 
 /// Parses the arguments that follow the program name. Options may come

@@ -25,6 +25,7 @@ struct ConsoleBoxes {
   int check1 = 0;
   int check2 = 0;
   int check3 = 0;
+  LeaveOutOptions leave_out;
 };
 
 /// Shows a run on the console. Every line the run adds to any of the three
@@ -69,6 +70,7 @@ class ConsoleWindow : public Window {
   std::string Text1() const override { return boxes_.text1; }
   std::string Text2() const override { return boxes_.text2; }
   int CheckValue(CheckBox box) const override;
+  LeaveOutOptions LeaveOut() const override { return boxes_.leave_out; }
   void SetFigure(FigureBox, const std::string&) override {}
   void SetCount(FigureBox, int64_t) override {}
   void AddItem(ListBox list, const std::string& line) override;

@@ -12,8 +12,10 @@
 #include "engine/copy_log.h"
 #include "engine/folder_scan.h"
 #include "engine/message_lists.h"
+#include "settings/options_file.h"
 #include "settings/profile.h"
 #include "settings/profile_name.h"
+#include "settings/text_file.h"
 #include "settings/version.h"
 
 namespace ferrybox {
@@ -61,6 +63,24 @@ bool FindProfile(Platform& platform, const std::string& program_folder,
   return true;
 }
 
+// Adds the command line's leave-out options to `options` (a profile's own,
+// or none). False, with the reason in `error`, when a --exclude-from file
+// cannot be read.
+bool AddLeaveOut(Platform& platform, const CliRequest& request,
+                 LeaveOutOptions* options, std::string* error) {
+  for (const std::string& file : request.exclude_from) {
+    std::vector<std::string> lines;
+    if (!ReadLines(platform, file, kMaxTextFileBytes, &lines, error))
+      return false;
+    options->patterns.insert(options->patterns.end(), lines.begin(),
+                             lines.end());
+  }
+  options->patterns.insert(options->patterns.end(), request.exclude.begin(),
+                           request.exclude.end());
+  options->cache_folders = options->cache_folders || request.exclude_caches;
+  return true;
+}
+
 int Run(const ConsoleBoxes& boxes, const std::string& program_folder,
         const CliContext& context) {
   Platform& platform = *context.platform;
@@ -82,6 +102,7 @@ int Run(const ConsoleBoxes& boxes, const std::string& program_folder,
     Say(err, "refused: " + RefusalLine(outcome.refusal, boxes.text1));
     return kExitRefused;
   }
+  if (outcome.left_out > 0) Say(err, LeftOutLine(outcome.left_out));
   const FailureTally& failures = window.failures();
   if (failures.count() > 0)
     Say(err, failures.Summary(CopyLogPath(program_folder)));
@@ -120,6 +141,10 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context) {
       boxes.text2 = FullPath(request.destination);
       boxes.check1 = boxes.check2 = request.show_files ? 1 : 0;
       boxes.check3 = request.incremental ? 1 : 0;
+      if (!AddLeaveOut(*context.platform, request, &boxes.leave_out, &error)) {
+        Say(context.err, error);
+        return kExitRefused;
+      }
       return Run(boxes, context.program_folder(), context);
     }
     case CliRequest::Action::kProfile:
@@ -144,6 +169,20 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context) {
   boxes.check1 = read.profile.check1;
   boxes.check2 = read.profile.check2;
   boxes.check3 = read.profile.check3;
+  // The profile's own options live in a file of their own beside it.
+  const std::string profile_file = path.substr(path.rfind('/') + 1);
+  const OptionsRead options = ReadOptionsFile(
+      *context.platform, ProfileOptionsPath(program_folder, profile_file));
+  if (!options.ok()) {
+    Say(context.err, options.error);
+    return kExitRefused;
+  }
+  boxes.leave_out = {options.options.leave_out,
+                     options.options.leave_out_caches};
+  if (!AddLeaveOut(*context.platform, request, &boxes.leave_out, &error)) {
+    Say(context.err, error);
+    return kExitRefused;
+  }
   return Run(boxes, program_folder, context);
 }
 

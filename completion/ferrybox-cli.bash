@@ -69,13 +69,24 @@ _ferrybox_cli() {
     return
   fi
 
+  # A pattern is the user's own; a list of them is a file.
+  case $prev in
+    --exclude) return ;;
+    --exclude-from)
+      compopt -o filenames 2>/dev/null
+      mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+      return
+      ;;
+  esac
+
   local options_ended=
   for ((i = 1; i < COMP_CWORD; i++)); do
     [[ ${COMP_WORDS[i]} == -- ]] && options_ended=1
   done
   if [[ -z $options_ended && $cur == -* ]]; then
     mapfile -t COMPREPLY < <(compgen -W \
-      '--incremental --show-files --profile --help --version --' -- "$cur")
+      '--incremental --show-files --profile --exclude --exclude-from
+       --exclude-caches --help --version --' -- "$cur")
     return
   fi
   compopt -o filenames 2>/dev/null

@@ -187,6 +187,10 @@ void BackupRun::FinishOnDisk(FileSync& sync, const std::string& source_root,
     sync.CopyFailed(source_root, destination_root, error);
 }
 
+std::string LeftOutLine(int64_t count) {
+  return "Left out: " + std::to_string(count) + " files and folders";
+}
+
 void BackupRun::ShowFigures(double elapsed, bool closing) {
   // Rounded only here: every byte counts, files under 500 bytes too.
   const double megabytes = static_cast<double>(bytes_total_) / 1000 / 1024;
@@ -218,6 +222,7 @@ struct BackupRun::RunState {
   // When the window's events were last handled.
   std::chrono::steady_clock::time_point events_handled;
   CopyControl copy_control;
+  LeaveOutList leave_out;
   double start_time = 0;
   std::optional<LookAhead> ahead;
 };
@@ -304,6 +309,11 @@ void BackupRun::CollectFiles(RunState& run) {
       window_.KeepAlive();
       return Going();
     };
+    run.leave_out = LeaveOutList(window_.LeaveOut());
+    if (!run.leave_out.empty()) {
+      scan.leave_out = &run.leave_out;
+      scan.on_left_out = [&run](const std::string&) { ++run.outcome.left_out; };
+    }
     // The next subfolders are walked ahead as files are read ahead.
     scan.read_ahead = look_ahead_ > 0 ? kFoldersAhead : 0;
     std::string folder = run.source_root;
@@ -419,6 +429,7 @@ void BackupRun::FinishRun(RunState& run) {
   } else {
     const double elapsed = clock_() - run.start_time;
     ShowFigures(elapsed, true);
+    if (outcome.left_out > 0) lists_.lp3(LeftOutLine(outcome.left_out));
     lists_.lp3("Finished....in :" + Formatted("%.2f", elapsed) + " seconds");
   }
   outcome.files_handled = run.file_count;

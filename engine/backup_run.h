@@ -39,6 +39,10 @@ inline constexpr char kSourceInsideDestination[] =
 inline constexpr char kDestinationInUse[] =
     "Destination folder in use by another run: nothing copied";
 
+/// The List3 line, before the closing line, of a run that left out `count`
+/// entries (more than none) as the user asked.
+std::string LeftOutLine(int64_t count);
+
 /// The List3 line that tells `refusal`; `source_root` is the source folder
 /// as the run read it. Empty for RunRefusal::kNone.
 std::string RefusalLine(RunRefusal refusal, const std::string& source_root);

@@ -60,6 +60,9 @@ class Walker {
         options_(options),
         last_alive_(std::chrono::steady_clock::now()) {}
 
+  // The length of the source root's path, cut off a path to match it.
+  size_t root_size_ = 0;
+
   // `folder` is the folder's path with its trailing separator.
   void Walk(Handle dir, const std::string& folder) {
     const size_t collected = files_.size();
@@ -114,8 +117,24 @@ class Walker {
       // long: the clock is looked at before each (a read that costs far
       // less than any lookup).
       if (!KeepAlive()) return false;
-      switch (
-          ResolvedType(platform_, dir, entry, /*keep_links=*/true, &error)) {
+      // A name matched is left out before anything else is asked of it.
+      LeaveOutVerdict verdict = LeaveOutVerdict::kKeep;
+      if (options_.leave_out != nullptr) {
+        verdict =
+            options_.leave_out->Check(folder.substr(root_size_) + entry.name);
+        if (verdict == LeaveOutVerdict::kLeaveOut) {
+          LeftOut(folder + entry.name);
+          continue;
+        }
+      }
+      const EntryType type =
+          ResolvedType(platform_, dir, entry, /*keep_links=*/true, &error);
+      if (verdict == LeaveOutVerdict::kLeaveOutIfFolder &&
+          type == EntryType::kFolder) {
+        LeftOut(folder + entry.name);
+        continue;
+      }
+      switch (type) {
         case EntryType::kFile:
         case EntryType::kLink:
           // An unfinished copy, found where a tree that holds a backup is
@@ -141,6 +160,12 @@ class Walker {
     const int error =
         platform_.Open(dir, name, OpenMode::kFolderNoFollow, child.out());
     if (error == 0) {
+      if (options_.leave_out != nullptr &&
+          options_.leave_out->cache_folders() &&
+          IsCacheFolder(platform_, child.get())) {
+        LeftOut(folder + name);
+        return;
+      }
       Walk(child.get(), folder + name + kSeparator);
     } else if (error != ENOENT) {
       // Gone since the listing is nothing to copy; anything else is.
@@ -155,6 +180,7 @@ class Walker {
     struct Walked {
       std::vector<std::string> files;
       std::vector<std::pair<std::string, int>> errors;
+      std::vector<std::string> left_out;
       bool ended = false;
     };
     const size_t window = static_cast<size_t>(options_.read_ahead);
@@ -171,8 +197,13 @@ class Walker {
             out.errors.emplace_back(path, error);
           };
           options.keep_alive = [&work] { return !work->stopping(); };
+          options.leave_out = options_.leave_out;
+          options.on_left_out = [&out](const std::string& path) {
+            out.left_out.push_back(path);
+          };
           Walker walker(platform_, out.files, options);
           walker.ancestors_ = ancestors_;
+          walker.root_size_ = root_size_;
           walker.WalkSubfolder(dir, folder, subfolders[index]);
           out.ended = walker.ended_;
         });
@@ -184,6 +215,8 @@ class Walker {
                     std::make_move_iterator(out.files.end()));
       out.files = {};
       for (const auto& [path, error] : out.errors) Report(path, error);
+      if (options_.on_left_out)
+        for (const std::string& path : out.left_out) options_.on_left_out(path);
       if (out.ended || !KeepAlive()) {
         ended_ = true;
         break;
@@ -210,6 +243,10 @@ class Walker {
     last_alive_ = now;
     ended_ = !options_.keep_alive();
     return !ended_;
+  }
+
+  void LeftOut(const std::string& path) {
+    if (options_.on_left_out) options_.on_left_out(path);
   }
 
   void Report(std::string folder, int error) {
@@ -273,6 +310,7 @@ void RecursiveDir(Platform& platform, std::vector<std::string>& colFiles,
                   std::string& strFolder, const ScanOptions& options) {
   strFolder = TrailingSlash(strFolder);
   Walker walker(platform, colFiles, options);
+  walker.root_size_ = strFolder.size();
   ScopedHandle root(platform);
   const int error =
       platform.Open(kWorkingFolder, strFolder.empty() ? "." : strFolder,

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/leave_out.h"
 #include "platform/platform.h"
 
 namespace ferrybox {
@@ -61,6 +62,14 @@ struct ScanOptions {
   /// the calling thread alone, in the same order. Callbacks are made on the
   /// calling thread only.
   int read_ahead = 0;
+  /// What the walk leaves out, when set: an entry that a pattern matches
+  /// is neither looked up nor entered (a pattern for folders only costs
+  /// the lookup of its type where the listing does not tell it), and a
+  /// folder tagged as a cache is opened only to read its tag.
+  const LeaveOutList* leave_out = nullptr;
+  /// Told of each entry left out (not of what lies below it), its path
+  /// with no trailing separator, in walk order.
+  std::function<void(const std::string& path)> on_left_out;
 };
 
 /// Appends to `colFiles` the full path of every file under `strFolder`,

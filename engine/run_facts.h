@@ -53,6 +53,8 @@ struct RunOutcome {
   /// The source file whose copy a stop broke off, its earlier copy kept;
   /// empty when none was.
   std::string abandoned_file;
+  /// Entries the scan left out as the user asked, a folder as one.
+  int64_t left_out = 0;
 
   bool refused() const { return refusal != RunRefusal::kNone; }
   bool operator==(const RunOutcome&) const = default;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/leave_out.h"
 #include "engine/run_facts.h"
 #include "platform/failure.h"
 
@@ -35,6 +36,10 @@ class Window {
 
   /// A check box state: 0 clear, 1 ticked, 2 greyed.
   virtual int CheckValue(CheckBox box) const = 0;
+
+  /// What a run leaves out, read once when it starts; nothing unless the
+  /// front end says.
+  virtual LeaveOutOptions LeaveOut() const { return {}; }
 
   /// Sets a figure box and shows it at once (a window may defer the paint
   /// to the display's pace, but never past the next ProcessEvents).

@@ -6,6 +6,8 @@
 
 #include <QString>
 
+#include "settings/options_file.h"
+
 namespace ferrybox {
 
 enum class MessageButtons { kOk, kYesNo };
@@ -36,6 +38,11 @@ class Dialogs {
   /// or "" when the dialog was cancelled or closed.
   virtual QString ChooseFolder(const QString& title,
                                const QString& start_folder) = 0;
+
+  /// Shows the modal "Options" dialog with `*options`. On OK returns true
+  /// with the options as edited in `*options`; on Cancel (or a close)
+  /// returns false and leaves them as they were.
+  virtual bool EditOptions(ProfileOptions* options) = 0;
 };
 
 }  // namespace ferrybox

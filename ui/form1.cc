@@ -166,9 +166,12 @@ void Form1::BuildControls() {
 
   List3 = Place<LineList>(Frame4, "List3", Twips(60, 240, 3675, 3630));
 
-  List4 = Place<QListWidget>(Frame6, "List4", Twips(60, 240, 3675, 5520));
+  // The list gives up a row to "Options...".
+  List4 = Place<QListWidget>(Frame6, "List4", Twips(60, 240, 3675, 5160));
   List4->setSelectionMode(QAbstractItemView::SingleSelection);
   List4->setSortingEnabled(false);
+  options_button_ = Captioned<EnterButton>(
+      Frame6, "OptionsButton", "Options...", Twips(60, 5445, 1095, 315));
   Command10 = Captioned<EnterButton>(Frame6, "Command10", "Save Profile",
                                      Twips(60, 5820, 1095, 315));
   Text7 = Captioned<QLineEdit>(Frame6, "Text7", QString(),
@@ -244,6 +247,9 @@ void Form1::BuildControls() {
   Describe(Command10, nullptr,
            "Saves both folders and the three options as a profile under the "
            "profile name.");
+  Describe(options_button_, nullptr,
+           "Opens the options: what a backup leaves out. Saved with the "
+           "profile.");
   Describe(Command4, "Source: choose folder",
            "Opens a folder picker for the source folder.");
   Describe(Text1_, "Source folder", nullptr);
@@ -321,6 +327,8 @@ void Form1::SetTabOrder() {
       Command2, Command11, Text6,     Text5,  Text4,    Text3,    Check3};
   for (size_t i = 1; i < std::size(order); ++i)
     QWidget::setTabOrder(order[i - 1], order[i]);
+  // "Options..." comes after the profile name, before "Exit".
+  QWidget::setTabOrder(Text7, options_button_);
 }
 
 std::string Form1::Text1() const { return NameBytes(Text1_->text()); }

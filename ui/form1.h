@@ -12,6 +12,7 @@
 #include "engine/backup_run.h"
 #include "engine/message_lists.h"
 #include "engine/window.h"
+#include "settings/options_file.h"
 #include "ui/qt_dialogs.h"
 
 class QCheckBox;
@@ -53,6 +54,7 @@ class Form1 : public QWidget, public Window {
   std::string Text1() const override;
   std::string Text2() const override;
   int CheckValue(CheckBox box) const override;
+  LeaveOutOptions LeaveOut() const override;
   void SetFigure(FigureBox box, const std::string& text) override;
   void SetCount(FigureBox box, int64_t count) override;
   void AddItem(ListBox list, const std::string& line) override;
@@ -128,6 +130,7 @@ class Form1 : public QWidget, public Window {
   QPushButton* Command6;
   QPushButton* Command10;
   QPushButton* Command11;
+  QPushButton* options_button_;
   QTimer* Timer3;
 
   // The run's scan takes no user input but what ends it.
@@ -164,8 +167,11 @@ class Form1 : public QWidget, public Window {
   /// "Save Profile": saves the folders and the three options under the
   /// name in Text7 (made from Text1 when empty) after asking.
   void Command10_Click();
-  /// A selection in the profile list: loads the first selected profile.
+  /// A selection in the profile list: loads the first selected profile,
+  /// its options too.
   void List4_Click();
+  /// "Options...": the options dialog on the window's current options.
+  void EditOptions();
   /// "Source:" and "Destination:": the folder picker into Text1 or Text2;
   /// a cancelled picker leaves the box as it was.
   void Command4_Click();
@@ -185,6 +191,12 @@ class Form1 : public QWidget, public Window {
   /// Refills List4 from the profiles folder, nothing selected.
   void FillList4();
 
+  // The leave-out list and the lines of later versions: the window's own
+  // (options.txt) until a profile or the dialog replaces them.
+  ProfileOptions options_;
+  // options.txt was damaged at start-up: it is written at "Exit" only once
+  // the options were set anew.
+  bool options_file_damaged_ = false;
   QtDialogs qt_dialogs_{this};
   Dialogs* dialogs_ = nullptr;
   std::function<void()> end_program_;

@@ -11,6 +11,7 @@
 
 #include "engine/folder_scan.h"
 #include "platform/platform.h"
+#include "settings/options_file.h"
 #include "settings/profile.h"
 #include "settings/profile_name.h"
 #include "settings/profiles_folder.h"
@@ -110,6 +111,16 @@ void Form1::ConnectSettingsHandlers() {
   // A profile loads whenever an entry becomes selected, by mouse or keys.
   connect(List4, &QListWidget::itemSelectionChanged, this, &Form1::List4_Click);
   new ProfileListInput(List4, [this] { List4_Click(); });
+  connect(options_button_, &QPushButton::clicked, this, &Form1::EditOptions);
+}
+
+LeaveOutOptions Form1::LeaveOut() const {
+  return {options_.leave_out, options_.leave_out_caches};
+}
+
+void Form1::EditOptions() {
+  if (!dialogs().EditOptions(&options_)) return;
+  options_file_damaged_ = false;
 }
 
 Dialogs& Form1::dialogs() {
@@ -135,6 +146,17 @@ void Form1::Form_Load() {
       if (folders.size() > 0) Text1_->setText(ShownName(folders[0]));
       if (folders.size() > 1) Text2_->setText(ShownName(folders[1]));
     }
+  }
+  const OptionsRead options =
+      ReadOptionsFile(platform, WindowOptionsPath(program_folder_));
+  if (options.ok()) {
+    options_ = options.options;
+  } else {
+    // Kept as it is until the user sets the options anew.
+    options_file_damaged_ = true;
+    dialogs().ShowMessage(
+        {"The options were not loaded: " + FromBytes(options.error), "Options",
+         MessageButtons::kOk, MessageIcon::kWarning, MessageAnswer::kOk});
   }
 }
 
@@ -162,6 +184,14 @@ void Form1::Command6_Click() {
                            "Exit", MessageButtons::kOk, MessageIcon::kWarning,
                            MessageAnswer::kOk});
   }
+  const std::string options_path = WindowOptionsPath(program_folder_);
+  if (!options_file_damaged_ &&
+      !WriteOptionsFile(DefaultPlatform(), options_path, options_, &err)) {
+    dialogs().ShowMessage({"The options were not saved in " +
+                               FromBytes(options_path) + ":\n" + FromBytes(err),
+                           "Exit", MessageButtons::kOk, MessageIcon::kWarning,
+                           MessageAnswer::kOk});
+  }
   end_program_();
 }
 
@@ -186,7 +216,12 @@ void Form1::Command10_Click() {
                         CheckValue(CheckBox::kCheck2),
                         CheckValue(CheckBox::kCheck3)};
   std::string err;
-  if (!WriteProfile(ProfilePath(program_folder_, name), profile, &err)) {
+  // The options first: a profile is never found with another's options.
+  if (!WriteOptionsFile(
+          DefaultPlatform(),
+          ProfileOptionsPath(program_folder_, name + kProfileExtension),
+          options_, &err) ||
+      !WriteProfile(ProfilePath(program_folder_, name), profile, &err)) {
     dialogs().ShowMessage({"The profile was not saved: " + FromBytes(err),
                            "Save Profile", MessageButtons::kOk,
                            MessageIcon::kWarning, MessageAnswer::kOk});
@@ -204,12 +239,19 @@ void Form1::List4_Click() {
 
   const ProfileRead read =
       ReadProfile(ProfilesFolder(program_folder_) + "/" + file_name);
-  if (!read.ok()) {
-    dialogs().ShowMessage(
-        {"The profile was not loaded: " + FromBytes(read.error), "Load Profile",
-         MessageButtons::kOk, MessageIcon::kWarning, MessageAnswer::kOk});
+  // A damaged options file refuses the whole profile, as a damaged profile
+  // does: never half loaded, never taken for an empty list.
+  const OptionsRead options = ReadOptionsFile(
+      DefaultPlatform(), ProfileOptionsPath(program_folder_, file_name));
+  const std::string& error = !read.ok() ? read.error : options.error;
+  if (!error.empty()) {
+    dialogs().ShowMessage({"The profile was not loaded: " + FromBytes(error),
+                           "Load Profile", MessageButtons::kOk,
+                           MessageIcon::kWarning, MessageAnswer::kOk});
     return;
   }
+  options_ = options.options;
+  options_file_damaged_ = false;
   Text1_->setText(ShownName(read.profile.source));
   Text2_->setText(ShownName(read.profile.destination));
   SetCheckState(Check1, read.profile.check1);

@@ -5,6 +5,7 @@
 #include <QMessageBox>
 
 #include "ui/fresh_keys.h"
+#include "ui/options_dialog.h"
 
 namespace ferrybox {
 namespace {
@@ -71,6 +72,14 @@ QString QtDialogs::ChooseFolder(const QString& title,
   new FreshKeysOnly(&dialog);
   if (dialog.exec() != QDialog::Accepted) return QString();
   return dialog.selectedFiles().value(0);
+}
+
+bool QtDialogs::EditOptions(ProfileOptions* options) {
+  OptionsDialog dialog(*options, window_);
+  new FreshKeysOnly(&dialog);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  *options = dialog.Options();
+  return true;
 }
 
 }  // namespace ferrybox

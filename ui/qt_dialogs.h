@@ -18,6 +18,7 @@ class QtDialogs : public Dialogs {
   MessageAnswer ShowMessage(const MessageRequest& request) override;
   QString ChooseFolder(const QString& title,
                        const QString& start_folder) override;
+  bool EditOptions(ProfileOptions* options) override;
 
  private:
   QWidget* window_;

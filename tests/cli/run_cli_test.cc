@@ -20,6 +20,7 @@
 #include "engine/file_copy.h"
 #include "engine/message_lists.h"
 #include "platform/platform.h"
+#include "settings/options_file.h"
 #include "settings/profile.h"
 #include "tests/support/child_process.h"
 #include "tests/support/memory_window.h"
@@ -48,14 +49,18 @@ std::string Describe(const std::vector<std::string>& args) {
     case Action::kVersion:
       return "version";
     case Action::kProfile:
-      return "profile " + request.profile;
     case Action::kRun:
       break;
   }
-  std::string text = "run " + request.source + " " + request.destination;
+  std::string text = request.action == Action::kProfile
+                         ? "profile " + request.profile
+                         : "run " + request.source + " " + request.destination;
   if (request.incremental || request.show_files) text += " ";
   if (request.incremental) text += "i";
   if (request.show_files) text += "s";
+  for (const std::string& pattern : request.exclude) text += " x:" + pattern;
+  for (const std::string& file : request.exclude_from) text += " f:" + file;
+  if (request.exclude_caches) text += " c";
   return text;
 }
 
@@ -96,6 +101,15 @@ TEST(ParseCliArguments, TakesEachAcceptedFormAndRefusesEverythingElse) {
       {{"/a", "/b", "--profile=work"}, "error: --profile takes its folders"},
       {{"--incremental", "--profile=work"}, "error: --profile takes"},
       {{"--profile", "work", "--show-files"}, "error: --profile takes"},
+      // Leave-out options, with folders or a profile, in order.
+      {{"--exclude", "*.o", "/a", "--exclude=b/", "/b"},
+       "run /a /b x:*.o x:b/"},
+      {{"--exclude-from", "l", "--exclude-caches", "/a", "/b"},
+       "run /a /b f:l c"},
+      {{"--profile=w", "--exclude-from=l", "--exclude", "--"},
+       "profile w x:-- f:l"},
+      {{"/a", "/b", "--exclude"}, "error: --exclude needs a PATTERN"},
+      {{"/a", "/b", "--exclude-from"}, "error: --exclude-from needs a FILE"},
       // --help and --version win over everything before "--".
       {{"/a", "/b", "/c", "--help"}, "help"},
       {{"-h"}, "help"},
@@ -196,6 +210,11 @@ TEST_F(RunCliTest, WrongArgumentsUnknownProfilesAndRefusedRunsExitWithTwo) {
   // as the window takes them.
   WriteFile(ProfilePath(program_.root(), "relative"),
             "src\r\ndst\r\n 0 \r\n 0 \r\n 0 \r\n");
+  WriteFile(ProfilePath(program_.root(), "options"),
+            src_ + "\r\n" + dst_ + "\r\n 0 \r\n 0 \r\n 0 \r\n");
+  const std::string options =
+      ProfileOptionsPath(program_.root(), "options.prf");
+  WriteFile(options, "leave out cache folders = maybe\r\n");
   struct Case {
     std::vector<std::string> args;
     std::string explanation;
@@ -204,6 +223,9 @@ TEST_F(RunCliTest, WrongArgumentsUnknownProfilesAndRefusedRunsExitWithTwo) {
       {{"--bad\noption"}, "unknown option --bad\\x0aoption\nUsage: "},
       {{"--profile", "damaged"}, damaged + " is damaged: larger than 64 KiB\n"},
       {{"--profile", "nothing"}, "no profile \"nothing\""},
+      {{"--profile", "options"}, options + ", line 1: "},
+      {{"--exclude-from", trees_.Path("none"), src_, dst_},
+       trees_.Path("none")},
       {{"--profile", "../outside"}, "not a profile name"},
       {{"--profile", "relative"},
        std::string("refused: ") + kSourceNotFullPath},
@@ -313,6 +335,29 @@ TEST_F(RunCliTest, FoldersAreJoinedToTheWorkingFolderOrComeFromAProfile) {
         << "Show Files came from the profile: " << out_.str();
   }
   EXPECT_EQ(ReadFile(to + "/a.txt"), "alpha");
+}
+
+TEST_F(RunCliTest, AProfileLeavesOutItsOwnListAndTheCommandLineAddsToIt) {
+  WriteFile(src_ + "/b.tmp", "b");
+  WriteFile(src_ + "/c.log", "c");
+  WriteFile(ProfilePath(program_.root(), "work"),
+            src_ + "\r\n" + dst_ + "\r\n 0 \r\n 0 \r\n 0 \r\n");
+  WriteFile(ProfileOptionsPath(program_.root(), "work.prf"),
+            "leave out = *.tmp\r\n");
+  WriteFile(trees_.Path("list"), "# from a file\n/sub/\n");
+  EXPECT_EQ(Run({"--profile", "work", "--exclude", "*.log", "--exclude-from",
+                 trees_.Path("list")}),
+            kExitOk)
+      << err_.str();
+  EXPECT_EQ(testing::Entries(dst_), std::set<std::string>{"a.txt"});
+  const std::vector<std::string> out = OutLines();
+  ASSERT_GE(out.size(), 2u);
+  EXPECT_EQ(out[out.size() - 2], "Left out: 3 files and folders");
+  EXPECT_EQ(err_.str(), "ferrybox-cli: Left out: 3 files and folders\n");
+  // Nothing left out, nothing said.
+  EXPECT_EQ(Run({src_, dst_}), kExitOk);
+  EXPECT_EQ(out_.str().find("Left out"), std::string::npos);
+  EXPECT_EQ(err_.str(), "");
 }
 
 TEST_F(RunCliTest, AStopEndsTheScanAtOnceOrBreaksOffTheFileInHandAndNamesIt) {

@@ -52,7 +52,8 @@ mkdir -p "$scratch/cwd/alpha" "$scratch/cwd/beta" "$scratch/cwd/-dash"
 cd "$scratch/cwd" || exit 1
 
 export HOME=$scratch/home XDG_CONFIG_HOME=$scratch/xdg PATH=/usr/bin:/bin
-all_options=(--incremental --show-files --profile --help --version --)
+all_options=(--incremental --show-files --profile --exclude --exclude-from
+  --exclude-caches --help --version --)
 portable_profiles=(nightly 'two words' old.prf.bak a.prf.prf .hidden)
 p=$portable/ferrybox-cli
 
@@ -60,6 +61,10 @@ p=$portable/ferrybox-cli
 check ferrybox-cli --in '=>' --incremental
 check ferrybox-cli -- '=>' "${all_options[@]}"
 check ferrybox-cli --incremental a '=>' alpha
+# A pattern is not completed; a pattern file is any file.
+check ferrybox-cli --exclude a '=>'
+check ferrybox-cli --exclude-from a '=>' alpha afile
+check ferrybox-cli --exclude-c '=>' --exclude-caches
 check ferrybox-cli --incremental -- - '=>' -dash
 # Profiles beside a portable copy, offered by the shortest name that runs
 # them, after "--profile NAME" and "--profile=NAME" however "=" splits.

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/temp_name.h"
+#include "settings/options_file.h"
 #include "settings/profile.h"
 #include "settings/program_folder.h"
 #include "settings/settings_file.h"
@@ -272,6 +273,56 @@ TEST(CheckStateFromLine, RoundsTheLeadingNumberToAState) {
       const bool ok = CheckStateFromLine(line, &state);
       EXPECT_EQ(ok ? state : kRefused, c.state) << '"' << line << '"';
     }
+}
+
+TEST(OptionsFile, WrittenBesideTheProfilesAndReadBackWithLinesItDoesNotKnow) {
+  testing::TempTree tree;
+  const std::string program = tree.root();
+  tree.MakeFolder("profiles");
+  // A profile of an earlier version: five lines, no options file.
+  tree.Write("profiles/home.prf", "/a\r\n/b\r\n 1 \r\n 0 \r\n 1 \r\n");
+  const std::string path = ProfileOptionsPath(program, "home.prf");
+  OptionsRead read = ReadOptionsFile(DefaultPlatform(), path);
+  ASSERT_TRUE(read.ok()) << read.error;
+  EXPECT_EQ(read.options, ProfileOptions{});
+  // A later version's setting and a comment are kept; a pattern keeps its
+  // spaces and may look like a setting of its own.
+  tree.Write("profiles/options/home.prf.options",
+             "keep replaced files for days = 30\r\n# mine\n"
+             "leave out = node_modules/\r\nleave out=a = b \r\n"
+             "leave out cache folders = 1");
+  read = ReadOptionsFile(DefaultPlatform(), path);
+  ASSERT_TRUE(read.ok()) << read.error;
+  const ProfileOptions expected{
+      {"node_modules/", "a = b "},
+      true,
+      {"keep replaced files for days = 30", "# mine"}};
+  EXPECT_EQ(read.options, expected);
+  std::string err;
+  ASSERT_TRUE(WriteOptionsFile(DefaultPlatform(), path, expected, &err)) << err;
+  EXPECT_EQ(ReadOptionsFile(DefaultPlatform(), path).options, expected);
+  // The list shows files only: the options folder stays out of it, and the
+  // profile itself is untouched.
+  EXPECT_EQ(testing::Entries(ProfilesFolder(program)),
+            (std::set<std::string>{"home.prf", "options"}));
+  EXPECT_EQ(ReadProfile(tree.Path("profiles/home.prf")).profile.check3, 1);
+  // A first save makes the options folder.
+  fs::remove_all(ProfileOptionsFolder(program));
+  ASSERT_TRUE(WriteOptionsFile(DefaultPlatform(), path, expected, &err)) << err;
+  EXPECT_EQ(ReadOptionsFile(DefaultPlatform(), path).options, expected);
+}
+
+TEST(OptionsFile, ADamagedFileIsReportedNeverTakenAsEmpty) {
+  testing::TempTree tree;
+  for (const std::string& content :
+       {std::string("leave out = a\r\nnode_modules/\r\n"),
+        std::string("leave out cache folders = yes\r\n"),
+        std::string(kMaxTextFileBytes + 1, '#')}) {
+    const std::string path = tree.Write("options.txt", content);
+    const OptionsRead read = ReadOptionsFile(DefaultPlatform(), path);
+    EXPECT_FALSE(read.ok()) << content.substr(0, 40);
+    EXPECT_NE(read.error.find(path), std::string::npos) << read.error;
+  }
 }
 
 }  // namespace

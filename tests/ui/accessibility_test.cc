@@ -101,6 +101,7 @@ TEST_F(Accessibility, EveryControlHasANameThatSaysWhatItIs) {
       {"List4", QAccessible::List, "Profiles"},
       {"Text7", QAccessible::EditableText, "Profile name"},
       {"Command10", QAccessible::Button, "Save Profile"},
+      {"OptionsButton", QAccessible::Button, "Options..."},
       {"Command4", QAccessible::Button, "Source: choose folder"},
       {"Text1", QAccessible::EditableText, "Source folder"},
       {"Command5", QAccessible::Button, "Destination: choose folder"},

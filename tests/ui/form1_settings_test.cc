@@ -5,19 +5,25 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QTest>
 #include <csignal>
 #include <filesystem>
 #include <set>
 
+#include "settings/options_file.h"
+#include "settings/profile.h"
 #include "settings/settings_file.h"
 #include "tests/ui/form1_fixture.h"
 #include "tests/ui/scripted_dialogs.h"
 #include "ui/form9.h"
 #include "ui/name_bytes.h"
+#include "ui/options_dialog.h"
+#include "ui/qt_dialogs.h"
 
 namespace ferrybox {
 namespace {
@@ -111,7 +117,12 @@ TEST_F(Form1Settings, FirstStartThenSaveProfileUnderTheNameGivenOrMade) {
   ::setrlimit(RLIMIT_FSIZE, &old);
   EXPECT_TRUE(LastBox().text.startsWith("The profile was not saved"));
   EXPECT_EQ(ReadFile(At("profiles/x.prf.prf")), saved);
-  EXPECT_EQ(testing::Entries(At("profiles")), List4Names());  // no stray file
+  // No stray file; the options of the two profiles saved lie apart.
+  Names entries = testing::Entries(At("profiles"));
+  EXPECT_EQ(entries.erase("options"), 1u);
+  EXPECT_EQ(entries, List4Names());
+  EXPECT_EQ(testing::Entries(At("profiles/options")),
+            (Names{"_a_b c.prf.options", "x.prf.prf.options"}));
 }
 
 TEST_F(Form1Settings, List4ShowsProfileFilesAndLoadsOnlyASoundOne) {
@@ -218,6 +229,112 @@ TEST_F(Form1Settings, ExitWarnsWhenTheSettingsFileCannotBeWrittenThenEnds) {
             QString::fromStdString("The folders were not saved in " +
                                    At("config.txt") + ":\n" + reason));
   EXPECT_EQ(end_calls_, 1);
+}
+
+TEST_F(Form1Settings, OptionsGoWithTheProfileAndTheWindowKeepsItsOwnAtExit) {
+  form().Form_Load();
+  EXPECT_EQ(form().LeaveOut(), LeaveOutOptions{});
+  const ProfileOptions mine{{"node_modules/", "*.tmp"}, true, {}};
+  const ProfileOptions other{{"/Downloads"}, false, {}};
+  dialogs_.SetNextOptions(mine);
+  Button("OptionsButton")->click();
+  // Cancel keeps the list the dialog opened with.
+  dialogs_.SetNextOptions(std::nullopt);
+  Button("OptionsButton")->click();
+  ASSERT_EQ(dialogs_.options_shown().size(), 2u);
+  EXPECT_EQ(dialogs_.options_shown()[1], mine);
+  EXPECT_EQ(form().LeaveOut(),
+            (LeaveOutOptions{{"node_modules/", "*.tmp"}, true}));
+  // Saved with the profile, whose own file keeps its five lines.
+  Edit("Text7")->setText("home");
+  Button("Command10")->click();
+  const std::string home = QDir::homePath().toStdString();
+  EXPECT_EQ(ReadFile(At("profiles/home.prf")),
+            home + "/allfiles\r\n" + home +
+                "/allfilesbackup\r\n 1 \r\n 1 \r\n 0 \r\n");
+  EXPECT_EQ(List4Names(), Names{"home.prf"});
+  dialogs_.SetNextOptions(other);
+  Button("OptionsButton")->click();
+  List4()->setCurrentRow(0);
+  EXPECT_EQ(LastBox().text, "Profile Loaded.");
+  EXPECT_EQ(form().LeaveOut(),
+            (LeaveOutOptions{{"node_modules/", "*.tmp"}, true}));
+  // A damaged options file refuses its profile and changes nothing.
+  dialogs_.SetNextOptions(other);
+  Button("OptionsButton")->click();
+  program().Write("profiles/options/home.prf.options", "node_modules/\r\n");
+  List4()->setCurrentRow(-1);
+  List4()->setCurrentRow(0);
+  EXPECT_TRUE(LastBox().text.startsWith(
+      "The profile was not loaded: " +
+      QString::fromStdString(At("profiles/options/home.prf.options"))))
+      << LastBox().text.toStdString();
+  EXPECT_EQ(form().LeaveOut(), (LeaveOutOptions{{"/Downloads"}, false}));
+  // "Exit" keeps the window's own, which the next start reads.
+  Button("Command6")->click();
+  Form1 next_start(program().root(), DefaultPlatform());
+  next_start.Form_Load();
+  EXPECT_EQ(next_start.LeaveOut(), (LeaveOutOptions{{"/Downloads"}, false}));
+}
+
+TEST_F(Form1Settings, ADamagedOptionsFileIsReportedAndKeptAtExit) {
+  const std::string damaged = "leave out cache folders = yes\r\n";
+  program().Write("options.txt", damaged);
+  form().Form_Load();
+  ASSERT_EQ(dialogs_.messages().size(), 1u);
+  EXPECT_EQ(LastBox().icon, MessageIcon::kWarning);
+  EXPECT_TRUE(
+      LastBox().text.contains(QString::fromStdString(At("options.txt"))));
+  EXPECT_EQ(form().LeaveOut(), LeaveOutOptions{});
+  Button("Command6")->click();
+  EXPECT_EQ(ReadFile(At("options.txt")), damaged);
+}
+
+// The dialog itself, as a person meets it: the list as text, the tick, OK
+// and Cancel, all reached from the keyboard.
+TEST_F(Form1Fixture, TheOptionsDialogEditsTheListOnOkAndKeepsItOnCancel) {
+  QtDialogs dialogs(&form());
+  const ProfileOptions earlier{{"*.o", "build/"}, false, {"later = 1"}};
+  for (const bool ok : {true, false}) {
+    SCOPED_TRACE(ok ? "OK" : "Cancel");
+    ProfileOptions options = earlier;
+    bool checked = false;
+    QTimer::singleShot(0, [&] {
+      auto* dialog =
+          qobject_cast<OptionsDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(dialog, nullptr);
+      EXPECT_EQ(dialog->windowTitle(), "Options");
+      auto* list = dialog->findChild<QPlainTextEdit*>("LeaveOutList");
+      ASSERT_NE(list, nullptr);
+      EXPECT_EQ(list->toPlainText(), "*.o\nbuild/");
+      EXPECT_EQ(dialog->findChild<QLabel*>("LeaveOutSyntax")->text(),
+                kLeaveOutSyntax);
+      EXPECT_FALSE(list->accessibleName().isEmpty());
+      list->setFocus();
+      list->moveCursor(QTextCursor::End);
+      QTest::keyClick(list, Qt::Key_Return);
+      QTest::keyClicks(list, ".cache/");
+      // Tab leaves the list for the tick, then the buttons.
+      QTest::keyClick(list, Qt::Key_Tab);
+      QWidget* tick = dialog->focusWidget();
+      EXPECT_EQ(tick->objectName(), "LeaveOutCaches");
+      QTest::keyClick(tick, Qt::Key_Space);
+      QTest::keyClick(tick, Qt::Key_Tab);
+      EXPECT_EQ(dialog->focusWidget()->objectName(), "OkButton");
+      if (!ok) QTest::keyClick(dialog->focusWidget(), Qt::Key_Tab);
+      EXPECT_EQ(dialog->focusWidget()->objectName(),
+                ok ? "OkButton" : "CancelButton");
+      checked = true;
+      QTest::keyClick(dialog->focusWidget(), Qt::Key_Space);
+      // A dialog the keys did not close is closed, neither OK nor Cancel.
+      QTimer::singleShot(0, dialog, [dialog] { dialog->done(2); });
+    });
+    EXPECT_EQ(dialogs.EditOptions(&options), ok);
+    EXPECT_TRUE(checked);
+    const ProfileOptions edited{
+        {"*.o", "build/", ".cache/"}, true, {"later = 1"}};
+    EXPECT_EQ(options, ok ? edited : earlier);
+  }
 }
 
 // Every byte string comes back from its shown form unchanged; valid UTF-8
