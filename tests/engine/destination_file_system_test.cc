@@ -233,6 +233,23 @@ TEST_F(ImageTest, FatAndExfatKeepContentAndFailOnlySymbolicLinks) {
   }
 }
 
+TEST_F(ImageTest, ACopyWhoseCloseFailsIsAFailureAndLeavesNoTemporary) {
+  // As on a share, or a full disk, that reports a failed write only at close.
+  tree.Write("src/sub/file", "content");
+  testing::TempTree images;
+  std::string why_not;
+  const auto mount = ImageMount::Create(ImageMount::Kind::kCloseFails,
+                                        images.root(), &why_not);
+  if (!mount) GTEST_SKIP() << "cannot mount the file system: " << why_not;
+  window.text2 = mount->path() + "/backup";
+  Go();
+  ASSERT_EQ(window.failures.size(), 1u);
+  EXPECT_EQ(window.failures[0].error, EIO);
+  EXPECT_EQ(List3().end()[-2],
+            "Error copying file: " + window.text2 + "/sub/file");
+  EXPECT_EQ(testing::Entries(window.text2 + "/sub"), std::set<std::string>{});
+}
+
 using testing::FaultyPlatform;
 using Kind = FaultyPlatform::Kind;
 
