@@ -278,9 +278,12 @@ TEST_F(RunCliTest, EachFailedCopySaysWhyOnOneLineAndTheSummaryCountsReasons) {
                 line("a.txt", "Is a directory"), line(shown, "Is a directory"),
                 line("sub/deeper/c d.txt", "Not a directory")}));
 
-  // A copy log that cannot be written is not said to list anything.
+  // A copy log that cannot be written is not said to list anything; one
+  // failed copy alone is a failed run.
   std::filesystem::remove(log);
   std::filesystem::create_directory(log);
+  std::filesystem::remove_all(dst_ + "/a.txt");
+  std::filesystem::remove_all(dst_ + "/" + evil);
   EXPECT_EQ(Run({src_, dst_}), kExitCopyFailed);
   EXPECT_TRUE(err_.str().ends_with(
       "; the copy log could not be written: " + log + ": Is a directory\n"))

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The update check below the window: version numbers, the version marker,
-// the fetch rules, and the page fetch against a loopback server.
+// the fetch rules, and the page fetch and check against a loopback server.
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
@@ -13,6 +13,7 @@
 #include "tests/support/loopback_http.h"
 #include "update/fetch_rules.h"
 #include "update/page_fetch.h"
+#include "update/update_checker.h"
 #include "update/version_marker.h"
 #include "update/version_number.h"
 
@@ -181,6 +182,30 @@ TEST(PageFetch, EndsWithThePageOrSaysWhyNot) {
     EXPECT_EQ(finished.takeFirst().at(0).value<FetchOutcome>(), c.outcome);
     EXPECT_EQ(received, c.received);
     EXPECT_EQ(server.requests() - requests_before, c.requests);
+  }
+}
+
+TEST(UpdateChecker, JudgesOnlyAPageThatArrivedWhole) {
+  using std::chrono::milliseconds;
+  const struct {
+    Reply reply;
+    VersionVerdict verdict;
+  } cases[] = {
+      {{200, "<p>version@1129"}, VersionVerdict::kNewer},
+      // "version@1129" cut short would read as an older version.
+      {Reply::Stalled("<p>version@11"), VersionVerdict::kNoMarker},
+  };
+  testing::LoopbackHttp server;
+  ASSERT_TRUE(server.listening());
+  UpdateChecker checker;
+  checker.SetTiming(milliseconds(300), milliseconds(0));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reply.body.data());
+    server.Set("/version.htm", c.reply);
+    QSignalSpy verdicts(&checker, &UpdateChecker::Finished);
+    checker.Start(server.Url("/version.htm"), "1.1.28");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return verdicts.count() > 0; }, 10000));
+    EXPECT_EQ(verdicts.takeFirst().at(0).value<VersionVerdict>(), c.verdict);
   }
 }
 
