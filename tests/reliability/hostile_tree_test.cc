@@ -9,6 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -34,16 +35,36 @@ TEST_F(ScenarioTest, SpecialFilesAreNeverOpenedAndLinksAreCopiedAsLinks) {
       {"sub/up", ".."}, {"dangling", "none"}, {"to_file", "sub/inner.txt"}};
   for (const auto& [link, target] : links)
     ASSERT_EQ(symlink(target, Src(link).c_str()), 0);
-  faults.before_call = [](Kind kind, const std::string& name) {
+  // A FIFO put in place of a file between the scan and its copy is opened
+  // without waiting for a writer. Should the open wait, a writer comes after
+  // a few seconds and ends the wait.
+  WriteSrc("later_pipe", "a file when seen");
+  faults.before_call = [this](Kind kind, const std::string& name) {
     EXPECT_FALSE(kind == Kind::kOpen &&
                  (name == "pipe" || name == "socket" || name == "device"));
+    if (kind == Kind::kOpen && name == "later_pipe" &&
+        unlink(Src(name).c_str()) == 0)
+      ASSERT_EQ(mkfifo(Src(name).c_str(), 0644), 0);
   };
+  std::atomic<bool> ended = false, waited = false;
+  std::thread writer([&] {
+    for (int i = 0; i < 60 && !ended; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const int fd = ended ? -1
+                         : open(Src("later_pipe").c_str(),
+                                O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    waited = fd >= 0;
+    if (fd >= 0) close(fd);
+  });
   Go();
+  ended = true;
+  writer.join();
+  EXPECT_FALSE(waited) << "the run waited for a writer of a FIFO";
   Files copied = TakeFiles(Dst(""));
   for (const auto& [link, target] : links)
     EXPECT_EQ(copied[link], "-> " + std::string(target));
   EXPECT_EQ(copied.size(), 6u);
-  ExpectFailures({});
+  ExpectFailures({"later_pipe"});
   ExpectRepaired({});
 }
 
