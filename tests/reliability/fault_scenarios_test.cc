@@ -133,7 +133,7 @@ TEST_F(ScenarioTest, EachFileFailsWithItsOwnReasonOrItsFoldersReason) {
 }
 
 TEST_F(ScenarioTest, KilledInTheMiddleOfACopyThenRunAgain) {
-  const Files before = MakeTreeAndEarlierBackup(64 << 20);
+  const Files before = MakeTreeAndEarlierBackup(16 << 20);
   // An unfinished copy of at least `bytes` is in the destination.
   auto copying = [&](uintmax_t bytes = 0) {
     std::error_code e;
