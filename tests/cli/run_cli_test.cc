@@ -349,6 +349,7 @@ TEST_F(RunCliTest, AStopEndsTheScanAtOnceOrBreaksOffTheFileInHandAndNamesIt) {
 }
 
 struct SignalCase {
+  const char* name;
   int signal;
   ChildProcess::Err err;
   bool reading;  // else nobody reads the output and its pipe is full
@@ -410,9 +411,12 @@ TEST_P(CliProcess, ASignalStopsAfterTheFileInHandReadOrNotAndExits130) {
 
 INSTANTIATE_TEST_SUITE_P(
     Signals, CliProcess,
-    ::testing::Values(SignalCase{SIGTERM, ChildProcess::Err::kInherited, true},
-                      SignalCase{SIGTERM, ChildProcess::Err::kInherited, false},
-                      SignalCase{SIGINT, ChildProcess::Err::kWithOut, false}));
+    ::testing::Values(
+        SignalCase{"TermWhileRead", SIGTERM, ChildProcess::Err::kInherited,
+                   true},
+        SignalCase{"TermUnread", SIGTERM, ChildProcess::Err::kInherited, false},
+        SignalCase{"IntUnread", SIGINT, ChildProcess::Err::kWithOut, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace ferrybox

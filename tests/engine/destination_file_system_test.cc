@@ -233,9 +233,14 @@ TEST_P(FatImageTest, KeepsContentAndFailsOnlySymbolicLinks) {
   EXPECT_EQ(testing::Entries(window.text2 + "/sub").size(), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(FatAndExfat, FatImageTest,
+INSTANTIATE_TEST_SUITE_P(Images, FatImageTest,
                          ::testing::Values(ImageMount::Kind::kFat32,
-                                           ImageMount::Kind::kExfat));
+                                           ImageMount::Kind::kExfat),
+                         [](const auto& info) {
+                           return info.param == ImageMount::Kind::kFat32
+                                      ? "Fat32"
+                                      : "Exfat";
+                         });
 
 TEST_F(ImageTest, ACopyWhoseCloseFailsIsAFailureAndLeavesNoTemporary) {
   // As on a share, or a full disk, that reports a failed write only at close.
