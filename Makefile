@@ -29,6 +29,8 @@ BENCH_DEPS := rsync hyperfine time python3-fusepy xvfb xauth qt6-qpa-plugins
 # fusermount unmounts the slow share. fuse and fuse3 exclude each other and
 # either will do: install fuse only when neither is there.
 BENCH_FUSE = $(if $(shell command -v fusermount3 || command -v fusermount),,fuse)
+# A copy whose close fails is tested on a FUSE passthrough in Python too.
+TEST_DEPS += python3-fusepy $(BENCH_FUSE)
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

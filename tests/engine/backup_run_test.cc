@@ -73,7 +73,8 @@ TEST_F(RunTest, KbTotalCountsEveryByteAndTheFiguresFollowTheClock) {
 }
 
 TEST_F(RunTest, StopOrPauseClickedAtTheUpdateAfterFile101) {
-  MakeFiles(1000);
+  constexpr int kFiles = 150;
+  MakeFiles(kFiles);
   // A run that stays paused after the last click is given this many more
   // yields (a few seconds of pause), then ended, so the test fails rather
   // than hangs.
@@ -107,11 +108,12 @@ TEST_F(RunTest, StopOrPauseClickedAtTheUpdateAfterFile101) {
     Go();
     const bool stopped = clicks != kPauseResume;
     EXPECT_EQ(waits, clicks == kStop ? 0 : 5);
-    EXPECT_EQ(Figure(FigureBox::kText3), stopped ? "101" : "1000");
-    const int64_t handled = stopped ? 101 : 1000;
-    EXPECT_EQ(run->LastOutcome(),
-              (RunOutcome{
-                  RunRefusal::kNone, stopped, 1000, handled, handled, 0, {}}));
+    const int64_t handled = stopped ? 101 : kFiles;
+    EXPECT_EQ(Figure(FigureBox::kText3), std::to_string(handled));
+    EXPECT_EQ(
+        run->LastOutcome(),
+        (RunOutcome{
+            RunRefusal::kNone, stopped, kFiles, handled, handled, 0, {}}));
     EXPECT_EQ(Count(List3(), "Finished....in :"), 1);
     EXPECT_FALSE(window.paused_shown);
   }
@@ -173,8 +175,11 @@ TEST_F(RunTest, TellsEachFileAndTheOutcomeAsFacts) {
 
 TEST_F(RunTest, EveryRefusalWritesItsLineAndADestinationInsideIsLeftOut) {
   tree.Write("src/a", "x");
+  tree.Write("outer/s/x/g", "x");
   ASSERT_EQ(symlink(Src("").c_str(), tree.Path("alias").c_str()), 0);
+  ASSERT_EQ(symlink("outer", tree.Path("link").c_str()), 0);
   const std::string missing = tree.Path("missing");
+  const std::string outer = tree.Path("outer");
   using Case = std::tuple<std::string, std::string, RunRefusal, std::string>;
   const Case cases[] = {
       {" " + Src(""), Dst(), RunRefusal::kSourceNotFullPath,
@@ -190,6 +195,15 @@ TEST_F(RunTest, EveryRefusalWritesItsLineAndADestinationInsideIsLeftOut) {
       // Through a level that does not exist, as it would be made.
       {Src(""), Src("new/.."), RunRefusal::kSameFolder, kSameFolder},
       {Src(""), Src("new/deeper/../../"), RunRefusal::kSameFolder, kSameFolder},
+      // Found through "..", a trailing "/" and links on either side.
+      {outer + "/s", outer, RunRefusal::kSourceInsideDestination,
+       kSourceInsideDestination},
+      {outer + "/s/x/..", outer + "/", RunRefusal::kSourceInsideDestination,
+       kSourceInsideDestination},
+      {tree.Path("link/s/x"), outer, RunRefusal::kSourceInsideDestination,
+       kSourceInsideDestination},
+      {outer + "/s", tree.Path("link"), RunRefusal::kSourceInsideDestination,
+       kSourceInsideDestination},
   };
   for (const auto& [source, destination, refusal, line] : cases) {
     SCOPED_TRACE(line);
@@ -204,8 +218,11 @@ TEST_F(RunTest, EveryRefusalWritesItsLineAndADestinationInsideIsLeftOut) {
     EXPECT_FALSE(testing::Exists(Dst()));
     EXPECT_FALSE(testing::Exists(Src("new")));
   }
+  EXPECT_EQ(testing::Entries(outer, true),
+            (std::set<std::string>{"s", "s/x", "s/x/g"}));
   // A destination inside the source is no refusal: it is left out, also
   // when reached through a level that does not exist.
+  window.text1 = Src("");
   window.text2 = Src("new/../backup");
   Go();
   Go();

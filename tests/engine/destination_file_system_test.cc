@@ -193,7 +193,10 @@ TEST(FoldCaseTest, FoldsLettersOfAnyScriptAndLeavesOtherBytes) {
 
 using ImageTest = RunFixture;
 
-TEST_F(ImageTest, FatAndExfatKeepContentAndFailOnlySymbolicLinks) {
+class FatImageTest : public RunFixture,
+                     public ::testing::WithParamInterface<ImageMount::Kind> {};
+
+TEST_P(FatImageTest, KeepsContentAndFailsOnlySymbolicLinks) {
   // Names sharing a file, attributes, owners, bits and holes are dropped
   // quietly; a symbolic link cannot be stored and fails alone.
   tree.Write("src/g/a", "shared");
@@ -208,29 +211,52 @@ TEST_F(ImageTest, FatAndExfatKeepContentAndFailOnlySymbolicLinks) {
   // FAT through FUSE refuses to write past the end of a file, so a sparse
   // file is written whole; exFAT fills the gap itself.
   ASSERT_EQ(truncate(tree.Write("src/image", "start").c_str(), 8 << 20), 0);
-  for (const auto kind : {ImageMount::Kind::kFat32, ImageMount::Kind::kExfat}) {
-    SCOPED_TRACE(static_cast<int>(kind));
-    testing::TempTree images;
-    std::string why_not;
-    const auto mount = ImageMount::Create(kind, images.root(), &why_not);
-    if (!mount) GTEST_SKIP() << "cannot mount the image: " << why_not;
-    window.text2 = mount->path() + "/backup";
-    for (bool incremental : {false, true}) {
-      SCOPED_TRACE(incremental);
-      window.failures.clear();
-      Go(incremental);
-      EXPECT_EQ(List3().end()[-2],
-                "Error copying file: " + window.text2 + "/sub/link");
-      ASSERT_EQ(window.failures.size(), 1u);
-      EXPECT_EQ(window.failures[0].error, kErrorNoLinks);
-      EXPECT_EQ(Figure(FigureBox::kText4), incremental ? "1" : "5");
-    }
-    for (const char* name : {"g/a", "h/b", "sub/file", "image"})
-      EXPECT_EQ(ReadFile(window.text2 + "/" + name), ReadFile(Src(name)));
-    EXPECT_TRUE(std::filesystem::is_directory(window.text2 + "/empty"));
-    // No link, nor one left under a temporary name.
-    EXPECT_EQ(testing::Entries(window.text2 + "/sub").size(), 1u);
+  testing::TempTree images;
+  std::string why_not;
+  const auto mount = ImageMount::Create(GetParam(), images.root(), &why_not);
+  if (!mount) GTEST_SKIP() << "cannot mount the image: " << why_not;
+  window.text2 = mount->path() + "/backup";
+  for (bool incremental : {false, true}) {
+    SCOPED_TRACE(incremental);
+    window.failures.clear();
+    Go(incremental);
+    EXPECT_EQ(List3().end()[-2],
+              "Error copying file: " + window.text2 + "/sub/link");
+    ASSERT_EQ(window.failures.size(), 1u);
+    EXPECT_EQ(window.failures[0].error, kErrorNoLinks);
+    EXPECT_EQ(Figure(FigureBox::kText4), incremental ? "1" : "5");
   }
+  for (const char* name : {"g/a", "h/b", "sub/file", "image"})
+    EXPECT_EQ(ReadFile(window.text2 + "/" + name), ReadFile(Src(name)));
+  EXPECT_TRUE(std::filesystem::is_directory(window.text2 + "/empty"));
+  // No link, nor one left under a temporary name.
+  EXPECT_EQ(testing::Entries(window.text2 + "/sub").size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, FatImageTest,
+                         ::testing::Values(ImageMount::Kind::kFat32,
+                                           ImageMount::Kind::kExfat),
+                         [](const auto& info) {
+                           return info.param == ImageMount::Kind::kFat32
+                                      ? "Fat32"
+                                      : "Exfat";
+                         });
+
+TEST_F(ImageTest, ACopyWhoseCloseFailsIsAFailureAndLeavesNoTemporary) {
+  // As on a share, or a full disk, that reports a failed write only at close.
+  tree.Write("src/sub/file", "content");
+  testing::TempTree images;
+  std::string why_not;
+  const auto mount = ImageMount::Create(ImageMount::Kind::kCloseFails,
+                                        images.root(), &why_not);
+  if (!mount) GTEST_SKIP() << "cannot mount the file system: " << why_not;
+  window.text2 = mount->path() + "/backup";
+  Go();
+  ASSERT_EQ(window.failures.size(), 1u);
+  EXPECT_EQ(window.failures[0].error, EIO);
+  EXPECT_EQ(List3().end()[-2],
+            "Error copying file: " + window.text2 + "/sub/file");
+  EXPECT_EQ(testing::Entries(window.text2 + "/sub"), std::set<std::string>{});
 }
 
 using testing::FaultyPlatform;

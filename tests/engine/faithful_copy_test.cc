@@ -194,6 +194,7 @@ TEST_F(FaithfulTest,
   const int64_t mtime = MtimeNs(Dst("noted"));
   ASSERT_EQ(chmod(Src("noted").c_str(), 0600), 0);
   ASSERT_TRUE(Shell("setfacl -m u:4242:r '" + Src("shared/plain") + "'"));
+  ASSERT_EQ(setxattr(Src("shared").c_str(), "user.note", "kept", 4, 0), 0);
   Go(true);
   for (const char* name : {"noted", "shared/plain", "shared"})
     expect_kept(name);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A small file-system image mounted as a destination: FAT32 or exFAT
-// through FUSE (coarse timestamps), or ext4 through the kernel (exact ones).
+// through FUSE (coarse timestamps), ext4 through the kernel (exact ones), or
+// a folder through a FUSE passthrough on which closing a written file fails.
 #ifndef FERRYBOX_TESTS_SUPPORT_IMAGE_MOUNT_H_
 #define FERRYBOX_TESTS_SUPPORT_IMAGE_MOUNT_H_
 
@@ -12,10 +13,10 @@
 namespace ferrybox::testing {
 
 /// Unmounted and removed on destruction. Needs root, loop devices, /dev/fuse,
-/// exfat-fuse, fusefat, exfatprogs, dosfstools and e2fsprogs.
+/// exfat-fuse, fusefat, exfatprogs, dosfstools, e2fsprogs and python3-fusepy.
 class ImageMount {
  public:
-  enum class Kind { kExfat, kFat32, kExt4 };
+  enum class Kind { kExfat, kFat32, kExt4, kCloseFails };
 
   /// Creates, formats and mounts an image in `work_folder`. Returns null and
   /// says why in `why_not` when this machine cannot mount it.
@@ -24,15 +25,20 @@ class ImageMount {
                                             std::string* why_not) {
     static const char* const kMount[] = {
         // exfat-fuse wants a block device.
-        "mkfs.exfat \"$I\" && "
+        "truncate -s 64M \"$I\" && mkfs.exfat \"$I\" && "
         "mount.exfat-fuse \"$(losetup -f --show \"$I\")\" \"$P\"",
-        "mkfs.vfat -F 32 \"$I\" && fusefat -o rw+ \"$I\" \"$P\"",
+        "truncate -s 64M \"$I\" && mkfs.vfat -F 32 \"$I\" && "
+        "fusefat -o rw+ \"$I\" \"$P\"",
         // The loop device goes with the unmount.
-        "mkfs.ext4 -q -F \"$I\" && mount -o loop \"$I\" \"$P\""};
+        "truncate -s 64M \"$I\" && mkfs.ext4 -q -F \"$I\" && "
+        "mount -o loop \"$I\" \"$P\"",
+        // The file system returns once mounted and ends with the unmount.
+        "mkdir \"$I\" && /usr/bin/python3 \"" FERRYBOX_TEST_SUPPORT_DIR
+        "/close_fails_fs.py\" \"$I\" \"$P\""};
     std::unique_ptr<ImageMount> mount(new ImageMount);
     mount->vars_ =
         "I='" + work_folder + "/image' P='" + work_folder + "/mount'; ";
-    if (!mount->Run("mkdir \"$P\" && truncate -s 64M \"$I\" && " +
+    if (!mount->Run("mkdir \"$P\" && " +
                     std::string(kMount[static_cast<int>(kind)]))) {
       *why_not = std::string("failed: ") + kMount[static_cast<int>(kind)];
       return nullptr;  // after undoing what was done
@@ -43,7 +49,7 @@ class ImageMount {
 
   ~ImageMount() {
     Run("umount \"$P\"; losetup -n -O NAME -j \"$I\" | xargs -r -n1 losetup -d;"
-        " rm -f \"$I\"");
+        " rm -rf \"$I\"");
   }
 
   const std::string& path() const { return path_; }

@@ -174,21 +174,12 @@ TEST_F(Form1Run, ARefusedRunMakesNothing) {
   const auto earlier = std::filesystem::current_path();
   std::filesystem::current_path(work.root());
   tree_.Write("src/a", "x");
-  tree_.Write("dst/s/f", "original");
-  tree_.Write("dst/s/x/g", "original");
-  std::filesystem::create_directory_symlink(tree_.Path("dst"),
-                                            tree_.Path("link"));
-  const std::string src = tree_.Path("src"), dst = tree_.Path("dst");
+  const std::string src = tree_.Path("src");
   const std::string made = tree_.Path("made");
-  // The box's text reaches the run as typed, the leading space too; a source
-  // inside the destination is found through "..", a trailing "/" and links.
+  // The box's text reaches the run as typed, the leading space too.
   const std::vector<std::vector<std::string>> cases = {
       {src, "dst", kDestinationNotFullPath},
-      {" " + src, made, kSourceNotFullPath},
-      {dst + "/s", dst, kSourceInsideDestination},
-      {dst + "/s/x/..", dst + "/", kSourceInsideDestination},
-      {tree_.Path("link/s/x"), dst, kSourceInsideDestination},
-      {dst + "/s", tree_.Path("link"), kSourceInsideDestination}};
+      {" " + src, made, kSourceNotFullPath}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c[0] + "|" + c[1]);
     SetFolders(c[0], c[1]);
@@ -199,9 +190,6 @@ TEST_F(Form1Run, ARefusedRunMakesNothing) {
   std::filesystem::current_path(earlier);
   EXPECT_FALSE(testing::Exists(made));
   EXPECT_EQ(testing::Entries(work.root()), std::set<std::string>{"src"});
-  EXPECT_EQ(testing::ReadFile(tree_.Path("dst/s/f")), "original");
-  for (const char* stray : {"dst/a", "dst/s/s", "dst/x", "dst/f"})
-    EXPECT_FALSE(testing::Exists(tree_.Path(stray))) << stray;
 }
 
 TEST_F(Form1Run, ClosingTheWindowDuringARunAbandonsItAndEndsTheProgram) {

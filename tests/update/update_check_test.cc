@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The update check below the window: version numbers, the version marker,
-// the fetch rules, and the page fetch against a loopback server.
+// the fetch rules, and the page fetch and check against a loopback server.
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
@@ -13,6 +13,7 @@
 #include "tests/support/loopback_http.h"
 #include "update/fetch_rules.h"
 #include "update/page_fetch.h"
+#include "update/update_checker.h"
 #include "update/version_marker.h"
 #include "update/version_number.h"
 
@@ -182,6 +183,20 @@ TEST(PageFetch, EndsWithThePageOrSaysWhyNot) {
     EXPECT_EQ(received, c.received);
     EXPECT_EQ(server.requests() - requests_before, c.requests);
   }
+}
+
+TEST(UpdateChecker, NeverJudgesAPageThatStoppedComing) {
+  // "version@1129" cut short would read as an older version.
+  testing::LoopbackHttp server;
+  ASSERT_TRUE(server.listening());
+  server.Set("/version.htm", Reply::Stalled("<p>version@11"));
+  UpdateChecker checker;
+  checker.SetTiming(std::chrono::milliseconds(300), {});
+  QSignalSpy verdicts(&checker, &UpdateChecker::Finished);
+  checker.Start(server.Url("/version.htm"), "1.1.28");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return verdicts.count() > 0; }, 10000));
+  EXPECT_EQ(verdicts.at(0).at(0).value<VersionVerdict>(),
+            VersionVerdict::kNoMarker);
 }
 
 }  // namespace
