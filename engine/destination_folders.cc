@@ -168,6 +168,21 @@ FileLookup DestinationFolders::LookupRead(const std::string& name,
   return lookup;
 }
 
+void DestinationFolders::Renamed(const std::string& from,
+                                 const std::string& to) {
+  const auto entry = std::find_if(
+      names_.begin(), names_.end(),
+      [&from](const DirEntry& listed) { return listed.name == from; });
+  if (entry == names_.end()) return;
+  DirEntry moved{to, entry->type};
+  names_.erase(entry);
+  names_.insert(std::lower_bound(names_.begin(), names_.end(), moved,
+                                 [](const DirEntry& a, const DirEntry& b) {
+                                   return a.name < b.name;
+                                 }),
+                std::move(moved));
+}
+
 std::vector<std::string> DestinationFolders::ListedNames() const {
   std::vector<std::string> names;
   names.reserve(names_.size());

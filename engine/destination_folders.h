@@ -83,6 +83,8 @@ class DestinationFolders {
   /// The type the current folder's listing gave `name`, kUnknown when the
   /// listing did not hold it.
   EntryType ListedType(const std::string& name) const;
+  /// Tells the current folder's listing that `from` was renamed to `to`.
+  void Renamed(const std::string& from, const std::string& to);
   /// The names the current folder's listing holds, as stored.
   std::vector<std::string> ListedNames() const;
   /// The device of the current folder, known once it was listed.

@@ -440,11 +440,29 @@ bool FileSync::CaseClash(const PathParts& parts) {
   if (!device || StopRequested() ||
       !case_names_.Folds(parts.folder, *device, destination_.current()))
     return false;
-  return !case_names_.Claim(
+  std::string replaces;
+  const bool kept = case_names_.Claim(
       parts.folder, parts.name,
       [this](std::string_view relative, FolderNames* names) {
         ListNames(relative, names);
-      });
+      },
+      [this, &parts] {
+        return destination_.Enter(parts.folder) == 0 ? destination_.current()
+                                                     : kNoHandle;
+      },
+      &replaces);
+  if (kept && !replaces.empty()) RespellStored(parts, replaces);
+  return !kept;
+}
+
+void FileSync::RespellStored(const PathParts& parts,
+                             const std::string& stored) {
+  // Should it fail, the copy goes on under the drive's spelling, and the
+  // next run tries again.
+  const std::string name(parts.name);
+  if (destination_.Enter(parts.folder) == 0 &&
+      RespellStoredName(platform_, destination_.current(), stored, name) == 0)
+    destination_.Renamed(stored, name);
 }
 
 int FileSync::CopyOneFile(const std::string& source_path,

@@ -175,9 +175,12 @@ class FileSync {
   int RefreshStatus(const PathParts& parts, const FileInfo& source,
                     const FileLookup& there);
   /// True when the file must not be copied because its name, or its
-  /// folder's, differs only in case from one copied before onto a
-  /// destination that ignores case.
+  /// folder's, is one with another name kept on a destination that ignores
+  /// case. A stored spelling that gives way to the file's own is renamed
+  /// first (RespellStored).
   bool CaseClash(const PathParts& parts);
+  /// Gives the copy stored as `stored` the file's own spelling.
+  void RespellStored(const PathParts& parts, const std::string& stored);
   /// True when the destination folder `folder` must take no copies because
   /// a level of it differs only in case from a folder name that keeps its
   /// place. Asked before the folder is made.
