@@ -124,9 +124,11 @@ class FileSync {
   bool DestinationInUse() const { return destination_.in_use(); }
 
   /// Reports that `source_path` could not be copied to `destination_path`,
-  /// and why (an errno value or an EngineError).
+  /// and why (an errno value or an EngineError); with `installed`, that the
+  /// copy was made but the attribute it names was not kept.
   void CopyFailed(const std::string& source_path,
-                  const std::string& destination_path, int error);
+                  const std::string& destination_path, int error,
+                  const CopyResult* installed = nullptr);
 
   int64_t failed_copies() const { return failed_copies_; }
 

@@ -50,6 +50,11 @@ struct Failure {
   /// For a copy: 0 when its copy-log line was written, else the errno value
   /// that kept it out of the log.
   int log_error = 0;
+  /// For a copy installed with its content, owner, bits and times whose
+  /// extended attribute (access control list, capability) the destination
+  /// would not keep: true, and the attribute's name where it is known.
+  std::string attribute = "";
+  bool content_kept = false;
 };
 
 /// The words for an errno value or an EngineError, written in one place.
