@@ -300,7 +300,13 @@ TEST_F(MessageListsTest, AClosedGateAddsNothingAndKeepsTheCounter) {
 
 TEST(OneLine, EscapesEveryControlAndKeepsEveryOtherCharacter) {
   const std::pair<std::string, std::string> cases[] = {
-      {"tab\tstays", "tab\tstays"},
+      {"tab\tescaped", "tab\\x09escaped"},
+      // U+202E (right-to-left override) and U+2066 (left-to-right isolate);
+      // U+2029 and U+206A, beside them, are kept.
+      {"a\xe2\x80\xae"
+       "b\xe2\x81\xa6"
+       "c\xe2\x80\xa9\xe2\x81\xaa",
+       "a\\xe2\\x80\\xaeb\\xe2\\x81\\xa6c\xe2\x80\xa9\xe2\x81\xaa"},
       {"new\nline\r\x1b[2J\x7f", "new\\x0aline\\x0d\\x1b[2J\\x7f"},
       // U+009B (CSI), U+009D (OSC), U+009C (ST) as UTF-8.
       {"a\xc2\x9b"
