@@ -354,6 +354,15 @@ TEST(CopyLog, ReachesTheDiskThroughTheFileLayerAndReturnsWhatStoppedALine) {
   testing::FaultyPlatform files;
   files.FailNth(Call::kCreate, 1, EROFS);
   EXPECT_FALSE(EmptyCopyLog(files, CopyLogPath(tree.root())));
+  // A link planted in its place is never followed: what it points to is
+  // neither emptied nor written to, and each line says why it is missing.
+  const std::string victim = tree.Write("victim", "kept");
+  const std::string planted = CopyLogPath(tree.root());
+  ASSERT_EQ(symlink(victim.c_str(), planted.c_str()), 0);
+  EXPECT_FALSE(EmptyCopyLog(files, planted));
+  { CopyLogClaim claim(files, planted); }
+  EXPECT_EQ(AppendCopyLog(files, planted, "/b/a"), ELOOP);
+  EXPECT_EQ(testing::ReadFile(victim), "kept");
 }
 
 }  // namespace
