@@ -16,7 +16,14 @@ namespace ferrybox {
 
 DestinationFolders::DestinationFolders(Platform& platform,
                                        DestinationRoot& root)
-    : platform_(platform), root_(root), cursor_(platform) {}
+    : platform_(platform),
+      root_(root),
+      cursor_(platform),
+      not_source_(
+          [&root](Handle folder) { return root.CheckNotSource(folder); }) {
+  // Nothing is written in a folder of the source, nor below it.
+  cursor_.SetLevelCheck(&not_source_);
+}
 
 int DestinationFolders::Enter(std::string_view relative) {
   return EnterUnlessStopped(relative, keep_going_);

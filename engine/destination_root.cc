@@ -115,4 +115,26 @@ int DestinationRoot::Lock() {
   return 0;
 }
 
+namespace {
+bool Before(const FileId& a, const FileId& b) {
+  return a.device != b.device ? a.device < b.device : a.inode < b.inode;
+}
+}  // namespace
+
+void DestinationRoot::SetSourceFolders(std::vector<FileId> folders) {
+  std::sort(folders.begin(), folders.end(), Before);
+  source_folders_ = std::move(folders);
+}
+
+int DestinationRoot::CheckNotSource(Handle folder) const {
+  if (source_folders_.empty()) return 0;
+  FileInfo info;
+  // A folder that cannot be looked at fails where it is used.
+  if (platform_.Stat(folder, "", false, &info) != 0) return 0;
+  return std::binary_search(source_folders_.begin(), source_folders_.end(),
+                            info.id, Before)
+             ? kErrorDestinationIsSource
+             : 0;
+}
+
 }  // namespace ferrybox

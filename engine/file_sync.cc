@@ -70,6 +70,7 @@ FileSync::FileSync(Platform& platform, Window& window, MessageLists& lists,
         CopyFailed(path, DestinationPath(path), error);
       }) {
   source_root_error_ = source_.OpenRoot(source_root);
+  folders_.SetLevelCheck(destination_.not_source());
 }
 
 FileSync::PathParts FileSync::Split(std::string_view source_path) const {

@@ -44,6 +44,9 @@ struct ScanOptions {
   /// source. Ignored unless `has_skip_folder`.
   FileId skip_folder;
   bool has_skip_folder = false;
+  /// When given, receives the identity of every folder walked, the root's
+  /// included.
+  std::vector<FileId>* folder_ids = nullptr;
   /// Told of every folder below the root that exists but cannot be read,
   /// and of every entry that exists but cannot be looked up (so it may be a
   /// file left out); the path carries no trailing separator. The walk goes

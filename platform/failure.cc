@@ -27,6 +27,8 @@ std::string ErrorText(int error) {
       return "the destination cannot hold symbolic links";
     case kErrorStopped:
       return "the copy was stopped before it was complete";
+    case kErrorDestinationIsSource:
+      return "the destination folder is a folder of the source itself";
     default:
       break;
   }

@@ -32,6 +32,10 @@ enum EngineError : int {
   /// The copy was broken off before it was complete (a "Stop" during it):
   /// no failure of the file's.
   kErrorStopped = -8,
+  /// The destination folder is a folder of the source itself (reached
+  /// through a bind mount, a link or ".."): writing there would write over
+  /// the source.
+  kErrorDestinationIsSource = -9,
 };
 
 /// Why something failed, as a value: the call, the path or paths it was

@@ -3,6 +3,8 @@
 
 #include <errno.h>
 #include <gtest/gtest.h>
+#include <string.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -213,6 +215,29 @@ TEST_F(RunTest, EveryRefusalWritesItsLineAndADestinationInsideIsLeftOut) {
   EXPECT_FALSE(testing::Exists(Src("backup/backup")));
   EXPECT_FALSE(testing::Exists(Src("new")));
   EXPECT_EQ(Figure(FigureBox::kText3), "1");
+}
+
+// A folder of the destination bind-mounted elsewhere and given as the
+// source: the destination folder "inner" is the source itself.
+TEST_F(RunTest, ADestinationFolderThatIsASourceFolderIsNeverWrittenIn) {
+  if (geteuid() != 0) GTEST_SKIP() << "bind mounts need root";
+  tree.Write("dst/inner/a", "top");
+  tree.Write("dst/inner/inner/a", "nested");
+  tree.MakeFolder("mnt");
+  const std::string mnt = tree.Path("mnt");
+  if (mount(Dst("inner").c_str(), mnt.c_str(), nullptr, MS_BIND, nullptr) != 0)
+    GTEST_SKIP() << "cannot bind-mount here: " << strerror(errno);
+  struct Unmount {
+    std::string path;
+    ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+  } unmount{mnt};
+  window.text1 = mnt;
+  Go();
+  EXPECT_EQ(testing::ReadFile(Dst("inner/a")), "top");
+  EXPECT_EQ(testing::ReadFile(Dst("a")), "top");
+  ASSERT_EQ(window.failures.size(), 1u);
+  EXPECT_EQ(window.failures[0].path, Dst("inner/a"));
+  EXPECT_EQ(window.failures[0].error, kErrorDestinationIsSource);
 }
 
 TEST_F(RunTest, CollectsRootFilesFirstThenEachSubfolderWholeTree) {
