@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/folder_scan.h"
 #include "platform/platform.h"
 #include "platform/scoped_handle.h"
 
@@ -51,7 +52,7 @@ class DestinationRoot {
   const FileId& id() const { return id_; }
 
   /// The folders of the source, as the scan found them.
-  void SetSourceFolders(std::vector<FileId> folders);
+  void SetSourceFolders(std::vector<SourceFolder> folders);
   /// kErrorDestinationIsSource when the folder open as `folder` is one of
   /// the source's (reached through a bind mount, a link or ".."), else 0.
   int CheckNotSource(Handle folder) const;
@@ -80,7 +81,7 @@ class DestinationRoot {
   std::vector<std::string> missing_;
   FileId id_;
   // Sorted by device, then inode.
-  std::vector<FileId> source_folders_;
+  std::vector<SourceFolder> source_folders_;
   bool locked_ = false;
 };
 

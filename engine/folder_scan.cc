@@ -67,7 +67,8 @@ class Walker {
     std::vector<std::string> subfolders;
     if (!Collect(dir, folder, &self, &subfolders)) return;
     ancestors_.push_back(self);
-    if (options_.folder_ids != nullptr) options_.folder_ids->push_back(self);
+    if (options_.folder_ids != nullptr)
+      options_.folder_ids->push_back({self, folder});
     for (const std::string& name : subfolders) {
       if (ended_) break;
       WalkSubfolder(dir, folder, name);
@@ -86,7 +87,8 @@ class Walker {
     std::vector<std::string> subfolders;
     if (!Collect(dir, folder, &self, &subfolders)) return;
     ancestors_.push_back(self);
-    if (options_.folder_ids != nullptr) options_.folder_ids->push_back(self);
+    if (options_.folder_ids != nullptr)
+      options_.folder_ids->push_back({self, folder});
     if (options_.read_ahead <= 0 || subfolders.size() < 2 ||
         !WalkAhead(dir, folder, subfolders)) {
       for (const std::string& name : subfolders) {
@@ -157,7 +159,7 @@ class Walker {
     struct Walked {
       std::vector<std::string> files;
       std::vector<std::pair<std::string, int>> errors;
-      std::vector<FileId> folders;
+      std::vector<SourceFolder> folders;
       bool ended = false;
     };
     const size_t window = static_cast<size_t>(options_.read_ahead);
