@@ -138,7 +138,31 @@ int TimeSteps::Copied(uint64_t device, Handle folder, const std::string& name,
     if (error != 0) return error;
   }
   Learn(device, source.mtime, stored_mtime);
-  return 0;
+  return MarkIfChangedWithinAStep(device, folder, name, source, stored_mtime);
+}
+
+int TimeSteps::MarkIfChangedWithinAStep(uint64_t device, Handle folder,
+                                        const std::string& name,
+                                        const FileInfo& source,
+                                        FileTime stored_mtime) {
+  // Such a drive keeps no status-change or birth time of its own (through
+  // FUSE it gives the modification time for both), so the moment of the
+  // copy is known only now, from the clock the source's time came from.
+  // Cheap first: only a file changed within the coarsest step needs the
+  // device's step, which may cost a probe.
+  const FileTime now = FileTimeNow();
+  const uint64_t since = DistanceNs(source.mtime, now);
+  if (since >= static_cast<uint64_t>(kCoarsestTimeStep)) return 0;
+  const int64_t step = Step(device, folder);
+  if (step == kExactTimes || since >= static_cast<uint64_t>(step)) return 0;
+  // Changed in the same step as its copy was made, an edit made after the
+  // copy would keep the same stored time and length: the copy is given a
+  // time two steps earlier, which no rounding makes the same, so that the
+  // next run copies it once more.
+  const int64_t earlier_ns =
+      stored_mtime.seconds * kSecond + stored_mtime.nanoseconds - 2 * step;
+  const FileTime earlier{earlier_ns / kSecond, earlier_ns % kSecond};
+  return platform_.SetTimes(folder, name, source.atime, earlier, nullptr);
 }
 
 int64_t TimeSteps::Step(uint64_t device, Handle folder) {
