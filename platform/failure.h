@@ -24,8 +24,8 @@ enum EngineError : int {
   /// writing it cannot be told (not its owner, a file system without
   /// leases).
   kErrorRecentlyChanged = -5,
-  /// The destination ignores letter case, and another source name that
-  /// differs from this one only in case was copied there first.
+  /// The destination takes this name as one with another name it keeps
+  /// (differing in letter case or Unicode form).
   kErrorCaseClash = -6,
   /// The destination's file system cannot hold symbolic links.
   kErrorNoLinks = -7,
