@@ -148,12 +148,11 @@ int TimeSteps::MarkIfChangedWithinAStep(uint64_t device, Handle folder,
   // Such a drive keeps no status-change or birth time of its own (through
   // FUSE it gives the modification time for both), so the moment of the
   // copy is known only now, from the clock the source's time came from.
-  // Cheap first: only a file changed within the coarsest step needs the
-  // device's step, which may cost a probe.
-  const FileTime now = FileTimeNow();
-  const uint64_t since = DistanceNs(source.mtime, now);
-  if (since >= static_cast<uint64_t>(kCoarsestTimeStep)) return 0;
-  const int64_t step = Step(device, folder);
+  // The step the copies have shown, this one included, and no probe: a
+  // file changed a moment ago has a time finer than any coarse step, which
+  // the copy's rounding shows.
+  const uint64_t since = DistanceNs(source.mtime, FileTimeNow());
+  const int64_t step = Of(device).step;
   if (step == kExactTimes || since >= static_cast<uint64_t>(step)) return 0;
   // Changed in the same step as its copy was made, an edit made after the
   // copy would keep the same stored time and length: the copy is given a
