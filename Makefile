@@ -8,8 +8,10 @@ PREFIX ?= /usr/local
 
 # Debian packages, by what needs them.
 # qt6-base-private-dev: the window tests queue keys as the desktop does.
+# libicu-dev: Unicode normalisation and case folding for the engine.
 BUILD_DEPS := build-essential cmake ninja-build qt6-base-dev libgl-dev \
-	libgtest-dev libgmock-dev fonts-liberation qt6-base-private-dev
+	libgtest-dev libgmock-dev fonts-liberation qt6-base-private-dev \
+	libicu-dev
 # dpkg-shlibdeps reads the package's dependencies from the programs.
 PACKAGE_DEPS := dpkg-dev
 # File-system images the timestamp tests mount; access control lists and a

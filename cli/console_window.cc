@@ -60,6 +60,18 @@ void ConsoleWindow::AddItem(ListBox list, const std::string& line) {
 void ConsoleWindow::ReportFailure(const Failure& failure) {
   failures_.Add(failure);
   progress_.Clear();
+  if (failure.content_kept) {
+    // The copy is there: only what the destination would not keep is told.
+    err_ << kCliPrefix << "cannot keep the attribute "
+         << (failure.attribute.empty() ? "" : OneLine(failure.attribute) + " ")
+         << "of " << OneLine(failure.source_path) << " on "
+         << OneLine(failure.path) << ": " << ErrorText(failure.error)
+         << "; its content, owner, permissions and times are copied, and a "
+            "later run tries again when the file changes, or with "
+            "--check-attributes\n"
+         << std::flush;
+    return;
+  }
   err_ << kCliPrefix << "cannot copy " << OneLine(failure.source_path) << " to "
        << OneLine(failure.path) << ": " << ErrorText(failure.error) << "\n"
        << std::flush;

@@ -43,7 +43,7 @@ int ReadAttributes(Platform& platform, Handle dir, const std::string& name,
 }
 
 int WriteAttributes(Platform& platform, Handle dir, const std::string& name,
-                    const Attributes& attributes) {
+                    const Attributes& attributes, std::string* failed) {
   std::vector<std::string> there;
   int error = platform.ListAttributes(dir, name, &there);
   // Where the destination keeps none, there is nothing to set or remove.
@@ -67,21 +67,25 @@ int WriteAttributes(Platform& platform, Handle dir, const std::string& name,
         continue;
     }
     error = platform.SetAttribute(dir, name, attribute.name, attribute.value);
-    if (error != 0 && !Refused(error)) return error;
+    if (error != 0 && !Refused(error)) {
+      if (failed != nullptr) *failed = attribute.name;
+      return error;
+    }
   }
   return 0;
 }
 
 int CopyAttributes(Platform& platform, Handle source_dir,
                    const std::string& source_name, Handle destination_dir,
-                   const std::string& destination_name, bool destination_bare) {
+                   const std::string& destination_name, bool destination_bare,
+                   std::string* failed) {
   Attributes attributes;
   const int error =
       ReadAttributes(platform, source_dir, source_name, &attributes);
   if (error != 0) return error;
   if (destination_bare && attributes.empty()) return 0;
   return WriteAttributes(platform, destination_dir, destination_name,
-                         attributes);
+                         attributes, failed);
 }
 
 bool HandsOnAttributes(Platform& platform, Handle folder) {

@@ -29,7 +29,8 @@ int ReadAttributes(Platform& platform, Handle dir, const std::string& name,
 /// Gives `name` in `dir` exactly `attributes` of the kinds a copy carries,
 /// as CopyAttributes does.
 int WriteAttributes(Platform& platform, Handle dir, const std::string& name,
-                    const Attributes& attributes);
+                    const Attributes& attributes,
+                    std::string* failed = nullptr);
 
 /// Gives `destination_name` in `destination_dir` (an empty name: the folder
 /// itself) the extended attributes of `source_name` in `source_dir`, byte
@@ -45,11 +46,13 @@ int WriteAttributes(Platform& platform, Handle dir, const std::string& name,
 /// no failure. `destination_bare` tells that the destination holds none of
 /// the kinds a copy carries (a file just made in a folder that hands none
 /// on): a source without attributes then costs no look at the destination.
-/// Returns 0 or an errno value.
+/// Returns 0 or an errno value; `*failed` (when given) then names the
+/// attribute that could not be set, where one could not.
 int CopyAttributes(Platform& platform, Handle source_dir,
                    const std::string& source_name, Handle destination_dir,
                    const std::string& destination_name,
-                   bool destination_bare = false);
+                   bool destination_bare = false,
+                   std::string* failed = nullptr);
 
 /// Whether a file made in `folder` may start with attributes of the kinds a
 /// copy carries: only a default access control list hands any on. Where

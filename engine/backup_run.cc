@@ -317,7 +317,11 @@ void BackupRun::CollectFiles(RunState& run) {
     // The next subfolders are walked ahead as files are read ahead.
     scan.read_ahead = look_ahead_ > 0 ? kFoldersAhead : 0;
     std::string folder = run.source_root;
+    std::vector<SourceFolder> source_folders;
+    scan.folder_ids = &source_folders;
     RecursiveDir(platform_, run.files, folder, scan);
+    // A destination folder that is one of these is never written in.
+    run.destination.SetSourceFolders(std::move(source_folders));
     if (!Going()) {
       run.files.clear();
       run.outcome.stopped = true;

@@ -2,8 +2,8 @@
 #include "engine/case_folding.h"
 
 #include <errno.h>
-#include <locale.h>
-#include <wctype.h>
+#include <unicode/normalizer2.h>
+#include <unicode/unistr.h>
 
 #include <algorithm>
 
@@ -17,54 +17,46 @@ namespace ferrybox {
 namespace {
 
 char AsciiCapital(char c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; }
+char AsciiSmall(char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
 
-// The code point of the UTF-8 sequence at the start of `text` and its
-// length in bytes; a length of 0 where it is not UTF-8.
-char32_t Decode(std::string_view text, size_t* length) {
+// The length in bytes of the UTF-8 sequence at the start of `text`; 0
+// where it is not UTF-8 (overlong forms and surrogates are not).
+size_t Utf8Length(std::string_view text) {
   const auto byte = [&](size_t i) {
     return static_cast<unsigned char>(text[i]);
   };
   const unsigned char lead = byte(0);
+  if (lead < 0x80) return 1;
   size_t size = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc0 ? 2 : 0;
-  *length = 0;
   if (size == 0 || lead >= 0xf8 || text.size() < size) return 0;
   char32_t code = lead & (0x7f >> size);
   for (size_t i = 1; i < size; ++i) {
     if ((byte(i) & 0xc0) != 0x80) return 0;
     code = (code << 6) | (byte(i) & 0x3f);
   }
-  // Overlong forms and surrogates are not UTF-8.
   static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
   if (code < kLeast[size] || code > 0x10ffff ||
       (code >= 0xd800 && code <= 0xdfff))
     return 0;
-  *length = size;
-  return code;
+  return size;
 }
 
-void Encode(char32_t code, std::string* out) {
-  if (code < 0x80) {
-    *out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    *out += static_cast<char>(0xc0 | (code >> 6));
-    *out += static_cast<char>(0x80 | (code & 0x3f));
-  } else if (code < 0x10000) {
-    *out += static_cast<char>(0xe0 | (code >> 12));
-    *out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
-    *out += static_cast<char>(0x80 | (code & 0x3f));
-  } else {
-    *out += static_cast<char>(0xf0 | (code >> 18));
-    *out += static_cast<char>(0x80 | ((code >> 12) & 0x3f));
-    *out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
-    *out += static_cast<char>(0x80 | (code & 0x3f));
+// `text`, all of it UTF-8, decomposed and case folded as folding file
+// systems compare names; decomposed again, as a fold may compose.
+void FoldUtf8(std::string_view text, std::string* out) {
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
+  icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(
+      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  if (U_SUCCESS(status)) unicode = nfd->normalize(unicode, status);
+  unicode.foldCase(U_FOLD_CASE_DEFAULT);
+  if (U_SUCCESS(status)) unicode = nfd->normalize(unicode, status);
+  if (U_FAILURE(status)) {
+    // Without the library's data only ASCII letters meet.
+    for (char c : text) *out += AsciiSmall(c);
+    return;
   }
-}
-
-// Unicode's case table, whatever locale the program runs in; null where
-// the system has none, and then only ASCII letters are folded.
-locale_t UnicodeCase() {
-  static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
-  return locale;
+  unicode.toUTF8String(*out);
 }
 
 // For each folded name of `source`, the spelling that keeps its place: the
@@ -92,23 +84,20 @@ std::unordered_map<std::string, std::string> KeptNames(
 std::string FoldCase(std::string_view name) {
   std::string folded;
   folded.reserve(name.size());
-  const locale_t unicode = UnicodeCase();
+  // Runs of UTF-8 are folded whole (a decomposed letter is several code
+  // points); a byte that is not UTF-8 stays as it is.
+  size_t run = 0;
   for (size_t i = 0; i < name.size();) {
-    size_t length = 0;
-    const char32_t code =
-        static_cast<unsigned char>(name[i]) >= 0x80 && unicode != nullptr
-            ? Decode(name.substr(i), &length)
-            : 0;
-    if (length == 0) {
-      folded += AsciiCapital(name[i]);
-      ++i;
+    const size_t length = Utf8Length(name.substr(i));
+    if (length != 0) {
+      i += length;
       continue;
     }
-    Encode(
-        static_cast<char32_t>(towupper_l(static_cast<wint_t>(code), unicode)),
-        &folded);
-    i += length;
+    FoldUtf8(name.substr(run, i - run), &folded);
+    folded += name[i];
+    run = ++i;
   }
+  FoldUtf8(name.substr(run), &folded);
   return folded;
 }
 
@@ -184,6 +173,9 @@ bool CaseNames::ClaimFolder(std::string_view folder, const Names& names) {
   winners_known_ = false;
   winners_.clear();
   files_.clear();
+  source_.clear();
+  stored_.clear();
+  claimed_.clear();
   // Each level from the top, as a name in the level above: "a" in "",
   // "b" in "a", "c" in "a/b".
   for (size_t start = 0; start < folder.size();) {
@@ -215,7 +207,9 @@ bool CaseNames::ClaimFolder(std::string_view folder, const Names& names) {
 }
 
 bool CaseNames::Claim(std::string_view folder, std::string_view name,
-                      const Names& names) {
+                      const Names& names, const FolderHandle& open,
+                      std::string* replaces) {
+  replaces->clear();
   if (!ClaimFolder(folder, names)) return false;
   if (!winners_known_) {
     winners_known_ = true;
@@ -224,14 +218,101 @@ bool CaseNames::Claim(std::string_view folder, std::string_view name,
     winners_ = KeptNames(listed.source, listed.stored);
     // The folders listed with the files need no listing of their own.
     SettleFolders(folder, listed);
+    source_.insert(listed.source.begin(), listed.source.end());
+    source_.insert(listed.folders.begin(), listed.folders.end());
+    stored_.insert(listed.stored.begin(), listed.stored.end());
   }
   const std::string folded = FoldCase(name);
+  const std::string own(name);
   const auto it = winners_.find(folded);
-  if (it != winners_.end()) return it->second == name;
   // Not in the listing (come since, or the listing failed): the first
   // claimed keeps its name.
-  const auto [first, added] = files_.try_emplace(folded, std::string(name));
-  return added || first->second == name;
+  const std::string& kept = it != winners_.end()
+                                ? it->second
+                                : files_.try_emplace(folded, own).first->second;
+  std::string stored;
+  int error = 0;
+  if (stored_.count(own)) {
+    stored = own;
+  } else {
+    const Handle here = open();
+    error =
+        here == kNoHandle ? ENOENT : platform_.StoredName(here, own, &stored);
+  }
+  if (error == 0 && stored.empty()) {
+    // The drive found the name but could not say under which (some give
+    // each spelling its own inode number): the one stored name of its
+    // group, if one alone.
+    for (const std::string& entry : stored_) {
+      if (FoldCase(entry) != folded) continue;
+      if (!stored.empty()) {
+        stored.clear();
+        break;
+      }
+      stored = entry;
+    }
+  }
+  if (kept != own) {
+    if (error != ENOENT && (error != 0 || stored != own)) return false;
+    // Only what the drive holds can it compare with.
+    bool one = false;
+    if (error == ENOENT && !stored_.count(kept) && !claimed_.count(kept)) {
+      const Handle here = open();
+      if (here == kNoHandle ||
+          DriveTakesAsOne(platform_, here, kept, own, &one) != 0)
+        return false;
+    }
+    if (one) return false;
+  } else if (error == 0 && stored != own) {
+    // Stored under other bytes: a name this run wrote or the source holds
+    // keeps its place; any other is an earlier spelling of this very file.
+    if (stored.empty() || source_.count(stored) || claimed_.count(stored))
+      return false;
+    *replaces = stored;
+  }
+  claimed_.insert(own);
+  return true;
+}
+
+int DriveTakesAsOne(Platform& platform, Handle folder, const std::string& kept,
+                    const std::string& name, bool* one) {
+  // Made under a temporary name, so that a run killed before the rename
+  // leaves nothing the next run keeps.
+  ScopedHandle probe(platform);
+  std::string temporary;
+  int error = CreateTempFile(platform, folder, &temporary, probe.out());
+  if (error != 0) return error;
+  probe.reset();
+  std::string stored;
+  // Renamed only onto a name the drive does not hold: it replaces nothing.
+  error = platform.StoredName(folder, kept, &stored);
+  if (error == 0) error = EEXIST;
+  if (error == ENOENT) error = platform.Rename(folder, temporary, kept);
+  if (error != 0) {
+    platform.Remove(folder, temporary);
+    return error;
+  }
+  error = platform.StoredName(folder, name, &stored);
+  *one = error == 0;
+  // Should this fail, the empty file is older than its source and shorter:
+  // the copy of `kept` replaces it.
+  platform.Remove(folder, kept);
+  return error == ENOENT ? 0 : error;
+}
+
+int RespellStoredName(Platform& platform, Handle folder,
+                      const std::string& stored, const std::string& name) {
+  std::string temporary;
+  int error = WithNewTempName(&temporary, [&](const std::string& candidate) {
+    // A name that is taken would be replaced: asked first.
+    FileInfo info;
+    if (platform.Stat(folder, candidate, false, &info) != ENOENT) return EEXIST;
+    return platform.Rename(folder, stored, candidate);
+  });
+  if (error != 0) return error;
+  error = platform.Rename(folder, temporary, name);
+  if (error != 0) (void)platform.Rename(folder, temporary, stored);
+  return error;
 }
 
 }  // namespace ferrybox

@@ -8,15 +8,18 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/platform.h"
 
 namespace ferrybox {
 
-/// `name` with every letter in capitals, as a file system that ignores case
-/// compares names: ASCII, and the rest of Unicode where the name is UTF-8.
-/// Bytes that are not UTF-8 stay as they are.
+/// The form in which names that a folding file system may take as one meet:
+/// decomposed (NFD) and fully case folded, so that the two Unicode forms of
+/// "café" meet, and "straße" meets "STRASSE". Bytes that are not UTF-8
+/// stay as they are. Whether two names that meet are one is for the drive
+/// to say: exFAT keeps "ſ" and "s" apart.
 std::string FoldCase(std::string_view name);
 
 /// Learns whether the file system of `folder` ignores letter case, without
@@ -41,15 +44,36 @@ struct FolderNames {
   bool folds = true;
 };
 
+/// The destination folder whose files are being claimed, open; kNoHandle
+/// when it cannot be reached.
+using FolderHandle = std::function<Handle()>;
+
+/// Whether the drive takes `name` in `folder` as one with `kept`, a name
+/// the folder does not hold: an empty file is made under `kept` for the
+/// moment of asking, and removed. Returns 0 or an errno value.
+int DriveTakesAsOne(Platform& platform, Handle folder, const std::string& kept,
+                    const std::string& name, bool* one);
+
+/// Renames `stored` in `folder` to `name`, a spelling the drive takes as
+/// the same name, through a temporary name: renamed straight onto a
+/// spelling of itself, some drives (ext4's casefold folders) keep the
+/// stored one. On failure `stored` is left as it was. Returns 0 or an errno
+/// value.
+int RespellStoredName(Platform& platform, Handle folder,
+                      const std::string& stored, const std::string& name);
+
 /// The names one run gives its copies in destination folders that ignore
 /// letter case (FAT, exFAT, most network shares, ext4 and f2fs folders with
-/// the casefold attribute), where two source names of one folder that
-/// differ only in case would overwrite each other. Of such names, of files
-/// and of folders alike, the one the destination already stores keeps its
-/// place, else the first in byte order, whatever order the source folder
-/// lists them in; every other one is refused, and a folder refused so
-/// refuses everything below it. A name stored that the source no longer
-/// holds (a file whose case alone was renamed) gives way to the source's.
+/// the casefold attribute), where two source names of one folder that the
+/// drive takes as one would overwrite each other. Names are grouped by
+/// FoldCase; of each group, of files and of folders alike, the one the
+/// destination already stores keeps its place, else the first in byte
+/// order, whatever order the source folder lists them in. Every other file
+/// name of the group is refused when the drive takes it as one with the
+/// name kept, and copied as a file of its own where the drive keeps the
+/// two apart; a folder refused so refuses everything below it. A name
+/// stored that the source no longer holds (a file whose case alone was
+/// renamed) gives way to the source's.
 class CaseNames {
  public:
   /// Fills in the names of the folder given (a path below the root).
@@ -79,10 +103,18 @@ class CaseNames {
 
   /// Claims the file `name` in the destination folder `folder`, which
   /// ignores case. Files arrive folder by folder, each folder's files
-  /// together; `names` is asked about `folder` once, when a clash must be
-  /// settled. False when `name`, or a level of `folder`, loses.
-  bool Claim(std::string_view folder, std::string_view name,
-             const Names& names);
+  /// together; `names` is asked about `folder` once. Before a name is
+  /// written, the drive (Platform::StoredName in the folder `open` gives)
+  /// says whether it already leads to an entry stored under other bytes:
+  /// one that this run claimed or the source still holds makes it a clash.
+  /// Where the name kept of its group is not on the drive yet (listed later
+  /// in the source folder), the drive is shown it for a moment, as an empty
+  /// file, so that the kept name never depends on the listing's order.
+  /// False when `name`, or a level of `folder`, loses. `*replaces`
+  /// receives a stored spelling that gives way to `name` (the case of a
+  /// file renamed), else is emptied.
+  bool Claim(std::string_view folder, std::string_view name, const Names& names,
+             const FolderHandle& open, std::string* replaces);
 
  private:
   Platform& platform_;
@@ -105,6 +137,11 @@ class CaseNames {
   std::unordered_map<std::string, std::string> winners_;
   // Names claimed that no listing settled, by their folded form.
   std::unordered_map<std::string, std::string> files_;
+  // The folder's names in the source and as the destination stores them,
+  // and those claimed in it so far: written, or about to be.
+  std::unordered_set<std::string> source_;
+  std::unordered_set<std::string> stored_;
+  std::unordered_set<std::string> claimed_;
 
   // Adds to folders_ the folders of `parent`'s listing.
   void SettleFolders(std::string_view parent, const FolderNames& listed);

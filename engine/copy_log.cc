@@ -38,6 +38,14 @@ size_t Utf8Length(std::string_view text, char32_t* code) {
   return size;
 }
 
+// The C1 controls (U+0080 to U+009F, among them CSI and OSC), which act on
+// a terminal, and the bidirectional embeddings, overrides and isolates
+// (U+202A to U+202E, U+2066 to U+2069), which reorder what it shows.
+bool Disguises(char32_t code) {
+  return code <= 0x9f || (code >= 0x202a && code <= 0x202e) ||
+         (code >= 0x2066 && code <= 0x2069);
+}
+
 void AppendEscaped(std::string_view bytes, std::string* line) {
   for (const char c : bytes) {
     char escaped[8];
@@ -55,7 +63,7 @@ std::string OneLine(std::string_view text) {
   for (size_t i = 0; i < text.size();) {
     const unsigned char byte = static_cast<unsigned char>(text[i]);
     if (byte < 0x80) {
-      if ((byte >= 0x20 && byte != 0x7f) || byte == '\t') {
+      if (byte >= 0x20 && byte != 0x7f) {
         line += text[i];
       } else {
         AppendEscaped(text.substr(i, 1), &line);
@@ -63,9 +71,9 @@ std::string OneLine(std::string_view text) {
       ++i;
       continue;
     }
-    // The C1 controls (U+0080 to U+009F, among them CSI and OSC) act on a
-    // terminal both as UTF-8 and as single bytes; bytes that belong to any
-    // other character, or to no valid sequence, are kept.
+    // The C1 controls act on a terminal both as UTF-8 and as single bytes;
+    // bytes that belong to any other character, or to no valid sequence,
+    // are kept.
     char32_t code = 0;
     const size_t length = Utf8Length(text.substr(i), &code);
     if (length == 0) {
@@ -77,7 +85,7 @@ std::string OneLine(std::string_view text) {
       ++i;
       continue;
     }
-    if (code <= 0x9f) {
+    if (Disguises(code)) {
       AppendEscaped(text.substr(i, length), &line);
     } else {
       line.append(text.substr(i, length));

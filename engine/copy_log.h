@@ -16,11 +16,13 @@ inline constexpr char kCopyErrorPrefix[] = "Error copying file: ";
 /// Where the copy log lives: the program folder + "/filelog.txt".
 std::string CopyLogPath(const std::string& program_folder);
 
-/// `text` with every control character other than tab (a line break in a
-/// file name, a terminal escape, DEL, and the C1 controls: U+0080 to U+009F
-/// as UTF-8, and the bytes 0x80 to 0x9F outside a valid UTF-8 sequence)
-/// written as "\xHH" per byte, so that a message that carries it stays one
-/// plain line. Every other byte is kept as it is.
+/// `text` with every control character (a tab or a line break in a file
+/// name, a terminal escape, DEL, and the C1 controls: U+0080 to U+009F as
+/// UTF-8, and the bytes 0x80 to 0x9F outside a valid UTF-8 sequence) and
+/// every bidirectional control that could reorder what a terminal shows
+/// (U+202A to U+202E, U+2066 to U+2069) written as "\xHH" per byte, so that
+/// a message that carries it stays one plain line, shown as it is. Every
+/// other byte is kept as it is.
 std::string OneLine(std::string_view text);
 
 /// Creates the log anew with length 0, through `files`. Returns false when

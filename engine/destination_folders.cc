@@ -16,7 +16,14 @@ namespace ferrybox {
 
 DestinationFolders::DestinationFolders(Platform& platform,
                                        DestinationRoot& root)
-    : platform_(platform), root_(root), cursor_(platform) {}
+    : platform_(platform),
+      root_(root),
+      cursor_(platform),
+      not_source_(
+          [&root](Handle folder) { return root.CheckNotSource(folder); }) {
+  // Nothing is written in a folder of the source, nor below it.
+  cursor_.SetLevelCheck(&not_source_);
+}
 
 int DestinationFolders::Enter(std::string_view relative) {
   return EnterUnlessStopped(relative, keep_going_);
@@ -166,6 +173,21 @@ FileLookup DestinationFolders::LookupRead(const std::string& name,
     }
   }
   return lookup;
+}
+
+void DestinationFolders::Renamed(const std::string& from,
+                                 const std::string& to) {
+  const auto entry = std::find_if(
+      names_.begin(), names_.end(),
+      [&from](const DirEntry& listed) { return listed.name == from; });
+  if (entry == names_.end()) return;
+  DirEntry moved{to, entry->type};
+  names_.erase(entry);
+  names_.insert(std::lower_bound(names_.begin(), names_.end(), moved,
+                                 [](const DirEntry& a, const DirEntry& b) {
+                                   return a.name < b.name;
+                                 }),
+                std::move(moved));
 }
 
 std::vector<std::string> DestinationFolders::ListedNames() const {

@@ -83,6 +83,11 @@ class DestinationFolders {
   /// The type the current folder's listing gave `name`, kUnknown when the
   /// listing did not hold it.
   EntryType ListedType(const std::string& name) const;
+  /// Fails a destination folder that is a folder of the source
+  /// (DestinationRoot::CheckNotSource), as WalkRules::check_level.
+  const std::function<int(Handle)>* not_source() const { return &not_source_; }
+  /// Tells the current folder's listing that `from` was renamed to `to`.
+  void Renamed(const std::string& from, const std::string& to);
   /// The names the current folder's listing holds, as stored.
   std::vector<std::string> ListedNames() const;
   /// The device of the current folder, known once it was listed.
@@ -107,6 +112,7 @@ class DestinationFolders {
   Platform& platform_;
   DestinationRoot& root_;
   FolderCursor cursor_;
+  const std::function<int(Handle)> not_source_;
   const std::function<bool()>* keep_going_ = nullptr;
   bool in_use_ = false;
   // The folder Create failed on last, and why.

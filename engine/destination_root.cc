@@ -115,4 +115,36 @@ int DestinationRoot::Lock() {
   return 0;
 }
 
+namespace {
+bool Before(const SourceFolder& a, const SourceFolder& b) {
+  return a.id.device != b.id.device ? a.id.device < b.id.device
+                                    : a.id.inode < b.id.inode;
+}
+}  // namespace
+
+void DestinationRoot::SetSourceFolders(std::vector<SourceFolder> folders) {
+  std::sort(folders.begin(), folders.end(), Before);
+  source_folders_ = std::move(folders);
+}
+
+int DestinationRoot::CheckNotSource(Handle folder) const {
+  if (source_folders_.empty()) return 0;
+  SourceFolder here;
+  // A folder that cannot be looked at fails where it is used.
+  FileInfo info;
+  if (platform_.Stat(folder, "", false, &info) != 0) return 0;
+  here.id = info.id;
+  const auto [first, last] = std::equal_range(
+      source_folders_.begin(), source_folders_.end(), here, Before);
+  for (auto it = first; it != last; ++it) {
+    // Still that source folder: one removed since the scan may have passed
+    // its number on to a folder made since.
+    FileInfo source;
+    if (platform_.Stat(kWorkingFolder, it->path, false, &source) == 0 &&
+        source.id == info.id)
+      return kErrorDestinationIsSource;
+  }
+  return 0;
+}
+
 }  // namespace ferrybox

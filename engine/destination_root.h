@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/folder_scan.h"
 #include "platform/platform.h"
 #include "platform/scoped_handle.h"
 
@@ -49,6 +50,12 @@ class DestinationRoot {
   }
   /// The identity of the root; valid when it exists.
   const FileId& id() const { return id_; }
+
+  /// The folders of the source, as the scan found them.
+  void SetSourceFolders(std::vector<SourceFolder> folders);
+  /// kErrorDestinationIsSource when the folder open as `folder` is one of
+  /// the source's (reached through a bind mount, a link or ".."), else 0.
+  int CheckNotSource(Handle folder) const;
   /// The root, open; valid when it exists.
   Handle handle() const { return folder_.get(); }
 
@@ -73,6 +80,8 @@ class DestinationRoot {
   ScopedHandle folder_;
   std::vector<std::string> missing_;
   FileId id_;
+  // Sorted by device, then inode.
+  std::vector<SourceFolder> source_folders_;
   bool locked_ = false;
 };
 

@@ -131,6 +131,22 @@ int CopyMode(Platform& platform, Handle dir, const std::string& name,
   return 0;
 }
 
+// Gives the copy `out` the attributes of `in`. Content first: one the
+// destination will not keep is told in `result`, and the copy stands.
+int KeepAttributes(Platform& platform, Handle in, Handle out,
+                   bool folder_hands_on, CopyResult* result) {
+  std::string attribute;
+  // A file made where no default access control list is handed on has no
+  // attributes of its own to remove.
+  const int error =
+      CopyAttributes(platform, in, "", out, "",
+                     /*destination_bare=*/!folder_hands_on, &attribute);
+  if (error == 0 || result == nullptr) return error;
+  result->attribute_error = error;
+  result->attribute = std::move(attribute);
+  return 0;
+}
+
 // Fills the new copy `out`, made under the name `temporary` in
 // `destination_dir`, from the source `in` that `watch` keeps an eye on:
 // data, owner, bits, times, attributes.
@@ -159,14 +175,13 @@ int FillCopy(Platform& platform, Handle in, const FileInfo& source,
   uint32_t mode = 0;
   if (error == 0) error = CopyMode(platform, out, "", source, &mode);
   if (error == 0)
-    error = platform.Finish(out, mode, source.atime, source.mtime,
-                            result ? &result->stored_mtime : nullptr);
+    error = platform.Finish(
+        out, mode, source.atime, source.mtime,
+        result && result->read_back ? &result->stored_mtime : nullptr);
   // After the bits: setting them would recompute an access control list's
-  // mask. A file made where no default access control list is handed on
-  // has no attributes of its own to remove.
+  // mask.
   if (error == 0)
-    error = CopyAttributes(platform, in, "", out, "",
-                           /*destination_bare=*/!folder_hands_on);
+    error = KeepAttributes(platform, in, out, folder_hands_on, result);
   return error;
 }
 

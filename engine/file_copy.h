@@ -15,8 +15,16 @@ namespace ferrybox {
 /// What a successful copy wrote.
 struct CopyResult {
   /// The last-modified time the destination's file system stored; it may be
-  /// coarser than the source's.
+  /// coarser than the source's. Read back from the copy only when
+  /// `read_back` says so; else left as it was given.
   FileTime stored_mtime;
+  bool read_back = true;
+  /// Why an extended attribute, access control list or capability was not
+  /// kept (no room for it on the destination, ...), 0 when all were: the
+  /// copy is installed with its content, owner, bits and times all the
+  /// same. `attribute` names it where it is known.
+  int attribute_error = 0;
+  std::string attribute;
 };
 
 /// The most one call moves while a file's content is copied, so that
@@ -54,8 +62,9 @@ int OpenSourceFile(Platform& platform, Handle dir, const std::string& name,
 /// that `control` (when given) breaks off fails with kErrorStopped, cleaned up
 /// like any other failure. `folder_hands_on` is HandsOnAttributes of
 /// `destination_dir`, asked once for all the copies made in it. `result`, when
-/// given, receives the time the file system stored (read back from the copy).
-/// Returns 0, an errno value or an EngineError.
+/// given, receives the time the file system stored (read back from the copy)
+/// and an attribute the destination would not keep; without it, such an
+/// attribute fails the copy. Returns 0, an errno value or an EngineError.
 int CopyOpenFile(Platform& platform, Handle in, const FileInfo& source,
                  Handle destination_dir, const std::string& destination_name,
                  bool folder_hands_on, CopyResult* result,

@@ -70,6 +70,7 @@ FileSync::FileSync(Platform& platform, Window& window, MessageLists& lists,
         CopyFailed(path, DestinationPath(path), error);
       }) {
   source_root_error_ = source_.OpenRoot(source_root);
+  folders_.SetLevelCheck(destination_.not_source());
 }
 
 FileSync::PathParts FileSync::Split(std::string_view source_path) const {
@@ -440,11 +441,29 @@ bool FileSync::CaseClash(const PathParts& parts) {
   if (!device || StopRequested() ||
       !case_names_.Folds(parts.folder, *device, destination_.current()))
     return false;
-  return !case_names_.Claim(
+  std::string replaces;
+  const bool kept = case_names_.Claim(
       parts.folder, parts.name,
       [this](std::string_view relative, FolderNames* names) {
         ListNames(relative, names);
-      });
+      },
+      [this, &parts] {
+        return destination_.Enter(parts.folder) == 0 ? destination_.current()
+                                                     : kNoHandle;
+      },
+      &replaces);
+  if (kept && !replaces.empty()) RespellStored(parts, replaces);
+  return !kept;
+}
+
+void FileSync::RespellStored(const PathParts& parts,
+                             const std::string& stored) {
+  // Should it fail, the copy goes on under the drive's spelling, and the
+  // next run tries again.
+  const std::string name(parts.name);
+  if (destination_.Enter(parts.folder) == 0 &&
+      RespellStoredName(platform_, destination_.current(), stored, name) == 0)
+    destination_.Renamed(stored, name);
 }
 
 int FileSync::CopyOneFile(const std::string& source_path,
@@ -469,11 +488,15 @@ int FileSync::CopyOneFile(const std::string& source_path,
     // the copy stored is the source's, and is not read back.
     const std::optional<uint64_t> device = destination_.device();
     CopyResult result{.stored_mtime = source->mtime};
-    const bool read_back = !device || !time_steps_.KeepsTimesAsAsked(*device);
+    result.read_back = !device || !time_steps_.KeepsTimesAsAsked(*device);
     if (error == 0)
       error = CopyOpenFile(platform_, in.get(), *source, destination_.current(),
-                           name, destination_.HandsOnAttributes(),
-                           read_back ? &result : nullptr, copy_control_);
+                           name, destination_.HandsOnAttributes(), &result,
+                           copy_control_);
+    // Installed, yet without an attribute: that file's failure.
+    if (error == 0 && result.attribute_error != 0)
+      CopyFailed(source_path, destination_path, result.attribute_error,
+                 &result);
     // Setting the times again can fail only after the copy is complete and
     // in place: it stays, and the next incremental run copies it again.
     if (error == 0 && device)
@@ -490,15 +513,21 @@ void FileSync::FinishFolders(bool stopped) {
 }
 
 void FileSync::CopyFailed(const std::string& source_path,
-                          const std::string& destination_path, int error) {
+                          const std::string& destination_path, int error,
+                          const CopyResult* installed) {
   ++failed_copies_;
   lists_.lp3(kCopyErrorPrefix + destination_path);
   const int log_error = AppendCopyLog(copy_log_path_, destination_path);
-  window_.ReportFailure(Failure{.call = "copy",
-                                .path = destination_path,
-                                .source_path = source_path,
-                                .error = error,
-                                .log_error = log_error});
+  Failure failure{.call = "copy",
+                  .path = destination_path,
+                  .source_path = source_path,
+                  .error = error,
+                  .log_error = log_error};
+  if (installed != nullptr) {
+    failure.attribute = installed->attribute;
+    failure.content_kept = true;
+  }
+  window_.ReportFailure(failure);
 }
 
 }  // namespace ferrybox

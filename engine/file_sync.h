@@ -124,9 +124,11 @@ class FileSync {
   bool DestinationInUse() const { return destination_.in_use(); }
 
   /// Reports that `source_path` could not be copied to `destination_path`,
-  /// and why (an errno value or an EngineError).
+  /// and why (an errno value or an EngineError); with `installed`, that the
+  /// copy was made but the attribute it names was not kept.
   void CopyFailed(const std::string& source_path,
-                  const std::string& destination_path, int error);
+                  const std::string& destination_path, int error,
+                  const CopyResult* installed = nullptr);
 
   int64_t failed_copies() const { return failed_copies_; }
 
@@ -175,9 +177,12 @@ class FileSync {
   int RefreshStatus(const PathParts& parts, const FileInfo& source,
                     const FileLookup& there);
   /// True when the file must not be copied because its name, or its
-  /// folder's, differs only in case from one copied before onto a
-  /// destination that ignores case.
+  /// folder's, is one with another name kept on a destination that ignores
+  /// case. A stored spelling that gives way to the file's own is renamed
+  /// first (RespellStored).
   bool CaseClash(const PathParts& parts);
+  /// Gives the copy stored as `stored` the file's own spelling.
+  void RespellStored(const PathParts& parts, const std::string& stored);
   /// True when the destination folder `folder` must take no copies because
   /// a level of it differs only in case from a folder name that keeps its
   /// place. Asked before the folder is made.

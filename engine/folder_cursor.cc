@@ -28,7 +28,8 @@ int FolderCursor::MoveTo(std::string_view relative, bool create_missing,
   const WalkRules rules{.create_missing = create_missing,
                         .follow_links = false,
                         .owner_only = create_missing,
-                        .keep_going = keep_going};
+                        .keep_going = keep_going,
+                        .check_level = check_level_};
   Handle start = root_.get();
   std::string_view rest = relative;
   if (positioned_ && relative.size() > relative_.size() &&

@@ -35,6 +35,12 @@ class FolderCursor {
   int MoveTo(std::string_view relative, bool create_missing = false,
              const std::function<bool()>* keep_going = nullptr);
 
+  /// Asked by MoveTo of each level it opens below the root (WalkRules::
+  /// check_level). Not owned.
+  void SetLevelCheck(const std::function<int(Handle)>* check) {
+    check_level_ = check;
+  }
+
   /// The current folder; valid after a successful MoveTo.
   Handle current() const {
     return current_.valid() ? current_.get() : root_.get();
@@ -49,6 +55,7 @@ class FolderCursor {
   ScopedHandle current_;
   std::string relative_;
   bool positioned_ = false;
+  const std::function<int(Handle)>* check_level_ = nullptr;
 };
 
 }  // namespace ferrybox

@@ -135,6 +135,9 @@ void FolderFinisher::OpenDestination(size_t index, Handle destination_root) {
   // Never through a link: one planted in the backup leads outside it.
   (void)platform_.Open(parent, std::string(name), OpenMode::kFolderNoFollow,
                        level.destination.out());
+  if (level.destination.valid() && check_level_ != nullptr &&
+      (*check_level_)(level.destination.get()) != 0)
+    level.destination.reset();
 }
 
 void FolderFinisher::Prepare(size_t index) {

@@ -47,6 +47,12 @@ class FolderFinisher {
 
   FolderFinisher(Platform& platform, FailureReport on_failure);
   FolderFinisher(const FolderFinisher&) = delete;
+
+  /// Asked of each destination folder below the root once opened: one it
+  /// fails is left as it is (a folder of the source itself). Not owned.
+  void SetLevelCheck(const std::function<int(Handle)>* check) {
+    check_level_ = check;
+  }
   FolderFinisher& operator=(const FolderFinisher&) = delete;
 
   /// Asked before each level is taken on: false (a stop) takes on no
@@ -109,6 +115,7 @@ class FolderFinisher {
   std::string path_;
   std::vector<Level> levels_;
   bool missing_ = false;
+  const std::function<int(Handle)>* check_level_ = nullptr;
 };
 
 }  // namespace ferrybox

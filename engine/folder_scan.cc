@@ -70,6 +70,8 @@ class Walker {
     std::vector<std::string> subfolders;
     if (!Collect(dir, folder, &self, &subfolders)) return;
     ancestors_.push_back(self);
+    if (options_.folder_ids != nullptr)
+      options_.folder_ids->push_back({self, folder});
     for (const std::string& name : subfolders) {
       if (ended_) break;
       WalkSubfolder(dir, folder, name);
@@ -88,6 +90,8 @@ class Walker {
     std::vector<std::string> subfolders;
     if (!Collect(dir, folder, &self, &subfolders)) return;
     ancestors_.push_back(self);
+    if (options_.folder_ids != nullptr)
+      options_.folder_ids->push_back({self, folder});
     if (options_.read_ahead <= 0 || subfolders.size() < 2 ||
         !WalkAhead(dir, folder, subfolders)) {
       for (const std::string& name : subfolders) {
@@ -181,6 +185,7 @@ class Walker {
       std::vector<std::string> files;
       std::vector<std::pair<std::string, int>> errors;
       std::vector<std::string> left_out;
+      std::vector<SourceFolder> folders;
       bool ended = false;
     };
     const size_t window = static_cast<size_t>(options_.read_ahead);
@@ -193,6 +198,7 @@ class Walker {
           ScanOptions options;
           options.skip_folder = options_.skip_folder;
           options.has_skip_folder = options_.has_skip_folder;
+          if (options_.folder_ids != nullptr) options.folder_ids = &out.folders;
           options.on_error = [&out](const std::string& path, int error) {
             out.errors.emplace_back(path, error);
           };
@@ -214,6 +220,9 @@ class Walker {
       files_.insert(files_.end(), std::make_move_iterator(out.files.begin()),
                     std::make_move_iterator(out.files.end()));
       out.files = {};
+      if (options_.folder_ids != nullptr)
+        options_.folder_ids->insert(options_.folder_ids->end(),
+                                    out.folders.begin(), out.folders.end());
       for (const auto& [path, error] : out.errors) Report(path, error);
       if (options_.on_left_out)
         for (const std::string& path : out.left_out) options_.on_left_out(path);

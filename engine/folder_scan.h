@@ -39,12 +39,21 @@ std::vector<std::string> ListFiles_p(Platform& platform,
 /// The longest a walk goes on without calling ScanOptions::keep_alive.
 inline constexpr std::chrono::milliseconds kScanKeepAliveInterval{100};
 
+/// A folder the scan walked: its identity and its path, with a trailing
+/// separator.
+struct SourceFolder {
+  FileId id;
+  std::string path;
+};
+
 /// What RecursiveDir needs besides the folder.
 struct ScanOptions {
   /// A folder never entered, such as a destination that lies inside the
   /// source. Ignored unless `has_skip_folder`.
   FileId skip_folder;
   bool has_skip_folder = false;
+  /// When given, receives every folder walked, the root included.
+  std::vector<SourceFolder>* folder_ids = nullptr;
   /// Told of every folder below the root that exists but cannot be read,
   /// and of every entry that exists but cannot be looked up (so it may be a
   /// file left out); the path carries no trailing separator. The walk goes

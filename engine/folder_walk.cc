@@ -45,6 +45,10 @@ int WalkFolders(Platform& platform, Handle start, std::string_view relative,
     }
     if (error != 0) return error;
     current.reset(next);
+    if (rules.check_level != nullptr && *rules.check_level) {
+      error = (*rules.check_level)(current.get());
+      if (error != 0) return error;
+    }
   }
   if (!current.valid()) {
     // `relative` named `start` itself.

@@ -24,6 +24,9 @@ struct WalkRules {
   /// is made: false ends the walk there with kErrorStopped, so that a stop
   /// never waits for the rest of a long path on a slow drive.
   const std::function<bool()>* keep_going = nullptr;
+  /// When given, asked of each level opened below `start`: an error ends
+  /// the walk with it, before anything is made below that level.
+  const std::function<int(Handle)>* check_level = nullptr;
 };
 
 /// Whether `keep_going`, when given and set, says the run was stopped.

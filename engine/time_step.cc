@@ -138,7 +138,30 @@ int TimeSteps::Copied(uint64_t device, Handle folder, const std::string& name,
     if (error != 0) return error;
   }
   Learn(device, source.mtime, stored_mtime);
-  return 0;
+  return MarkIfChangedWithinAStep(device, folder, name, source, stored_mtime);
+}
+
+int TimeSteps::MarkIfChangedWithinAStep(uint64_t device, Handle folder,
+                                        const std::string& name,
+                                        const FileInfo& source,
+                                        FileTime stored_mtime) {
+  // Such a drive keeps no status-change or birth time of its own (through
+  // FUSE it gives the modification time for both), so the moment of the
+  // copy is known only now, from the clock the source's time came from.
+  // The step the copies have shown, this one included, and no probe: a
+  // file changed a moment ago has a time finer than any coarse step, which
+  // the copy's rounding shows.
+  const uint64_t since = DistanceNs(source.mtime, FileTimeNow());
+  const int64_t step = Of(device).step;
+  if (step == kExactTimes || since >= static_cast<uint64_t>(step)) return 0;
+  // Changed in the same step as its copy was made, an edit made after the
+  // copy would keep the same stored time and length: the copy is given a
+  // time two steps earlier, which no rounding makes the same, so that the
+  // next run copies it once more.
+  const int64_t earlier_ns =
+      stored_mtime.seconds * kSecond + stored_mtime.nanoseconds - 2 * step;
+  const FileTime earlier{earlier_ns / kSecond, earlier_ns % kSecond};
+  return platform_.SetTimes(folder, name, source.atime, earlier, nullptr);
 }
 
 int64_t TimeSteps::Step(uint64_t device, Handle folder) {

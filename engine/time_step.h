@@ -57,6 +57,15 @@ class TimeSteps {
   int Copied(uint64_t device, Handle folder, const std::string& name,
              const FileInfo& source, FileTime stored_mtime);
 
+  /// Where the copy `name`, just made from `source` on `device`, was made
+  /// less than one step of the device after the source last changed, gives
+  /// it a modification time two steps earlier than `stored_mtime`: an edit
+  /// made in that step after the copy would leave the source with the same
+  /// stored time, and the next run then copies it once more. Returns 0 or
+  /// the error of setting the time.
+  int MarkIfChangedWithinAStep(uint64_t device, Handle folder,
+                               const std::string& name, const FileInfo& source,
+                               FileTime stored_mtime);
   /// The step of `device`; `folder` is a folder on it that the probe may
   /// write to. kExactTimes when nothing shows that the device rounds.
   int64_t Step(uint64_t device, Handle folder);

@@ -21,12 +21,14 @@ std::string ErrorText(int error) {
       return "the file changed moments ago and it cannot be told whether "
              "another program is still writing it";
     case kErrorCaseClash:
-      return "the destination does not tell letter case apart, and a name "
-             "differing from this one only in case was copied there first";
+      return "the destination takes this name as one with another name kept "
+             "there (differing from it in letter case or Unicode form)";
     case kErrorNoLinks:
       return "the destination cannot hold symbolic links";
     case kErrorStopped:
       return "the copy was stopped before it was complete";
+    case kErrorDestinationIsSource:
+      return "the destination folder is a folder of the source itself";
     default:
       break;
   }

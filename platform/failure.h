@@ -24,14 +24,18 @@ enum EngineError : int {
   /// writing it cannot be told (not its owner, a file system without
   /// leases).
   kErrorRecentlyChanged = -5,
-  /// The destination ignores letter case, and another source name that
-  /// differs from this one only in case was copied there first.
+  /// The destination takes this name as one with another name it keeps
+  /// (differing in letter case or Unicode form).
   kErrorCaseClash = -6,
   /// The destination's file system cannot hold symbolic links.
   kErrorNoLinks = -7,
   /// The copy was broken off before it was complete (a "Stop" during it):
   /// no failure of the file's.
   kErrorStopped = -8,
+  /// The destination folder is a folder of the source itself (reached
+  /// through a bind mount, a link or ".."): writing there would write over
+  /// the source.
+  kErrorDestinationIsSource = -9,
 };
 
 /// Why something failed, as a value: the call, the path or paths it was
@@ -50,6 +54,11 @@ struct Failure {
   /// For a copy: 0 when its copy-log line was written, else the errno value
   /// that kept it out of the log.
   int log_error = 0;
+  /// For a copy installed with its content, owner, bits and times whose
+  /// extended attribute (access control list, capability) the destination
+  /// would not keep: true, and the attribute's name where it is known.
+  std::string attribute = "";
+  bool content_kept = false;
 };
 
 /// The words for an errno value or an EngineError, written in one place.

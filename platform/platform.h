@@ -214,7 +214,9 @@ class Platform {
   [[nodiscard]] virtual int OpenForReading(const std::string& path,
                                            Handle* out) = 0;
 
-  /// Opens the file `path` for writing, following links, as `mode` says.
+  /// Opens the file `path` for writing, as `mode` says. A link in the last
+  /// component is never followed: ELOOP, so that a link planted in the
+  /// program folder cannot turn a write onto another file.
   [[nodiscard]] virtual int OpenForWriting(const std::string& path,
                                            WriteMode mode, Handle* out) = 0;
 
@@ -322,6 +324,15 @@ class Platform {
   /// the file system keeps no flags per folder, and only a probe can tell.
   /// No kind: a state of the file system.
   [[nodiscard]] virtual int FolderFoldsCase(Handle dir, bool* folds) = 0;
+
+  /// The name under which the folder open as `dir` stores the entry that
+  /// `name` leads to there, never following a link: `name` itself, or the
+  /// spelling stored where the file system takes several as one (letter
+  /// case, the forms of Unicode); empty when the entry is found but its
+  /// stored name cannot be told. ENOENT when `name` leads to nothing. Kind
+  /// "stat".
+  [[nodiscard]] virtual int StoredName(Handle dir, const std::string& name,
+                                       std::string* stored) = 0;
 
   /// Writes everything the file system that holds `dir` keeps in memory to
   /// its disk, and waits until it is there. Kind "flush".

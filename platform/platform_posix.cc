@@ -320,7 +320,8 @@ class PosixPlatform : public Platform {
 
   int OpenForWriting(const std::string& path, WriteMode mode,
                      Handle* out) override {
-    const int fd = open(path.c_str(), OpenFlags(mode) | O_CLOEXEC, 0666);
+    const int fd =
+        open(path.c_str(), OpenFlags(mode) | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd < 0) return errno;
     *out = fd;
     return 0;
@@ -512,6 +513,35 @@ class PosixPlatform : public Platform {
     int flags = 0;
     if (ioctl(Fd(dir), FS_IOC_GETFLAGS, &flags) != 0) return errno;
     *folds = (flags & kCaseFoldFlag) != 0;
+    return 0;
+  }
+
+  int StoredName(Handle dir, const std::string& name,
+                 std::string* stored) override {
+    struct stat found;
+    if (fstatat(Fd(dir), name.c_str(), &found, AT_SYMLINK_NOFOLLOW) != 0)
+      return errno;
+    std::vector<DirEntry> entries;
+    FileId self;
+    stored->clear();
+    if (ListFolder(dir, &entries, &self) != 0) return 0;
+    // The listing holds names as stored: the name itself, else the one
+    // entry that is the same file. Names sharing one file (hard links)
+    // leave it untold, as do file systems that give each spelling its own
+    // inode number.
+    for (const DirEntry& entry : entries) {
+      if (entry.name != name) continue;
+      *stored = name;
+      return 0;
+    }
+    int same = 0;
+    for (const DirEntry& entry : entries) {
+      struct stat st;
+      if (fstatat(Fd(dir), entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+          st.st_dev == found.st_dev && st.st_ino == found.st_ino && ++same == 1)
+        *stored = entry.name;
+    }
+    if (same != 1) stored->clear();
     return 0;
   }
 

@@ -3,6 +3,8 @@
 
 #include <errno.h>
 #include <gtest/gtest.h>
+#include <string.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -232,6 +234,29 @@ TEST_F(RunTest, EveryRefusalWritesItsLineAndADestinationInsideIsLeftOut) {
   EXPECT_EQ(Figure(FigureBox::kText3), "1");
 }
 
+// A folder of the destination bind-mounted elsewhere and given as the
+// source: the destination folder "inner" is the source itself.
+TEST_F(RunTest, ADestinationFolderThatIsASourceFolderIsNeverWrittenIn) {
+  if (geteuid() != 0) GTEST_SKIP() << "bind mounts need root";
+  tree.Write("dst/inner/a", "top");
+  tree.Write("dst/inner/inner/a", "nested");
+  tree.MakeFolder("mnt");
+  const std::string mnt = tree.Path("mnt");
+  if (mount(Dst("inner").c_str(), mnt.c_str(), nullptr, MS_BIND, nullptr) != 0)
+    GTEST_SKIP() << "cannot bind-mount here: " << strerror(errno);
+  struct Unmount {
+    std::string path;
+    ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+  } unmount{mnt};
+  window.text1 = mnt;
+  Go();
+  EXPECT_EQ(testing::ReadFile(Dst("inner/a")), "top");
+  EXPECT_EQ(testing::ReadFile(Dst("a")), "top");
+  ASSERT_EQ(window.failures.size(), 1u);
+  EXPECT_EQ(window.failures[0].path, Dst("inner/a"));
+  EXPECT_EQ(window.failures[0].error, kErrorDestinationIsSource);
+}
+
 TEST_F(RunTest, CollectsRootFilesFirstThenEachSubfolderWholeTree) {
   std::set<std::string> all;
   for (const char* name :
@@ -317,7 +342,13 @@ TEST_F(MessageListsTest, AClosedGateAddsNothingAndKeepsTheCounter) {
 
 TEST(OneLine, EscapesEveryControlAndKeepsEveryOtherCharacter) {
   const std::pair<std::string, std::string> cases[] = {
-      {"tab\tstays", "tab\tstays"},
+      {"tab\tescaped", "tab\\x09escaped"},
+      // U+202E (right-to-left override) and U+2066 (left-to-right isolate);
+      // U+2029 and U+206A, beside them, are kept.
+      {"a\xe2\x80\xae"
+       "b\xe2\x81\xa6"
+       "c\xe2\x80\xa9\xe2\x81\xaa",
+       "a\\xe2\\x80\\xaeb\\xe2\\x81\\xa6c\xe2\x80\xa9\xe2\x81\xaa"},
       {"new\nline\r\x1b[2J\x7f", "new\\x0aline\\x0d\\x1b[2J\\x7f"},
       // U+009B (CSI), U+009D (OSC), U+009C (ST) as UTF-8.
       {"a\xc2\x9b"
@@ -365,6 +396,15 @@ TEST(CopyLog, ReachesTheDiskThroughTheFileLayerAndReturnsWhatStoppedALine) {
   testing::FaultyPlatform files;
   files.FailNth(Call::kCreate, 1, EROFS);
   EXPECT_FALSE(EmptyCopyLog(files, CopyLogPath(tree.root())));
+  // A link planted in its place is never followed: what it points to is
+  // neither emptied nor written to, and each line says why it is missing.
+  const std::string victim = tree.Write("victim", "kept");
+  const std::string planted = CopyLogPath(tree.root());
+  ASSERT_EQ(symlink(victim.c_str(), planted.c_str()), 0);
+  EXPECT_FALSE(EmptyCopyLog(files, planted));
+  { CopyLogClaim claim(files, planted); }
+  EXPECT_EQ(AppendCopyLog(files, planted, "/b/a"), ELOOP);
+  EXPECT_EQ(testing::ReadFile(victim), "kept");
 }
 
 }  // namespace

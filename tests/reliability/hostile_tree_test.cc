@@ -69,7 +69,7 @@ TEST_F(ScenarioTest, SpecialFilesAreNeverOpenedAndLinksAreCopiedAsLinks) {
 }
 
 TEST_F(ScenarioTest, OddNamesAreCopiedAndAFailedOneIsOneLineInTheLog) {
-  // Names with "!" fail: one log line each, tabs as they are.
+  // Names with "!" fail: one log line each.
   for (const std::string& name : std::vector<std::string>{
            "new\nline", "\r\nbreaks", "\xff\xfe not UTF-8", "-rf", "--help",
            std::string(255, 'n'), " space ", "back\\slash", "...", "-dir\n/in",

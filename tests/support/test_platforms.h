@@ -247,6 +247,10 @@ class FaultyPlatform : public Platform {
   int FolderFoldsCase(Handle dir, bool* folds) override {
     return base_.FolderFoldsCase(dir, folds);
   }
+  int StoredName(Handle dir, const std::string& name,
+                 std::string* stored) override {
+    return Pass(Kind::kStat, name, &Platform::StoredName, dir, name, stored);
+  }
   int SyncFileSystem(Handle dir) override {
     return Pass(Kind::kFlush, NameOf(dir), &Platform::SyncFileSystem, dir);
   }
@@ -329,10 +333,18 @@ class FaultyPlatform : public Platform {
 /// Names looked up or opened also find entries differing only in case: in
 /// every folder, as on FAT, or (once FoldIn was called) only in the folders
 /// given, as ext4 folds case in folders with the casefold attribute.
-/// `reverse_listing` lists every folder in the opposite order.
+/// `reverse_listing` lists every folder in the opposite order. Which names
+/// are one is `one_name`'s to say: letter case in ASCII unless set.
 class CaseFoldingPlatform : public FaultyPlatform {
  public:
   bool reverse_listing = false;
+  /// Renaming onto a name stored in another spelling keeps the stored
+  /// spelling, as ext4's casefold folders do; else the new one, as FAT.
+  bool rename_keeps_stored = false;
+  std::function<bool(const std::string&, const std::string&)> one_name =
+      [](const std::string& a, const std::string& b) {
+        return strcasecmp(a.c_str(), b.c_str()) == 0;
+      };
 
   /// Folds case in the folder `path` only (and in the others given so).
   void FoldIn(const std::string& path) {
@@ -348,12 +360,18 @@ class CaseFoldingPlatform : public FaultyPlatform {
            FileInfo* info) override {
     return FaultyPlatform::Stat(dir, Stored(dir, name), follow_link, info);
   }
-  /// Replacing a name differing only in case leaves the new case, as FAT.
   int Rename(Handle dir, const std::string& from,
              const std::string& to) override {
     const std::string stored = Stored(dir, to);
+    if (stored != to && rename_keeps_stored)
+      return FaultyPlatform::Rename(dir, from, stored);
     if (stored != to) FaultyPlatform::Remove(dir, stored);
     return FaultyPlatform::Rename(dir, from, to);
+  }
+  int StoredName(Handle dir, const std::string& name,
+                 std::string* stored) override {
+    *stored = Stored(dir, name);
+    return FaultyPlatform::StoredName(dir, *stored, stored);
   }
   int ListFolder(Handle dir, std::vector<DirEntry>* entries,
                  FileId* self) override {
@@ -384,7 +402,7 @@ class CaseFoldingPlatform : public FaultyPlatform {
     for (const DirEntry& entry : entries)
       if (entry.name == name) return name;
     for (const DirEntry& entry : entries)
-      if (strcasecmp(entry.name.c_str(), name.c_str()) == 0) return entry.name;
+      if (one_name(entry.name, name)) return entry.name;
     return name;
   }
 
