@@ -8,6 +8,7 @@
 
 #include <chrono>
 
+#include "engine/copy_pipeline.h"
 #include "tests/reliability/scenario_fixture.h"
 #include "tests/support/child_process.h"
 
@@ -158,7 +159,8 @@ TEST_F(ScenarioTest, KilledInTheMiddleOfACopyThenRunAgain) {
     }
   }
   ASSERT_TRUE(copying()) << "no run was killed in the middle of a copy";
-  ExpectBackup(before, false, /*unfinished=*/1);
+  ExpectBackup(before, false,
+               /*unfinished=*/static_cast<int>(DefaultCopies()));
   ExpectRepaired(before);  // which removes the unfinished copy
 }
 
