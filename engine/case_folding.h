@@ -89,6 +89,13 @@ class CaseNames {
   /// false, and not kept, for a run that copies nothing more.
   bool Folds(std::string_view relative, uint64_t device, Handle folder);
 
+  /// True when Folds last said that the folder `relative` ignores case.
+  /// Copies into it still in flight must then be installed before a name
+  /// there is judged, so that the drive has seen them.
+  bool KnownToFold(std::string_view relative) const {
+    return folds_known_ && folds_ && relative == folds_relative_;
+  }
+
   /// Asked before a probe; see Folds. Not owned; nullptr asks nothing.
   void SetKeepGoing(const std::function<bool()>* keep_going) {
     keep_going_ = keep_going;

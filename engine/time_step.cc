@@ -118,7 +118,8 @@ void TimeSteps::Learn(uint64_t device, FileTime requested, FileTime stored) {
 }
 
 int TimeSteps::Copied(uint64_t device, Handle folder, const std::string& name,
-                      const FileInfo& source, FileTime stored_mtime) {
+                      const FileInfo& source, FileTime stored_mtime,
+                      FileTime copied_at) {
   Device& known = Of(device);
   FileInfo renamed;
   if (known.renames == Renames::kUnknown &&
@@ -138,20 +139,23 @@ int TimeSteps::Copied(uint64_t device, Handle folder, const std::string& name,
     if (error != 0) return error;
   }
   Learn(device, source.mtime, stored_mtime);
-  return MarkIfChangedWithinAStep(device, folder, name, source, stored_mtime);
+  return MarkIfChangedWithinAStep(device, folder, name, source, stored_mtime,
+                                  copied_at);
 }
 
 int TimeSteps::MarkIfChangedWithinAStep(uint64_t device, Handle folder,
                                         const std::string& name,
                                         const FileInfo& source,
-                                        FileTime stored_mtime) {
+                                        FileTime stored_mtime,
+                                        FileTime copied_at) {
   // Such a drive keeps no status-change or birth time of its own (through
   // FUSE it gives the modification time for both), so the moment of the
-  // copy is known only now, from the clock the source's time came from.
+  // copy is known only from the clock the source's time came from, read
+  // when the copy was made.
   // The step the copies have shown, this one included, and no probe: a
   // file changed a moment ago has a time finer than any coarse step, which
   // the copy's rounding shows.
-  const uint64_t since = DistanceNs(source.mtime, FileTimeNow());
+  const uint64_t since = DistanceNs(source.mtime, copied_at);
   const int64_t step = Of(device).step;
   if (step == kExactTimes || since >= static_cast<uint64_t>(step)) return 0;
   // Changed in the same step as its copy was made, an edit made after the

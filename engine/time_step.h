@@ -54,18 +54,20 @@ class TimeSteps {
   /// does); the first copy onto a device tells which it does. Returns 0, or
   /// the error of setting the times again: the copy is good, but shows as
   /// changed to the next incremental run.
+  /// `copied_at` is when the copy was made.
   int Copied(uint64_t device, Handle folder, const std::string& name,
-             const FileInfo& source, FileTime stored_mtime);
+             const FileInfo& source, FileTime stored_mtime,
+             FileTime copied_at);
 
-  /// Where the copy `name`, just made from `source` on `device`, was made
-  /// less than one step of the device after the source last changed, gives
+  /// Where the copy `name`, made from `source` on `device` at `copied_at`,
+  /// was made less than one step of the device after the source last changed, gives
   /// it a modification time two steps earlier than `stored_mtime`: an edit
   /// made in that step after the copy would leave the source with the same
   /// stored time, and the next run then copies it once more. Returns 0 or
   /// the error of setting the time.
   int MarkIfChangedWithinAStep(uint64_t device, Handle folder,
                                const std::string& name, const FileInfo& source,
-                               FileTime stored_mtime);
+                               FileTime stored_mtime, FileTime copied_at);
   /// The step of `device`; `folder` is a folder on it that the probe may
   /// write to. kExactTimes when nothing shows that the device rounds.
   int64_t Step(uint64_t device, Handle folder);

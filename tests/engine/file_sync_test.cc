@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <tuple>
 
@@ -346,9 +347,10 @@ class ShortReadPlatform : public testing::FaultyPlatform {
     if (++reads == 1000) size = std::min<size_t>(size, 1);
     return FaultyPlatform::Read(file, buffer, size, got);
   }
-  int kernel_error = 0;  // what every kernel copy fails with
-  int kernel_copies = 0;
-  int reads = 0;
+  // Copies run on threads of their own.
+  std::atomic<int> kernel_error = 0;  // what every kernel copy fails with
+  std::atomic<int> kernel_copies = 0;
+  std::atomic<int> reads = 0;
 };
 
 // `length` bytes of a pattern that repeats neither every 7 bytes nor every

@@ -80,12 +80,14 @@ class CountingWindow : public testing::MemoryWindow {
 
 class LookAheadTest : public RunFixture {
  protected:
-  // What a run from src into `destination` with `depth` showed.
-  Shown RunInto(const std::string& destination, int depth, bool incremental) {
+  // What a run from src into `destination` with `depth`, making `copies`
+  // copies at once, showed.
+  Shown RunInto(const std::string& destination, int depth, bool incremental,
+                size_t copies = 1) {
     window.text2 = Dst(destination);
     for (auto& list : window.list) list.clear();
     window.failures.clear();
-    UsePlatform(*run_platform, {.look_ahead = depth});
+    UsePlatform(*run_platform, {.look_ahead = depth, .copies = copies});
     Go(incremental);
     Shown shown;
     const std::string root = Dst(destination);
@@ -108,13 +110,16 @@ class LookAheadTest : public RunFixture {
   }
 };
 
-class EveryDepth : public LookAheadTest,
-                   public ::testing::WithParamInterface<int> {};
+// A depth read ahead, and a number of copies in flight at once.
+class EveryDepth
+    : public LookAheadTest,
+      public ::testing::WithParamInterface<std::pair<int, size_t>> {};
 
-TEST_P(EveryDepth, ShowsAndCopiesWhatReadingInTurnDoes) {
-  const int depth = GetParam();
+TEST_P(EveryDepth, AndCopiesAtOnceShowAndCopyWhatOneAtATimeDoes) {
+  const auto [depth, copies] = GetParam();
   const std::string name = std::to_string(depth);
-  // Enough files for two figure updates, in several folders, with links;
+  // Enough files for two figure updates, in several folders, with links,
+  // further names of one file and names that clash where case is ignored;
   // then changes of every kind an incremental run meets.
   for (int i = 0; i < 230; ++i)
     tree.Write("src/" + std::string(i % 3 ? "a/" : "") + (i % 7 ? "" : "b/c/") +
@@ -122,9 +127,19 @@ TEST_P(EveryDepth, ShowsAndCopiesWhatReadingInTurnDoes) {
                std::string(i % 11, 'x'));
   ASSERT_EQ(symlink("f1", Src("link").c_str()), 0);
   ASSERT_EQ(symlink("nowhere", Src("a/dangling").c_str()), 0);
+  for (const char* name : {"h1", "a/h2", "b/c/h3"})
+    ASSERT_EQ(link(Src("a/f2").c_str(), Src(name).c_str()), 0);
+  tree.Write("src/cc/Name", "upper");
+  tree.Write("src/cc/name", "lower");
   const std::string destinations[] = {"ref", "d" + name};
+  testing::CaseFoldingPlatform folding;
+  for (const std::string& dst : destinations) {
+    std::filesystem::create_directories(Dst(dst + "/cc"));
+    folding.FoldIn(Dst(dst + "/cc"));
+  }
+  UsePlatform(folding);
   const Shown full = RunInto("ref", 0, false);
-  EXPECT_TRUE(RunInto("d" + name, depth, false) == full);
+  EXPECT_TRUE(RunInto("d" + name, depth, false, copies) == full);
   tree.Write("src/a/f1", "longer than before");
   tree.Write("src/new/g", "new folder");
   std::filesystem::remove(Src("link"));
@@ -139,12 +154,13 @@ TEST_P(EveryDepth, ShowsAndCopiesWhatReadingInTurnDoes) {
 
   const Shown incremental = RunInto("ref", 0, true);
   const Shown over = RunInto("ref", 0, false);
-  EXPECT_EQ(Count(over.lists[2], kCopyErrorPrefix), 1);
-  EXPECT_EQ(Count(incremental.lists[2], kCopyErrorPrefix), 1);
-  EXPECT_EQ(incremental.figures[1], "6");
-  EXPECT_TRUE(RunInto("d" + name, depth, true) == incremental);
+  // The folder in the way, and the name that loses to its other spelling.
+  EXPECT_EQ(Count(over.lists[2], kCopyErrorPrefix), 2);
+  EXPECT_EQ(Count(incremental.lists[2], kCopyErrorPrefix), 2);
+  EXPECT_EQ(incremental.figures[1], "7");
+  EXPECT_TRUE(RunInto("d" + name, depth, true, copies) == incremental);
   // Over the earlier backup, where a folder stands in one file's way.
-  EXPECT_TRUE(RunInto("d" + name, depth, false) == over);
+  EXPECT_TRUE(RunInto("d" + name, depth, false, copies) == over);
   EXPECT_EQ(
       testing::ChildProcess("/usr/bin/diff", {"-r", "--no-dereference",
                                               Dst("ref"), Dst("d" + name)})
@@ -155,7 +171,14 @@ TEST_P(EveryDepth, ShowsAndCopiesWhatReadingInTurnDoes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(LookAheadTest, EveryDepth,
-                         ::testing::Values(1, 3, 64));
+                         ::testing::Values(std::pair<int, size_t>{1, 1},
+                                           std::pair<int, size_t>{3, 4},
+                                           std::pair<int, size_t>{64, 4}),
+                         [](const auto& info) {
+                           return "Depth" + std::to_string(info.param.first) +
+                                  "Copies" +
+                                  std::to_string(info.param.second);
+                         });
 
 TEST_F(LookAheadTest, WaitingOverlapsAndStaysWithinItsDepth) {
   constexpr int kFiles = 40, kDepth = 4;
@@ -174,8 +197,9 @@ TEST_F(LookAheadTest, WaitingOverlapsAndStaysWithinItsDepth) {
   slow.handled = &counting.handled;
   slow.delay = milliseconds(10);
   MessageLists counting_lists(counting);
+  // One copy at a time: the run decides no file ahead of the one shown.
   BackupRun slow_run(counting, counting_lists, slow, Program(),
-                     {.look_ahead = kDepth});
+                     {.look_ahead = kDepth, .copies = 1});
   slow_run.Command3_Click();
   EXPECT_EQ(counting.figure[1], std::to_string(kFiles));
   EXPECT_GE(slow.most_in_flight, 2) << "the waits did not overlap";
@@ -233,33 +257,136 @@ TEST_F(LookAheadTest, FilesChangedBeforeTheirTurnAreCopiedAsTheyAreThen) {
   EXPECT_TRUE(shown[64] == shown[0]);
 }
 
-TEST_F(LookAheadTest, ADestinationWithRoomForOneMoreFileTakesAFullBackup) {
-  for (int i = 0; i < 40; ++i)
-    tree.Write("src/f" + std::to_string(i), std::string(100, 'x'));
+// Each copy's temporary file stays a moment; the most found at once is
+// recorded, and where `full`, a copy that finds another's has no room.
+class InFlightPlatform : public testing::FaultyPlatform {
+ public:
+  std::string folder;
+  bool full = false;
+  std::atomic<size_t> most_at_once{0};
+
+  int Open(Handle dir, const std::string& name, OpenMode mode,
+           Handle* out) override {
+    if (mode != OpenMode::kCreateExclusive || !IsTempName(name))
+      return FaultyPlatform::Open(dir, name, mode, out);
+    {
+      std::lock_guard lock(mutex_);
+      size_t at_once = 1;
+      for (const std::string& entry : testing::Entries(folder))
+        if (IsTempName(entry)) ++at_once;
+      if (full && at_once > 1) return ENOSPC;
+      const int error = FaultyPlatform::Open(dir, name, mode, out);
+      if (error != 0) return error;
+      most_at_once = std::max<size_t>(most_at_once, at_once);
+    }
+    std::this_thread::sleep_for(milliseconds(20));
+    return 0;
+  }
+
+ private:
+  std::mutex mutex_;
+};
+
+TEST_F(LookAheadTest, CopiesInFlightOverlapAndADiskWithRoomForOneFailsTheRest) {
+  constexpr int kFiles = 12;
+  auto content = [](int i) { return "f" + std::to_string(i); };
+  for (int i = 0; i < kFiles; ++i) tree.Write("src/" + content(i), "earlier");
   Go();
-  for (int i = 0; i < 40; ++i)
-    tree.Write("src/f" + std::to_string(i), std::string(200, 'y'));
-  // A second unfinished copy finds the disk full.
-  class OneFileOfRoomPlatform : public testing::FaultyPlatform {
+  int round = 0;
+  for (const bool full : {false, true}) {
+    for (const size_t copies : {1u, 4u}) {
+      SCOPED_TRACE(::testing::Message() << full << " " << copies);
+      const std::string now = "round " + std::to_string(++round);
+      std::map<int, std::string> earlier;
+      for (int i = 0; i < kFiles; ++i) {
+        earlier[i] = testing::ReadFile(Dst(content(i)));
+        tree.Write("src/" + content(i), now);
+      }
+      InFlightPlatform platform;
+      platform.folder = Dst();
+      platform.full = full;
+      window.failures.clear();
+      List3().clear();
+      UsePlatform(platform, {.copies = copies});
+      Go();
+      const int failed = Count(List3(), kCopyErrorPrefix);
+      EXPECT_EQ(platform.most_at_once > 1, copies > 1 && !full) << "overlap";
+      // One copy at a time always has room for its own; with more in
+      // flight each that finds none fails, with its reason, and keeps the
+      // earlier copy.
+      EXPECT_EQ(failed > 0, copies > 1 && full);
+      EXPECT_EQ(window.failures.size(), static_cast<size_t>(failed));
+      for (const Failure& failure : window.failures)
+        EXPECT_EQ(failure.error, ENOSPC) << failure.path;
+      int kept = 0;
+      for (int i = 0; i < kFiles; ++i) {
+        const std::string copy = testing::ReadFile(Dst(content(i)));
+        EXPECT_TRUE(copy == now || copy == earlier[i]) << i;
+        kept += copy != now;
+      }
+      EXPECT_EQ(kept, failed);
+      EXPECT_EQ(Figure(FigureBox::kText4), std::to_string(kFiles));
+      for (const std::string& entry : testing::Entries(Dst()))
+        EXPECT_FALSE(IsTempName(entry)) << entry;
+    }
+  }
+}
+
+TEST_F(LookAheadTest, AFileChangedAfterItsDecisionIsCopiedAsItIsWhenCopied) {
+  // Once the run has opened "grows" and "goes" for their copies, the one is
+  // rewritten longer and the other deleted.
+  for (int i = 0; i < 8; ++i) tree.Write("src/f" + std::to_string(i), "same");
+  class ChangingPlatform : public testing::FaultyPlatform {
    public:
-    std::string folder;
+    std::function<void(const std::string&)> change;
     int Open(Handle dir, const std::string& name, OpenMode mode,
              Handle* out) override {
-      if (mode != OpenMode::kCreateExclusive || !IsTempName(name))
-        return FaultyPlatform::Open(dir, name, mode, out);
-      std::lock_guard lock(mutex);
-      for (const std::string& entry : testing::Entries(folder))
-        if (IsTempName(entry)) return ENOSPC;
-      return FaultyPlatform::Open(dir, name, mode, out);
+      const int error = FaultyPlatform::Open(dir, name, mode, out);
+      if (error == 0 && mode == OpenMode::kReadFile &&
+          (name == "grows" || name == "goes")) {
+        std::lock_guard lock(mutex_);
+        opened_[*out] = name;
+      }
+      return error;
     }
-    std::mutex mutex;
-  } platform;
-  platform.folder = Dst();
-  UsePlatform(platform);
-  Go();
-  EXPECT_EQ(Count(List3(), kCopyErrorPrefix), 0);
-  EXPECT_EQ(Figure(FigureBox::kText4), "40");
-  EXPECT_EQ(testing::ReadFile(Dst("f39")), std::string(200, 'y'));
+    int Stat(Handle dir, const std::string& name, bool follow_link,
+             FileInfo* info) override {
+      // The copy reads the status of the file it has open.
+      std::string opened;
+      if (name.empty()) {
+        std::lock_guard lock(mutex_);
+        if (auto it = opened_.find(dir); it != opened_.end()) {
+          opened = it->second;
+          opened_.erase(it);
+        }
+      }
+      if (!opened.empty()) change(opened);
+      return FaultyPlatform::Stat(dir, name, follow_link, info);
+    }
+
+   private:
+    std::mutex mutex_;
+    std::map<Handle, std::string> opened_;
+  };
+  std::map<size_t, Shown> shown;
+  for (const size_t copies : {1u, 4u}) {
+    SCOPED_TRACE(copies);
+    tree.Write("src/grows", "old");
+    tree.Write("src/goes", "old");
+    ChangingPlatform platform;
+    platform.change = [&](const std::string& name) {
+      if (name == "goes") std::filesystem::remove(Src("goes"));
+      if (name == "grows") tree.Write("src/grows", "rewritten, longer");
+    };
+    UsePlatform(platform);
+    const std::string dst = "c" + std::to_string(copies);
+    shown[copies] = RunInto(dst, 0, false, copies);
+    EXPECT_EQ(testing::ReadFile(Dst(dst + "/grows")), "rewritten, longer");
+    // Open when it went: its copy is of the file as it was.
+    EXPECT_EQ(testing::ReadFile(Dst(dst + "/goes")), "old");
+  }
+  EXPECT_EQ(Count(shown[1].lists[2], kCopyErrorPrefix), 0);
+  EXPECT_TRUE(shown[4] == shown[1]);
 }
 
 TEST_F(LookAheadTest, AStopLeavesExactlyTheCopiesWhoseLinesWereShown) {

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -100,9 +101,53 @@ TEST_F(BigFileTest,
     EXPECT_EQ(testing::Entries(Dst()), std::set<std::string>{"big"});
     // Not a failed copy, and not a copy made.
     EXPECT_EQ(run->LastOutcome(),
-              (RunOutcome{RunRefusal::kNone, true, 1, 1, 0, 0, Src("big")}));
+              (RunOutcome{RunRefusal::kNone, true, 1, 1, 0, 0, {Src("big")}}));
     EXPECT_EQ(Count(List3(), "Finished....in :"), abandon ? 0 : 1);
   }
+}
+
+TEST_F(RunAliveTest, AStopWithCopiesInFlightEndsTheSmallOnesAndBreaksOffBig) {
+  // "big" is copied slowly, a sixth at a time; the three small files after
+  // it are each held once their copy has begun, until the stop comes as
+  // the last of the four begins.
+  class InFlightPlatform : public testing::FaultyPlatform {
+   public:
+    std::function<void()> stop;
+    int CopyRange(Handle from, Handle to, int64_t size,
+                  int64_t* copied) override {
+      {
+        std::lock_guard lock(mutex);
+        if (copies.insert(to).second && copies.size() == 4) {
+          stop();
+          stopped = true;
+        }
+      }
+      if (size > kMiB) std::this_thread::sleep_for(milliseconds(40));
+      for (int wait = 0; size <= kMiB && !stopped && wait < 400; ++wait)
+        std::this_thread::sleep_for(milliseconds(5));
+      return FaultyPlatform::CopyRange(from, to, std::min(size, 2 * kMiB),
+                                       copied);
+    }
+    std::mutex mutex;
+    std::set<Handle> copies;
+    std::atomic<bool> stopped{false};
+  } slow;
+  slow.stop = [this] { run->Command2_Click(); };
+  tree.Write("src/big", std::string(12 * kMiB, 'n'));
+  tree.Write("dst/big", "earlier copy");
+  for (const char* name : {"z/s1", "z/s2", "z/s3"})
+    tree.Write(std::string("src/") + name, name);
+  UsePlatform(slow, {.copies = 4});
+  Go();
+  EXPECT_TRUE(slow.stopped);
+  // Every copy in flight shown; the broken-off one is no copy made.
+  EXPECT_EQ(run->LastOutcome(),
+            (RunOutcome{RunRefusal::kNone, true, 4, 4, 3, 0, {Src("big")}}));
+  EXPECT_TRUE(testing::ReadFile(Dst("big")) == "earlier copy");
+  for (const char* name : {"z/s1", "z/s2", "z/s3"})
+    EXPECT_EQ(testing::ReadFile(Dst(name)), name);
+  for (const std::string& entry : testing::Entries(Dst(), true))
+    EXPECT_FALSE(IsTempName(entry.substr(entry.rfind('/') + 1))) << entry;
 }
 
 TEST_F(BigFileTest, AGoDuringItsCopyRunsASecondRunAndTheCopyStillCompletes) {
@@ -181,7 +226,8 @@ class FlushTest : public RunFixture {
  protected:
   FlushTest() {
     platform.list3 = &List3();
-    UsePlatform(platform, {.clock = [this] { return clock; }});
+    // One copy at a time: a stop shows no copy begun after file 101.
+    UsePlatform(platform, {.clock = [this] { return clock; }, .copies = 1});
   }
   SlowFlushPlatform platform;
   double clock = 0;  // seconds pass only while the flush is waited for

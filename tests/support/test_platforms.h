@@ -97,7 +97,6 @@ class FaultyPlatform : public Platform {
   }
   int ListFolder(Handle dir, std::vector<DirEntry>* entries,
                  FileId* self) override {
-    std::lock_guard lock(mutex_);
     if (int error = Fail(Kind::kList, NameOf(dir))) return error;
     const int error = base_.ListFolder(dir, entries, self);
     if (hide_entry_types)
@@ -106,9 +105,9 @@ class FaultyPlatform : public Platform {
   }
   int Stat(Handle dir, const std::string& name, bool follow_link,
            FileInfo* info) override {
-    std::lock_guard lock(mutex_);
     if (int error = Fail(Kind::kStat, Named(dir, name))) return error;
     const int error = base_.Stat(dir, name, follow_link, info);
+    std::lock_guard lock(mutex_);
     if (error == 0) info->ctime.seconds -= status_age_s;
     if (error == 0 && frozen_ctime_s != 0)
       info->ctime = FileTime{frozen_ctime_s, 0};
@@ -119,13 +118,11 @@ class FaultyPlatform : public Platform {
                 Limited(size), got);
   }
   int Write(Handle file, const char* buffer, size_t size) override {
-    std::lock_guard lock(mutex_);
     if (int error = Fail(Kind::kWrite, NameOf(file))) return error;
     return base_.Write(file, buffer, size);
   }
   int CopyRange(Handle from, Handle to, int64_t size,
                 int64_t* copied) override {
-    std::lock_guard lock(mutex_);
     if (int error = Fail(Kind::kWrite, NameOf(to))) return error;
     if (int error = Fail(Kind::kRead, NameOf(from))) return error;
     return base_.CopyRange(from, to, static_cast<int64_t>(Limited(size)),
@@ -142,14 +139,17 @@ class FaultyPlatform : public Platform {
                 mtime, stored_mtime);
   }
   int TakeReadLease(Handle file) override {
-    std::lock_guard lock(mutex_);
-    return lease_error != 0 ? lease_error : base_.TakeReadLease(file);
+    int error = 0;
+    {
+      std::lock_guard lock(mutex_);
+      error = lease_error;
+    }
+    return error != 0 ? error : base_.TakeReadLease(file);
   }
   int EndReadLease(Handle file) override { return base_.EndReadLease(file); }
   int LockFolder(Handle dir) override { return base_.LockFolder(dir); }
   int Rename(Handle dir, const std::string& from,
              const std::string& to) override {
-    std::lock_guard lock(mutex_);
     if (int error = Fail(Kind::kRename, to, from + " -> " + to)) return error;
     return base_.Rename(dir, from, to);
   }
@@ -157,16 +157,22 @@ class FaultyPlatform : public Platform {
     return Pass(Kind::kMkdir, name, &Platform::MakeFolder, dir, name);
   }
   int Remove(Handle dir, const std::string& name) override {
-    std::lock_guard lock(mutex_);
     if (int error = Cleanup(Kind::kRemove, name)) return error;
     return base_.Remove(dir, name);
   }
   int Close(Handle handle) override {
-    std::lock_guard lock(mutex_);
-    const int error = Cleanup(Kind::kClose, NameOf(handle));
-    names_.erase(handle);
+    int error = 0;
+    {
+      std::lock_guard lock(mutex_);
+      error = Cleanup(Kind::kClose, NameOf(handle));
+      names_.erase(handle);
+    }
     const int closed = base_.Close(handle);
     return error != 0 ? error : closed;
+  }
+  int Duplicate(Handle handle, Handle* out) override {
+    const std::string name = NameOf(handle);
+    return Opened(base_.Duplicate(handle, out), name, out);
   }
   int OpenForReading(const std::string& path, Handle* out) override {
     return Opened(Pass(Kind::kOpen, path, &Platform::OpenForReading, path, out),
@@ -256,11 +262,10 @@ class FaultyPlatform : public Platform {
   }
 
  private:
-  // Fails the call or passes it on to the system's platform, one call at a
-  // time.
+  // Fails the call or passes it on to the system's platform; the call itself
+  // is made outside the lock, so that copies on several threads overlap.
   template <typename Call, typename... Args>
   int Pass(Kind kind, const std::string& name, Call call, Args&&... args) {
-    std::lock_guard lock(mutex_);
     if (int error = Fail(kind, name)) return error;
     return (base_.*call)(std::forward<Args>(args)...);
   }
@@ -283,6 +288,7 @@ class FaultyPlatform : public Platform {
   }
   // Remove and Close: no hook, which runs only before calls that may fail.
   int Cleanup(Kind kind, const std::string& name) {
+    std::lock_guard lock(mutex_);
     Record(kind, name);
     return Matches(kind, name);
   }
@@ -320,8 +326,9 @@ class FaultyPlatform : public Platform {
   }
 
   Platform& base_ = DefaultPlatform();
-  // A run reads files ahead on threads of its own; the hooks and counters
-  // see one call at a time, and a hook may call in again.
+  // A run reads files ahead and copies on threads of its own; the hooks and
+  // counters see one call at a time, and a hook may call in again. The
+  // calls themselves are made outside it.
   mutable std::recursive_mutex mutex_;
   std::thread::id hook_thread_;
   std::thread::id fail_thread_;
