@@ -106,11 +106,10 @@ int Run(const ConsoleBoxes& boxes, const std::string& program_folder,
   const FailureTally& failures = window.failures();
   if (failures.count() > 0)
     Say(err, failures.Summary(CopyLogPath(program_folder)));
-  if (!outcome.abandoned_file.empty()) {
-    Say(err, "stopped during the copy of " + outcome.abandoned_file +
+  for (const std::string& file : outcome.abandoned_files)
+    Say(err, "stopped during the copy of " + file +
                  ", which was broken off: its earlier copy stays");
-    return kExitStopped;
-  }
+  if (!outcome.abandoned_files.empty()) return kExitStopped;
   if (outcome.stopped) {
     Say(err, "stopped before the last file");
     return kExitStopped;

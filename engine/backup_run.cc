@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <deque>
+#include <memory>
 #include <optional>
+#include <stop_token>
 #include <thread>
 #include <vector>
 
@@ -27,6 +30,10 @@ constexpr std::chrono::milliseconds kPauseSleep{3};
 // "Stop", "Pause Copying", "Exit" and closing the window act within moments
 // between the progress updates and during one big file.
 constexpr std::chrono::milliseconds kEventInterval{250};
+// How long the run waits for a copy at a time before it looks at the window.
+constexpr std::chrono::milliseconds kWaitSlice{50};
+// The most files decided whose lines wait to be shown behind a copy.
+constexpr size_t kDecidedAhead = 64;
 
 double MonotonicSeconds() {
   return std::chrono::duration<double>(
@@ -86,7 +93,8 @@ BackupRun::BackupRun(Window& window, MessageLists& lists, Platform& platform,
       copy_log_path_(CopyLogPath(program_folder)),
       clock_(options.clock ? std::move(options.clock) : MonotonicSeconds),
       stop_requested_(std::move(options.stop_requested)),
-      look_ahead_(options.look_ahead) {}
+      look_ahead_(options.look_ahead),
+      copies_(options.copies) {}
 
 void BackupRun::Command2_Click() { stop_flag_ = true; }
 
@@ -100,6 +108,7 @@ void BackupRun::Command11_Click() {
   // a run that does not exist ("Go" clears the flag anyway).
   if (depth_ == 0) return;
   pause_flag_ = !pause_flag_;
+  pause_gate_.Set(pause_flag_);
   window_.ShowPaused(pause_flag_);
 }
 
@@ -221,10 +230,30 @@ struct BackupRun::RunState {
   int update_count = 0;
   // When the window's events were last handled.
   std::chrono::steady_clock::time_point events_handled;
+  // The run's one stop value, and the questions asked of it: below the run
+  // (folders, case checks, between the chunks of a copy, where a pause
+  // holds the copy too), and by the run itself while it waits, which also
+  // handles the window's events and waits while paused.
+  std::stop_source stop;
+  std::function<bool()> keep_going;
   CopyControl copy_control;
+<<<<<<< HEAD
   LeaveOutList leave_out;
+=======
+  std::function<bool()> while_waiting;
+>>>>>>> 211d45e
   double start_time = 0;
   std::optional<LookAhead> ahead;
+  // Decisions no longer made: a stop, or the destination lost.
+  bool ended = false;
+  // The files decided and not yet taken back, in file order; whether the
+  // first has been shown whole.
+  std::deque<std::unique_ptr<FileDecision>> decided;
+  bool front_shown = false;
+  // Whether the first was shown as begun (its List1 line, Text3).
+  bool front_begun = false;
+  // Destroyed first: its copies in flight end before what they use.
+  std::optional<CopyPipeline> copies;
 };
 
 void BackupRun::Command3_Click() {
@@ -232,13 +261,20 @@ void BackupRun::Command3_Click() {
   RunState run(*this);
   StartRun(run);
   for (size_t index = 0; index < run.files.size(); ++index)
-    if (!OneFile(run, index)) break;
+    if (!DecideOne(run, index)) break;
+  TakeResults(run, /*all=*/true);
   FinishRun(run);
   if (--depth_ == 0 && pause_flag_) {
     // Nothing is left to resume.
     pause_flag_ = false;
+    pause_gate_.Set(false);
     window_.ShowPaused(false);
   }
+}
+
+bool BackupRun::Stopped(RunState& run) {
+  if (!Going()) run.stop.request_stop();
+  return run.stop.stop_requested();
 }
 
 void BackupRun::StartRun(RunState& run) {
@@ -247,18 +283,24 @@ void BackupRun::StartRun(RunState& run) {
   // Events are handled before the first file (the clicks and keys the scan
   // held back), at every progress update, and besides whenever
   // kEventInterval has passed since they last were, between files and
-  // between the chunks of one big file; those extra rounds show no figures.
+  // while the run waits for a copy; those extra rounds show no figures.
   if (!run.outcome.refused() && !abandoned_) window_.ProcessEvents();
   run.events_handled = std::chrono::steady_clock::now();
+  run.keep_going = [this, &run] { return !Stopped(run); };
   // A stop during a big file breaks its copy off, the earlier copy kept
-  // (a small one ends within its next chunk); a stop while the run waits
-  // for a file read ahead ends the run.
+  // (a small one ends within its next chunk); a pause holds it.
   run.copy_control.keep_going = [this, &run] {
+    pause_gate_.Pass([this, &run] { return Stopped(run); });
+    return !Stopped(run);
+  };
+  // A stop while the run waits for a file read ahead ends the run.
+  run.while_waiting = [this, &run] {
     HandleEventsWhenDue(run);
     WaitWhilePaused(run);
-    return Going();
+    return !Stopped(run);
   };
-  if (run.sync) run.sync->SetCopyControl(&run.copy_control);
+  if (run.sync) run.sync->SetKeepGoing(&run.keep_going);
+  run.copies.emplace(platform_, &run.copy_control, copies_);
   run.start_time = clock_();
   if (run.sync) StartLookAhead(*run.sync, run.files, &run.ahead);
 }
@@ -277,7 +319,7 @@ void BackupRun::ResetForRun(RunState& run) {
   window_.SetFigure(FigureBox::kText3, "0");
   window_.ScanStarted();
   lists_.ClearFileLists();
-  run.copy_log.emplace(DefaultPlatform(), copy_log_path_);
+  run.copy_log.emplace(platform_, copy_log_path_);
   sync_state_.LastCheckedFolder.clear();
 }
 
@@ -332,56 +374,151 @@ void BackupRun::CollectFiles(RunState& run) {
     window_.CopyingStarted(run.outcome.files_collected);
 }
 
-bool BackupRun::OneFile(RunState& run, size_t index) {
+bool BackupRun::DecideOne(RunState& run, size_t index) {
+  // One copy at a time: each file is taken back before the next is begun.
+  if (run.copies->copies() == 1) TakeResults(run, /*all=*/true);
+  if (!MayBegin(run)) return false;
   const std::string& path = run.files[index];
-  if (abandoned_) return false;
-  WaitWhilePaused(run);
-  if (abandoned_) return false;
-  if (!Going()) {
-    run.outcome.stopped = true;
-    return false;
-  }
   const AheadStatus* read = nullptr;
   if (run.ahead) {
-    read = run.ahead->Take(index, run.copy_control.keep_going);
+    read = run.ahead->Take(index, run.while_waiting);
     if (read == nullptr) {
       run.outcome.stopped = !abandoned_;
       return false;
     }
   }
+  // With no earlier file still to show, the file is shown as begun at
+  // once, while the run decides it (on a share that takes a while).
+  if (run.decided.empty()) ShowBegun(run, path);
   FileSync& sync = *run.sync;
-  if (FileSync::IsFolderPath(path)) {
-    sync.SyncFolder(path);
-    if (LostDestination(run)) return false;
-    HandleEventsWhenDue(run);
-    return true;
+  FileInfo source;
+  int error = 0;
+  if (!FileSync::IsFolderPath(path))
+    error = SourceStatus(sync, path, read, &source);
+  if (!run.decided.empty()) {
+    // A folder the run leaves is finished only when no copy into it is in
+    // flight; a further name of a file is decided on its group as the
+    // copies before it left it.
+    if ((error == 0 && FileSync::InLinkGroup(source)) ||
+        sync.LeavesFolders(path))
+      TakeResults(run, /*all=*/true);
+    MakeRoom(run);
+    // The waits handled the window: a pause or a stop clicked there holds
+    // or ends the run before this file.
+    if (run.ended || !MayBegin(run)) return false;
+    if (run.decided.empty()) ShowBegun(run, path);
   }
+  run.decided.push_back(
+      std::make_unique<FileDecision>(sync.Decide(path, error, source, read)));
+  FileDecision& decision = *run.decided.back();
+  if (decision.copy) run.copies->Submit(&*decision.copy);
+  if (decision.outcome == FileOutcome::kLeftByStop ||
+      decision.outcome == FileOutcome::kDestinationLost)
+    run.ended = true;
+  TakeResults(run, /*all=*/false);
+  HandleEventsWhenDue(run);
+  return !run.ended;
+}
+
+bool BackupRun::MayBegin(RunState& run) {
+  if (abandoned_) return false;
+  WaitWhilePaused(run);
+  if (abandoned_) return false;
+  if (Stopped(run)) {
+    run.outcome.stopped = true;
+    return false;
+  }
+  return true;
+}
+
+void BackupRun::MakeRoom(RunState& run) {
+  for (;;) {
+    TakeResults(run, /*all=*/false);
+    if (run.ended) return;
+    const bool room = run.copies->WaitForRoom(kWaitSlice);
+    if (room && run.decided.size() < kDecidedAhead) return;
+    if (room)
+      TakeFront(run);
+    else
+      HandleEventsWhenDue(run);
+  }
+}
+
+void BackupRun::TakeResults(RunState& run, bool all) {
+  while (!run.decided.empty()) {
+    // Paused, the run shows no more files, even those already copied.
+    if (!all && pause_flag_) return;
+    ShowFront(run);
+    FileDecision& front = *run.decided.front();
+    if (!all && front.copy &&
+        !run.copies->WaitFor(*front.copy, std::chrono::milliseconds(0)))
+      return;
+    TakeFront(run);
+  }
+}
+
+void BackupRun::ShowFront(RunState& run) {
+  if (run.front_shown || abandoned_) return;
+  run.front_shown = true;
+  const FileDecision& decision = *run.decided.front();
+  if (!run.front_begun) ShowBegun(run, decision.source_path);
+  run.sync->Show(decision);
+}
+
+void BackupRun::ShowBegun(RunState& run, const std::string& path) {
+  run.front_begun = true;
+  if (FileSync::IsFolderPath(path)) return;
   ++run.file_count;
   ++run.update_count;
   window_.SetCount(FigureBox::kText3, run.file_count);
   window_.FileStarted({run.outcome.files_collected, run.file_count,
                        sync_state_.FilesCopied, bytes_total_});
   lists_.lp1(path);
-  FileInfo source;
-  int error = SourceStatus(sync, path, read, &source);
-  if (error == 0) error = sync.SyncFile(path, &source, read);
+}
+
+void BackupRun::TakeFront(RunState& run) {
+  std::unique_ptr<FileDecision> decision = std::move(run.decided.front());
+  run.decided.pop_front();
+  // A copy in flight ends: a small one with its last chunk, a large one
+  // broken off by a stop.
+  while (decision->copy && !run.copies->WaitFor(*decision->copy, kWaitSlice))
+    HandleEventsWhenDue(run);
+  const bool shown = run.front_shown;
+  run.front_shown = false;
+  run.front_begun = false;
+  if (!shown) return;
+  // The program ending still names the copies it broke off.
+  const int error = abandoned_
+                        ? decision->copy ? decision->copy->outcome.error : 0
+                        : run.sync->TakeResult(*decision);
+  const FileOutcome outcome = decision->outcome;
+  if (outcome == FileOutcome::kLeftByStop) {
+    run.outcome.stopped = true;  // not begun, the last file too
+    return;
+  }
   if (error == kErrorStopped) {
     // Whichever file it was, the last too, the run did not finish.
     run.outcome.stopped = true;
-    run.outcome.abandoned_file = path;
-    return false;
+    run.outcome.abandoned_files.push_back(decision->source_path);
+    run.ended = true;
+    return;
   }
-  if (error == 0 && sync.left_by_stop()) {
-    run.outcome.stopped = true;  // not begun, the last file too
-    return false;
+  if (abandoned_) return;
+  if (outcome == FileOutcome::kFolder) {
+    HandleEventsWhenDue(run);
+    return;
   }
-  if (error != 0) {
-    // Gone or changed since the scan: nothing to copy from.
-    sync.CopyFailed(path, sync.DestinationPath(path), error);
-  } else {
-    bytes_total_ += source.size;
-    if (LostDestination(run)) return false;
+  if (outcome == FileOutcome::kDestinationLost) {
+    if (!FileSync::IsFolderPath(decision->source_path))
+      bytes_total_ += decision->source.size;
+    LostDestination(run);
+    return;
   }
+  if (outcome != FileOutcome::kUnreadable)
+    bytes_total_ +=
+        decision->copy && decision->copy->job.kind != CopyKind::kLink
+            ? decision->copy->outcome.source.size
+            : decision->source.size;
   if (run.update_count > kFilesPerUpdate) {
     ShowFigures(clock_() - run.start_time, false);
     run.update_count = 0;
@@ -390,11 +527,11 @@ bool BackupRun::OneFile(RunState& run, size_t index) {
   } else {
     HandleEventsWhenDue(run);
   }
-  return true;
 }
 
 bool BackupRun::LostDestination(RunState& run) {
   if (!run.sync->DestinationInUse()) return false;
+  run.ended = true;
   run.outcome.refusal = RunRefusal::kDestinationInUse;
   lists_.lp3(RefusalLine(run.outcome.refusal, run.source_root));
   return true;
@@ -418,8 +555,10 @@ void BackupRun::WaitWhilePaused(RunState& run) {
 }
 
 void BackupRun::FinishRun(RunState& run) {
-  // Reads still under way end while the run finishes on the disk.
+  // Reads still under way end while the run finishes on the disk; every
+  // copy has ended.
   if (run.ahead) run.ahead->Stop();
+  run.copies.reset();
   if (run.sync && !abandoned_ && !run.sync->DestinationInUse())
     FinishOnDisk(*run.sync, run.source_root, run.destination_root);
   run.ahead.reset();

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/copy_pipeline.h"
 #include "engine/destination_root.h"
 #include "engine/file_sync.h"
 #include "engine/folder_scan.h"
@@ -61,6 +62,8 @@ struct RunOptions {
   /// stops the run as "Stop" does, at once even while the run itself waits
   /// for a slow drive.
   std::function<bool()> stop_requested = nullptr;
+  /// How many copies may be in flight at once; 1 makes them one at a time.
+  size_t copies = DefaultCopies();
 };
 
 /// The state of the backup that lives as long as the window, and the run
@@ -111,8 +114,28 @@ class BackupRun {
   void StartRun(RunState& run);
   void ResetForRun(RunState& run);
   void CollectFiles(RunState& run);
-  bool OneFile(RunState& run, size_t index);
+  /// Decides the path `index` and hands its copy over, when it has one;
+  /// false ends the run's decisions.
+  bool DecideOne(RunState& run, size_t index);
+  /// False when the run must not begin another file: abandoned, or stopped
+  /// (the outcome then says so); waits while paused.
+  bool MayBegin(RunState& run);
+  /// Waits until another copy may be handed over and few enough files wait
+  /// to be shown, taking results meanwhile.
+  void MakeRoom(RunState& run);
+  /// Takes the results of the files decided first, as long as they are
+  /// done, or (`all`) every one, waiting for their copies.
+  void TakeResults(RunState& run, bool all);
+  /// Shows the first file decided and not yet taken, once.
+  void ShowFront(RunState& run);
+  /// Shows that the file `path` is begun: its List1 line and Text3.
+  void ShowBegun(RunState& run, const std::string& path);
+  /// Takes back what came of the first file decided, its copy done.
+  void TakeFront(RunState& run);
   void FinishRun(RunState& run);
+  /// True once the run was stopped (by "Stop", from outside, or by the
+  /// program ending); the run's stop value is then set. Safe on any thread.
+  bool Stopped(RunState& run);
   /// True, with its line in List3, when another run took the destination
   /// root as this one made it.
   bool LostDestination(RunState& run);
@@ -148,6 +171,8 @@ class BackupRun {
   // Atomic: the reads ahead ask them from their own threads.
   std::atomic<bool> stop_flag_{false};
   bool pause_flag_ = false;
+  // Holds the copies in flight between their chunks while paused.
+  PauseGate pause_gate_;
   std::atomic<bool> abandoned_{false};
   // The size of the files handled in the current run, in bytes (KbTotal,
   // exactly: every byte counts, and the figures round it when they show it).
@@ -156,6 +181,7 @@ class BackupRun {
   HeldRoots held_roots_;
   int depth_ = 0;
   const int look_ahead_;
+  const size_t copies_;
   RunOutcome last_outcome_;
 };
 

@@ -137,10 +137,10 @@ bool FileSync::ReachFolder(const PathParts& parts, bool* refused) {
   if (!*refused) folders_.Reach(parts.folder, source_, destination_.Root());
   if (!Covers(state_.LastCheckedFolder, destination_folder_)) {
     state_.LastCheckedFolder = destination_folder_;
-    lists_.lp2(kCheckingFolder + destination_folder_);
+    Say(kCheckingFolder + destination_folder_);
     if (destination_.Check(parts.folder) == FolderState::kMissing &&
         !*refused) {
-      lists_.lp2(kCreatingFolder + destination_folder_);
+      Say(kCreatingFolder + destination_folder_);
       // A folder that cannot be made shows as failed copies of its files.
       (void)destination_.Create(parts.folder);
     }
@@ -150,78 +150,221 @@ bool FileSync::ReachFolder(const PathParts& parts, bool* refused) {
   return !StopRequested();
 }
 
-void FileSync::SyncFolder(const std::string& source_path) {
-  const PathParts parts = Split(source_path);
+FileDecision FileSync::Decide(const std::string& source_path, int status_error,
+                              const FileInfo& source,
+                              const AheadStatus* ahead) {
+  FileDecision decision;
+  decision.source_path = source_path;
+  decision.source = source;
+  deciding_ = &decision;
+  if (IsFolderPath(source_path)) {
+    DecideFolder(decision);
+  } else if (status_error != 0) {
+    // Gone or changed since the scan: nothing to copy from.
+    decision.outcome = FileOutcome::kUnreadable;
+    decision.error = status_error;
+  } else {
+    DecideFile(decision, ahead);
+  }
+  deciding_ = nullptr;
+  return decision;
+}
+
+void FileSync::DecideFolder(FileDecision& decision) {
+  decision.outcome = FileOutcome::kFolder;
+  const PathParts parts = Split(decision.source_path);
   bool refused = false;
-  if (!ReachFolder(parts, &refused)) return;
+  if (!ReachFolder(parts, &refused)) {
+    if (destination_.in_use()) decision.outcome = FileOutcome::kDestinationLost;
+    return;
+  }
   // Nothing but the folder itself: a folder that cannot be made is a failed
   // copy of it.
   const int error =
       refused ? kErrorCaseClash : destination_.EnterForCopy(parts.folder);
   if (error != 0)
-    CopyFailed(WithoutTrailingSlashes(source_path),
-               WithoutTrailingSlashes(DestinationPath(source_path)), error);
+    CopyFailed(WithoutTrailingSlashes(decision.source_path),
+               WithoutTrailingSlashes(DestinationPath(decision.source_path)),
+               error);
 }
 
-int FileSync::SyncFile(const std::string& source_path, FileInfo* source,
-                       const AheadStatus* ahead) {
-  const PathParts parts = Split(source_path);
+void FileSync::DecideFile(FileDecision& decision, const AheadStatus* ahead) {
+  const PathParts parts = Split(decision.source_path);
+  const FileInfo& source = decision.source;
   incremental_ = window_.CheckValue(CheckBox::kCheck3) == 1;
   // A full backup copies every file: opened first, one gone since its
   // status was read ahead shows exactly as one whose status is read now.
   ScopedHandle in(platform_);
   int open_error = 0;
-  if (!incremental_ && source->type == EntryType::kFile) {
-    open_error = OpenSource(parts, &in, source);
-    if (Gone(open_error)) return open_error;
+  if (!incremental_ && source.type == EntryType::kFile)
+    open_error = OpenSource(parts, &in);
+  if (Gone(open_error)) {
+    decision.outcome = FileOutcome::kUnreadable;
+    decision.error = open_error;
+    return;
   }
-
-  // A file not begun is not begun after a stop.
-  left_by_stop_ = false;
-  if (StopRequested()) return LeftByStop();
+  // A file not begun is not begun after a stop; nothing more is asked of
+  // the destination for it: on a share every question is a round trip.
   bool folder_clash = false;
-  // After a stop nothing more is asked of the destination for this file:
-  // on a share every question is a round trip.
-  if (!ReachFolder(parts, &folder_clash))
-    return destination_.in_use() ? 0 : LeftByStop();
+  if (StopRequested() || !ReachFolder(parts, &folder_clash)) {
+    decision.outcome = destination_.in_use() ? FileOutcome::kDestinationLost
+                                             : FileOutcome::kLeftByStop;
+    return;
+  }
   const bool case_clash = folder_clash || CaseClash(parts);
-
   const char* line = kNewFile;
-  LinkGroup* group = case_clash ? nullptr : GroupOf(*source);
-  if (incremental_ &&
-      UpToDate(parts, *source, ahead, case_clash, &group, &line))
+  LinkGroup* group = case_clash ? nullptr : GroupOf(source);
+  if (incremental_ && UpToDate(parts, source, ahead, case_clash, &group, &line))
+    return;  // kUpToDate
+  if (StopRequested()) {
+    decision.outcome = FileOutcome::kLeftByStop;
+    return;
+  }
+  if (incremental_ && source.type == EntryType::kFile)
+    open_error = OpenSource(parts, &in);
+  if (Gone(open_error)) {
+    decision.outcome = FileOutcome::kUnreadable;
+    decision.error = open_error;
+    return;
+  }
+  decision.copy_line = line;
+  decision.destination_path = DestinationPath(decision.source_path);
+  MakeJob(decision, parts, case_clash, group, std::move(in), open_error);
+}
+
+void FileSync::MakeJob(FileDecision& decision, const PathParts& parts,
+                       bool case_clash, const LinkGroup* group, ScopedHandle in,
+                       int open_error) {
+  CopyJob job(std::move(in));
+  job.name = parts.name;
+  job.decided = decision.source;
+  job.kind = decision.source.type == EntryType::kLink ? CopyKind::kLink
+             : group != nullptr                       ? CopyKind::kHardLink
+                                                      : CopyKind::kFile;
+  int error =
+      case_clash ? kErrorCaseClash : destination_.EnterForCopy(parts.folder);
+  // The copy replaces the entry of its name itself, a file or a link, never
+  // what a link points to; a folder cannot be replaced by a file.
+  if (error == 0 && destination_.ListedType(job.name) == EntryType::kFolder)
+    error = EISDIR;
+  if (error == 0)
+    error =
+        HoldFolder(destination_.current(), parts.folder, &destination_held_);
+  if (error == 0) error = source_root_error_;
+  if (error == 0 && job.kind == CopyKind::kLink) {
+    error = source_.MoveTo(parts.folder);
+    if (error == 0)
+      error = HoldFolder(source_.current(), parts.folder, &source_held_);
+    job.source_folder = source_held_.folder;
+  }
+  if (error == 0 && job.kind == CopyKind::kHardLink) {
+    // The group's copy, reached from the root: the run has moved on since.
+    const std::string_view relative = group->relative;
+    const size_t name = static_cast<size_t>(lastslash(relative));
+    auto folder = std::make_shared<ScopedHandle>(platform_);
+    if (WalkFolders(platform_, destination_.Root(),
+                    relative.substr(0, name == 0 ? 0 : name - 1), WalkRules{},
+                    folder->out()) == 0) {
+      job.group_folder = std::move(folder);
+      job.group_name = relative.substr(name);
+    } else {
+      job.kind = CopyKind::kFile;
+    }
+  }
+  if (error == 0 && job.kind == CopyKind::kFile) error = open_error;
+  if (error != 0) {
+    decision.outcome = FileOutcome::kFailed;
+    decision.error = error;
+    return;
+  }
+  job.open_error = open_error;
+  job.destination_folder = destination_held_.folder;
+  job.folder_hands_on = destination_.HandsOnAttributes();
+  decision.device = destination_.device();
+  job.read_back =
+      !decision.device || !time_steps_.KeepsTimesAsAsked(*decision.device);
+  decision.relative = parts.relative;
+  decision.starts_group = group == nullptr && !case_clash;
+  decision.outcome = FileOutcome::kCopy;
+  decision.copy.emplace(CopyTicket{std::move(job), CopyOutcome{}, false});
+}
+
+int FileSync::HoldFolder(Handle cursor_handle, std::string_view relative,
+                         HeldFolder* held) {
+  if (held->folder && held->origin == cursor_handle &&
+      held->relative == relative)
     return 0;
-  if (StopRequested()) return LeftByStop();
-  if (incremental_ && source->type == EntryType::kFile) {
-    open_error = OpenSource(parts, &in, source);
-    if (Gone(open_error)) return open_error;
-  }
-  const std::string destination_path = DestinationPath(source_path);
-  lists_.lp2(line + destination_path);
-  // A further name is linked to the group's copy; where the destination
-  // cannot link (FAT, exFAT, a share), it is copied as a file of its own.
-  if (group != nullptr && LinkName(parts, *group) == 0) {
-    NameDone(parts.relative, *source, false, {});
-  } else {
-    const int error = CopyOneFile(source_path, parts, source, destination_path,
-                                  case_clash, in, open_error);
-    // A copy broken off by a stop is no copy the run made.
-    if (error == kErrorStopped) return kErrorStopped;
-    if (error == 0 && group == nullptr && !case_clash)
-      NameDone(parts.relative, *source, true, {});
-  }
-  ++state_.FilesCopied;
-  window_.SetCount(FigureBox::kText4, state_.FilesCopied);
+  auto folder = std::make_shared<ScopedHandle>(platform_);
+  const int error = platform_.Duplicate(cursor_handle, folder->out());
+  if (error != 0) return error;
+  *held = HeldFolder{cursor_handle, std::string(relative), std::move(folder)};
   return 0;
 }
 
-void FileSync::SetCopyControl(const CopyControl* control) {
-  copy_control_ = control;
-  const std::function<bool()>* keep_going =
-      control == nullptr ? nullptr : &control->keep_going;
+void FileSync::Show(const FileDecision& decision) {
+  for (const ShownLine& line : decision.lines) {
+    if (line.failed)
+      CopyFailed(line.source_path, line.text, line.error);
+    else
+      lists_.lp2(line.text);
+  }
+  if (decision.copy_line != nullptr)
+    lists_.lp2(decision.copy_line + decision.destination_path);
+}
+
+int FileSync::TakeResult(FileDecision& decision) {
+  int error = decision.error;
+  if (decision.copy) {
+    const CopyOutcome& copied = decision.copy->outcome;
+    const CopyJob& job = decision.copy->job;
+    error = copied.error;
+    // A copy broken off by a stop is no copy the run made.
+    if (error == kErrorStopped) return error;
+    if (error == 0 && copied.linked) {
+      NameDone(decision.relative, decision.source, false, {});
+    } else if (error == 0 && job.kind != CopyKind::kLink) {
+      // Setting the times again can fail only after the copy is complete
+      // and in place: it stays, and the next incremental run copies it.
+      if (decision.device)
+        (void)time_steps_.Copied(*decision.device,
+                                 job.destination_folder->get(), job.name,
+                                 copied.source, copied.stored.stored_mtime);
+      // A file put in the source's place since its decision starts no
+      // group: its further names are another file's.
+      if (decision.starts_group && copied.same_file)
+        NameDone(decision.relative, decision.source, true, {});
+    }
+  }
+  if (decision.outcome != FileOutcome::kCopy &&
+      decision.outcome != FileOutcome::kFailed) {
+    if (error != 0)
+      CopyFailed(decision.source_path, DestinationPath(decision.source_path),
+                 error);
+    return error;
+  }
+  if (error != 0)
+    CopyFailed(decision.source_path, decision.destination_path, error);
+  ++state_.FilesCopied;
+  window_.SetCount(FigureBox::kText4, state_.FilesCopied);
+  return error;
+}
+
+bool FileSync::LeavesFolders(std::string_view source_path) const {
+  return folders_.Leaves(Split(source_path).folder);
+}
+
+void FileSync::SetKeepGoing(const std::function<bool()>* keep_going) {
+  keep_going_ = keep_going;
   destination_.SetKeepGoing(keep_going);
   folders_.SetKeepGoing(keep_going);
   case_names_.SetKeepGoing(keep_going);
+}
+
+void FileSync::Say(std::string line) {
+  if (deciding_ != nullptr)
+    deciding_->lines.push_back(ShownLine{std::move(line), false, {}, 0});
+  else
+    lists_.lp2(line);
 }
 
 bool FileSync::UpToDate(const PathParts& parts, const FileInfo& source,
@@ -282,19 +425,17 @@ bool FileSync::UpToDate(const PathParts& parts, const FileInfo& source,
   return false;
 }
 
-bool FileSync::StopRequested() const {
-  return copy_control_ != nullptr && copy_control_->keep_going &&
-         !copy_control_->keep_going();
-}
+bool FileSync::StopRequested() const { return StopAsked(keep_going_); }
 
-int FileSync::OpenSource(const PathParts& parts, ScopedHandle* in,
-                         FileInfo* source) {
+int FileSync::OpenSource(const PathParts& parts, ScopedHandle* in) {
   int error = source_root_error_;
   if (error == 0) error = source_.MoveTo(parts.folder);
+  // Never through a link; what was put in the file's place since is told
+  // by the copy, from the file it opened.
   if (error == 0)
-    error = OpenSourceFile(platform_, source_.current(),
-                           std::string(parts.name), in, source);
-  return error;
+    error = platform_.Open(source_.current(), std::string(parts.name),
+                           OpenMode::kReadFile, in->out());
+  return error == ELOOP ? kErrorSourceChanged : error;
 }
 
 bool FileSync::FolderClash(std::string_view folder) {
@@ -357,31 +498,6 @@ void FileSync::NameDone(const std::string_view relative, const FileInfo& source,
   } else if (--found->second.names_left == 0) {
     link_groups_.erase(found);
   }
-}
-
-int FileSync::LinkName(const PathParts& parts, const LinkGroup& group) {
-  const std::string_view relative = group.relative;
-  const size_t name = static_cast<size_t>(lastslash(relative));
-  const std::string_view folder = relative.substr(0, name == 0 ? 0 : name - 1);
-  const std::string_view first = relative.substr(name);
-  int error = destination_.EnterForCopy(parts.folder);
-  ScopedHandle first_folder(platform_);
-  if (error == 0)
-    error = WalkFolders(platform_, destination_.Root(), folder, WalkRules{},
-                        first_folder.out());
-  const Handle here = destination_.current();
-  std::string temp_name;
-  if (error == 0)
-    error = WithNewTempName(&temp_name, [&](const std::string& temp) {
-      return platform_.MakeHardLink(first_folder.get(), std::string(first),
-                                    here, temp);
-    });
-  if (error != 0) return error;
-  // Under its temporary name first, so that the earlier copy stays should
-  // anything fail.
-  error = platform_.Rename(here, temp_name, std::string(parts.name));
-  if (error != 0) platform_.Remove(here, temp_name);
-  return error;
 }
 
 bool FileSync::MakesLinks() {
@@ -447,53 +563,23 @@ bool FileSync::CaseClash(const PathParts& parts) {
       });
 }
 
-int FileSync::CopyOneFile(const std::string& source_path,
-                          const PathParts& parts, FileInfo* source,
-                          const std::string& destination_path, bool case_clash,
-                          ScopedHandle& in, int open_error) {
-  const std::string name(parts.name);
-  int error =
-      case_clash ? kErrorCaseClash : destination_.EnterForCopy(parts.folder);
-  // The copy replaces the entry of its name itself, a file or a link, never
-  // what a link points to; a folder cannot be replaced by a file.
-  if (error == 0 && destination_.ListedType(name) == EntryType::kFolder)
-    error = EISDIR;
-  if (error == 0) error = source_root_error_;
-  if (error == 0) error = source_.MoveTo(parts.folder);
-  if (error == 0 && source->type == EntryType::kLink) {
-    error = CopyLinkAt(platform_, source_.current(), name, *source,
-                       destination_.current(), name);
-  } else if (error == 0) {
-    error = open_error;
-    // Where copies have shown that the times asked for are kept, the time
-    // the copy stored is the source's, and is not read back.
-    const std::optional<uint64_t> device = destination_.device();
-    CopyResult result{.stored_mtime = source->mtime};
-    const bool read_back = !device || !time_steps_.KeepsTimesAsAsked(*device);
-    if (error == 0)
-      error = CopyOpenFile(platform_, in.get(), *source, destination_.current(),
-                           name, destination_.HandsOnAttributes(),
-                           read_back ? &result : nullptr, copy_control_);
-    // Setting the times again can fail only after the copy is complete and
-    // in place: it stays, and the next incremental run copies it again.
-    if (error == 0 && device)
-      time_steps_.Copied(*device, destination_.current(), name, *source,
-                         result.stored_mtime);
-  }
-  if (error != 0 && error != kErrorStopped)
-    CopyFailed(source_path, destination_path, error);
-  return error;
-}
-
 void FileSync::FinishFolders(bool stopped) {
   folders_.FinishAll(destination_.Root(), stopped);
 }
 
 void FileSync::CopyFailed(const std::string& source_path,
                           const std::string& destination_path, int error) {
+  if (deciding_ != nullptr) {
+    deciding_->lines.push_back(ShownLine{.text = destination_path,
+                                         .failed = true,
+                                         .source_path = source_path,
+                                         .error = error});
+    return;
+  }
   ++failed_copies_;
   lists_.lp3(kCopyErrorPrefix + destination_path);
-  const int log_error = AppendCopyLog(copy_log_path_, destination_path);
+  const int log_error =
+      AppendCopyLog(platform_, copy_log_path_, destination_path);
   window_.ReportFailure(Failure{.call = "copy",
                                 .path = destination_path,
                                 .source_path = source_path,

@@ -4,6 +4,7 @@
 #define FERRYBOX_ENGINE_FILE_SYNC_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -11,8 +12,10 @@
 #include <vector>
 
 #include "engine/case_folding.h"
+#include "engine/copy_job.h"
 #include "engine/destination_folders.h"
 #include "engine/file_copy.h"
+#include "engine/file_decision.h"
 #include "engine/folder_cursor.h"
 #include "engine/folder_finish.h"
 #include "engine/look_ahead.h"
@@ -70,46 +73,56 @@ class FileSync {
   /// copy (it ends in the separator), rather than a file.
   static bool IsFolderPath(std::string_view source_path);
 
-  /// Brings the empty folder `source_path` (as the scan collected it, ending
-  /// in the separator) over: checks its destination folder as SyncFile does
-  /// a file's, creating it when missing. No file is copied or counted.
-  void SyncFolder(const std::string& source_path);
-
-  /// Brings the file at `source_path` (whose status StatSource gave as
-  /// `*source`, or which was read ahead as `ahead` tells) over: checks its
-  /// destination folder once per folder, creating it when missing, decides
-  /// by "Incremental Backup" (Check3, read now) and SameFile (SameLink for a
-  /// link) whether to copy, and copies. Every file handed to the copy
-  /// raises FilesCopied, shown in Text4. A link is recreated as a link; a
-  /// file is copied as it is when opened for its copy, and `*source` then
-  /// becomes its status as opened. A further name of a file copied earlier
+  /// Decides the collected path `source_path` in its turn: a folder that
+  /// holds nothing to copy (it ends in the separator) is brought over as
+  /// itself; a file whose status could not be read (`status_error`) is
+  /// kUnreadable. Otherwise `source` is its status (read ahead as `ahead`
+  /// tells, or now): checks its destination folder once per folder,
+  /// creating it when missing, decides by "Incremental Backup" (Check3,
+  /// read now) and SameFile (SameLink for a link) whether to copy, and when
+  /// it must, makes the copy's job. A further name of a file copied earlier
   /// in the run under another name (a hard link within the source tree)
-  /// becomes a further name of that copy, where the destination can make
-  /// one. An unchanged copy whose source's status changed after the copy's
-  /// (its bits, owner or attributes) gets them without being copied again,
-  /// and without a line. Returns 0; kErrorStopped when a stop broke the copy
-  /// off (the earlier copy stays, nothing is reported); or, reporting
-  /// nothing, why the file could not be opened because it is gone, so that
-  /// the caller reports it as a file whose status could not be read. A stop
-  /// that comes before the copy begins leaves it unmade, and left_by_stop()
-  /// then tells so.
-  int SyncFile(const std::string& source_path, FileInfo* source,
-               const AheadStatus* ahead = nullptr);
-  bool left_by_stop() const { return left_by_stop_; }
+  /// becomes a job that links it to that copy, where the destination can.
+  /// An unchanged copy whose source's status changed after the copy's (its
+  /// bits, owner or attributes) gets them at once, without a copy or a
+  /// line. Lines and failures met on the way are kept in the decision, for
+  /// Show. A stop before the file is begun leaves it kLeftByStop.
+  FileDecision Decide(const std::string& source_path, int status_error,
+                      const FileInfo& source,
+                      const AheadStatus* ahead = nullptr);
+
+  /// Shows what `decision` holds to show before its copy's result: the
+  /// folders' lines and failures, and the copy's own line.
+  void Show(const FileDecision& decision);
+
+  /// Takes back what came of `decision` (its copy done, when it had one):
+  /// the failure line and copy log, the link group, the time step learned,
+  /// and FilesCopied (shown in Text4) for every file handed to the copy.
+  /// Returns the decision's error or its copy's, kErrorStopped when a stop
+  /// broke the copy off (the earlier copy stays, nothing is reported).
+  int TakeResult(FileDecision& decision);
+
+  /// True when deciding `source_path` would finish destination folders
+  /// the run leaves: copies still in flight into them must end first.
+  bool LeavesFolders(std::string_view source_path) const;
+
+  /// True when deciding `source` depends on the link group of a name
+  /// decided earlier, whose result must then be taken first.
+  static bool InLinkGroup(const FileInfo& source) {
+    return source.type == EntryType::kFile && source.links > 1;
+  }
 
   /// The roots, for reading statuses ahead of the run; destination entries
   /// are looked up only for `incremental` runs.
   AheadRoots RootsForLookAhead(bool incremental);
 
-  /// "Incremental Backup" as SyncFile read it last.
+  /// "Incremental Backup" as Decide read it last.
   bool incremental() const { return incremental_; }
 
-  /// Asked between the chunks of every file copy from now on; nullptr (the
-  /// default) lets every copy run to its end. A copy it breaks off leaves
-  /// the earlier copy in place, and is neither a failed copy nor counted in
-  /// FilesCopied. Not owned. It is asked, too, before each destination
-  /// folder is reached, made or made ready: after a stop no folder is.
-  void SetCopyControl(const CopyControl* control);
+  /// The run's stop value, asked before each destination folder is
+  /// reached, made or made ready (after a stop no folder is) and before
+  /// each file is begun. Not owned; nullptr asks nothing.
+  void SetKeepGoing(const std::function<bool()>* keep_going);
 
   /// Gives every destination folder still being worked in its source
   /// folder's permissions, times and owner; the run has no more files.
@@ -124,7 +137,8 @@ class FileSync {
   bool DestinationInUse() const { return destination_.in_use(); }
 
   /// Reports that `source_path` could not be copied to `destination_path`,
-  /// and why (an errno value or an EngineError).
+  /// and why (an errno value or an EngineError); while a path is being
+  /// decided, the decision keeps it for Show.
   void CopyFailed(const std::string& source_path,
                   const std::string& destination_path, int error);
 
@@ -150,6 +164,13 @@ class FileSync {
     }
   };
 
+  /// A folder shared with the jobs made in it, and where it came from.
+  struct HeldFolder {
+    Handle origin = kNoHandle;
+    std::string relative;
+    SharedFolder folder;
+  };
+
   PathParts Split(std::string_view source_path) const;
   /// Checks (and makes) the destination folder of `parts`, reporting it in
   /// List2 once per folder; `refused` tells whether it is refused as a
@@ -167,8 +188,6 @@ class FileSync {
   /// True when the destination folder's file system can give a file more
   /// than one name.
   bool MakesLinks();
-  /// Makes the destination of `parts` a further name of `group`'s copy.
-  int LinkName(const PathParts& parts, const LinkGroup& group);
   /// Brings the status of the unchanged copy `there` of `parts` up to its
   /// source's, when its device stamps status-change times; 0 when done or
   /// not worth doing.
@@ -191,19 +210,21 @@ class FileSync {
   bool UpToDate(const PathParts& parts, const FileInfo& source,
                 const AheadStatus* ahead, bool case_clash, LinkGroup** group,
                 const char** line);
-  /// Opens the source file for its copy into `*in`, `*source` becoming its
-  /// status as opened.
-  int OpenSource(const PathParts& parts, ScopedHandle* in, FileInfo* source);
-  /// 0 when copied; else why not, already reported unless kErrorStopped.
-  /// `in` is the source file when already open, or reports `open_error`.
-  int CopyOneFile(const std::string& source_path, const PathParts& parts,
-                  FileInfo* source, const std::string& destination_path,
-                  bool case_clash, ScopedHandle& in, int open_error);
+  /// Opens the source file for its copy into `*in`.
+  int OpenSource(const PathParts& parts, ScopedHandle* in);
+  void DecideFolder(FileDecision& decision);
+  void DecideFile(FileDecision& decision, const AheadStatus* ahead);
+  /// Makes the job that writes `parts` as `decision` and `group` say, or
+  /// makes it kFailed when the copy cannot be begun.
+  void MakeJob(FileDecision& decision, const PathParts& parts, bool case_clash,
+               const LinkGroup* group, ScopedHandle in, int open_error);
+  /// The folder `cursor_handle` (the folder `relative` as a cursor holds
+  /// it), held open for the jobs made in it.
+  int HoldFolder(Handle cursor_handle, std::string_view relative,
+                 HeldFolder* held);
+  /// A List2 line, or kept for Show while a path is decided.
+  void Say(std::string line);
   bool StopRequested() const;
-  int LeftByStop() {
-    left_by_stop_ = true;
-    return 0;
-  }
 
   Platform& platform_;
   Window& window_;
@@ -224,8 +245,12 @@ class FileSync {
   std::string folder_relative_;
   std::string destination_folder_;
   int64_t failed_copies_ = 0;
-  const CopyControl* copy_control_ = nullptr;
-  bool left_by_stop_ = false;
+  const std::function<bool()>* keep_going_ = nullptr;
+  // The decision being made, which keeps its lines until they are shown.
+  FileDecision* deciding_ = nullptr;
+  // The source and destination folders of the last jobs.
+  HeldFolder source_held_;
+  HeldFolder destination_held_;
   // Only files with more than one name are remembered, until their last
   // name in the tree has been handled.
   std::unordered_map<FileId, LinkGroup, FileIdHash> link_groups_;

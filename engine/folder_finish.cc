@@ -44,6 +44,13 @@ bool FolderFinisher::Contains(size_t index, std::string_view relative) const {
                                         relative[path.size()] == kSeparator);
 }
 
+bool FolderFinisher::Leaves(std::string_view relative) const {
+  if (levels_.empty() || relative == path_) return false;
+  for (size_t index = 0; index < levels_.size(); ++index)
+    if (!Contains(index, relative)) return true;
+  return false;
+}
+
 bool FolderFinisher::Stopped() const { return StopAsked(keep_going_); }
 
 void FolderFinisher::Reach(std::string_view relative, FolderCursor& source,

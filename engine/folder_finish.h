@@ -65,6 +65,9 @@ class FolderFinisher {
   void Reach(std::string_view relative, FolderCursor& source,
              Handle destination_root);
 
+  /// True when Reach(`relative`) would finish a folder the run leaves.
+  bool Leaves(std::string_view relative) const;
+
   /// After the destination levels of the last Reach were created: makes
   /// ready those that were missing then.
   void Made(Handle destination_root);

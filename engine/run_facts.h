@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace ferrybox {
 
@@ -50,9 +51,9 @@ struct RunOutcome {
   int64_t files_handled = 0;
   int64_t files_copied = 0;
   int64_t failed_copies = 0;
-  /// The source file whose copy a stop broke off, its earlier copy kept;
-  /// empty when none was.
-  std::string abandoned_file;
+  /// The source files whose copies a stop broke off, in file order, their
+  /// earlier copies kept; empty when none was.
+  std::vector<std::string> abandoned_files;
   /// Entries the scan left out as the user asked, a folder as one.
   int64_t left_out = 0;
 

@@ -209,6 +209,10 @@ class Platform {
   /// reported.
   virtual int Close(Handle handle) = 0;
 
+  /// A second handle on what `handle` holds open, closed on its own: a
+  /// folder handed to a copy that outlives the cursor it came from.
+  [[nodiscard]] virtual int Duplicate(Handle handle, Handle* out) = 0;
+
   /// Opens the file `path` for reading, following links. Never blocks, even
   /// on a FIFO.
   [[nodiscard]] virtual int OpenForReading(const std::string& path,

@@ -309,6 +309,12 @@ class PosixPlatform : public Platform {
     if (close(handle) != 0 && errno != EINTR) return errno;
     return 0;
   }
+  int Duplicate(Handle handle, Handle* out) override {
+    const int copy = fcntl(handle, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) return errno;
+    *out = copy;
+    return 0;
+  }
 
   int OpenForReading(const std::string& path, Handle* out) override {
     // Without O_NONBLOCK, opening a FIFO waits for a writer.

@@ -173,8 +173,9 @@ TEST_F(LookAheadTest, WaitingOverlapsAndStaysWithinItsDepth) {
   slow.handled = &counting.handled;
   slow.delay = milliseconds(10);
   MessageLists counting_lists(counting);
+  // One copy at a time: the run decides no file ahead of the one shown.
   BackupRun slow_run(counting, counting_lists, slow, Program(),
-                     {.look_ahead = kDepth});
+                     {.look_ahead = kDepth, .copies = 1});
   slow_run.Command3_Click();
   EXPECT_EQ(counting.figure[1], std::to_string(kFiles));
   EXPECT_GE(slow.most_in_flight, 2) << "the waits did not overlap";
@@ -254,7 +255,7 @@ TEST_F(LookAheadTest, ADestinationWithRoomForOneMoreFileTakesAFullBackup) {
     std::mutex mutex;
   } platform;
   platform.folder = Dst();
-  UsePlatform(platform);
+  UsePlatform(platform, {.copies = 1});
   Go();
   EXPECT_EQ(Count(List3(), kCopyErrorPrefix), 0);
   EXPECT_EQ(Figure(FigureBox::kText4), "40");

@@ -100,7 +100,7 @@ TEST_F(BigFileTest,
     EXPECT_EQ(testing::Entries(Dst()), std::set<std::string>{"big"});
     // Not a failed copy, and not a copy made.
     EXPECT_EQ(run->LastOutcome(),
-              (RunOutcome{RunRefusal::kNone, true, 1, 1, 0, 0, Src("big")}));
+              (RunOutcome{RunRefusal::kNone, true, 1, 1, 0, 0, {Src("big")}}));
     EXPECT_EQ(Count(List3(), "Finished....in :"), abandon ? 0 : 1);
   }
 }

@@ -38,10 +38,11 @@ TEST_F(ScenarioTest, EachFaultFailsItsFilesOnlyAndIsRepairedLater) {
       {fail(Kind::kRename, 1, EIO, "c.txt"), {"sub/c.txt"}},
       {fail(Kind::kMkdir, 1, EACCES, "fresh"), {"fresh/deep/f.txt"}},
       // A copy whose time is not set would pass for current: never kept.
-      {on(Kind::kOpen, "c.txt", fail(Kind::kSetTimes, 1, EPERM, temp)),
+      // (Armed as its content is read, on the thread that makes the copy.)
+      {on(Kind::kRead, "c.txt", fail(Kind::kSetTimes, 1, EPERM, temp)),
        {"sub/c.txt"}},
       // The copy's close reports a write the disk lost: never installed.
-      {on(Kind::kOpen, "c.txt", fail(Kind::kClose, 1, EIO, temp)),
+      {on(Kind::kRead, "c.txt", fail(Kind::kClose, 1, EIO, temp)),
        {"sub/c.txt"}},
       // Rewritten while being read: a copy would mix versions.
       {on(Kind::kRead, "big.bin",
@@ -66,7 +67,7 @@ TEST_F(ScenarioTest, EachFaultFailsItsFilesOnlyAndIsRepairedLater) {
   // Root's copies keep their owner; a disk that fails to is no refusal.
   if (geteuid() == 0)
     scenarios.push_back(
-        {on(Kind::kOpen, "c.txt", fail(Kind::kSetOwner, 1, EIO, temp)),
+        {on(Kind::kRead, "c.txt", fail(Kind::kSetOwner, 1, EIO, temp)),
          {"sub/c.txt"}});
   int number = 0;
   for (const auto& [arm, failed] : scenarios) {

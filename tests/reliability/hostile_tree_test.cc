@@ -154,7 +154,7 @@ TEST_F(ScenarioTest, CopiesNeverGiveAwayAccessNorTakeAName) {
       tree.Write("case/dst/" + (taken = name), "someone's");
     if (kind == Kind::kSetTimes && IsTempName(name))
       modes_when_complete.push_back(testing::Mode(Dst(name)));
-    if (kind == Kind::kOpen && name == "refused")
+    if (kind == Kind::kStat && name == "refused")
       faults.FailNth(Kind::kSetOwner, 1, EPERM);
   };
   Go();

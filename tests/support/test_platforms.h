@@ -168,6 +168,10 @@ class FaultyPlatform : public Platform {
     const int closed = base_.Close(handle);
     return error != 0 ? error : closed;
   }
+  int Duplicate(Handle handle, Handle* out) override {
+    const std::string name = NameOf(handle);
+    return Opened(base_.Duplicate(handle, out), name, out);
+  }
   int OpenForReading(const std::string& path, Handle* out) override {
     return Opened(Pass(Kind::kOpen, path, &Platform::OpenForReading, path, out),
                   path, out);

@@ -1,0 +1,82 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "engine/copy_job.h"
+
+#include "engine/link_copy.h"
+#include "platform/failure.h"
+#include "platform/install_by_rename.h"
+
+namespace ferrybox {
+namespace {
+
+// A file's copy, from the file as it is when its copy begins: its length,
+// times and bits are read from the open file now, never taken from the
+// status the run decided on, which may be a few files old.
+CopyOutcome CopyFile(Platform& platform, CopyJob& job,
+                     const CopyControl* control) {
+  CopyOutcome outcome;
+  outcome.source = job.decided;
+  int error = job.open_error;
+  if (error == 0)
+    error = platform.Stat(job.in.get(), "", false, &outcome.source);
+  if (error == 0 && outcome.source.type != EntryType::kFile)
+    error = kErrorSourceChanged;
+  outcome.same_file = outcome.source.id == job.decided.id;
+  outcome.stored.stored_mtime = outcome.source.mtime;
+  if (error == 0)
+    error = CopyOpenFile(platform, job.in.get(), outcome.source,
+                         job.destination_folder->get(), job.name,
+                         job.folder_hands_on,
+                         job.read_back ? &outcome.stored : nullptr, control);
+  // Let go of the source at once: the run may hold many jobs' results.
+  job.in.reset();
+  outcome.error = error;
+  return outcome;
+}
+
+}  // namespace
+
+int InstallHardLink(Platform& platform, Handle first_folder,
+                    const std::string& first, Handle folder,
+                    const std::string& name) {
+  return InstallByRename(
+             platform, folder, name,
+             [&](const std::string& temporary, Handle*) {
+               return platform.MakeHardLink(first_folder, first, folder,
+                                            temporary);
+             },
+             [](Handle, const std::string&) { return Failure{}; })
+      .error;
+}
+
+CopyOutcome RunCopyJob(Platform& platform, CopyJob& job,
+                       const CopyControl* control) {
+  switch (job.kind) {
+    case CopyKind::kLink: {
+      CopyOutcome outcome;
+      outcome.source = job.decided;
+      outcome.error =
+          CopyLinkAt(platform, job.source_folder->get(), job.name, job.decided,
+                     job.destination_folder->get(), job.name);
+      return outcome;
+    }
+    case CopyKind::kHardLink:
+      // Where the destination cannot link (FAT, exFAT, a share), the name
+      // is copied as a file of its own.
+      if (InstallHardLink(platform, job.group_folder->get(), job.group_name,
+                          job.destination_folder->get(), job.name) == 0) {
+        job.in.reset();
+        CopyOutcome outcome;
+        outcome.source = job.decided;
+        outcome.linked = true;
+        return outcome;
+      }
+      return CopyFile(platform, job, control);
+    case CopyKind::kFile:
+      return CopyFile(platform, job, control);
+  }
+  CopyOutcome outcome;
+  outcome.error = EINVAL;
+  return outcome;
+}
+
+}  // namespace ferrybox

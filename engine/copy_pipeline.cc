@@ -1,0 +1,114 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "engine/copy_pipeline.h"
+
+#include <algorithm>
+#include <charconv>
+#include <string>
+#include <system_error>
+
+#include "platform/environment.h"
+
+namespace ferrybox {
+namespace {
+
+// Copies at once by default: several pay even on two processors, since a
+// copy waits on the disk and the file system as much as on the processor.
+constexpr size_t kCopies = 1;
+constexpr size_t kMostCopies = 8;
+
+}  // namespace
+
+size_t DefaultCopies() {
+  const std::string text = Environment("FERRYBOX_COPIES");
+  size_t copies = 0;
+  const char* end = text.data() + text.size();
+  const auto [last, error] = std::from_chars(text.data(), end, copies);
+  if (text.empty() || error != std::errc() || last != end || copies < 1)
+    return kCopies;
+  return std::min(copies, kMostCopies);
+}
+
+void PauseGate::Set(bool paused) {
+  {
+    std::lock_guard lock(mutex_);
+    paused_ = paused;
+  }
+  resumed_.notify_all();
+}
+
+CopyPipeline::CopyPipeline(Platform& platform, const CopyControl* control,
+                           size_t copies)
+    : platform_(platform),
+      control_(control),
+      copies_(std::clamp<size_t>(copies, 1, kMostCopies)) {}
+
+CopyPipeline::~CopyPipeline() {
+  {
+    std::lock_guard lock(mutex_);
+    ending_ = true;
+  }
+  work_.notify_all();
+  for (std::thread& thread : threads_) thread.join();
+}
+
+void CopyPipeline::Submit(CopyTicket* ticket) {
+  bool start_thread = false;
+  {
+    std::lock_guard lock(mutex_);
+    queue_.push_back(ticket);
+    ++unfinished_;
+    // A thread per copy in flight, started the first time one is wanted.
+    start_thread = queue_.size() > idle_ && threads_.size() < copies_;
+  }
+  if (start_thread) {
+    try {
+      threads_.emplace_back([this] { Work(); });
+    } catch (const std::system_error&) {
+      // Out of threads: the copies go on with those there are.
+    }
+  }
+  if (!threads_.empty()) {
+    work_.notify_one();
+    return;
+  }
+  // Not one thread: the run makes the copy itself.
+  {
+    std::lock_guard lock(mutex_);
+    queue_.pop_back();
+  }
+  ticket->outcome = RunCopyJob(platform_, ticket->job, control_);
+  std::lock_guard lock(mutex_);
+  ticket->done = true;
+  --unfinished_;
+}
+
+bool CopyPipeline::WaitFor(CopyTicket& ticket, std::chrono::milliseconds wait) {
+  std::unique_lock lock(mutex_);
+  return done_.wait_for(lock, wait, [&ticket] { return ticket.done; });
+}
+
+bool CopyPipeline::WaitForRoom(std::chrono::milliseconds wait) {
+  std::unique_lock lock(mutex_);
+  return done_.wait_for(lock, wait, [this] { return unfinished_ < copies_; });
+}
+
+void CopyPipeline::Work() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    ++idle_;
+    work_.wait(lock, [this] { return ending_ || !queue_.empty(); });
+    --idle_;
+    if (queue_.empty()) return;  // ending, with nothing handed over
+    CopyTicket* ticket = queue_.front();
+    queue_.pop_front();
+    lock.unlock();
+    CopyOutcome outcome = RunCopyJob(platform_, ticket->job, control_);
+    lock.lock();
+    ticket->outcome = std::move(outcome);
+    ticket->done = true;
+    --unfinished_;
+    done_.notify_all();
+  }
+}
+
+}  // namespace ferrybox
