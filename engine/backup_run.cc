@@ -237,11 +237,8 @@ struct BackupRun::RunState {
   std::stop_source stop;
   std::function<bool()> keep_going;
   CopyControl copy_control;
-<<<<<<< HEAD
   LeaveOutList leave_out;
-=======
   std::function<bool()> while_waiting;
->>>>>>> 211d45e
   double start_time = 0;
   std::optional<LookAhead> ahead;
   // Decisions no longer made: a stop, or the destination lost.
