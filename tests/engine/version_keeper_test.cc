@@ -84,8 +84,9 @@ TEST_F(VersionTest, KeepsTheEarlierCopyOnlyWhenItsContentMayDiffer) {
     Go();
     ASSERT_TRUE(testing::Exists(Dst("a/f.txt")));
     const int64_t earlier_mtime = MtimeNs(Dst("a/f.txt"));
-    if (c.change != Change::kLinkToFile)
+    if (c.change != Change::kLinkToFile) {
       ASSERT_EQ(::setxattr(Dst("a/f.txt").c_str(), "user.note", "x", 1, 0), 0);
+    }
 
     switch (c.change) {
       case Change::kNone:
@@ -277,7 +278,9 @@ TEST(VersionStamp, NamesOfRunFoldersAreRecognised) {
     SCOPED_TRACE(c.name);
     int64_t seconds = 0;
     EXPECT_EQ(IsVersionStamp(c.name, &seconds), c.stamp);
-    if (c.stamp) EXPECT_EQ(seconds, c.seconds);
+    if (c.stamp) {
+      EXPECT_EQ(seconds, c.seconds);
+    }
   }
   EXPECT_EQ(UtcStampText(981173106), "2001-02-03 04.05.06Z");
 }
