@@ -18,6 +18,9 @@
 #   memory       peak memory at 200,000 files
 #   leave-out    no-change incremental run of the small tree leaving out
 #                half of its folders, against the same run leaving out none
+#   versions     incremental runs of the small tree keeping earlier versions
+#                (--keep-versions 30) against the same runs keeping none:
+#                one that changes nothing, one that replaces every file
 #
 # Environment: BENCH_RUNS (runs per command, 10; the cold row makes at
 # least 3 rounds), BENCH_ROWS, BENCH_BUILD (release build folder,
@@ -33,7 +36,7 @@ scratch=${BENCH_SCRATCH:-$build/bench-scratch}
 runs=${BENCH_RUNS:-10}
 report=${BENCH_REPORT:-$root/build/bench.md}
 baseline=${BENCH_BASELINE:-}
-all_rows="full incremental cold share window memory leave-out"
+all_rows="full incremental cold share window memory leave-out versions"
 rows=${BENCH_ROWS:-$all_rows}
 rows=${rows//,/ }
 
@@ -98,6 +101,7 @@ selected full || selected incremental && kinds+=(small large mixed)
 selected cold && [[ " ${kinds[*]} " != *" small "* ]] && kinds+=(small)
 selected window && [[ " ${kinds[*]} " != *" small "* ]] && kinds+=(small)
 selected leave-out && [[ " ${kinds[*]} " != *" small "* ]] && kinds+=(small)
+selected versions && [[ " ${kinds[*]} " != *" small "* ]] && kinds+=(small)
 selected share && kinds+=(share)
 selected memory && kinds+=(huge)
 selected memory || selected window && kinds+=(tiny)
@@ -233,6 +237,31 @@ if selected leave-out; then
     "$(q "$cli") --incremental $(q "$src") $(q "$complete/small")" \
     -n "ferrybox-cli --incremental --exclude" \
     "$(q "$cli") --incremental --exclude $(q "$leave_out_pattern") $(q "$src") $(q "$complete/small")"
+fi
+
+# Earlier versions kept: a run that changes nothing must cost no more, and
+# one that replaces every file of the small tree (its source's times all
+# moved, the destination a complete backup again before each run) at most
+# 1.3x the same run keeping nothing.
+if selected versions; then
+  src=$trees/small
+  log "incremental runs of the small tree, versions kept and not"
+  hyper versions-none --warmup 2 \
+    -n "ferrybox-cli --incremental" \
+    "$(q "$cli") --incremental $(q "$src") $(q "$complete/small")" \
+    -n "ferrybox-cli --incremental --keep-versions 30" \
+    "$(q "$cli") --incremental --keep-versions 30 $(q "$src") $(q "$complete/small")"
+  touched=$scratch/touched-small
+  rm -rf "$touched"
+  cp -a "$src" "$touched"
+  find "$touched" -type f -exec touch -m -d 2020-01-01 {} +
+  replace_dst=$scratch/replace-dst
+  prepare="$(q "$fresh") $(q "$replace_dst") $(q "$trash") && cp -a $(q "$complete/small")/. $(q "$replace_dst")"
+  hyper versions-all --warmup 1 --prepare "$prepare" \
+    -n "ferrybox-cli --incremental" \
+    "$(q "$cli") --incremental $(q "$touched") $(q "$replace_dst")" \
+    -n "ferrybox-cli --incremental --keep-versions 30" \
+    "$(q "$cli") --incremental --keep-versions 30 $(q "$touched") $(q "$replace_dst")"
 fi
 
 # The window program on a real X server, which paints as a desktop does.
@@ -550,6 +579,20 @@ target() {
     echo "| leaving out nothing | $(secs "$n") | 1.00 |"
     echo "| leaving out half | $(secs "$l") | $(ratio "$l" "$n") |"
   fi
+  if selected versions; then
+    echo
+    echo "## Incremental runs of the small tree keeping earlier versions"
+    echo
+    echo "| run | keeping none | --keep-versions 30 | ÷ keeping none |"
+    echo "|---|---:|---:|---:|"
+    for what in none all; do
+      n=$(median "versions-$what" "ferrybox-cli --incremental")
+      k=$(median "versions-$what" "ferrybox-cli --incremental --keep-versions 30")
+      label="no change"
+      [ "$what" = all ] && label="every file replaced"
+      echo "| $label | $(secs "$n") | $(secs "$k") | $(ratio "$k" "$n") |"
+    done
+  fi
   if [ -n "$baseline" ]; then
     echo
     echo "## Against the baseline"
@@ -631,6 +674,12 @@ target() {
       "$(median leave-out "ferrybox-cli --incremental")")
   target "no-change incremental, half the small tree left out ≤ 0.55 × none" \
     leave-out "" "$x" 0.55
+  x=
+  selected versions &&
+    x=$(ratio "$(median versions-all "ferrybox-cli --incremental --keep-versions 30")" \
+      "$(median versions-all "ferrybox-cli --incremental")")
+  target "every file of the small tree replaced, versions kept ≤ 1.3 × none" \
+    versions "" "$x" 1.3
 } >"$results/bench.md"
 
 mkdir -p "$(dirname "$report")"

@@ -3,6 +3,8 @@
 
 #include <string_view>
 
+#include "settings/options_file.h"
+
 namespace ferrybox {
 
 const char kCliUsage[] =
@@ -36,6 +38,10 @@ const char kCliHelp[] =
     "Patterns: * ? [...] within a name, ** across folders, a leading or\n"
     "inner / anchors at SOURCE, a trailing / matches folders only; no\n"
     "negation.\n"
+    "\n"
+    "  --keep-versions DAYS  before replacing a copy whose content may\n"
+    "                  differ, keep it in DESTINATION/.ferrybox-versions for\n"
+    "                  DAYS days (0 keeps none; in place of a profile's own)\n"
     "\n"
     "  --help          show this text\n"
     "  --version       show the version\n"
@@ -110,6 +116,28 @@ bool ParseCliArguments(const std::vector<std::string>& args,
         value = arg.substr(option.size() + 1);
       }
       (from ? request->exclude_from : request->exclude).push_back(value);
+    } else if (arg == "--keep-versions" ||
+               arg.starts_with("--keep-versions=")) {
+      std::string days;
+      if (arg == "--keep-versions") {
+        if (i + 1 == args.size()) {
+          if (first_problem.empty())
+            first_problem = "--keep-versions needs a number of DAYS";
+          continue;
+        }
+        days = args[++i];
+      } else {
+        days = arg.substr(std::string_view("--keep-versions=").size());
+      }
+      if (days.empty() || days.size() > 5 ||
+          days.find_first_not_of("0123456789") != std::string::npos ||
+          std::stoi(days) > kMaxKeepDays) {
+        if (first_problem.empty())
+          first_problem = "--keep-versions takes DAYS from 0 to " +
+                          std::to_string(kMaxKeepDays);
+        continue;
+      }
+      request->keep_days = std::stoi(days);
     } else if (arg == "--profile" || arg.starts_with("--profile=")) {
       std::string name;
       if (arg == "--profile") {

@@ -3,6 +3,7 @@
 #ifndef FERRYBOX_CLI_CLI_ARGUMENTS_H_
 #define FERRYBOX_CLI_CLI_ARGUMENTS_H_
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,9 @@ struct CliRequest {
   std::vector<std::string> exclude;
   std::vector<std::string> exclude_from;
   bool exclude_caches = false;
+  /// --keep-versions DAYS, in place of a profile's own; empty when not
+  /// given.
+  std::optional<int> keep_days;
 };
 
 /// Parses the arguments that follow the program name. Options may come

@@ -140,6 +140,7 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context) {
       boxes.text2 = FullPath(request.destination);
       boxes.check1 = boxes.check2 = request.show_files ? 1 : 0;
       boxes.check3 = request.incremental ? 1 : 0;
+      boxes.keep_days = request.keep_days.value_or(0);
       if (!AddLeaveOut(*context.platform, request, &boxes.leave_out, &error)) {
         Say(context.err, error);
         return kExitRefused;
@@ -178,6 +179,8 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context) {
   }
   boxes.leave_out = {options.options.leave_out,
                      options.options.leave_out_caches};
+  boxes.keep_days =
+      request.keep_days.value_or(options.options.keep_versions_days);
   if (!AddLeaveOut(*context.platform, request, &boxes.leave_out, &error)) {
     Say(context.err, error);
     return kExitRefused;

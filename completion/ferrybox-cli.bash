@@ -72,6 +72,10 @@ _ferrybox_cli() {
   # A pattern is the user's own; a list of them is a file.
   case $prev in
     --exclude) return ;;
+    --keep-versions)
+      mapfile -t COMPREPLY < <(compgen -W '0 7 30 90' -- "$cur")
+      return
+      ;;
     --exclude-from)
       compopt -o filenames 2>/dev/null
       mapfile -t COMPREPLY < <(compgen -f -- "$cur")
@@ -86,7 +90,7 @@ _ferrybox_cli() {
   if [[ -z $options_ended && $cur == -* ]]; then
     mapfile -t COMPREPLY < <(compgen -W \
       '--incremental --show-files --profile --exclude --exclude-from
-       --exclude-caches --help --version --' -- "$cur")
+       --exclude-caches --keep-versions --help --version --' -- "$cur")
     return
   fi
   compopt -o filenames 2>/dev/null

@@ -16,6 +16,7 @@
 #include "engine/copy_log.h"
 #include "engine/file_copy.h"
 #include "engine/flush.h"
+#include "engine/version_keeper.h"
 #include "platform/environment.h"
 #include "platform/scoped_handle.h"
 
@@ -238,6 +239,10 @@ struct BackupRun::RunState {
   std::function<bool()> keep_going;
   CopyControl copy_control;
   LeaveOutList leave_out;
+  // Keeps what the copies replace, for the run's days; before `copies`,
+  // which it outlives.
+  int keep_days = 0;
+  std::optional<VersionKeeper> versions;
   std::function<bool()> while_waiting;
   double start_time = 0;
   std::optional<LookAhead> ahead;
@@ -337,6 +342,11 @@ void BackupRun::CollectFiles(RunState& run) {
     std::optional<FileSync>& sync = run.sync;
     sync.emplace(platform_, window_, lists_, sync_state_, run.source_root,
                  run.destination_root, run.destination, copy_log_path_);
+    run.keep_days = window_.KeepVersionsDays();
+    if (run.keep_days > 0) {
+      run.versions.emplace(platform_, SecondsSinceEpoch());
+      sync->SetVersionKeeper(&*run.versions);
+    }
     scan.on_error = [&sync](const std::string& path, int error) {
       sync->CopyFailed(path, sync->DestinationPath(path), error);
     };
@@ -353,6 +363,10 @@ void BackupRun::CollectFiles(RunState& run) {
       scan.leave_out = &run.leave_out;
       scan.on_left_out = [&run](const std::string&) { ++run.outcome.left_out; };
     }
+    // A backup run the other way round (to restore) never copies the
+    // history back: it is the backup's own, and shown nowhere.
+    scan.has_skip_versions =
+        FindMarkedVersions(platform_, run.source_root, &scan.skip_versions);
     // The next subfolders are walked ahead as files are read ahead.
     scan.read_ahead = look_ahead_ > 0 ? kFoldersAhead : 0;
     std::string folder = run.source_root;
@@ -570,6 +584,15 @@ void BackupRun::FinishRun(RunState& run) {
   } else {
     const double elapsed = clock_() - run.start_time;
     ShowFigures(elapsed, true);
+    if (run.versions && !outcome.stopped && !run.sync->DestinationInUse()) {
+      // Not a failed run: the backup itself is whole.
+      const Failure pruned =
+          run.versions->Prune(run.sync->DestinationRootHandle(), run.keep_days,
+                              SecondsSinceEpoch());
+      if (!pruned.ok())
+        lists_.lp3(kVersionsNotPruned + pruned.path + ": " +
+                   ErrorText(pruned.error));
+    }
     if (outcome.left_out > 0) lists_.lp3(LeftOutLine(outcome.left_out));
     lists_.lp3("Finished....in :" + Formatted("%.2f", elapsed) + " seconds");
   }

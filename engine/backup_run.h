@@ -39,6 +39,9 @@ inline constexpr char kSourceInsideDestination[] =
     "Source folder is inside the destination folder: nothing copied";
 inline constexpr char kDestinationInUse[] =
     "Destination folder in use by another run: nothing copied";
+/// The List3 line of a run whose old versions could not all be removed,
+/// followed by the reason.
+inline constexpr char kVersionsNotPruned[] = "Old versions not removed: ";
 
 /// The List3 line, before the closing line, of a run that left out `count`
 /// entries (more than none) as the user asked.

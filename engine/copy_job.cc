@@ -24,10 +24,11 @@ CopyOutcome CopyFile(Platform& platform, CopyJob& job,
   outcome.same_file = outcome.source.id == job.decided.id;
   outcome.stored.stored_mtime = outcome.source.mtime;
   outcome.stored.read_back = job.read_back;
+  KeptVersion kept(job.versions, job.version_folder);
   if (error == 0)
     error = CopyOpenFile(platform, job.in.get(), outcome.source,
                          job.destination_folder->get(), job.name,
-                         job.folder_hands_on, &outcome.stored, control);
+                         job.folder_hands_on, &outcome.stored, control, &kept);
   outcome.copied_at = FileTimeNow();
   // Let go of the source at once: the run may hold many jobs' results.
   job.in.reset();
@@ -39,33 +40,35 @@ CopyOutcome CopyFile(Platform& platform, CopyJob& job,
 
 int InstallHardLink(Platform& platform, Handle first_folder,
                     const std::string& first, Handle folder,
-                    const std::string& name) {
+                    const std::string& name, ReplacedEntry* replaced) {
   return InstallByRename(
              platform, folder, name,
              [&](const std::string& temporary, Handle*) {
                return platform.MakeHardLink(first_folder, first, folder,
                                             temporary);
              },
-             [](Handle, const std::string&) { return Failure{}; })
+             [](Handle, const std::string&) { return Failure{}; }, replaced)
       .error;
 }
 
 CopyOutcome RunCopyJob(Platform& platform, CopyJob& job,
                        const CopyControl* control) {
+  KeptVersion kept(job.versions, job.version_folder);
   switch (job.kind) {
     case CopyKind::kLink: {
       CopyOutcome outcome;
       outcome.source = job.decided;
       outcome.error =
           CopyLinkAt(platform, job.source_folder->get(), job.name, job.decided,
-                     job.destination_folder->get(), job.name);
+                     job.destination_folder->get(), job.name, &kept);
       return outcome;
     }
     case CopyKind::kHardLink:
       // Where the destination cannot link (FAT, exFAT, a share), the name
       // is copied as a file of its own.
       if (InstallHardLink(platform, job.group_folder->get(), job.group_name,
-                          job.destination_folder->get(), job.name) == 0) {
+                          job.destination_folder->get(), job.name,
+                          &kept) == 0) {
         job.in.reset();
         CopyOutcome outcome;
         outcome.source = job.decided;

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "engine/file_copy.h"
+#include "engine/version_keeper.h"
 #include "platform/platform.h"
 #include "platform/scoped_handle.h"
 
@@ -59,6 +60,11 @@ struct CopyJob {
   /// Whether the time the file system stored must be read back: false where
   /// earlier copies showed the device keeps times as asked.
   bool read_back = true;
+  /// Where the entry the job replaces is kept first, when the run keeps
+  /// earlier versions: the run's keeper, and the destination folder below
+  /// the root.
+  const VersionKeeper* versions = nullptr;
+  std::string version_folder;
 };
 
 /// What a copy job did, for the run to take back in its file's turn.
@@ -89,10 +95,11 @@ CopyOutcome RunCopyJob(Platform& platform, CopyJob& job,
 
 /// A further name for the entry `first` in `first_folder`, put at `name` in
 /// `folder` under a temporary name and renamed into place, so that the
-/// earlier entry stays should anything fail. Returns 0 or why not.
+/// earlier entry stays should anything fail; `replaced`, when given, keeps
+/// that entry first. Returns 0 or why not.
 int InstallHardLink(Platform& platform, Handle first_folder,
                     const std::string& first, Handle folder,
-                    const std::string& name);
+                    const std::string& name, ReplacedEntry* replaced = nullptr);
 
 }  // namespace ferrybox
 

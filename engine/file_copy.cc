@@ -200,7 +200,7 @@ int OpenSourceFile(Platform& platform, Handle dir, const std::string& name,
 int CopyOpenFile(Platform& platform, Handle in, const FileInfo& source,
                  Handle destination_dir, const std::string& destination_name,
                  bool folder_hands_on, CopyResult* result,
-                 const CopyControl* control) {
+                 const CopyControl* control, ReplacedEntry* replaced) {
   SourceWatch watch(platform, in, source);
   int error = watch.Begin();
   if (error != 0) return error;
@@ -215,7 +215,8 @@ int CopyOpenFile(Platform& platform, Handle in, const FileInfo& source,
         return Failure{.error = FillCopy(platform, in, source, watch,
                                          destination_dir, temporary, out,
                                          folder_hands_on, result, control)};
-      });
+      },
+      replaced);
   return failure.error;
 }
 

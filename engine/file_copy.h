@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/install_by_rename.h"
 #include "platform/platform.h"
 #include "platform/scoped_handle.h"
 
@@ -64,11 +65,13 @@ int OpenSourceFile(Platform& platform, Handle dir, const std::string& name,
 /// `destination_dir`, asked once for all the copies made in it. `result`, when
 /// given, receives the time the file system stored (read back from the copy)
 /// and an attribute the destination would not keep; without it, such an
-/// attribute fails the copy. Returns 0, an errno value or an EngineError.
+/// attribute fails the copy. `replaced`, when given, keeps the entry the
+/// copy replaces first. Returns 0, an errno value or an EngineError.
 int CopyOpenFile(Platform& platform, Handle in, const FileInfo& source,
                  Handle destination_dir, const std::string& destination_name,
                  bool folder_hands_on, CopyResult* result,
-                 const CopyControl* control = nullptr);
+                 const CopyControl* control = nullptr,
+                 ReplacedEntry* replaced = nullptr);
 
 /// OpenSourceFile and CopyOpenFile in one.
 int CopyFileAt(Platform& platform, Handle source_dir,

@@ -284,6 +284,14 @@ void FileSync::MakeJob(FileDecision& decision, const PathParts& parts,
   decision.device = destination_.device();
   job.read_back =
       !decision.device || !time_steps_.KeepsTimesAsAsked(*decision.device);
+  if (versions_ != nullptr) {
+    // Made here, on the run's thread, before the first copy that may keep
+    // a version; a folder that cannot be made fails only the copies that
+    // would replace something.
+    (void)versions_->Ready(destination_.Root());
+    job.versions = versions_;
+    job.version_folder = parts.folder;
+  }
   decision.relative = parts.relative;
   decision.starts_group = group == nullptr && !case_clash;
   decision.outcome = FileOutcome::kCopy;

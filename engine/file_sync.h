@@ -21,6 +21,7 @@
 #include "engine/look_ahead.h"
 #include "engine/message_lists.h"
 #include "engine/time_step.h"
+#include "engine/version_keeper.h"
 #include "engine/window.h"
 #include "platform/platform.h"
 
@@ -151,6 +152,10 @@ class FileSync {
 
   int64_t failed_copies() const { return failed_copies_; }
 
+  /// Keeps what the run's copies replace with `keeper` (not owned; nullptr
+  /// keeps nothing).
+  void SetVersionKeeper(VersionKeeper* keeper) { versions_ = keeper; }
+
  private:
   struct PathParts {
     std::string_view relative;  // below the source root
@@ -256,6 +261,7 @@ class FileSync {
   std::string destination_folder_;
   int64_t failed_copies_ = 0;
   const std::function<bool()>* keep_going_ = nullptr;
+  VersionKeeper* versions_ = nullptr;
   // The decision being made, which keeps its lines until they are shown.
   FileDecision* deciding_ = nullptr;
   // The source and destination folders of the last jobs.

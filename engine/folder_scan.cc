@@ -113,6 +113,8 @@ class Walker {
     }
     if (!KeepAlive()) return false;
     if (options_.has_skip_folder && *self == options_.skip_folder) return false;
+    if (options_.has_skip_versions && *self == options_.skip_versions)
+      return false;
     if (std::find(ancestors_.begin(), ancestors_.end(), *self) !=
         ancestors_.end())
       return false;
@@ -199,6 +201,8 @@ class Walker {
           options.skip_folder = options_.skip_folder;
           options.has_skip_folder = options_.has_skip_folder;
           if (options_.folder_ids != nullptr) options.folder_ids = &out.folders;
+          options.skip_versions = options_.skip_versions;
+          options.has_skip_versions = options_.has_skip_versions;
           options.on_error = [&out](const std::string& path, int error) {
             out.errors.emplace_back(path, error);
           };

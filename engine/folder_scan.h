@@ -54,6 +54,10 @@ struct ScanOptions {
   bool has_skip_folder = false;
   /// When given, receives every folder walked, the root included.
   std::vector<SourceFolder>* folder_ids = nullptr;
+  /// A second such folder: the earlier versions a backup keeps, when the
+  /// source is a backup. Ignored unless `has_skip_versions`.
+  FileId skip_versions;
+  bool has_skip_versions = false;
   /// Told of every folder below the root that exists but cannot be read,
   /// and of every entry that exists but cannot be looked up (so it may be a
   /// file left out); the path carries no trailing separator. The walk goes

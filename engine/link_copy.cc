@@ -46,7 +46,8 @@ bool SameLink(Platform& platform, Handle source_dir, const std::string& name,
 
 int CopyLinkAt(Platform& platform, Handle source_dir,
                const std::string& source_name, const FileInfo& source,
-               Handle destination_dir, const std::string& destination_name) {
+               Handle destination_dir, const std::string& destination_name,
+               ReplacedEntry* replaced) {
   std::string target;
   int error =
       ReadSourceLink(platform, source_dir, source_name, source, &target);
@@ -70,7 +71,8 @@ int CopyLinkAt(Platform& platform, Handle source_dir,
           if (AttributeRefused(kept)) kept = 0;
         }
         return Failure{.error = kept};
-      });
+      },
+      replaced);
   return failure.error;
 }
 

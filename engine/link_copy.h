@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/destination_folders.h"
+#include "platform/install_by_rename.h"
 #include "platform/platform.h"
 
 namespace ferrybox {
@@ -28,10 +29,12 @@ bool SameLink(Platform& platform, Handle source_dir, const std::string& name,
 /// removed and whatever stood at `destination_name` is left as it was. A
 /// destination that cannot hold links fails with kErrorNoLinks, a source
 /// that is no longer the link `source` describes with kErrorSourceChanged.
+/// `replaced`, when given, keeps the entry the link replaces first.
 /// Returns 0 or an errno value.
 int CopyLinkAt(Platform& platform, Handle source_dir,
                const std::string& source_name, const FileInfo& source,
-               Handle destination_dir, const std::string& destination_name);
+               Handle destination_dir, const std::string& destination_name,
+               ReplacedEntry* replaced = nullptr);
 
 }  // namespace ferrybox
 

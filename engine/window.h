@@ -41,6 +41,10 @@ class Window {
   /// front end says.
   virtual LeaveOutOptions LeaveOut() const { return {}; }
 
+  /// For how many days a run keeps what it replaces, read once when it
+  /// starts; 0 (keep nothing) unless the front end says.
+  virtual int KeepVersionsDays() const { return 0; }
+
   /// Sets a figure box and shows it at once (a window may defer the paint
   /// to the display's pace, but never past the next ProcessEvents).
   virtual void SetFigure(FigureBox box, const std::string& text) = 0;

@@ -42,4 +42,15 @@ std::string TimeOfDayText() {
   return text;
 }
 
+int64_t SecondsSinceEpoch() { return static_cast<int64_t>(std::time(nullptr)); }
+
+std::string UtcStampText(int64_t seconds) {
+  const std::time_t when = static_cast<std::time_t>(seconds);
+  std::tm utc{};
+  char text[64] = "";
+  if (gmtime_r(&when, &utc) != nullptr)
+    std::strftime(text, sizeof text, "%Y-%m-%d %H.%M.%SZ", &utc);
+  return text;
+}
+
 }  // namespace ferrybox

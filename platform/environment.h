@@ -3,6 +3,7 @@
 #ifndef FERRYBOX_PLATFORM_ENVIRONMENT_H_
 #define FERRYBOX_PLATFORM_ENVIRONMENT_H_
 
+#include <cstdint>
 #include <string>
 
 namespace ferrybox {
@@ -21,6 +22,13 @@ std::string HomeFolder();
 /// The time of day now in the locale's format and the local time zone, such
 /// as 14:05:09; "" when the system cannot tell.
 std::string TimeOfDayText();
+
+/// The time now as whole seconds since 1970-01-01 00:00 UTC.
+int64_t SecondsSinceEpoch();
+
+/// `seconds` since 1970-01-01 00:00 UTC as the UTC date and time
+/// "YYYY-MM-DD HH.MM.SSZ"; "" when the system cannot tell.
+std::string UtcStampText(int64_t seconds);
 
 }  // namespace ferrybox
 

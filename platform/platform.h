@@ -204,6 +204,17 @@ class Platform {
   /// Removes the file `name` from `dir`.
   virtual int Remove(Handle dir, const std::string& name) = 0;
 
+  /// Moves the entry `from` in `from_dir` (a link as itself) to `to` in
+  /// `to_dir` on the same file system, never replacing anything: EEXIST
+  /// when `to` is taken. Kind "rename".
+  [[nodiscard]] virtual int MoveEntry(Handle from_dir, const std::string& from,
+                                      Handle to_dir, const std::string& to) = 0;
+
+  /// Removes the empty folder `name` from `dir`; ENOTEMPTY when it holds
+  /// anything, ENOTDIR when it is no folder (a link to one included). Kind
+  /// "remove".
+  virtual int RemoveFolder(Handle dir, const std::string& name) = 0;
+
   /// Closes a handle from Open, OpenForReading or OpenForWriting, which is
   /// gone even when an error is returned: the error a delayed write
   /// reported.

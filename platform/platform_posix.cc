@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <linux/fs.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -299,6 +300,28 @@ class PosixPlatform : public Platform {
 
   int Remove(Handle dir, const std::string& name) override {
     if (unlinkat(Fd(dir), name.c_str(), 0) != 0) return errno;
+    return 0;
+  }
+
+  int MoveEntry(Handle from_dir, const std::string& from, Handle to_dir,
+                const std::string& to) override {
+    if (renameat2(Fd(from_dir), from.c_str(), Fd(to_dir), to.c_str(),
+                  RENAME_NOREPLACE) == 0)
+      return 0;
+    if (errno != EINVAL) return errno;
+    // A file system without the flag (FAT through FUSE): the name is looked
+    // up first. The folders moved into are the program's own, owner-only.
+    struct stat st;
+    if (fstatat(Fd(to_dir), to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+      return EEXIST;
+    if (errno != ENOENT) return errno;
+    if (renameat(Fd(from_dir), from.c_str(), Fd(to_dir), to.c_str()) != 0)
+      return errno;
+    return 0;
+  }
+
+  int RemoveFolder(Handle dir, const std::string& name) override {
+    if (unlinkat(Fd(dir), name.c_str(), AT_REMOVEDIR) != 0) return errno;
     return 0;
   }
 

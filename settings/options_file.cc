@@ -3,6 +3,8 @@
 
 #include <errno.h>
 
+#include <string>
+
 #include "platform/folder_of.h"
 #include "settings/profile.h"
 #include "settings/text_file.h"
@@ -13,6 +15,7 @@ namespace {
 constexpr char kHeader[] = "# Ferrybox options: one \"key = value\" a line";
 constexpr char kLeaveOut[] = "leave out";
 constexpr char kLeaveOutCaches[] = "leave out cache folders";
+constexpr char kKeepDays[] = "keep replaced files for days";
 // More lines than any file within kMaxTextFileBytes holds.
 constexpr std::size_t kMaxLines = kMaxTextFileBytes;
 
@@ -73,6 +76,17 @@ OptionsRead ReadOptionsFile(Platform& files, const std::string& path) {
         return read;
       }
       read.options.leave_out_caches = flag == "1";
+    } else if (key == kKeepDays) {
+      const std::string days = Trimmed(value);
+      if (days.empty() || days.size() > 5 ||
+          days.find_first_not_of("0123456789") != std::string::npos ||
+          std::stoi(days) > kMaxKeepDays) {
+        read.error = where + "\"" + kKeepDays +
+                     "\" is a number of days from 0 to " +
+                     std::to_string(kMaxKeepDays);
+        return read;
+      }
+      read.options.keep_versions_days = std::stoi(days);
     } else {
       read.options.kept_lines.push_back(line);
     }
@@ -85,6 +99,10 @@ bool WriteOptionsFile(Platform& files, const std::string& path,
   std::vector<std::string> lines = {kHeader,
                                     std::string(kLeaveOutCaches) + " = " +
                                         (options.leave_out_caches ? "1" : "0")};
+  // Written only when set, so that files without it stay as they were.
+  if (options.keep_versions_days > 0)
+    lines.push_back(std::string(kKeepDays) + " = " +
+                    std::to_string(options.keep_versions_days));
   for (const std::string& pattern : options.leave_out)
     lines.push_back(std::string(kLeaveOut) + " = " + pattern);
   lines.insert(lines.end(), options.kept_lines.begin(),

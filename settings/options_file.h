@@ -18,15 +18,21 @@ namespace ferrybox {
 ///
 ///     leave out = PATTERN              one line per pattern, in order
 ///     leave out cache folders = 0 or 1
+///     keep replaced files for days = N  0 (keep nothing) to 36500
 ///
 /// A key this version does not know is kept, line and place among the
 /// other kept lines, and written back unchanged.
+/// The most days a run keeps earlier versions for: a hundred years.
+inline constexpr int kMaxKeepDays = 36500;
+
 struct ProfileOptions {
   /// The leave-out list, a pattern (or a blank or comment line) each.
   std::vector<std::string> leave_out;
   bool leave_out_caches = false;
   /// Lines of a later version (or comments), kept as they were.
   std::vector<std::string> kept_lines;
+  /// For how many days a run keeps the copies it replaces; 0 keeps none.
+  int keep_versions_days = 0;
   friend bool operator==(const ProfileOptions&,
                          const ProfileOptions&) = default;
 };

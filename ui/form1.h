@@ -55,6 +55,7 @@ class Form1 : public QWidget, public Window {
   std::string Text2() const override;
   int CheckValue(CheckBox box) const override;
   LeaveOutOptions LeaveOut() const override;
+  int KeepVersionsDays() const override { return options_.keep_versions_days; }
   void SetFigure(FigureBox box, const std::string& text) override;
   void SetCount(FigureBox box, int64_t count) override;
   void AddItem(ListBox list, const std::string& line) override;

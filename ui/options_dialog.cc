@@ -3,9 +3,11 @@
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "ui/name_bytes.h"
@@ -42,6 +44,25 @@ OptionsDialog::OptionsDialog(const ProfileOptions& options, QWidget* parent)
       "Leaves out every folder that holds a CACHEDIR.TAG file.");
   caches_->setChecked(options.leave_out_caches);
 
+  // "Keep replaced files for N days", the number in the sentence.
+  auto* keep_row = new QHBoxLayout;
+  auto* keep_before = new QLabel("&Keep replaced files for", this);
+  keep_days_ = new QSpinBox(this);
+  keep_days_->setObjectName("KeepVersionsDays");
+  keep_days_->setRange(0, kMaxKeepDays);
+  keep_days_->setValue(options.keep_versions_days);
+  keep_days_->setAccessibleName("Keep replaced files for days");
+  keep_days_->setAccessibleDescription(
+      "Before a backup replaces a changed copy, it keeps the earlier one in "
+      "the destination's .ferrybox-versions folder for this many days; 0 "
+      "keeps none.");
+  keep_before->setBuddy(keep_days_);
+  auto* keep_after = new QLabel("days", this);
+  keep_row->addWidget(keep_before);
+  keep_row->addWidget(keep_days_);
+  keep_row->addWidget(keep_after);
+  keep_row->addStretch();
+
   auto* buttons = new QDialogButtonBox(
       QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
@@ -57,9 +78,11 @@ OptionsDialog::OptionsDialog(const ProfileOptions& options, QWidget* parent)
   layout->addWidget(list_);
   layout->addWidget(reminder);
   layout->addWidget(caches_);
+  layout->addLayout(keep_row);
   layout->addWidget(buttons);
   setTabOrder(list_, caches_);
-  setTabOrder(caches_, ok);
+  setTabOrder(caches_, keep_days_);
+  setTabOrder(keep_days_, ok);
   setTabOrder(ok, cancel);
   list_->setFocus();
   resize(reminder->sizeHint().width() + 40, 320);
@@ -76,6 +99,7 @@ ProfileOptions OptionsDialog::Options() const {
     if (options.leave_out.back().empty()) options.leave_out.pop_back();
   }
   options.leave_out_caches = caches_->isChecked();
+  options.keep_versions_days = keep_days_->value();
   return options;
 }
 

@@ -8,6 +8,7 @@
 #include "settings/options_file.h"
 
 class QCheckBox;
+class QSpinBox;
 class QPlainTextEdit;
 class QPushButton;
 
@@ -39,6 +40,7 @@ class OptionsDialog : public QDialog {
   ProfileOptions options_;
   QPlainTextEdit* list_;
   QCheckBox* caches_;
+  QSpinBox* keep_days_;
 };
 
 }  // namespace ferrybox

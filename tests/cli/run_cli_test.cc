@@ -61,6 +61,7 @@ std::string Describe(const std::vector<std::string>& args) {
   for (const std::string& pattern : request.exclude) text += " x:" + pattern;
   for (const std::string& file : request.exclude_from) text += " f:" + file;
   if (request.exclude_caches) text += " c";
+  if (request.keep_days) text += " k:" + std::to_string(*request.keep_days);
   return text;
 }
 
@@ -110,6 +111,12 @@ TEST(ParseCliArguments, TakesEachAcceptedFormAndRefusesEverythingElse) {
        "profile w x:-- f:l"},
       {{"/a", "/b", "--exclude"}, "error: --exclude needs a PATTERN"},
       {{"/a", "/b", "--exclude-from"}, "error: --exclude-from needs a FILE"},
+      // Days earlier versions are kept for.
+      {{"--keep-versions", "30", "/a", "/b"}, "run /a /b k:30"},
+      {{"--profile=w", "--keep-versions=0"}, "profile w k:0"},
+      {{"/a", "/b", "--keep-versions"}, "error: --keep-versions needs"},
+      {{"/a", "/b", "--keep-versions=-1"}, "error: --keep-versions takes"},
+      {{"/a", "/b", "--keep-versions", "36501"}, "error: --keep-versions"},
       // --help and --version win over everything before "--".
       {{"/a", "/b", "/c", "--help"}, "help"},
       {{"-h"}, "help"},
@@ -361,6 +368,18 @@ TEST_F(RunCliTest, AProfileLeavesOutItsOwnListAndTheCommandLineAddsToIt) {
   EXPECT_EQ(Run({src_, dst_}), kExitOk);
   EXPECT_EQ(out_.str().find("Left out"), std::string::npos);
   EXPECT_EQ(err_.str(), "");
+  // The profile keeps what it replaces for its own days; the command line
+  // says otherwise.
+  WriteFile(ProfileOptionsPath(program_.root(), "work.prf"),
+            "keep replaced files for days = 5\r\n");
+  for (const bool given : {false, true}) {
+    WriteFile(src_ + "/a.txt", given ? "third" : "second");
+    std::vector<std::string> args = {"--profile", "work"};
+    if (given) args.insert(args.end(), {"--keep-versions", "0"});
+    EXPECT_EQ(Run(args), kExitOk) << err_.str();
+    // The marker, one run folder and its a.txt: none kept the second time.
+    EXPECT_EQ(testing::Entries(dst_ + "/.ferrybox-versions", true).size(), 3u);
+  }
 }
 
 TEST_F(RunCliTest, AStopEndsTheScanAtOnceOrBreaksOffTheFileInHandAndNamesIt) {

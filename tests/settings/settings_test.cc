@@ -288,15 +288,16 @@ TEST(OptionsFile, WrittenBesideTheProfilesAndReadBackWithLinesItDoesNotKnow) {
   // A later version's setting and a comment are kept; a pattern keeps its
   // spaces and may look like a setting of its own.
   tree.Write("profiles/options/home.prf.options",
-             "keep replaced files for days = 30\r\n# mine\n"
+             "copy deleted files to = old\r\n# mine\n"
+             "keep replaced files for days = 30\r\n"
              "leave out = node_modules/\r\nleave out=a = b \r\n"
              "leave out cache folders = 1");
   read = ReadOptionsFile(DefaultPlatform(), path);
   ASSERT_TRUE(read.ok()) << read.error;
-  const ProfileOptions expected{
-      {"node_modules/", "a = b "},
-      true,
-      {"keep replaced files for days = 30", "# mine"}};
+  const ProfileOptions expected{{"node_modules/", "a = b "},
+                                true,
+                                {"copy deleted files to = old", "# mine"},
+                                30};
   EXPECT_EQ(read.options, expected);
   std::string err;
   ASSERT_TRUE(WriteOptionsFile(DefaultPlatform(), path, expected, &err)) << err;
@@ -317,6 +318,8 @@ TEST(OptionsFile, ADamagedFileIsReportedNeverTakenAsEmpty) {
   for (const std::string& content :
        {std::string("leave out = a\r\nnode_modules/\r\n"),
         std::string("leave out cache folders = yes\r\n"),
+        std::string("keep replaced files for days = -1\r\n"),
+        std::string("keep replaced files for days = 36501\r\n"),
         std::string(kMaxTextFileBytes + 1, '#')}) {
     const std::string path = tree.Write("options.txt", content);
     const OptionsRead read = ReadOptionsFile(DefaultPlatform(), path);

@@ -22,7 +22,8 @@ namespace ferrybox::testing {
 /// Passes calls on, except those a fault fails, and records each as
 /// "<kind> <name>" (kinds as platform.h names them). Calls on a handle count
 /// under the name or path it was opened with (a link made, under its name),
-/// a rename under its new name (recorded as "rename FROM -> TO"), a kernel
+/// a rename under its new name (recorded as "rename FROM -> TO", a move
+/// from folder to folder as "rename FROM => TO"), a kernel
 /// copy as a write and a read. Remove and Close fail only by a fault of
 /// their own kind (a failed Close closes all the same) and call no hook;
 /// StartWriteBack never fails; leases fail only as `lease_error` says,
@@ -159,6 +160,17 @@ class FaultyPlatform : public Platform {
   int Remove(Handle dir, const std::string& name) override {
     if (int error = Cleanup(Kind::kRemove, name)) return error;
     return base_.Remove(dir, name);
+  }
+  int MoveEntry(Handle from_dir, const std::string& from, Handle to_dir,
+                const std::string& to) override {
+    std::lock_guard lock(mutex_);
+    if (int error = Fail(Kind::kRename, to, from + " => " + to)) return error;
+    return base_.MoveEntry(from_dir, from, to_dir, to);
+  }
+  int RemoveFolder(Handle dir, const std::string& name) override {
+    std::lock_guard lock(mutex_);
+    if (int error = Cleanup(Kind::kRemove, name)) return error;
+    return base_.RemoveFolder(dir, name);
   }
   int Close(Handle handle) override {
     int error = 0;

@@ -234,7 +234,7 @@ TEST_F(Form1Settings, ExitWarnsWhenTheSettingsFileCannotBeWrittenThenEnds) {
 TEST_F(Form1Settings, OptionsGoWithTheProfileAndTheWindowKeepsItsOwnAtExit) {
   form().Form_Load();
   EXPECT_EQ(form().LeaveOut(), LeaveOutOptions{});
-  const ProfileOptions mine{{"node_modules/", "*.tmp"}, true, {}};
+  const ProfileOptions mine{{"node_modules/", "*.tmp"}, true, {}, 7};
   const ProfileOptions other{{"/Downloads"}, false, {}};
   dialogs_.SetNextOptions(mine);
   Button("OptionsButton")->click();
@@ -259,6 +259,7 @@ TEST_F(Form1Settings, OptionsGoWithTheProfileAndTheWindowKeepsItsOwnAtExit) {
   EXPECT_EQ(LastBox().text, "Profile Loaded.");
   EXPECT_EQ(form().LeaveOut(),
             (LeaveOutOptions{{"node_modules/", "*.tmp"}, true}));
+  EXPECT_EQ(form().KeepVersionsDays(), 7);
   // A damaged options file refuses its profile and changes nothing.
   dialogs_.SetNextOptions(other);
   Button("OptionsButton")->click();
@@ -320,6 +321,13 @@ TEST_F(Form1Fixture, TheOptionsDialogEditsTheListOnOkAndKeepsItOnCancel) {
       EXPECT_EQ(tick->objectName(), "LeaveOutCaches");
       QTest::keyClick(tick, Qt::Key_Space);
       QTest::keyClick(tick, Qt::Key_Tab);
+      // Then the days earlier versions are kept for, a number typed.
+      QWidget* days = dialog->focusWidget();
+      EXPECT_EQ(days->objectName(), "KeepVersionsDays");
+      EXPECT_FALSE(days->accessibleName().isEmpty());
+      QTest::keyClick(days, Qt::Key_A, Qt::ControlModifier);
+      QTest::keyClicks(days, "14");
+      QTest::keyClick(days, Qt::Key_Tab);
       EXPECT_EQ(dialog->focusWidget()->objectName(), "OkButton");
       if (!ok) QTest::keyClick(dialog->focusWidget(), Qt::Key_Tab);
       EXPECT_EQ(dialog->focusWidget()->objectName(),
@@ -332,7 +340,7 @@ TEST_F(Form1Fixture, TheOptionsDialogEditsTheListOnOkAndKeepsItOnCancel) {
     EXPECT_EQ(dialogs.EditOptions(&options), ok);
     EXPECT_TRUE(checked);
     const ProfileOptions edited{
-        {"*.o", "build/", ".cache/"}, true, {"later = 1"}};
+        {"*.o", "build/", ".cache/"}, true, {"later = 1"}, 14};
     EXPECT_EQ(options, ok ? edited : earlier);
   }
 }
