@@ -31,6 +31,9 @@ struct CliRequest {
   std::vector<std::string> exclude;
   std::vector<std::string> exclude_from;
   bool exclude_caches = false;
+  /// Either action: --check-attributes, an incremental run that compares
+  /// every file's attributes with its copy's.
+  bool check_attributes = false;
 };
 
 /// Parses the arguments that follow the program name. Options may come

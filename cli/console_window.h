@@ -26,6 +26,7 @@ struct ConsoleBoxes {
   int check2 = 0;
   int check3 = 0;
   LeaveOutOptions leave_out;
+  bool check_attributes = false;
 };
 
 /// Shows a run on the console. Every line the run adds to any of the three
@@ -71,6 +72,7 @@ class ConsoleWindow : public Window {
   std::string Text2() const override { return boxes_.text2; }
   int CheckValue(CheckBox box) const override;
   LeaveOutOptions LeaveOut() const override { return boxes_.leave_out; }
+  bool CheckAttributes() const override { return boxes_.check_attributes; }
   void SetFigure(FigureBox, const std::string&) override {}
   void SetCount(FigureBox, int64_t) override {}
   void AddItem(ListBox list, const std::string& line) override;

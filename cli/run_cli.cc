@@ -140,6 +140,7 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context) {
       boxes.text2 = FullPath(request.destination);
       boxes.check1 = boxes.check2 = request.show_files ? 1 : 0;
       boxes.check3 = request.incremental ? 1 : 0;
+      boxes.check_attributes = request.check_attributes;
       if (!AddLeaveOut(*context.platform, request, &boxes.leave_out, &error)) {
         Say(context.err, error);
         return kExitRefused;
@@ -168,6 +169,7 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context) {
   boxes.check1 = read.profile.check1;
   boxes.check2 = read.profile.check2;
   boxes.check3 = read.profile.check3;
+  boxes.check_attributes = request.check_attributes;
   // The profile's own options live in a file of their own beside it.
   const std::string profile_file = path.substr(path.rfind('/') + 1);
   const OptionsRead options = ReadOptionsFile(

@@ -86,7 +86,7 @@ _ferrybox_cli() {
   if [[ -z $options_ended && $cur == -* ]]; then
     mapfile -t COMPREPLY < <(compgen -W \
       '--incremental --show-files --profile --exclude --exclude-from
-       --exclude-caches --help --version --' -- "$cur")
+       --exclude-caches --check-attributes --help --version --' -- "$cur")
     return
   fi
   compopt -o filenames 2>/dev/null

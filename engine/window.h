@@ -41,6 +41,11 @@ class Window {
   /// front end says.
   virtual LeaveOutOptions LeaveOut() const { return {}; }
 
+  /// Whether an incremental run compares every unchanged file's extended
+  /// attributes, access control lists and capabilities with its copy's,
+  /// rather than only those of files whose status changed since their copy.
+  virtual bool CheckAttributes() const { return false; }
+
   /// Sets a figure box and shows it at once (a window may defer the paint
   /// to the display's pace, but never past the next ProcessEvents).
   virtual void SetFigure(FigureBox box, const std::string& text) = 0;

@@ -61,6 +61,7 @@ std::string Describe(const std::vector<std::string>& args) {
   for (const std::string& pattern : request.exclude) text += " x:" + pattern;
   for (const std::string& file : request.exclude_from) text += " f:" + file;
   if (request.exclude_caches) text += " c";
+  if (request.check_attributes) text += " a";
   return text;
 }
 
@@ -109,6 +110,9 @@ TEST(ParseCliArguments, TakesEachAcceptedFormAndRefusesEverythingElse) {
       {{"--profile=w", "--exclude-from=l", "--exclude", "--"},
        "profile w x:-- f:l"},
       {{"/a", "/b", "--exclude"}, "error: --exclude needs a PATTERN"},
+      // Attributes compared for every file, with folders or a profile.
+      {{"--check-attributes", "--incremental", "/a", "/b"}, "run /a /b i a"},
+      {{"--profile=w", "--check-attributes"}, "profile w a"},
       {{"/a", "/b", "--exclude-from"}, "error: --exclude-from needs a FILE"},
       // --help and --version win over everything before "--".
       {{"/a", "/b", "/c", "--help"}, "help"},

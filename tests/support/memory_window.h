@@ -17,6 +17,7 @@ class MemoryWindow : public Window {
   std::string text1, text2;
   int check[3] = {1, 1, 0};
   LeaveOutOptions leave_out;
+  bool check_attributes = false;
   std::string figure[4] = {"0", "0", "0", "0"};
   std::vector<std::string> list[3];
   std::vector<std::string> all_lines;   ///< every list's lines, in turn
@@ -38,6 +39,7 @@ class MemoryWindow : public Window {
   std::string Text2() const override { return text2; }
   int CheckValue(CheckBox box) const override { return check[At(box)]; }
   LeaveOutOptions LeaveOut() const override { return leave_out; }
+  bool CheckAttributes() const override { return check_attributes; }
   void SetFigure(FigureBox box, const std::string& text) override {
     figure[At(box)] = text;
   }
