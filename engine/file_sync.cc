@@ -11,6 +11,7 @@
 #include "engine/file_copy.h"
 #include "engine/folder_scan.h"
 #include "engine/folder_walk.h"
+#include "engine/keep_owner.h"
 #include "engine/link_copy.h"
 #include "platform/scoped_handle.h"
 #include "platform/temp_name.h"
@@ -394,7 +395,8 @@ bool FileSync::UpToDate(const PathParts& parts, const FileInfo& source,
   if (there.found && source.type == EntryType::kLink) {
     if (source_.MoveTo(parts.folder) == 0 &&
         SameLink(platform_, source_.current(), name, source,
-                 destination_.current(), there))
+                 destination_.current(), there) &&
+        RefreshLink(name, source, there.info) == 0)
       return true;
     *line = kDifferentFile;
   } else if (*group != nullptr && there.found && !(*group)->fresh &&
@@ -583,6 +585,28 @@ int FileSync::RefreshStatus(const PathParts& parts, const FileInfo& source,
   if (owners && (now.owner != source.owner || now.group != source.group))
     ownerless_devices_.push_back(device);
   return 0;
+}
+
+int FileSync::RefreshLink(const std::string& name, const FileInfo& source,
+                          const FileInfo& there) {
+  // The link itself, never what it points to.
+  const uint64_t device = there.id.device;
+  int error = 0;
+  if ((there.owner != source.owner || there.group != source.group) &&
+      platform_.MayChangeOwners() &&
+      std::find(ownerless_devices_.begin(), ownerless_devices_.end(), device) ==
+          ownerless_devices_.end()) {
+    error = platform_.SetOwner(destination_.current(), name, source.owner,
+                               source.group);
+    if (AttributeRefused(error)) {
+      ownerless_devices_.push_back(device);
+      error = 0;
+    }
+  }
+  if (error == 0 && there.mtime != source.mtime)
+    error = platform_.SetTimes(destination_.current(), name, source.atime,
+                               source.mtime, nullptr);
+  return error;
 }
 
 bool FileSync::CaseClash(const PathParts& parts) {

@@ -198,6 +198,12 @@ class FileSync {
   /// source does not share with.
   int RefreshStatus(const PathParts& parts, const FileInfo& source,
                     const FileLookup& there);
+  /// Gives the unchanged link `name` in the current destination folder
+  /// (whose status is `there`) its source's owner and group (where the
+  /// process may change owners) and times when they differ. 0 or why not:
+  /// the link is then made again.
+  int RefreshLink(const std::string& name, const FileInfo& source,
+                  const FileInfo& there);
   /// True when the file must not be copied because its name, or its
   /// folder's, differs only in case from one copied before onto a
   /// destination that ignores case.
