@@ -512,5 +512,23 @@ TEST_F(FolderTest, ASecondUserBacksUpReadOnlyFoldersAgainAndKeepsNoRootSetId) {
   EXPECT_EQ(Mode(Dst("ro")), 0555u);
 }
 
+TEST_F(FolderTest, AFolderTheUserCannotListFailsAsPermissionDenied) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  tree.Write("src/f", "f");
+  tree.Write("src/locked/g", "g");
+  // Root's, and only to be passed through.
+  ASSERT_EQ(chmod(Src("locked").c_str(), 0711), 0);
+  for (const std::string& path : {tree.root(), Src(""), Src("f"), Program()})
+    ASSERT_EQ(chown(path.c_str(), kOtherUser, kOtherUser), 0) << path;
+  EXPECT_TRUE(testing::AsOtherUser([&] {
+    Go();
+    bool denied = false;
+    for (const Failure& failure : window.failures)
+      denied = denied || (failure.error == EACCES &&
+                          failure.path.find("locked") != std::string::npos);
+    return denied && window.failures.size() == 1;
+  }));
+}
+
 }  // namespace
 }  // namespace ferrybox
