@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "cli/cli_arguments.h"
@@ -106,9 +107,14 @@ int Run(const ConsoleBoxes& boxes, const std::string& program_folder,
   const FailureTally& failures = window.failures();
   if (failures.count() > 0)
     Say(err, failures.Summary(CopyLogPath(program_folder)));
-  for (const std::string& file : outcome.abandoned_files)
-    Say(err, "stopped during the copy of " + file +
-                 ", which was broken off: its earlier copy stays");
+  for (const std::string& file : outcome.abandoned_files) {
+    const bool first = std::find(outcome.abandoned_without_copy.begin(),
+                                 outcome.abandoned_without_copy.end(),
+                                 file) != outcome.abandoned_without_copy.end();
+    Say(err, "stopped during the copy of " + file + ", which was broken off: " +
+                 (first ? "the backup holds no copy of it yet"
+                        : "its earlier copy stays"));
+  }
   if (!outcome.abandoned_files.empty()) return kExitStopped;
   if (outcome.stopped) {
     Say(err, "stopped before the last file");

@@ -83,6 +83,8 @@ class DestinationFolders {
   /// The type the current folder's listing gave `name`, kUnknown when the
   /// listing did not hold it.
   EntryType ListedType(const std::string& name) const;
+  /// True when the current folder's listing holds `name`.
+  bool Holds(const std::string& name) const { return Listed(name) != nullptr; }
   /// The names the current folder's listing holds, as stored.
   std::vector<std::string> ListedNames() const;
   /// The device of the current folder, known once it was listed.

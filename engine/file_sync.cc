@@ -291,6 +291,7 @@ void FileSync::MakeJob(FileDecision& decision, const PathParts& parts,
   decision.relative = parts.relative;
   decision.starts_group = group == nullptr && !case_clash;
   decision.outcome = FileOutcome::kCopy;
+  decision.replaces = destination_.Holds(job.name);
   decision.copy.emplace(CopyTicket{std::move(job), CopyOutcome{}, false});
 }
 

@@ -21,8 +21,8 @@ std::string ErrorText(int error) {
       return "the file changed moments ago and it cannot be told whether "
              "another program is still writing it";
     case kErrorCaseClash:
-      return "the destination does not tell letter case apart, and a name "
-             "differing from this one only in case was copied there first";
+      return "the destination does not tell letter case apart, and it keeps "
+             "a name differing from this one only in case";
     case kErrorNoLinks:
       return "the destination cannot hold symbolic links";
     case kErrorStopped:

@@ -25,7 +25,7 @@ enum EngineError : int {
   /// leases).
   kErrorRecentlyChanged = -5,
   /// The destination ignores letter case, and another source name that
-  /// differs from this one only in case was copied there first.
+  /// differs from this one only in case keeps its place there.
   kErrorCaseClash = -6,
   /// The destination's file system cannot hold symbolic links.
   kErrorNoLinks = -7,
