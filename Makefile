@@ -19,7 +19,7 @@ PACKAGE_DEPS := dpkg-dev
 # package and runs the desktop-entry, metadata, manual-page and systemd unit
 # checkers; the failed-backup notification is sent over a private D-Bus to a
 # stand-in notification service in Python.
-TEST_DEPS := exfat-fuse exfatprogs fusefat dosfstools e2fsprogs acl libcap2-bin \
+TEST_DEPS := exfat-fuse exfatprogs fusefat dosfstools e2fsprogs acl attr libcap2-bin \
 	$(PACKAGE_DEPS) desktop-file-utils appstream groff-base systemd man-db \
 	dbus-daemon python3-dbus python3-gi
 # Debian's own checkers on the package: lintian, hardening-check (devscripts).

@@ -29,6 +29,9 @@ const char kCliHelp[] =
     "  --profile NAME  run a saved profile: its two folders and three boxes;\n"
     "                  NAME as the profile list shows it, \".prf\" optional;\n"
     "                  its leave-out list and cache tick come along\n"
+    "  --check-attributes  also compare every file's extended attributes,\n"
+    "                  ACLs and capabilities with its copy's in an\n"
+    "                  incremental run (restoring into the original folder)\n"
     "\n"
     "LEAVE-OUT, added to a profile's own list:\n"
     "  --exclude PATTERN    leave out what PATTERN matches (repeatable)\n"
@@ -99,6 +102,8 @@ bool ParseCliArguments(const std::vector<std::string>& args,
       request->show_files = true;
     } else if (arg == "--exclude-caches") {
       request->exclude_caches = true;
+    } else if (arg == "--check-attributes") {
+      request->check_attributes = true;
     } else if (arg == "--exclude" || arg.starts_with("--exclude=") ||
                arg == "--exclude-from" || arg.starts_with("--exclude-from=")) {
       const bool from = arg.starts_with("--exclude-from");

@@ -35,6 +35,9 @@ struct CliRequest {
   /// --keep-versions DAYS, in place of a profile's own; empty when not
   /// given.
   std::optional<int> keep_days;
+  /// Either action: --check-attributes, an incremental run that compares
+  /// every file's attributes with its copy's.
+  bool check_attributes = false;
 };
 
 /// Parses the arguments that follow the program name. Options may come

@@ -28,6 +28,7 @@ struct ConsoleBoxes {
   LeaveOutOptions leave_out;
   /// For how many days earlier versions are kept; 0 keeps none.
   int keep_days = 0;
+  bool check_attributes = false;
 };
 
 /// Shows a run on the console. Every line the run adds to any of the three
@@ -74,6 +75,7 @@ class ConsoleWindow : public Window {
   int CheckValue(CheckBox box) const override;
   LeaveOutOptions LeaveOut() const override { return boxes_.leave_out; }
   int KeepVersionsDays() const override { return boxes_.keep_days; }
+  bool CheckAttributes() const override { return boxes_.check_attributes; }
   void SetFigure(FigureBox, const std::string&) override {}
   void SetCount(FigureBox, int64_t) override {}
   void AddItem(ListBox list, const std::string& line) override;

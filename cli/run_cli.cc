@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "cli/cli_arguments.h"
@@ -106,9 +107,14 @@ int Run(const ConsoleBoxes& boxes, const std::string& program_folder,
   const FailureTally& failures = window.failures();
   if (failures.count() > 0)
     Say(err, failures.Summary(CopyLogPath(program_folder)));
-  for (const std::string& file : outcome.abandoned_files)
-    Say(err, "stopped during the copy of " + file +
-                 ", which was broken off: its earlier copy stays");
+  for (const std::string& file : outcome.abandoned_files) {
+    const bool first = std::find(outcome.abandoned_without_copy.begin(),
+                                 outcome.abandoned_without_copy.end(),
+                                 file) != outcome.abandoned_without_copy.end();
+    Say(err, "stopped during the copy of " + file + ", which was broken off: " +
+                 (first ? "the backup holds no copy of it yet"
+                        : "its earlier copy stays"));
+  }
   if (!outcome.abandoned_files.empty()) return kExitStopped;
   if (outcome.stopped) {
     Say(err, "stopped before the last file");
@@ -141,6 +147,7 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context) {
       boxes.check1 = boxes.check2 = request.show_files ? 1 : 0;
       boxes.check3 = request.incremental ? 1 : 0;
       boxes.keep_days = request.keep_days.value_or(0);
+      boxes.check_attributes = request.check_attributes;
       if (!AddLeaveOut(*context.platform, request, &boxes.leave_out, &error)) {
         Say(context.err, error);
         return kExitRefused;
@@ -169,6 +176,7 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context) {
   boxes.check1 = read.profile.check1;
   boxes.check2 = read.profile.check2;
   boxes.check3 = read.profile.check3;
+  boxes.check_attributes = request.check_attributes;
   // The profile's own options live in a file of their own beside it.
   const std::string profile_file = path.substr(path.rfind('/') + 1);
   const OptionsRead options = ReadOptionsFile(

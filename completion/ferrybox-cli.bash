@@ -90,7 +90,7 @@ _ferrybox_cli() {
   if [[ -z $options_ended && $cur == -* ]]; then
     mapfile -t COMPREPLY < <(compgen -W \
       '--incremental --show-files --profile --exclude --exclude-from
-       --exclude-caches --keep-versions --help --version --' -- "$cur")
+       --exclude-caches --check-attributes --keep-versions --help --version --' -- "$cur")
     return
   fi
   compopt -o filenames 2>/dev/null

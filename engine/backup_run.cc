@@ -516,6 +516,8 @@ void BackupRun::TakeFront(RunState& run) {
     // Whichever file it was, the last too, the run did not finish.
     run.outcome.stopped = true;
     run.outcome.abandoned_files.push_back(decision->source_path);
+    if (!decision->replaces)
+      run.outcome.abandoned_without_copy.push_back(decision->source_path);
     run.ended = true;
     return;
   }

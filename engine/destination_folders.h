@@ -88,6 +88,8 @@ class DestinationFolders {
   const std::function<int(Handle)>* not_source() const { return &not_source_; }
   /// Tells the current folder's listing that `from` was renamed to `to`.
   void Renamed(const std::string& from, const std::string& to);
+  /// True when the current folder's listing holds `name`.
+  bool Holds(const std::string& name) const { return Listed(name) != nullptr; }
   /// The names the current folder's listing holds, as stored.
   std::vector<std::string> ListedNames() const;
   /// The device of the current folder, known once it was listed.

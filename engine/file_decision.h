@@ -76,6 +76,9 @@ struct FileDecision {
   /// kCopy: the device of the destination folder, when known.
   std::optional<uint64_t> device;
   std::optional<CopyTicket> copy;
+  /// kCopy: the destination held an entry of the name when the job was
+  /// made, which the copy replaces.
+  bool replaces = false;
 };
 
 }  // namespace ferrybox

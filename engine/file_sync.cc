@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <optional>
 
+#include "engine/attributes.h"
 #include "engine/copy_log.h"
 #include "engine/file_copy.h"
 #include "engine/folder_scan.h"
 #include "engine/folder_walk.h"
+#include "engine/keep_owner.h"
 #include "engine/link_copy.h"
 #include "platform/scoped_handle.h"
 #include "platform/temp_name.h"
@@ -33,6 +35,8 @@ bool Covers(const std::string& last, const std::string& folder) {
 // A file gone since its status was read is reported as one whose status
 // cannot be read.
 bool Gone(int error) { return error == ENOENT || error == ENOTDIR; }
+
+bool ByName(const Attribute& a, const Attribute& b) { return a.name < b.name; }
 
 }  // namespace
 
@@ -193,6 +197,7 @@ void FileSync::DecideFile(FileDecision& decision, const AheadStatus* ahead) {
   const PathParts parts = Split(decision.source_path);
   const FileInfo& source = decision.source;
   incremental_ = window_.CheckValue(CheckBox::kCheck3) == 1;
+  check_attributes_ = window_.CheckAttributes();
   // A full backup copies every file: opened first, one gone since its
   // status was read ahead shows exactly as one whose status is read now.
   ScopedHandle in(platform_);
@@ -295,6 +300,7 @@ void FileSync::MakeJob(FileDecision& decision, const PathParts& parts,
   decision.relative = parts.relative;
   decision.starts_group = group == nullptr && !case_clash;
   decision.outcome = FileOutcome::kCopy;
+  decision.replaces = destination_.Holds(job.name);
   decision.copy.emplace(CopyTicket{std::move(job), CopyOutcome{}, false});
 }
 
@@ -408,7 +414,8 @@ bool FileSync::UpToDate(const PathParts& parts, const FileInfo& source,
   if (there.found && source.type == EntryType::kLink) {
     if (source_.MoveTo(parts.folder) == 0 &&
         SameLink(platform_, source_.current(), name, source,
-                 destination_.current(), there))
+                 destination_.current(), there) &&
+        RefreshLink(name, source, there.info) == 0)
       return true;
     *line = kDifferentFile;
   } else if (*group != nullptr && there.found && !(*group)->fresh &&
@@ -429,11 +436,8 @@ bool FileSync::UpToDate(const PathParts& parts, const FileInfo& source,
         there.info.mtime == source.mtime
             ? kExactTimes
             : time_steps_.Step(there.info.id.device, destination_.current());
-    // The copy found under a clashing name is another file's. A copy that
-    // shares its file with other names while its source has none of its
-    // own was split off in the source: it gets a file of its own.
+    // The copy found under a clashing name is another file's.
     if (!case_clash && SameFile(FileLookup{true, source, name}, there, step) &&
-        !(source.links <= 1 && there.info.links > 1) &&
         RefreshStatus(parts, source, there) == 0) {
       NameDone(parts.relative, source, false, there.info.id);
       return true;
@@ -544,27 +548,84 @@ bool FileSync::MakesLinks() {
 
 int FileSync::RefreshStatus(const PathParts& parts, const FileInfo& source,
                             const FileLookup& there) {
+  if (source.type != EntryType::kFile) return 0;
+  const uint64_t device = there.info.id.device;
+  const auto listed = [device](const std::vector<uint64_t>& devices) {
+    return std::find(devices.begin(), devices.end(), device) != devices.end();
+  };
+  // A file system that gives the last-modified time for the status-change
+  // time (FAT, exFAT) keeps no owners, bits or attributes to bring over.
+  if (listed(unstamped_devices_)) return 0;
+  constexpr uint32_t kBits = 07777;
+  constexpr uint32_t kSetUserId = 04000;
+  constexpr uint32_t kSetGroupId = 02000;
+  const bool owners =
+      (there.info.owner != source.owner || there.info.group != source.group) &&
+      !listed(ownerless_devices_) && platform_.MayChangeOwners();
+  // The bits a copy gets: a set-id bit only with its source's owner or group.
+  uint32_t wanted = source.mode & kBits;
+  if (!owners && there.info.owner != source.owner) wanted &= ~kSetUserId;
+  if (!owners && there.info.group != source.group) wanted &= ~kSetGroupId;
+  const bool bits =
+      (there.info.mode & kBits) != wanted && !listed(bitless_devices_);
   // Setting bits or attributes stamps the copy's status-change time, so an
   // earlier one means its source's status changed after the copy was made.
-  if (source.type != EntryType::kFile || !(source.ctime > there.info.ctime))
-    return 0;
-  const uint64_t device = there.info.id.device;
-  if (std::find(unstamped_devices_.begin(), unstamped_devices_.end(), device) !=
-      unstamped_devices_.end())
-    return 0;
+  const bool attributes = check_attributes_ || source.ctime > there.info.ctime;
+  if (!owners && !bits && !attributes) return 0;
   const std::string name(parts.name);
   int error = source_.MoveTo(parts.folder);
-  if (error == 0)
-    error = RefreshStatusAt(platform_, source_.current(), name, source,
-                            destination_.current(), name, there.info);
   if (error != 0) return error;
-  // A file system that gives the last-modified time for it keeps no status
-  // to bring up to date: its copies are not looked at again.
+  // A copy sharing its file with names its source does not share with (a
+  // snapshot of the backup, a deduplicating tool, a group split in the
+  // source) keeps sharing unless a change would land on that shared file:
+  // then the name gets a file of its own, a full copy.
+  if (there.info.links > source.links) {
+    if (owners || bits) return kErrorSourceChanged;
+    Attributes ours;
+    Attributes theirs;
+    error = ReadAttributes(platform_, source_.current(), name, &ours);
+    if (error == 0)
+      error = ReadAttributes(platform_, destination_.current(), name, &theirs);
+    if (error != 0) return error;
+    std::sort(ours.begin(), ours.end(), ByName);
+    std::sort(theirs.begin(), theirs.end(), ByName);
+    return ours == theirs ? 0 : kErrorSourceChanged;
+  }
+  error = RefreshStatusAt(platform_, source_.current(), name, source,
+                          destination_.current(), name, there.info);
+  if (error != 0) return error;
   FileInfo now;
-  if (platform_.Stat(destination_.current(), name, false, &now) == 0 &&
-      now.ctime < source.ctime)
-    unstamped_devices_.push_back(device);
+  if (platform_.Stat(destination_.current(), name, false, &now) != 0) return 0;
+  // What the device would not keep is not asked of it again in this run: a
+  // status-change time older than the source's, bits or owners that stay
+  // as they were (a drive that reports the same ones for every file).
+  if (now.ctime < source.ctime) unstamped_devices_.push_back(device);
+  if (bits && (now.mode & kBits) != wanted) bitless_devices_.push_back(device);
+  if (owners && (now.owner != source.owner || now.group != source.group))
+    ownerless_devices_.push_back(device);
   return 0;
+}
+
+int FileSync::RefreshLink(const std::string& name, const FileInfo& source,
+                          const FileInfo& there) {
+  // The link itself, never what it points to.
+  const uint64_t device = there.id.device;
+  int error = 0;
+  if ((there.owner != source.owner || there.group != source.group) &&
+      platform_.MayChangeOwners() &&
+      std::find(ownerless_devices_.begin(), ownerless_devices_.end(), device) ==
+          ownerless_devices_.end()) {
+    error = platform_.SetOwner(destination_.current(), name, source.owner,
+                               source.group);
+    if (AttributeRefused(error)) {
+      ownerless_devices_.push_back(device);
+      error = 0;
+    }
+  }
+  if (error == 0 && there.mtime != source.mtime)
+    error = platform_.SetTimes(destination_.current(), name, source.atime,
+                               source.mtime, nullptr);
+  return error;
 }
 
 bool FileSync::CaseClash(const PathParts& parts) {

@@ -84,10 +84,11 @@ class FileSync {
   /// it must, makes the copy's job. A further name of a file copied earlier
   /// in the run under another name (a hard link within the source tree)
   /// becomes a job that links it to that copy, where the destination can.
-  /// An unchanged copy whose source's status changed after the copy's (its
-  /// bits, owner or attributes) gets them at once, without a copy or a
-  /// line. Lines and failures met on the way are kept in the decision, for
-  /// Show. A stop before the file is begun leaves it kLeftByStop.
+  /// An unchanged copy whose bits, owner or group differ from its source's,
+  /// or whose source's status changed after the copy's (its attributes),
+  /// gets them at once, without a copy or a line (RefreshStatus). Lines and
+  /// failures met on the way are kept in the decision, for Show. A stop before
+  /// the file is begun leaves it kLeftByStop.
   FileDecision Decide(const std::string& source_path, int status_error,
                       const FileInfo& source,
                       const AheadStatus* ahead = nullptr);
@@ -200,11 +201,21 @@ class FileSync {
   /// True when the destination folder's file system can give a file more
   /// than one name.
   bool MakesLinks();
-  /// Brings the status of the unchanged copy `there` of `parts` up to its
-  /// source's, when its device stamps status-change times; 0 when done or
-  /// not worth doing.
+  /// Brings the owner, group and bits of the unchanged copy `there` of
+  /// `parts` up to its source's when they differ, as far as its device keeps
+  /// them, and its attributes when its source's status changed after the
+  /// copy's (or for every file, with CheckAttributes). 0 when done or
+  /// nothing differs; otherwise the copy is made again: on an error, and
+  /// when the change would land on a file the copy shares with names its
+  /// source does not share with.
   int RefreshStatus(const PathParts& parts, const FileInfo& source,
                     const FileLookup& there);
+  /// Gives the unchanged link `name` in the current destination folder
+  /// (whose status is `there`) its source's owner and group (where the
+  /// process may change owners) and times when they differ. 0 or why not:
+  /// the link is then made again.
+  int RefreshLink(const std::string& name, const FileInfo& source,
+                  const FileInfo& there);
   /// True when the file must not be copied because its name, or its
   /// folder's, is one with another name kept on a destination that ignores
   /// case. A stored spelling that gives way to the file's own is renamed
@@ -255,6 +266,7 @@ class FileSync {
   FolderFinisher folders_;
   int source_root_error_ = 0;
   bool incremental_ = false;
+  bool check_attributes_ = false;
   // The destination folder of the last file, and its part below the root.
   bool folder_known_ = false;
   std::string folder_relative_;
@@ -274,6 +286,9 @@ class FileSync {
   // exFAT give the last-modified time): they keep no bits or attributes to
   // bring up to date either.
   std::vector<uint64_t> unstamped_devices_;
+  // Destination devices that kept no bits, or no owner, when asked.
+  std::vector<uint64_t> bitless_devices_;
+  std::vector<uint64_t> ownerless_devices_;
   // Destination devices probed for hard links, and the answer.
   std::vector<std::pair<uint64_t, bool>> link_devices_;
 };

@@ -56,6 +56,8 @@ struct RunOutcome {
   std::vector<std::string> abandoned_files;
   /// Entries the scan left out as the user asked, a folder as one.
   int64_t left_out = 0;
+  /// Those of `abandoned_files` that had no earlier copy to keep.
+  std::vector<std::string> abandoned_without_copy;
 
   bool refused() const { return refusal != RunRefusal::kNone; }
   bool operator==(const RunOutcome&) const = default;

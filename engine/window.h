@@ -44,6 +44,10 @@ class Window {
   /// For how many days a run keeps what it replaces, read once when it
   /// starts; 0 (keep nothing) unless the front end says.
   virtual int KeepVersionsDays() const { return 0; }
+  /// Whether an incremental run compares every unchanged file's extended
+  /// attributes, access control lists and capabilities with its copy's,
+  /// rather than only those of files whose status changed since their copy.
+  virtual bool CheckAttributes() const { return false; }
 
   /// Sets a figure box and shows it at once (a window may defer the paint
   /// to the display's pace, but never past the next ProcessEvents).

@@ -170,8 +170,14 @@ class PosixPlatform : public Platform {
     *self = FileId{static_cast<uint64_t>(st.st_dev),
                    static_cast<uint64_t>(st.st_ino)};
     // fdopendir takes over the descriptor it is given; list a duplicate so
-    // the caller's handle stays open.
-    int fd = fcntl(Fd(dir), F_DUPFD_CLOEXEC, 0);
+    // the caller's handle stays open. A folder held only as a place (one the
+    // user may pass through but not read) is opened for reading here, so
+    // that what stops the listing is told as the system tells it.
+    const int held_as = fcntl(Fd(dir), F_GETFL);
+    if (held_as < 0) return errno;
+    int fd = (held_as & O_PATH) != 0
+                 ? openat(Fd(dir), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                 : fcntl(Fd(dir), F_DUPFD_CLOEXEC, 0);
     if (fd < 0) return errno;
     DIR* stream = fdopendir(fd);
     if (stream == nullptr) {

@@ -62,6 +62,7 @@ std::string Describe(const std::vector<std::string>& args) {
   for (const std::string& file : request.exclude_from) text += " f:" + file;
   if (request.exclude_caches) text += " c";
   if (request.keep_days) text += " k:" + std::to_string(*request.keep_days);
+  if (request.check_attributes) text += " a";
   return text;
 }
 
@@ -110,6 +111,9 @@ TEST(ParseCliArguments, TakesEachAcceptedFormAndRefusesEverythingElse) {
       {{"--profile=w", "--exclude-from=l", "--exclude", "--"},
        "profile w x:-- f:l"},
       {{"/a", "/b", "--exclude"}, "error: --exclude needs a PATTERN"},
+      // Attributes compared for every file, with folders or a profile.
+      {{"--check-attributes", "--incremental", "/a", "/b"}, "run /a /b i a"},
+      {{"--profile=w", "--check-attributes"}, "profile w a"},
       {{"/a", "/b", "--exclude-from"}, "error: --exclude-from needs a FILE"},
       // Days earlier versions are kept for.
       {{"--keep-versions", "30", "/a", "/b"}, "run /a /b k:30"},

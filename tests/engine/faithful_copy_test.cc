@@ -105,60 +105,107 @@ TEST_F(FaithfulTest, NamesSharingAFileShareOneInTheBackupThroughEveryChange) {
   // The first name met is in the root: a folder's files come first.
   tree.Write("src/a", "shared");
   tree.Write("src/alone", "own");
+  tree.Write("src/other", "else");
   tree.MakeFolder("src/g");
   tree.MakeFolder("src/h");
   for (const char* name : {"h/b", "h/c"})
     ASSERT_EQ(link(Src("a").c_str(), Src(name).c_str()), 0);
-  const std::vector<std::string> names = {"a", "h/b", "h/c", "g/d", "alone"};
+  const std::vector<std::string> names = {"a",   "h/b",   "h/c",
+                                          "g/d", "alone", "other"};
+  FaultyPlatform platform;
+  UsePlatform(platform);
   const struct {
     const char* change;  // a shell command run in the tree before the run
     bool incremental;
     std::vector<std::string> lines;
     std::set<std::set<std::string>> groups;
+    bool copies_content;
+    // Names whose copy is still the file of their name in "snap", a
+    // snapshot of the backup made with cp -al.
+    std::set<std::string> in_snapshot;
   } steps[] = {
       {"",
        false,
        {kNewFile + Dst("a"), kNewFile + Dst("alone"), kNewFile + Dst("h/b"),
-        kNewFile + Dst("h/c")},
-       {{"a", "h/b", "h/c"}, {"alone"}, {"g/d"}}},
-      {"", true, {}, {{"a", "h/b", "h/c"}, {"alone"}, {"g/d"}}},
-      // A new name for the group.
+        kNewFile + Dst("h/c"), kNewFile + Dst("other")},
+       {{"a", "h/b", "h/c"}, {"alone"}, {"g/d"}, {"other"}},
+       true},
+      {"",
+       true,
+       {},
+       {{"a", "h/b", "h/c"}, {"alone"}, {"g/d"}, {"other"}},
+       false},
+      // A new name for the group: linked, no content copied.
       {"ln src/a src/g/d",
        true,
        {kNewFile + Dst("g/d")},
-       {{"a", "h/b", "h/c", "g/d"}, {"alone"}}},
-      // Split off in the source with the same length and time.
+       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}},
+       false},
+      // Split off in the source with the same length and time: the copy
+      // keeps sharing while its content is up to date.
       {"cp -p src/h/c src/h/c2 && mv src/h/c2 src/h/c",
        true,
-       {kDifferentFile + Dst("h/c")},
-       {{"a", "h/b", "g/d"}, {"h/c"}, {"alone"}}},
+       {},
+       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}},
+       false},
       // Split off in the backup: linked again.
       {"cp -p dst/h/b dst/h/b2 && mv dst/h/b2 dst/h/b",
        true,
        {kDifferentFile + Dst("h/b")},
-       {{"a", "h/b", "g/d"}, {"h/c"}, {"alone"}}},
+       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}},
+       false},
+      // A snapshot of the backup survives an incremental run.
+      {"cp -al dst snap",
+       true,
+       {},
+       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}},
+       false,
+       {"a", "h/b", "h/c", "g/d", "alone", "other"}},
+      // A change of bits lands on a file of its own: only that name splits.
+      {"chmod 600 src/alone",
+       true,
+       {kDifferentFile + Dst("alone")},
+       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}},
+       true,
+       {"a", "h/b", "h/c", "g/d", "other"}},
   };
   for (const auto& step : steps) {
     SCOPED_TRACE(step.change);
     ASSERT_TRUE(Shell("cd '" + tree.root() + "' && true " +
                       (*step.change ? std::string("&& ") + step.change : "")));
+    const size_t calls = platform.calls().size();
     Go(step.incremental);
     std::vector<std::string> lines = CopyLines();
     std::sort(lines.begin(), lines.end());
     EXPECT_EQ(lines, step.lines);
     EXPECT_EQ(Figure(FigureBox::kText4), std::to_string(step.lines.size()));
     std::map<ino_t, std::set<std::string>> by_file;
-    for (const std::string& name : names)
+    std::set<std::string> in_snapshot;
+    for (const std::string& name : names) {
       by_file[Status(Dst(name)).st_ino].insert(name);
+      if (testing::Exists(Dst(name)) &&
+          Status(Dst(name)).st_ino ==
+              Status(tree.root() + "/snap/" + name).st_ino)
+        in_snapshot.insert(name);
+    }
     std::set<std::set<std::string>> groups;
     for (const auto& [inode, group] : by_file) groups.insert(group);
     EXPECT_EQ(groups, step.groups);
+    EXPECT_EQ(in_snapshot, step.in_snapshot);
+    // Only names copied, not linked to their group's copy, have content
+    // written.
+    bool written = false;
+    for (size_t call = calls; call < platform.calls().size(); ++call)
+      written = written || platform.calls()[call].starts_with("write ");
+    EXPECT_EQ(written, step.copies_content);
     for (const std::string& name : names) {
-      if (name != "alone" && testing::Exists(Src(name))) {
+      if (name != "alone" && name != "other" && testing::Exists(Src(name))) {
         EXPECT_EQ(ReadFile(Dst(name)), "shared");
       }
     }
   }
+  EXPECT_EQ(Mode(Dst("alone")), 0600u);
+  EXPECT_NE(Mode(tree.root() + "/snap/alone"), 0600u);
 }
 
 TEST_F(FaithfulTest,
@@ -261,6 +308,56 @@ TEST_F(FaithfulTest, AnAttributeWithoutRoomFailsTheFileButItsContentIsKept) {
   EXPECT_EQ(Attributes(Dst("big")), Attributes(Src("big")));
   EXPECT_EQ(CopyLines(), std::vector<std::string>{});
   EXPECT_TRUE(window.failures.empty());
+}
+
+TEST_F(FaithfulTest, ARestoreIntoTheOriginalBringsBackWhatChangedThere) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for owners and capabilities";
+  const struct {
+    const char* change;  // run in the original folder after its backup
+    bool check_attributes;
+  } rows[] = {
+      {"chmod 666 secret.txt", false},
+      {"chown 1:1 secret.txt", false},
+      {"setfacl -b secret.txt", true},
+      {"setfattr -x user.origin secret.txt", true},
+      {"setcap -r tool", true},
+  };
+  int row = 0;
+  for (const auto& change : rows) {
+    SCOPED_TRACE(change.change);
+    const std::string name = "row" + std::to_string(row++);
+    UseCase(name);
+    tree.Write(name + "/src/secret.txt", "s");
+    tree.Write(name + "/src/tool", "#!/bin/sh\n");
+    ASSERT_EQ(chmod(Src("secret.txt").c_str(), 0640), 0);
+    ASSERT_EQ(
+        setxattr(Src("secret.txt").c_str(), "user.origin", "camera", 6, 0), 0);
+    ASSERT_TRUE(Shell("setfacl -m u:4242:r '" + Src("secret.txt") + "'"));
+    ASSERT_EQ(chown(Src("tool").c_str(), 4242, 4243), 0);
+    ASSERT_TRUE(Shell("setcap cap_net_raw+ep '" + Src("tool") + "'"));
+    window.check_attributes = false;
+    Go();
+    ASSERT_TRUE(Shell("cd '" + Src("") + "' && " + change.change));
+    // Back from the backup into the original folder.
+    window.text1 = Dst();
+    window.text2 = Src("");
+    window.check_attributes = change.check_attributes;
+    const ino_t inode = Status(Src("secret.txt")).st_ino;
+    Go(true);
+    window.text1 = Src("");
+    window.text2 = Dst();
+    EXPECT_EQ(CopyLines(), std::vector<std::string>{});
+    EXPECT_EQ(Count(List3(), "Error"), 0);
+    EXPECT_EQ(Status(Src("secret.txt")).st_ino, inode);
+    for (const char* name : {"secret.txt", "tool"}) {
+      SCOPED_TRACE(name);
+      EXPECT_EQ(Attributes(Src(name)), Attributes(Dst(name)));
+      EXPECT_EQ(Mode(Src(name)), Mode(Dst(name)));
+      EXPECT_EQ(Status(Src(name)).st_uid, Status(Dst(name)).st_uid);
+      EXPECT_EQ(Status(Src(name)).st_gid, Status(Dst(name)).st_gid);
+    }
+  }
+  window.check_attributes = false;
 }
 
 // Lists every folder backwards when `reverse` says so, and lets a test act
@@ -468,6 +565,24 @@ TEST_F(FolderTest, ASecondUserBacksUpReadOnlyFoldersAgainAndKeepsNoRootSetId) {
   EXPECT_EQ(testing::ReadFile(Dst("ro/f")), "second");
   EXPECT_EQ(testing::ReadFile(Dst("ro/new/g")), "g");
   EXPECT_EQ(Mode(Dst("ro")), 0555u);
+}
+
+TEST_F(FolderTest, AFolderTheUserCannotListFailsAsPermissionDenied) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  tree.Write("src/f", "f");
+  tree.Write("src/locked/g", "g");
+  // Root's, and only to be passed through.
+  ASSERT_EQ(chmod(Src("locked").c_str(), 0711), 0);
+  for (const std::string& path : {tree.root(), Src(""), Src("f"), Program()})
+    ASSERT_EQ(chown(path.c_str(), kOtherUser, kOtherUser), 0) << path;
+  EXPECT_TRUE(testing::AsOtherUser([&] {
+    Go();
+    bool denied = false;
+    for (const Failure& failure : window.failures)
+      denied = denied || (failure.error == EACCES &&
+                          failure.path.find("locked") != std::string::npos);
+    return denied && window.failures.size() == 1;
+  }));
 }
 
 }  // namespace

@@ -244,10 +244,13 @@ TEST_F(SyncTest, IncrementalRunsCompareLinkTargetsAndReplaceEitherKind) {
   ASSERT_EQ(symlink("newer", Src("longer").c_str()), 0);
   tree.Write("src/now_file", "a file now");
   ASSERT_EQ(symlink("now a link", Src("now_link").c_str()), 0);
-  // Only the target text decides: a newer time is no change.
+  // Only the target text decides: a newer time or another owner is no
+  // change, and is carried to the link itself.
   const struct timespec times[2] = {{0, UTIME_OMIT}, {2'000'000'000, 0}};
   ASSERT_EQ(
       utimensat(AT_FDCWD, Src("same").c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+  const bool root = geteuid() == 0;
+  if (root) ASSERT_EQ(lchown(Src("same").c_str(), 4242, 4243), 0);
   // A link a killed run left under a temporary name goes.
   const std::string left = Dst(".~ferrybox-0123456789abcdef-7.part");
   ASSERT_EQ(symlink("old", left.c_str()), 0);
@@ -263,6 +266,13 @@ TEST_F(SyncTest, IncrementalRunsCompareLinkTargetsAndReplaceEitherKind) {
   EXPECT_EQ(testing::ReadFile(Dst("now_file")), "a file now");
   EXPECT_EQ(Target(Dst("now_link")), "now a link");
   EXPECT_EQ(Target(Dst("same")), "old");
+  struct stat same {};
+  ASSERT_EQ(lstat(Dst("same").c_str(), &same), 0);
+  EXPECT_EQ(same.st_mtim.tv_sec, 2'000'000'000);
+  if (root) {
+    EXPECT_EQ(same.st_uid, 4242u);
+    EXPECT_EQ(same.st_gid, 4243u);
+  }
 }
 
 constexpr int64_t kMiB = 1 << 20;

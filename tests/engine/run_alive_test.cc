@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <filesystem>
 #include <set>
 #include <thread>
 
@@ -87,21 +88,29 @@ class BigFileTest : public RunAliveTest {
 TEST_F(BigFileTest,
        AStopOrCloseDuringItsCopyBreaksItOffAndKeepsTheEarlierCopy) {
   // Abandon last: it is never cleared.
-  for (const bool abandon : {false, true}) {
-    SCOPED_TRACE(abandon ? "closed" : "stopped");
+  for (const auto& [abandon, first] :
+       {std::pair{false, true}, {false, false}, {true, false}}) {
+    SCOPED_TRACE(abandon ? "closed" : first ? "stopped first" : "stopped");
     chunks = 0;
     List3().clear();
+    if (first) std::filesystem::remove(Dst("big"));
     window.on_process_events = [&] {
       if (Figure(FigureBox::kText3) == "0") return;  // not begun
       abandon ? run->Abandon() : run->Command2_Click();
     };
     Go();
     EXPECT_LT(chunks, kChunks) << "the copy was not broken off";
-    EXPECT_TRUE(testing::ReadFile(Dst("big")) == "earlier copy");
-    EXPECT_EQ(testing::Entries(Dst()), std::set<std::string>{"big"});
-    // Not a failed copy, and not a copy made.
-    EXPECT_EQ(run->LastOutcome(),
-              (RunOutcome{RunRefusal::kNone, true, 1, 1, 0, 0, {Src("big")}}));
+    // Not a failed copy, and not a copy made; the first has none to keep.
+    RunOutcome broken{RunRefusal::kNone, true, 1, 1, 0, 0, {Src("big")}};
+    if (first) {
+      EXPECT_EQ(testing::Entries(Dst()), std::set<std::string>{});
+      broken.abandoned_without_copy = {Src("big")};
+      tree.Write("dst/big", "earlier copy");
+    } else {
+      EXPECT_TRUE(testing::ReadFile(Dst("big")) == "earlier copy");
+      EXPECT_EQ(testing::Entries(Dst()), std::set<std::string>{"big"});
+    }
+    EXPECT_EQ(run->LastOutcome(), broken);
     EXPECT_EQ(Count(List3(), "Finished....in :"), abandon ? 0 : 1);
   }
 }

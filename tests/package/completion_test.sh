@@ -53,7 +53,7 @@ cd "$scratch/cwd" || exit 1
 
 export HOME=$scratch/home XDG_CONFIG_HOME=$scratch/xdg PATH=/usr/bin:/bin
 all_options=(--incremental --show-files --profile --exclude --exclude-from
-  --exclude-caches --keep-versions --help --version --)
+  --exclude-caches --check-attributes --keep-versions --help --version --)
 portable_profiles=(nightly 'two words' old.prf.bak a.prf.prf .hidden)
 p=$portable/ferrybox-cli
 

@@ -18,6 +18,7 @@ class MemoryWindow : public Window {
   int check[3] = {1, 1, 0};
   LeaveOutOptions leave_out;
   int keep_days = 0;
+  bool check_attributes = false;
   std::string figure[4] = {"0", "0", "0", "0"};
   std::vector<std::string> list[3];
   std::vector<std::string> all_lines;   ///< every list's lines, in turn
@@ -40,6 +41,7 @@ class MemoryWindow : public Window {
   int CheckValue(CheckBox box) const override { return check[At(box)]; }
   LeaveOutOptions LeaveOut() const override { return leave_out; }
   int KeepVersionsDays() const override { return keep_days; }
+  bool CheckAttributes() const override { return check_attributes; }
   void SetFigure(FigureBox box, const std::string& text) override {
     figure[At(box)] = text;
   }
