@@ -12,34 +12,13 @@
 #include "platform/failure.h"
 #include "platform/scoped_handle.h"
 #include "platform/temp_name.h"
+#include "platform/utf8.h"
 
 namespace ferrybox {
 namespace {
 
 char AsciiCapital(char c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; }
 char AsciiSmall(char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
-
-// The length in bytes of the UTF-8 sequence at the start of `text`; 0
-// where it is not UTF-8 (overlong forms and surrogates are not).
-size_t Utf8Length(std::string_view text) {
-  const auto byte = [&](size_t i) {
-    return static_cast<unsigned char>(text[i]);
-  };
-  const unsigned char lead = byte(0);
-  if (lead < 0x80) return 1;
-  size_t size = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc0 ? 2 : 0;
-  if (size == 0 || lead >= 0xf8 || text.size() < size) return 0;
-  char32_t code = lead & (0x7f >> size);
-  for (size_t i = 1; i < size; ++i) {
-    if ((byte(i) & 0xc0) != 0x80) return 0;
-    code = (code << 6) | (byte(i) & 0x3f);
-  }
-  static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (code < kLeast[size] || code > 0x10ffff ||
-      (code >= 0xd800 && code <= 0xdfff))
-    return 0;
-  return size;
-}
 
 // `text`, all of it UTF-8, decomposed and case folded as folding file
 // systems compare names; decomposed again, as a fold may compose.

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+#include "platform/utf8.h"
+
 namespace ferrybox {
 
 std::string CopyLogPath(const std::string& program_folder) {
@@ -12,31 +14,6 @@ std::string CopyLogPath(const std::string& program_folder) {
 }
 
 namespace {
-
-// The length of the UTF-8 sequence at the start of `text`, and its code
-// point; 0 where it is not UTF-8 (a lone continuation byte, a cut or
-// overlong sequence, a surrogate).
-size_t Utf8Length(std::string_view text, char32_t* code) {
-  const unsigned char lead = static_cast<unsigned char>(text[0]);
-  const size_t size = lead >= 0xf8   ? 0
-                      : lead >= 0xf0 ? 4
-                      : lead >= 0xe0 ? 3
-                      : lead >= 0xc0 ? 2
-                                     : 0;
-  if (size == 0 || text.size() < size) return 0;
-  char32_t value = lead & (0x7f >> size);
-  for (size_t i = 1; i < size; ++i) {
-    const unsigned char next = static_cast<unsigned char>(text[i]);
-    if ((next & 0xc0) != 0x80) return 0;
-    value = (value << 6) | (next & 0x3f);
-  }
-  static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (value < kLeast[size] || value > 0x10ffff ||
-      (value >= 0xd800 && value <= 0xdfff))
-    return 0;
-  *code = value;
-  return size;
-}
 
 // The C1 controls (U+0080 to U+009F, among them CSI and OSC), which act on
 // a terminal, and the bidirectional embeddings, overrides and isolates

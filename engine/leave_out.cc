@@ -7,40 +7,10 @@
 
 #include "platform/name_match.h"
 #include "platform/scoped_handle.h"
+#include "platform/utf8.h"
 
 namespace ferrybox {
 namespace {
-
-// The length of the UTF-8 character at `text[at]`, 0 when the bytes there
-// are not one (a stray continuation, a cut sequence, an overlong form, a
-// surrogate, beyond U+10FFFF).
-size_t Utf8Length(std::string_view text, size_t at) {
-  const auto byte = [&](size_t i) {
-    return static_cast<unsigned char>(text[at + i]);
-  };
-  const unsigned char lead = byte(0);
-  if (lead < 0x80) return 1;
-  size_t length = 0;
-  unsigned char low = 0x80, high = 0xBF;  // the second byte's range
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (at + length > text.size()) return 0;
-  if (byte(1) < low || byte(1) > high) return 0;
-  for (size_t i = 2; i < length; ++i)
-    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
-  return length;
-}
 
 // A name that is not UTF-8, cut at the bytes that are not: `pieces` has one
 // more entry than `stray`, and the name is pieces[0] stray[0] pieces[1] ...
@@ -52,7 +22,7 @@ struct StrayBytes {
 StrayBytes CutAtStrayBytes(const std::string& name) {
   StrayBytes cut;
   for (size_t at = 0; at < name.size();) {
-    const size_t length = Utf8Length(name, at);
+    const size_t length = Utf8Length(std::string_view(name).substr(at));
     if (length == 0) {
       cut.stray.push_back(name[at]);
       cut.pieces.emplace_back();

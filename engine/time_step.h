@@ -56,13 +56,12 @@ class TimeSteps {
   /// changed to the next incremental run.
   /// `copied_at` is when the copy was made.
   int Copied(uint64_t device, Handle folder, const std::string& name,
-             const FileInfo& source, FileTime stored_mtime,
-             FileTime copied_at);
+             const FileInfo& source, FileTime stored_mtime, FileTime copied_at);
 
   /// Where the copy `name`, made from `source` on `device` at `copied_at`,
-  /// was made less than one step of the device after the source last changed, gives
-  /// it a modification time two steps earlier than `stored_mtime`: an edit
-  /// made in that step after the copy would leave the source with the same
+  /// was made less than one step of the device after the source last changed,
+  /// gives it a modification time two steps earlier than `stored_mtime`: an
+  /// edit made in that step after the copy would leave the source with the same
   /// stored time, and the next run then copies it once more. Returns 0 or
   /// the error of setting the time.
   int MarkIfChangedWithinAStep(uint64_t device, Handle folder,

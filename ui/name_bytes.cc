@@ -1,53 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/name_bytes.h"
 
+#include "platform/utf8.h"
+
 namespace ferrybox {
 namespace {
 
 constexpr char16_t kEscapeBase = 0xDC00;
 constexpr char32_t kReplacement = 0xFFFD;
-
-bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
-
-// The length of the valid UTF-8 sequence that starts at `at`, 0 when none
-// does; `*code` receives its code point. Overlong forms, surrogates and
-// code points above U+10FFFF are not valid.
-int ValidSequence(const std::string& bytes, size_t at, char32_t* code) {
-  const auto byte = [&](size_t i) {
-    return static_cast<unsigned char>(bytes[at + i]);
-  };
-  const unsigned char lead = byte(0);
-  if (lead < 0x80) {
-    *code = lead;
-    return 1;
-  }
-  int length = 0;
-  // The range the second byte must fall in, which rules out overlong
-  // forms, surrogates and too-large code points.
-  unsigned char low = 0x80, high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (bytes.size() - at < static_cast<size_t>(length)) return 0;
-  if (byte(1) < low || byte(1) > high) return 0;
-  char32_t value = lead & (0x7F >> length);
-  for (int i = 1; i < length; ++i) {
-    if (!IsContinuation(byte(i))) return 0;
-    value = (value << 6) | (byte(i) & 0x3F);
-  }
-  *code = value;
-  return length;
-}
 
 void AppendUtf8(char32_t code, std::string* out) {
   if (code < 0x80) {
@@ -72,7 +32,7 @@ QString ShownName(const std::string& bytes) {
   shown.reserve(static_cast<qsizetype>(bytes.size()));
   for (size_t at = 0; at < bytes.size();) {
     char32_t code = 0;
-    const int length = ValidSequence(bytes, at, &code);
+    const size_t length = Utf8Length(std::string_view(bytes).substr(at), &code);
     if (length == 0) {
       shown.append(QChar(static_cast<char16_t>(
           kEscapeBase + static_cast<unsigned char>(bytes[at]))));

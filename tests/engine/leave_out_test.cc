@@ -129,7 +129,9 @@ TEST_F(LeaveOutRunTest, AFolderLeftOutIsNeverRead) {
       EXPECT_EQ(call.find("inner"), std::string::npos) << call;
       EXPECT_EQ(call.find("below"), std::string::npos) << call;
       EXPECT_NE(call, "list skipped");
-      if (!c.named) EXPECT_EQ(call.find("skipped"), std::string::npos) << call;
+      if (!c.named) {
+        EXPECT_EQ(call.find("skipped"), std::string::npos) << call;
+      }
       if (call == std::string("read ") + kCacheTagName) tag_read = true;
     }
     EXPECT_EQ(tag_read, c.tag_read);
