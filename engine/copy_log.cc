@@ -79,10 +79,6 @@ bool EmptyCopyLog(Platform& files, const std::string& log_path) {
   return files.Close(file) == 0;
 }
 
-bool EmptyCopyLog(const std::string& log_path) {
-  return EmptyCopyLog(DefaultPlatform(), log_path);
-}
-
 CopyLogClaim::CopyLogClaim(Platform& files, const std::string& log_path)
     : files_(files) {
   if (files_.OpenForWriting(log_path, WriteMode::kAppend, &file_) != 0) {

@@ -28,8 +28,6 @@ std::string OneLine(std::string_view text);
 /// Creates the log anew with length 0, through `files`. Returns false when
 /// it could not be created; callers go on without a log.
 bool EmptyCopyLog(Platform& files, const std::string& log_path);
-/// EmptyCopyLog on the system's own file system.
-bool EmptyCopyLog(const std::string& log_path);
 
 /// The copy log as one run holds it. Runs that share a program folder share
 /// the log: a run empties it when it starts only when no other run is

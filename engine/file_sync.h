@@ -123,9 +123,6 @@ class FileSync {
   /// are looked up only for `incremental` runs.
   AheadRoots RootsForLookAhead(bool incremental);
 
-  /// "Incremental Backup" as Decide read it last.
-  bool incremental() const { return incremental_; }
-
   /// The run's stop value, asked before each destination folder is
   /// reached, made or made ready (after a stop no folder is) and before
   /// each file is begun. Not owned; nullptr asks nothing.
