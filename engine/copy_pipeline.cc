@@ -21,13 +21,8 @@ constexpr size_t kMostCopies = 8;
 }  // namespace
 
 size_t DefaultCopies() {
-  const std::string text = Environment("FERRYBOX_COPIES");
-  size_t copies = 0;
-  const char* end = text.data() + text.size();
-  const auto [last, error] = std::from_chars(text.data(), end, copies);
-  if (text.empty() || error != std::errc() || last != end || copies < 1)
-    return kCopies;
-  return std::min(copies, kMostCopies);
+  return static_cast<size_t>(
+      EnvironmentNumber("FERRYBOX_COPIES", kCopies, 1, kMostCopies));
 }
 
 void PauseGate::Set(bool paused) {

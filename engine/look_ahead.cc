@@ -22,13 +22,8 @@ constexpr size_t kBatch = 16;
 }  // namespace
 
 int DefaultLookAhead() {
-  const std::string text = Environment("FERRYBOX_LOOK_AHEAD");
-  if (text.empty()) return kLookAhead;
-  int depth = 0;
-  const char* end = text.data() + text.size();
-  const auto [last, error] = std::from_chars(text.data(), end, depth);
-  if (error != std::errc() || last != end || depth < 0) return kLookAhead;
-  return std::min(depth, 4096);
+  return static_cast<int>(
+      EnvironmentNumber("FERRYBOX_LOOK_AHEAD", kLookAhead, 0, 4096));
 }
 
 int StatSourceEntry(Platform& platform, Handle folder, const std::string& name,

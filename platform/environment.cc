@@ -5,6 +5,8 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <ctime>
 
@@ -13,6 +15,17 @@ namespace ferrybox {
 std::string Environment(const char* name) {
   const char* value = std::getenv(name);
   return value == nullptr ? "" : value;
+}
+
+int64_t EnvironmentNumber(const char* name, int64_t fallback, int64_t least,
+                          int64_t most) {
+  const std::string text = Environment(name);
+  int64_t number = 0;
+  const char* end = text.data() + text.size();
+  const auto [last, error] = std::from_chars(text.data(), end, number);
+  if (text.empty() || error != std::errc() || last != end || number < least)
+    return fallback;
+  return std::min(number, most);
 }
 
 std::string ExecutablePath() {

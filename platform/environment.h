@@ -11,6 +11,11 @@ namespace ferrybox {
 /// The value of the environment variable `name`; "" when it is unset.
 std::string Environment(const char* name);
 
+/// The whole number the environment variable `name` holds, at most `most`;
+/// `fallback` when it is unset, not a whole number, or below `least`.
+int64_t EnvironmentNumber(const char* name, int64_t fallback, int64_t least,
+                          int64_t most);
+
 /// The path of the running executable, links resolved; "" when the system
 /// does not tell.
 std::string ExecutablePath();
