@@ -152,11 +152,17 @@ int TimeSteps::MarkIfChangedWithinAStep(uint64_t device, Handle folder,
   // FUSE it gives the modification time for both), so the moment of the
   // copy is known only from the clock the source's time came from, read
   // when the copy was made.
-  // The step the copies have shown, this one included, and no probe: a
-  // file changed a moment ago has a time finer than any coarse step, which
-  // the copy's rounding shows.
+  // The step the copies have shown, this one included, and no probe. A
+  // copy's rounding shows only a lower bound, though: a time just past a
+  // whole second looks kept to the millisecond on a drive that keeps
+  // seconds. So until a probe has told the step or the drive has kept a
+  // time as asked, a stored time that is a whole multiple of a coarser step
+  // counts as rounded to it.
   const uint64_t since = DistanceNs(source.mtime, copied_at);
-  const int64_t step = Of(device).step;
+  const Device& known = Of(device);
+  const int64_t step = known.probed || known.kept_as_asked
+                           ? known.step
+                           : std::max(known.step, CoarsestStepOf(stored_mtime));
   if (step == kExactTimes || since >= static_cast<uint64_t>(step)) return 0;
   // Changed in the same step as its copy was made, an edit made after the
   // copy would keep the same stored time and length: the copy is given a

@@ -404,8 +404,18 @@ TEST_P(TimeStepTest, NothingUnchangedIsCopiedAndAFileTouchedOneStepLaterIs) {
   if (destination.step == kSecond) {
     // Edited again in the second its copy was made, to the same length:
     // the next run copies it again, and once the second is over no more.
+    // Its time is just past a whole second, so that the copy's rounding
+    // alone looks like a millisecond step: only a probe shows whole seconds.
     const std::string fresh = tree.Write("src/fresh", "AAAA");
-    const int64_t written = testing::MtimeNs(fresh);
+    auto now_ns = [] {
+      return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                 std::chrono::system_clock::now().time_since_epoch())
+          .count();
+    };
+    while (now_ns() % kSecond < 20'000'000 || now_ns() % kSecond > 700'000'000)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const int64_t written = now_ns() / kSecond * kSecond + 1'000;
+    SetMtimeNs(fresh, written);
     Go(true);
     tree.Write("src/fresh", "BBBB");
     SetMtimeNs(fresh, written + 1);
