@@ -73,7 +73,7 @@ void ConsoleWindow::ReportFailure(const Failure& failure) {
     return;
   }
   err_ << kCliPrefix << "cannot copy " << OneLine(failure.source_path) << " to "
-       << OneLine(failure.path) << ": " << ErrorText(failure.error) << "\n"
+       << OneLine(failure.path) << ": " << failure.Reason() << "\n"
        << std::flush;
 }
 

@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/copy_job.h"
 
+#include <errno.h>
+
 #include "engine/link_copy.h"
 #include "platform/failure.h"
 #include "platform/file_time.h"
 #include "platform/install_by_rename.h"
+#include "platform/temp_name.h"
 
 namespace ferrybox {
 namespace {
@@ -36,23 +39,27 @@ CopyOutcome CopyFile(Platform& platform, CopyJob& job,
   return outcome;
 }
 
-}  // namespace
-
-int InstallHardLink(Platform& platform, Handle first_folder,
-                    const std::string& first, Handle folder,
-                    const std::string& name, ReplacedEntry* replaced) {
-  return InstallByRename(
-             platform, folder, name,
-             [&](const std::string& temporary, Handle*) {
-               return platform.MakeHardLink(first_folder, first, folder,
-                                            temporary);
-             },
-             [](Handle, const std::string&) { return Failure{}; }, replaced)
-      .error;
+// FAT and exFAT through FUSE refuse a name with a character they cannot
+// hold as "No such file or directory" (exFAT) or "Operation not permitted"
+// (FAT), which read as if the source were gone or the folder closed to us.
+// Only those answers, for such a name, in a folder where a plain name can
+// still be made, are taken as the name's fault.
+int NameFault(Platform& platform, const CopyJob& job, int error) {
+  if ((error != ENOENT && error != EPERM) ||
+      CharactersNotStoredOnFat(job.name).empty())
+    return error;
+  const Handle folder = job.destination_folder->get();
+  std::string plain;
+  ScopedHandle made(platform);
+  if (CreateTempFile(platform, folder, &plain, made.out()) != 0) return error;
+  made.reset();
+  // Left behind, it is a temporary name the next run removes.
+  platform.Remove(folder, plain);
+  return kErrorNameNotStored;
 }
 
-CopyOutcome RunCopyJob(Platform& platform, CopyJob& job,
-                       const CopyControl* control) {
+CopyOutcome RunJob(Platform& platform, CopyJob& job,
+                   const CopyControl* control) {
   KeptVersion kept(job.versions, job.version_folder);
   switch (job.kind) {
     case CopyKind::kLink: {
@@ -81,6 +88,28 @@ CopyOutcome RunCopyJob(Platform& platform, CopyJob& job,
   }
   CopyOutcome outcome;
   outcome.error = EINVAL;
+  return outcome;
+}
+
+}  // namespace
+
+int InstallHardLink(Platform& platform, Handle first_folder,
+                    const std::string& first, Handle folder,
+                    const std::string& name, ReplacedEntry* replaced) {
+  return InstallByRename(
+             platform, folder, name,
+             [&](const std::string& temporary, Handle*) {
+               return platform.MakeHardLink(first_folder, first, folder,
+                                            temporary);
+             },
+             [](Handle, const std::string&) { return Failure{}; }, replaced)
+      .error;
+}
+
+CopyOutcome RunCopyJob(Platform& platform, CopyJob& job,
+                       const CopyControl* control) {
+  CopyOutcome outcome = RunJob(platform, job, control);
+  outcome.error = NameFault(platform, job, outcome.error);
   return outcome;
 }
 

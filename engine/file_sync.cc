@@ -45,8 +45,12 @@ bool SameFile(const FileLookup& source, const FileLookup& destination,
   if (!source.found || !destination.found) return false;
   if (destination.info.type != EntryType::kFile) return false;
   const bool same_length = source.info.size == destination.info.size;
+  // A drive that keeps times only in some years (FAT, exFAT) holds another
+  // time for a file dated outside them, whatever the run asks.
   const bool same_time =
-      SameTimeAtStep(source.info.mtime, destination.info.mtime, time_step_ns);
+      SameTimeAtStep(source.info.mtime, destination.info.mtime, time_step_ns) ||
+      (time_step_ns >= kCoarseTimeStep &&
+       KeptOutsideItsYears(source.info.mtime, destination.info.mtime));
   const bool same_name = !destination.stored_name.empty() &&
                          source.stored_name == destination.stored_name;
   return same_length && same_time && same_name;
@@ -341,10 +345,9 @@ int FileSync::TakeResult(FileDecision& decision) {
       // Setting the times again can fail only after the copy is complete
       // and in place: it stays, and the next incremental run copies it.
       if (decision.device)
-        (void)time_steps_.Copied(*decision.device,
-                                 job.destination_folder->get(), job.name,
-                                 copied.source, copied.stored.stored_mtime,
-                                 copied.copied_at);
+        (void)time_steps_.Copied(
+            *decision.device, job.destination_folder->get(), job.name,
+            copied.source, copied.stored.stored_mtime, copied.copied_at);
       // Installed, yet without an attribute: that file's failure.
       if (copied.stored.attribute_error != 0)
         CopyFailed(decision.source_path, decision.destination_path,

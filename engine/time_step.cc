@@ -31,6 +31,24 @@ constexpr int64_t kProbeBase = 946'684'800;
 constexpr FileTime kProbeTimes[] = {{kProbeBase + 1, 111'111'111},
                                     {kProbeBase, 111'111'111}};
 
+constexpr int64_t kDay = 86'400;
+// 1980-01-01 00:00:00 and 2107-12-31 23:59:59 UTC: the years FAT and exFAT
+// hold, in a local time that may lie up to 14 hours either way.
+constexpr int64_t kFirstKept = 315'532'800;
+constexpr int64_t kLastKept = 4'354'819'199;
+constexpr int64_t kZone = 14 * 3'600;
+// Every time zone is a whole number of quarter hours from UTC.
+constexpr int64_t kQuarterHour = 900;
+// 128 years of 365.2425 days, the span of FAT's seven bits of year.
+constexpr int64_t k128Years = 4'039'372'800;
+
+// True when `seconds` is a whole number of quarter hours, give or take
+// `slack` seconds.
+bool OnAQuarterHour(int64_t seconds, int64_t slack) {
+  const int64_t rest = ((seconds % kQuarterHour) + kQuarterHour) % kQuarterHour;
+  return rest <= slack || rest >= kQuarterHour - slack;
+}
+
 // Within a minute of the clock: what a file system stamps a file with now.
 bool Recent(FileTime time) {
   return DistanceNs(time, FileTimeNow()) < static_cast<uint64_t>(60 * kSecond);
@@ -63,6 +81,30 @@ bool SameTimeAtStep(FileTime a, FileTime b, int64_t step_ns) {
   // distance also accepts a copy whose file system rounded up into the
   // next step.
   return DistanceNs(a, b) < static_cast<uint64_t>(step_ns);
+}
+
+bool KeptOutsideItsYears(FileTime requested, FileTime stored) {
+  const int64_t asked = requested.seconds;
+  const int64_t kept = stored.seconds;
+  if (asked >= kFirstKept + kZone && asked <= kLastKept - kZone) return false;
+  if (kept < kFirstKept - kZone || kept > kLastKept + kZone) return false;
+  // Held at the first moment: local midnight of 1980-01-01.
+  if (asked < kept && kept <= kFirstKept + kZone && stored.nanoseconds == 0 &&
+      OnAQuarterHour(kept, 0))
+    return true;
+  // Held at the last: 23:59:58 or 23:59:59 local of 2107-12-31.
+  if (asked > kept && kept >= kLastKept - kZone - 1 &&
+      OnAQuarterHour(kept + 1, 1))
+    return true;
+  // The year wrapped around: whole spans of 128 years away, a leap day or
+  // two either way, at the same time of day give or take a step and a
+  // change of daylight saving.
+  const int64_t apart = kept - asked;
+  const int64_t spans =
+      (apart + (apart < 0 ? -k128Years : k128Years) / 2) / k128Years;
+  if (spans == 0) return false;
+  const int64_t off = apart - spans * k128Years;
+  return off >= -2 * kDay && off <= 2 * kDay && OnAQuarterHour(apart, 2);
 }
 
 int ProbeTimeStep(Platform& platform, Handle folder, int64_t* step_ns) {

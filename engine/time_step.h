@@ -13,6 +13,9 @@ namespace ferrybox {
 
 /// The step of a file system that keeps times to the nanosecond.
 inline constexpr int64_t kExactTimes = 1;
+/// The finest step of the drives that keep times only in some years: exFAT
+/// keeps 10 ms.
+inline constexpr int64_t kCoarseTimeStep = 10'000'000;
 /// The coarsest step known: FAT keeps last-modified times in 2 s.
 inline constexpr int64_t kCoarsestTimeStep = 2'000'000'000;
 
@@ -28,6 +31,17 @@ int64_t StepOfRounding(FileTime requested, FileTime stored);
 /// the step is kExactTimes, otherwise less than one step apart, whichever
 /// way the file system rounded.
 bool SameTimeAtStep(FileTime a, FileTime b, int64_t step_ns);
+
+/// True when `stored` is what a drive that keeps times only in the years
+/// 1980 to 2107, in local time (FAT, exFAT), may have kept for a
+/// last-modified time `requested` outside them: the first moment it holds
+/// for an earlier time, the last for a later one, or the time moved by whole
+/// spans of 128 years into those years (drivers that wrap the year around).
+/// Nothing can be remembered from the copy (some drivers show the time
+/// asked until the drive is mounted again), so this is the only way to
+/// know such a copy from a changed file; a stored time anywhere else, or a
+/// requested time the drive can hold, is never taken as kept.
+bool KeptOutsideItsYears(FileTime requested, FileTime stored);
 
 /// Learns a file system's step without touching anything of the user's:
 /// creates a file under a temporary name in `folder`, asks it to keep two

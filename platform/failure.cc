@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/failure.h"
 
+#include <stdio.h>
 #include <string.h>
 
 namespace ferrybox {
@@ -29,6 +30,8 @@ std::string ErrorText(int error) {
       return "the copy was stopped before it was complete";
     case kErrorDestinationIsSource:
       return "the destination folder is a folder of the source itself";
+    case kErrorNameNotStored:
+      return "the destination cannot store this name";
     default:
       break;
   }
@@ -39,6 +42,40 @@ std::string ErrorText(int error) {
 
 std::string Failure::Text() const {
   return call + " " + path + ": " + ErrorText(error);
+}
+
+std::string Failure::Reason() const {
+  std::string reason = ErrorText(error);
+  if (error != kErrorNameNotStored) return reason;
+  const std::string_view name =
+      std::string_view(path).substr(path.rfind('/') + 1);
+  const std::string characters = CharactersNotStoredOnFat(name);
+  reason += characters.size() == 1 ? " (the character " : " (the characters ";
+  for (size_t i = 0; i < characters.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(characters[i]);
+    if (i > 0) reason += ' ';
+    if (c < 0x20) {
+      // Shown by its number: the character itself would not be seen.
+      char number[8];
+      snprintf(number, sizeof number, "U+%04X", c);
+      reason += number;
+    } else {
+      reason += static_cast<char>(c);
+    }
+  }
+  return reason + ")";
+}
+
+std::string CharactersNotStoredOnFat(std::string_view name) {
+  std::string found;
+  for (const char c : name) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    const bool refused =
+        byte < 0x20 ||
+        std::string_view("\"*/:<>?\\|").find(c) != std::string_view::npos;
+    if (refused && found.find(c) == std::string::npos) found += c;
+  }
+  return found;
 }
 
 }  // namespace ferrybox

@@ -5,6 +5,7 @@
 #define FERRYBOX_PLATFORM_FAILURE_H_
 
 #include <string>
+#include <string_view>
 
 namespace ferrybox {
 
@@ -36,6 +37,9 @@ enum EngineError : int {
   /// through a bind mount, a link or ".."): writing there would write over
   /// the source.
   kErrorDestinationIsSource = -9,
+  /// The destination's file system cannot hold a character of the name
+  /// (FAT and exFAT keep no control characters and none of " * / : < > ? \ |).
+  kErrorNameNotStored = -10,
 };
 
 /// Why something failed, as a value: the call, the path or paths it was
@@ -46,6 +50,9 @@ struct Failure {
   bool ok() const { return error == 0; }
   /// "call path: reason", e.g. "rename /p/config.txt: Permission denied".
   std::string Text() const;
+  /// The reason in words, with what only this failure can tell: for a name
+  /// the destination cannot hold, the characters of it at fault.
+  std::string Reason() const;
 
   std::string call = "";         ///< "open", "write", "fsync", "copy", ...
   std::string path = "";         ///< the path it was given
@@ -63,6 +70,11 @@ struct Failure {
 
 /// The words for an errno value or an EngineError, written in one place.
 std::string ErrorText(int error);
+
+/// The characters of `name` that FAT and exFAT cannot hold in a name, each
+/// once, in the order they come: control characters and " * / : < > ? \ |.
+/// Empty when there are none.
+std::string CharactersNotStoredOnFat(std::string_view name);
 
 }  // namespace ferrybox
 

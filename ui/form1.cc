@@ -456,7 +456,7 @@ void Form1::ReportFailure(const Failure& failure) {
   // The run adds the line first; the line keeps its exact text.
   const int row = List3->Count() - 1;
   if (!List3->Line(row).startsWith(kCopyErrorPrefix)) return;
-  QString reason = QString::fromStdString(ErrorText(failure.error));
+  QString reason = QString::fromStdString(failure.Reason());
   if (failure.log_error != 0)
     reason += QString::fromStdString("\nNot written to the copy log: " +
                                      ErrorText(failure.log_error));

@@ -35,7 +35,13 @@ class ImageMount {
         // The file system returns once mounted and ends with the unmount.
         "mkdir \"$I\" && /usr/bin/python3 \"" FERRYBOX_TEST_SUPPORT_DIR
         "/close_fails_fs.py\" \"$I\" \"$P\""};
+    // Mounted again from the same image and loop device: what the drive
+    // keeps, not what the driver remembers.
+    static const char* const kRemount[] = {
+        "mount.exfat-fuse \"$(losetup -n -O NAME -j \"$I\")\" \"$P\"",
+        "fusefat -o rw+ \"$I\" \"$P\"", "mount -o loop \"$I\" \"$P\"", nullptr};
     std::unique_ptr<ImageMount> mount(new ImageMount);
+    mount->remount_ = kRemount[static_cast<int>(kind)];
     mount->vars_ =
         "I='" + work_folder + "/image' P='" + work_folder + "/mount'; ";
     if (!mount->Run("mkdir \"$P\" && " +
@@ -54,6 +60,13 @@ class ImageMount {
 
   const std::string& path() const { return path_; }
 
+  /// Unmounts the image and mounts it again (not kCloseFails). False when
+  /// either fails.
+  bool Remount() const {
+    return remount_ != nullptr &&
+           Run("umount \"$P\" && " + std::string(remount_));
+  }
+
  private:
   ImageMount() = default;
   // A formatter or mount that hangs (a stuck loop device, a FUSE helper
@@ -67,6 +80,7 @@ class ImageMount {
 
   std::string vars_;
   std::string path_;
+  const char* remount_ = nullptr;
 };
 
 }  // namespace ferrybox::testing
