@@ -21,6 +21,9 @@
 #   versions     incremental runs of the small tree keeping earlier versions
 #                (--keep-versions 30) against the same runs keeping none:
 #                one that changes nothing, one that replaces every file
+#   depth        full backup of a 3,000-level tree with a file at each of
+#                seven depths, against the same tree with the seven files
+#                at its bottom
 #
 # Environment: BENCH_RUNS (runs per command, 10; the cold row makes at
 # least 3 rounds), BENCH_ROWS, BENCH_BUILD (release build folder,
@@ -36,7 +39,7 @@ scratch=${BENCH_SCRATCH:-$build/bench-scratch}
 runs=${BENCH_RUNS:-10}
 report=${BENCH_REPORT:-$root/build/bench.md}
 baseline=${BENCH_BASELINE:-}
-all_rows="full incremental cold share window memory leave-out versions"
+all_rows="full incremental cold share window memory leave-out versions depth"
 rows=${BENCH_ROWS:-$all_rows}
 rows=${rows//,/ }
 
@@ -262,6 +265,47 @@ if selected versions; then
     "$(q "$cli") --incremental $(q "$touched") $(q "$replace_dst")" \
     -n "ferrybox-cli --incremental --keep-versions 30" \
     "$(q "$cli") --incremental --keep-versions 30 $(q "$touched") $(q "$replace_dst")"
+fi
+
+# Depth: a run's cost grows with its entries, not with depth times entries.
+# Two chains of 3,000 folders: one with a file at each of seven depths
+# (every 3,000/7 levels), one with the seven files at its bottom. The
+# levels are made by handle, one below the other: their paths are longer
+# than the system's path limit.
+if selected depth; then
+  for spread in seven bottom; do
+    tree=$trees/depth-$spread
+    if [ ! -f "$tree.done" ]; then
+      log "making the $spread depth tree"
+      rm -rf "$tree"
+      python3 - "$tree" "$spread" <<'PY'
+import os, sys
+root, spread = sys.argv[1], sys.argv[2]
+levels = 3000
+depths = [levels * k // 7 for k in range(1, 8)]
+if spread == "bottom":
+    depths = [levels] * 7
+os.makedirs(root)
+fd = os.open(root, os.O_RDONLY | os.O_DIRECTORY)
+for level in range(1, levels + 1):
+    os.mkdir("d", dir_fd=fd)
+    below = os.open("d", os.O_RDONLY | os.O_DIRECTORY, dir_fd=fd)
+    os.close(fd)
+    fd = below
+    for i, depth in enumerate(depths):
+        if depth == level:
+            f = os.open("f%d" % i, os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd)
+            os.write(f, b"x" * 1000)
+            os.close(f)
+PY
+      touch "$tree.done"
+    fi
+  done
+  log "full backup of a 3,000-level tree, files at seven depths and at one"
+  hyper depth --warmup 1 \
+    --prepare "$(q "$fresh") $(q "$dst") $(q "$trash")" \
+    -n "seven depths" "$(q "$cli") $(q "$trees/depth-seven") $(q "$dst")" \
+    -n "one depth" "$(q "$cli") $(q "$trees/depth-bottom") $(q "$dst")"
 fi
 
 # The window program on a real X server, which paints as a desktop does.
@@ -593,6 +637,17 @@ target() {
       echo "| $label | $(secs "$n") | $(secs "$k") | $(ratio "$k" "$n") |"
     done
   fi
+  if selected depth; then
+    echo
+    echo "## Full backup of a 3,000-level tree"
+    echo
+    echo "| files | median | ÷ one depth |"
+    echo "|---|---:|---:|"
+    o=$(median depth "one depth")
+    s=$(median depth "seven depths")
+    echo "| seven at its bottom | $(secs "$o") | 1.00 |"
+    echo "| one at each of seven depths | $(secs "$s") | $(ratio "$s" "$o") |"
+  fi
   if [ -n "$baseline" ]; then
     echo
     echo "## Against the baseline"
@@ -680,6 +735,11 @@ target() {
       "$(median versions-all "ferrybox-cli --incremental")")
   target "every file of the small tree replaced, versions kept ≤ 1.3 × none" \
     versions "" "$x" 1.3
+  x=
+  selected depth &&
+    x=$(ratio "$(median depth "seven depths")" "$(median depth "one depth")")
+  target "3,000-level tree, files at seven depths ≤ 3 × at one depth" depth "" \
+    "$x" 3
 } >"$results/bench.md"
 
 mkdir -p "$(dirname "$report")"

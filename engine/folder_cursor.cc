@@ -44,10 +44,26 @@ int FolderCursor::MoveTo(std::string_view relative, bool create_missing,
     current_.reset();
   } else {
     Handle next = kNoHandle;
+    WalkReach reached;
     const int error =
-        WalkFolders(platform_, start, rest, rules, &next, nullptr);
+        WalkFolders(platform_, start, rest, rules, &next, nullptr, &reached);
     if (error != 0) {
-      current_.reset();
+      // Stays at the deepest level that exists: a caller that looks for
+      // it level by level upwards (the folder to make a missing chain in)
+      // then pays one open per level, not a walk from the root each.
+      if (reached.folder != kNoHandle) {
+        current_.reset(reached.folder);
+        relative_ =
+            relative.substr(0, relative.size() - rest.size() + reached.length);
+        positioned_ = true;
+      } else if (start == root_.get()) {
+        current_.reset();
+        relative_.clear();
+        positioned_ = true;
+      } else {
+        // Where it was.
+        positioned_ = true;
+      }
       return error;
     }
     current_.reset(next);

@@ -31,7 +31,8 @@ class FolderCursor {
   /// `create_missing`, missing levels are made on the way, open to their
   /// owner only: a backup's folders get their own permissions once done.
   /// `keep_going`, when given, is asked before each level is opened or
-  /// made, as WalkFolders asks it.
+  /// made, as WalkFolders asks it. On failure the cursor stands where it
+  /// was or, for a missing level, at the deepest level on the way.
   int MoveTo(std::string_view relative, bool create_missing = false,
              const std::function<bool()>* keep_going = nullptr);
 

@@ -12,12 +12,14 @@
 namespace ferrybox {
 
 int WalkFolders(Platform& platform, Handle start, std::string_view relative,
-                WalkRules rules, Handle* out, bool* created) {
+                WalkRules rules, Handle* out, bool* created,
+                WalkReach* reached) {
   if (created != nullptr) *created = false;
   const OpenMode mode =
       rules.follow_links ? OpenMode::kFolder : OpenMode::kFolderNoFollow;
   ScopedHandle current(platform);
   size_t pos = 0;
+  size_t opened = 0;  // the length of `relative` that leads to `current`
   for (;;) {
     while (pos < relative.size() && relative[pos] == kSeparator) ++pos;
     if (pos >= relative.size()) break;
@@ -43,12 +45,17 @@ int WalkFolders(Platform& platform, Handle start, std::string_view relative,
         error = platform.Open(parent, name, mode, &next);
       }
     }
+    if (error == ENOENT && reached != nullptr && current.valid()) {
+      reached->folder = current.release();
+      reached->length = opened;
+    }
     if (error != 0) return error;
     current.reset(next);
     if (rules.check_level != nullptr && *rules.check_level) {
       error = (*rules.check_level)(current.get());
       if (error != 0) return error;
     }
+    opened = pos;
   }
   if (!current.valid()) {
     // `relative` named `start` itself.

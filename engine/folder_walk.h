@@ -39,8 +39,17 @@ inline bool StopAsked(const std::function<bool()>* keep_going) {
 /// `start`, one level at a time so that its length is never limited by the
 /// system's path limit. On success `*out` is a new handle. `*created` (when
 /// given) tells whether any level was made.
+/// When a level is missing (ENOENT) and `reached` is given, the deepest
+/// level opened on the way, if any, is handed back in it: a handle of its
+/// own and the length of `relative` that leads to it. Who looks for the
+/// deepest level that exists then need not walk again from the start.
+struct WalkReach {
+  Handle folder = kNoHandle;
+  size_t length = 0;
+};
 int WalkFolders(Platform& platform, Handle start, std::string_view relative,
-                WalkRules rules, Handle* out, bool* created = nullptr);
+                WalkRules rules, Handle* out, bool* created = nullptr,
+                WalkReach* reached = nullptr);
 
 }  // namespace ferrybox
 

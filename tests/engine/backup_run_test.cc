@@ -304,6 +304,31 @@ TEST_F(RunTest, CollectsRootFilesFirstThenEachSubfolderWholeTree) {
   }
 }
 
+TEST_F(RunTest, ADeepTreeCostsOpensInProportionToItsFolders) {
+  // Files at six depths of a 300-level tree: each new level is reached from
+  // the one above it, never walked to again from the root.
+  constexpr int kLevels = 300;
+  std::string path = "src";
+  for (int level = 1; level <= kLevels; ++level) {
+    path += "/d";
+    if (level % 50 == 0) tree.Write(path + "/f", "x");
+  }
+  testing::FaultyPlatform platform;
+  int opens = 0;
+  platform.before_call = [&](testing::FaultyPlatform::Kind kind,
+                             const std::string&) {
+    if (kind == testing::FaultyPlatform::Kind::kOpen) ++opens;
+  };
+  UsePlatform(platform);
+  Go();
+  EXPECT_EQ(Figure(FigureBox::kText4), "6");
+  EXPECT_EQ(Count(List3(), "Error"), 0);
+  // About ten a level: the scan's, the look-ahead's, the folder made and
+  // finished; a walk from the root per level would be thousands more.
+  EXPECT_LT(opens, 20 * kLevels);
+  UsePlatform(DefaultPlatform());  // before `platform` goes
+}
+
 using Texts = std::vector<std::string>;
 
 using MessageListsTest = RunFixture;
