@@ -3,6 +3,7 @@
 #ifndef FERRYBOX_SETTINGS_PROFILE_NAME_H_
 #define FERRYBOX_SETTINGS_PROFILE_NAME_H_
 
+#include <cstddef>
 #include <string>
 
 namespace ferrybox {
@@ -16,6 +17,16 @@ std::string ProfileNameFromSource(const std::string& source);
 /// holds no "/" and is neither "." nor "..". The empty name is allowed
 /// (its file is ".prf").
 bool IsPlainProfileName(const std::string& name);
+
+/// The longest escaped name a scheduled backup's units can carry: systemd
+/// takes unit names of at most 256 characters, and
+/// "ferrybox-backup@" and ".service" take 24 of them.
+inline constexpr size_t kLongestScheduledName = 232;
+
+/// The length of `name` as systemd-escape writes it for a unit's instance:
+/// letters, digits, ":", "_" and "." (but a leading ".") stay, "/" becomes
+/// "-", every other byte becomes four characters ("\xe5").
+size_t ScheduledNameLength(const std::string& name);
 
 }  // namespace ferrybox
 

@@ -225,6 +225,18 @@ void Form1::Command10_Click() {
     dialogs().ShowMessage({"The profile was not saved: " + FromBytes(err),
                            "Save Profile", MessageButtons::kOk,
                            MessageIcon::kWarning, MessageAnswer::kOk});
+  } else if (const size_t escaped = ScheduledNameLength(name);
+             escaped > kLongestScheduledName) {
+    // Saved and usable here; only a scheduled backup cannot name it.
+    dialogs().ShowMessage(
+        {QString("The profile was saved, but its name is too long to be "
+                 "scheduled: escaped for systemd it has %1 characters, and "
+                 "at most %2 fit. Save it under a shorter name to schedule "
+                 "it.")
+             .arg(escaped)
+             .arg(kLongestScheduledName),
+         "Save Profile", MessageButtons::kOk, MessageIcon::kWarning,
+         MessageAnswer::kOk});
   }
   FillList4();
 }

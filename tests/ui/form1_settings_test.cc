@@ -123,6 +123,32 @@ TEST_F(Form1Settings, FirstStartThenSaveProfileUnderTheNameGivenOrMade) {
   EXPECT_EQ(entries, List4Names());
   EXPECT_EQ(testing::Entries(At("profiles/options")),
             (Names{"_a_b c.prf.options", "x.prf.prf.options"}));
+  // A name whose escaped form is too long for a scheduled backup's units is
+  // saved all the same, with a warning that says why.
+  const QString cjk = QString::fromUtf8("\xE4\xB8\xAD");  // 3 bytes
+  const std::pair<QString, int> names[] = {
+      {QString(232, 'a'), 0},       {QString(233, 'a'), 233},
+      {cjk.repeated(19), 0},        {cjk.repeated(20), 240},
+      {"-" + QString(228, 'a'), 0}, {"." + QString(229, 'a'), 233}};
+  for (const auto& [name, escaped] : names) {
+    SCOPED_TRACE(name.toStdString());
+    Edit("Text7")->setText(name);
+    Button("Command10")->click();
+    EXPECT_TRUE(
+        testing::Entries(At("profiles")).contains(name.toStdString() + ".prf"));
+    if (escaped == 0) {
+      EXPECT_EQ(LastBox().text, "Save as: " + name);
+    } else {
+      EXPECT_EQ(LastBox().title, "Save Profile");
+      EXPECT_EQ(LastBox().icon, MessageIcon::kWarning);
+      EXPECT_EQ(LastBox().text,
+                QString("The profile was saved, but its name is too long to "
+                        "be scheduled: escaped for systemd it has %1 "
+                        "characters, and at most 232 fit. Save it under a "
+                        "shorter name to schedule it.")
+                    .arg(escaped));
+    }
+  }
 }
 
 TEST_F(Form1Settings, List4ShowsProfileFilesAndLoadsOnlyASoundOne) {
