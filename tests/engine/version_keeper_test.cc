@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/file_sync.h"
 #include "platform/environment.h"
+#include "platform/temp_name.h"
 #include "tests/support/image_mount.h"
 #include "tests/support/run_fixture.h"
 #include "tests/support/test_platforms.h"
@@ -257,6 +259,42 @@ TEST_F(VersionTest, ARestoreTheOtherWayRoundLeavesTheHistoryOut) {
     EXPECT_EQ(line.find(std::string("/") + kVersionsFolder + "/2"),
               std::string::npos)
         << line;
+}
+
+// A dry run over a backup with versions on, a file changed and an old
+// version due for pruning keeps and prunes nothing: every entry of the
+// backup stays as it was, its times and bits too. Only the probes that
+// learn how the drive keeps names and times write, under temporary names.
+TEST_F(VersionTest, ADryRunKeepsAndPrunesNothing) {
+  tree.Write("src/f.txt", "one");
+  tree.Write("src/sub/same.txt", "same");
+  window.keep_days = 2;
+  Go();
+  tree.Write("dst/.ferrybox-versions/2001-02-03 04.05.06Z/f.txt", "old");
+  tree.Write("src/f.txt", "changed");
+  ASSERT_EQ(chmod(Src("sub").c_str(), 0750), 0);
+  const auto backup = [this] {
+    std::vector<std::string> entries;
+    for (const std::string& path : testing::Entries(Dst(), true)) {
+      const std::string full = Dst(path);
+      entries.push_back(path + " " + std::to_string(Mode(full)));
+      if (!fs::is_directory(full))
+        entries.back() +=
+            " " + ReadFile(full) + " " + std::to_string(MtimeNs(full));
+    }
+    return entries;
+  };
+  const std::vector<std::string> before = backup();
+  FaultyPlatform platform;
+  UsePlatform(platform, RunOptions{.dry_run = true});
+  Go(/*incremental=*/true);
+  EXPECT_EQ(backup(), before);
+  EXPECT_EQ(Count(List2(), kDifferentFile + Dst("f.txt")), 1);
+  EXPECT_EQ(run->LastOutcome().files_copied, 1);
+  for (const std::string& write : platform.writes())
+    EXPECT_TRUE(IsTempName(
+        fs::path(write.substr(write.find(' ') + 1)).filename().string()))
+        << write;
 }
 
 TEST(VersionStamp, NamesOfRunFoldersAreRecognised) {
