@@ -396,6 +396,7 @@ bool FileSync::LeavesFolders(std::string_view source_path) const {
 void FileSync::SetDryRun() {
   dry_run_ = true;
   destination_.SetDryRun();
+  case_names_.SetLookFirst();
 }
 
 void FileSync::SetKeepGoing(const std::function<bool()>* keep_going) {
@@ -446,17 +447,20 @@ bool FileSync::UpToDate(const PathParts& parts, const FileInfo& source,
     // A further name, unchanged while it still names the group's copy.
     NameDone(parts.relative, source, false, there.info.id);
     return true;
-  } else if (*group != nullptr && (!there.found || MakesLinks())) {
+  } else if (*group != nullptr && (!there.found || MakesLinks(there.info))) {
     if (there.found) *line = kDifferentFile;
   } else if (there.found) {
     // Where the destination has no links, every name is a file of its own.
     *group = nullptr;
     // Only differing times need the step, and learning it may take a
-    // probe: equal times on an exact file system cost nothing more.
-    const int64_t step =
-        there.info.mtime == source.mtime
-            ? kExactTimes
-            : time_steps_.Step(there.info.id.device, destination_.current());
+    // probe: equal times on an exact file system cost nothing more. A dry
+    // run, which writes as little as it may, makes no probe either where
+    // the lengths already differ.
+    const bool step_matters = there.info.mtime != source.mtime &&
+                              (!dry_run_ || there.info.size == source.size);
+    const int64_t step = step_matters ? time_steps_.Step(there.info.id.device,
+                                                         destination_.current())
+                                      : kExactTimes;
     // The copy found under a clashing name is another file's.
     if (!case_clash && SameFile(FileLookup{true, source, name}, there, step) &&
         RefreshStatus(parts, source, there) == 0) {
@@ -543,11 +547,16 @@ void FileSync::NameDone(const std::string_view relative, const FileInfo& source,
   }
 }
 
-bool FileSync::MakesLinks() {
+bool FileSync::MakesLinks(const FileInfo& found) {
   const std::optional<uint64_t> device = destination_.device();
   if (!device) return false;
   for (const auto& [known, links] : link_devices_)
     if (known == *device) return links;
+  // A dry run takes a file with several names as the answer.
+  if (dry_run_ && found.links > 1) {
+    link_devices_.emplace_back(*device, true);
+    return true;
+  }
   // Learnt once per device with two names for one new file.
   const Handle here = destination_.current();
   ScopedHandle probe(platform_);

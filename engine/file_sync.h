@@ -158,9 +158,9 @@ class FileSync {
   /// decide and show it, a copy to make taken as made, and nothing is
   /// written. No folder is made or finished, no job handed out, no copy
   /// log line written; an unchanged copy is not brought up to date, nor a
-  /// stored spelling renamed. The probes that learn how an existing
-  /// destination keeps names, times and links still run: they leave
-  /// nothing behind.
+  /// stored spelling renamed. How an existing destination keeps names,
+  /// times and links is learned from what it holds where that tells;
+  /// elsewhere its probes still run, leaving nothing behind.
   void SetDryRun();
 
  private:
@@ -205,8 +205,8 @@ class FileSync {
   void NameDone(const std::string_view relative, const FileInfo& source,
                 bool fresh, const FileId& copy);
   /// True when the destination folder's file system can give a file more
-  /// than one name.
-  bool MakesLinks();
+  /// than one name; `found` is an entry found in that folder.
+  bool MakesLinks(const FileInfo& found);
   /// Brings the owner, group and bits of the unchanged copy `there` of
   /// `parts` up to its source's when they differ, as far as its device keeps
   /// them, and its attributes when its source's status changed after the
