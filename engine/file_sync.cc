@@ -455,9 +455,13 @@ bool FileSync::UpToDate(const PathParts& parts, const FileInfo& source,
     // Only differing times need the step, and learning it may take a
     // probe: equal times on an exact file system cost nothing more. A dry
     // run, which writes as little as it may, makes no probe either where
-    // the lengths already differ.
-    const bool step_matters = there.info.mtime != source.mtime &&
-                              (!dry_run_ || there.info.size == source.size);
+    // the answer is the same at every step: the lengths differ, or the
+    // times by the coarsest step or more.
+    const bool step_matters =
+        there.info.mtime != source.mtime &&
+        (!dry_run_ ||
+         (there.info.size == source.size &&
+          SameTimeAtStep(there.info.mtime, source.mtime, kCoarsestTimeStep)));
     const int64_t step = step_matters ? time_steps_.Step(there.info.id.device,
                                                          destination_.current())
                                       : kExactTimes;
