@@ -8,15 +8,15 @@
 namespace ferrybox {
 
 const char kCliUsage[] =
-    "Usage: ferrybox-cli [--incremental] [--show-files] [LEAVE-OUT...]\n"
-    "                    SOURCE DESTINATION\n"
-    "       ferrybox-cli --profile NAME [LEAVE-OUT...]\n"
+    "Usage: ferrybox-cli [--incremental] [--show-files] [--dry-run]\n"
+    "                    [LEAVE-OUT...] SOURCE DESTINATION\n"
+    "       ferrybox-cli --profile NAME [--dry-run] [LEAVE-OUT...]\n"
     "       ferrybox-cli --help | --version\n";
 
 const char kCliHelp[] =
-    "Usage: ferrybox-cli [--incremental] [--show-files] [LEAVE-OUT...]\n"
-    "                    SOURCE DESTINATION\n"
-    "       ferrybox-cli --profile NAME [LEAVE-OUT...]\n"
+    "Usage: ferrybox-cli [--incremental] [--show-files] [--dry-run]\n"
+    "                    [LEAVE-OUT...] SOURCE DESTINATION\n"
+    "       ferrybox-cli --profile NAME [--dry-run] [LEAVE-OUT...]\n"
     "       ferrybox-cli --help | --version\n"
     "\n"
     "Backs up the folder tree SOURCE into DESTINATION, as \"Go\" does in the\n"
@@ -35,6 +35,8 @@ const char kCliHelp[] =
     "  --check-attributes  also compare every file's extended attributes,\n"
     "                  ACLs and capabilities with its copy's in an\n"
     "                  incremental run (restoring into the original folder)\n"
+    "  --dry-run       show the lines and summary of the run, and write\n"
+    "                  nothing: no folder, copy, copy log or version\n"
     "\n"
     "LEAVE-OUT, added to a profile's own list:\n"
     "  --exclude PATTERN    leave out what PATTERN matches (repeatable)\n"
@@ -107,6 +109,8 @@ bool ParseCliArguments(const std::vector<std::string>& args,
       request->exclude_caches = true;
     } else if (arg == "--check-attributes") {
       request->check_attributes = true;
+    } else if (arg == "--dry-run") {
+      request->dry_run = true;
     } else if (arg == "--exclude" || arg.starts_with("--exclude=") ||
                arg == "--exclude-from" || arg.starts_with("--exclude-from=")) {
       const bool from = arg.starts_with("--exclude-from");

@@ -38,6 +38,9 @@ struct CliRequest {
   /// Either action: --check-attributes, an incremental run that compares
   /// every file's attributes with its copy's.
   bool check_attributes = false;
+  /// Either action: --dry-run, a run that shows what it would do and
+  /// writes nothing.
+  bool dry_run = false;
 };
 
 /// Parses the arguments that follow the program name. Options may come

@@ -21,20 +21,32 @@ void FailureTally::Add(const Failure& failure) {
   }
 }
 
-std::string FailureTally::Summary(const std::string& log_path) const {
-  if (count_ == 0) return "";
+std::string FailureTally::Reasons() const {
   auto reasons = reasons_;
   std::stable_sort(
       reasons.begin(), reasons.end(),
       [](const auto& a, const auto& b) { return a.second > b.second; });
-  std::string text = std::to_string(count_) +
-                     (count_ == 1 ? " copy failed (" : " copies failed (");
+  std::string text = "(";
   for (size_t i = 0; i < reasons.size(); ++i) {
     if (i > 0) text += ", ";
     text +=
         ErrorText(reasons[i].first) + ": " + std::to_string(reasons[i].second);
   }
-  text += "); ";
+  return text + ")";
+}
+
+std::string FailureTally::DryRunSummary() const {
+  if (count_ == 0) return "";
+  return std::to_string(count_) +
+         (count_ == 1 ? " copy would fail " : " copies would fail ") +
+         Reasons();
+}
+
+std::string FailureTally::Summary(const std::string& log_path) const {
+  if (count_ == 0) return "";
+  std::string text = std::to_string(count_) +
+                     (count_ == 1 ? " copy failed " : " copies failed ") +
+                     Reasons() + "; ";
   if (unlogged_ == 0) return text + "the copy log lists them: " + log_path;
   if (unlogged_ < count_) {
     text += "the copy log lists " + std::to_string(count_ - unlogged_) +

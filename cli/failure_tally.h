@@ -23,8 +23,14 @@ class FailureTally {
   /// in the order first met. When lines were kept out of the copy log, the
   /// end says so instead, with the first reason. Empty when nothing failed.
   std::string Summary(const std::string& log_path) const;
+  /// The same for a dry run, which writes no copy log: "3 copies would fail
+  /// (Is a directory: 2, Permission denied: 1)".
+  std::string DryRunSummary() const;
 
  private:
+  // "(Is a directory: 2, Permission denied: 1)".
+  std::string Reasons() const;
+
   // (reason, failures) in the order first met.
   std::vector<std::pair<int, int64_t>> reasons_;
   int64_t count_ = 0;

@@ -22,6 +22,9 @@
 namespace ferrybox {
 namespace {
 
+// The last line of a dry run's summary.
+constexpr char kDryRunLine[] = "dry run: nothing was written";
+
 // One message on standard error, one line whatever the paths in it hold.
 void Say(std::ostream& err, const std::string& text) {
   err << kCliPrefix << OneLine(text) << "\n";
@@ -82,20 +85,11 @@ bool AddLeaveOut(Platform& platform, const CliRequest& request,
   return true;
 }
 
-int Run(const ConsoleBoxes& boxes, const std::string& program_folder,
-        const CliContext& context) {
-  Platform& platform = *context.platform;
-  ProgressLine progress(context.err, context.err_is_terminal);
-  ConsoleWindow window(boxes, context.out, context.out_is_terminal, context.err,
-                       progress);
-  MessageLists lists(window);
-  BackupRun run(window, lists, platform, program_folder,
-                RunOptions{.stop_requested = context.stop_requested});
-  run.Command3_Click();
-  window.Finish();
-
-  std::ostream& err = context.err;
-  const RunOutcome& outcome = run.LastOutcome();
+// The closing summary of `outcome` on standard error; returns the exit
+// status.
+int Summarize(const RunOutcome& outcome, const ConsoleWindow& window,
+              const ConsoleBoxes& boxes, const std::string& program_folder,
+              bool dry_run, std::ostream& err) {
   // Output dropped because a stop could not wait for it is no news.
   if (window.output_failed() && !outcome.stopped)
     Say(err, "standard output could not be written; the backup went on");
@@ -106,7 +100,8 @@ int Run(const ConsoleBoxes& boxes, const std::string& program_folder,
   if (outcome.left_out > 0) Say(err, LeftOutLine(outcome.left_out));
   const FailureTally& failures = window.failures();
   if (failures.count() > 0)
-    Say(err, failures.Summary(CopyLogPath(program_folder)));
+    Say(err, dry_run ? failures.DryRunSummary()
+                     : failures.Summary(CopyLogPath(program_folder)));
   for (const std::string& file : outcome.abandoned_files) {
     const bool first = std::find(outcome.abandoned_without_copy.begin(),
                                  outcome.abandoned_without_copy.end(),
@@ -121,6 +116,24 @@ int Run(const ConsoleBoxes& boxes, const std::string& program_folder,
     return kExitStopped;
   }
   return outcome.failed_copies > 0 ? kExitCopyFailed : kExitOk;
+}
+
+int Run(const ConsoleBoxes& boxes, const std::string& program_folder,
+        bool dry_run, const CliContext& context) {
+  Platform& platform = *context.platform;
+  ProgressLine progress(context.err, context.err_is_terminal);
+  ConsoleWindow window(boxes, context.out, context.out_is_terminal, context.err,
+                       progress);
+  MessageLists lists(window);
+  BackupRun run(
+      window, lists, platform, program_folder,
+      RunOptions{.stop_requested = context.stop_requested, .dry_run = dry_run});
+  run.Command3_Click();
+  window.Finish();
+  const int status = Summarize(run.LastOutcome(), window, boxes, program_folder,
+                               dry_run, context.err);
+  if (dry_run) Say(context.err, kDryRunLine);
+  return status;
 }
 
 }  // namespace
@@ -152,7 +165,7 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context) {
         Say(context.err, error);
         return kExitRefused;
       }
-      return Run(boxes, context.program_folder(), context);
+      return Run(boxes, context.program_folder(), request.dry_run, context);
     }
     case CliRequest::Action::kProfile:
       break;
@@ -193,7 +206,7 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context) {
     Say(context.err, error);
     return kExitRefused;
   }
-  return Run(boxes, program_folder, context);
+  return Run(boxes, program_folder, request.dry_run, context);
 }
 
 }  // namespace ferrybox

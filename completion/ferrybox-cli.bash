@@ -90,7 +90,8 @@ _ferrybox_cli() {
   if [[ -z $options_ended && $cur == -* ]]; then
     mapfile -t COMPREPLY < <(compgen -W \
       '--incremental --show-files --profile --exclude --exclude-from
-       --exclude-caches --check-attributes --keep-versions --help --version --' -- "$cur")
+       --exclude-caches --check-attributes --keep-versions --dry-run --help
+       --version --' -- "$cur")
     return
   fi
   compopt -o filenames 2>/dev/null

@@ -95,7 +95,8 @@ BackupRun::BackupRun(Window& window, MessageLists& lists, Platform& platform,
       clock_(options.clock ? std::move(options.clock) : MonotonicSeconds),
       stop_requested_(std::move(options.stop_requested)),
       look_ahead_(options.look_ahead),
-      copies_(options.copies) {}
+      copies_(options.copies),
+      dry_run_(options.dry_run) {}
 
 void BackupRun::Command2_Click() { stop_flag_ = true; }
 
@@ -168,7 +169,9 @@ RunRefusal BackupRun::Refusal(const std::string& source_root,
     return RunRefusal::kSourceInsideDestination;
   scan->skip_folder = destination->id();
   scan->has_skip_folder = true;
-  if (destination->Lock() != 0) return RunRefusal::kDestinationInUse;
+  // A dry run writes nothing, and holds no other run back.
+  if (!dry_run_ && destination->Lock() != 0)
+    return RunRefusal::kDestinationInUse;
   return RunRefusal::kNone;
 }
 
@@ -321,7 +324,7 @@ void BackupRun::ResetForRun(RunState& run) {
   window_.SetFigure(FigureBox::kText3, "0");
   window_.ScanStarted();
   lists_.ClearFileLists();
-  run.copy_log.emplace(platform_, copy_log_path_);
+  if (!dry_run_) run.copy_log.emplace(platform_, copy_log_path_);
   sync_state_.LastCheckedFolder.clear();
 }
 
@@ -342,8 +345,9 @@ void BackupRun::CollectFiles(RunState& run) {
     std::optional<FileSync>& sync = run.sync;
     sync.emplace(platform_, window_, lists_, sync_state_, run.source_root,
                  run.destination_root, run.destination, copy_log_path_);
+    if (dry_run_) sync->SetDryRun();
     run.keep_days = window_.KeepVersionsDays();
-    if (run.keep_days > 0) {
+    if (run.keep_days > 0 && !dry_run_) {
       run.versions.emplace(platform_, SecondsSinceEpoch());
       sync->SetVersionKeeper(&*run.versions);
     }
@@ -577,7 +581,7 @@ void BackupRun::FinishRun(RunState& run) {
   // copy has ended.
   if (run.ahead) run.ahead->Stop();
   run.copies.reset();
-  if (run.sync && !abandoned_ && !run.sync->DestinationInUse())
+  if (run.sync && !abandoned_ && !dry_run_ && !run.sync->DestinationInUse())
     FinishOnDisk(*run.sync, run.source_root, run.destination_root);
   run.ahead.reset();
   RunOutcome& outcome = run.outcome;

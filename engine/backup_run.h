@@ -67,6 +67,11 @@ struct RunOptions {
   std::function<bool()> stop_requested = nullptr;
   /// How many copies may be in flight at once; 1 makes them one at a time.
   size_t copies = DefaultCopies();
+  /// A dry run: every file is decided, and every line and figure shown, as
+  /// the run would show them, each copy taken as made; nothing is written
+  /// (FileSync::SetDryRun). The destination is not locked, the copy log is
+  /// left as it was, no version is kept or pruned, and nothing is flushed.
+  bool dry_run = false;
 };
 
 /// The state of the backup that lives as long as the window, and the run
@@ -185,6 +190,7 @@ class BackupRun {
   int depth_ = 0;
   const int look_ahead_;
   const size_t copies_;
+  const bool dry_run_;
   RunOutcome last_outcome_;
 };
 

@@ -106,6 +106,28 @@ int ProbeCaseFolding(Platform& platform, Handle folder, bool* folds,
   return 0;
 }
 
+bool FoldsByStoredNames(Platform& platform, Handle folder, bool* folds) {
+  std::vector<DirEntry> entries;
+  FileId self;
+  if (platform.ListFolder(folder, &entries, &self) != 0) return false;
+  std::unordered_set<std::string> names;
+  for (const DirEntry& entry : entries) names.insert(entry.name);
+  for (const DirEntry& entry : entries) {
+    std::string other = entry.name;
+    for (char& c : other)
+      c = c >= 'a' && c <= 'z' ? AsciiCapital(c) : AsciiSmall(c);
+    if (other == entry.name || names.count(other) != 0) continue;
+    // Found under the other spelling, it is the same entry: nothing else
+    // is stored under that name.
+    FileInfo info;
+    const int error = platform.Stat(folder, other, false, &info);
+    if (error != 0 && error != ENOENT) return false;
+    *folds = error == 0;
+    return true;
+  }
+  return false;
+}
+
 bool CaseNames::Folds(std::string_view relative, uint64_t device,
                       Handle folder) {
   if (folds_known_ && relative == folds_relative_) return folds_;
@@ -122,7 +144,10 @@ bool CaseNames::Folds(std::string_view relative, uint64_t device,
   // the flag was asked for, or while the probe file was made, ends the run
   // sooner without it.
   bool folds = false;
-  const int error = ProbeCaseFolding(platform_, folder, &folds, keep_going_);
+  const int error =
+      look_first_ && FoldsByStoredNames(platform_, folder, &folds)
+          ? 0
+          : ProbeCaseFolding(platform_, folder, &folds, keep_going_);
   if (error == kErrorStopped) {
     folds_known_ = false;
     return false;

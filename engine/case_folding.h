@@ -30,6 +30,12 @@ std::string FoldCase(std::string_view name);
 int ProbeCaseFolding(Platform& platform, Handle folder, bool* folds,
                      const std::function<bool()>* keep_going = nullptr);
 
+/// Learns the same without writing anything, from a name `folder` already
+/// stores: looks up one with an ASCII letter, every such letter in the other
+/// case, where the folder holds no entry of that spelling too. False when
+/// the folder holds no such name or cannot be read: only a probe can tell.
+bool FoldsByStoredNames(Platform& platform, Handle folder, bool* folds);
+
 /// The names of one source folder and what its destination folder stores,
 /// for CaseNames to settle a clash.
 struct FolderNames {
@@ -96,6 +102,11 @@ class CaseNames {
     return folds_known_ && folds_ && relative == folds_relative_;
   }
 
+  /// From now on a device is judged by the names it stores where it can be
+  /// (FoldsByStoredNames), and probed only where it cannot: a dry run
+  /// writes as little as it may.
+  void SetLookFirst() { look_first_ = true; }
+
   /// Asked before a probe; see Folds. Not owned; nullptr asks nothing.
   void SetKeepGoing(const std::function<bool()>* keep_going) {
     keep_going_ = keep_going;
@@ -126,6 +137,7 @@ class CaseNames {
  private:
   Platform& platform_;
   const std::function<bool()>* keep_going_ = nullptr;
+  bool look_first_ = false;
   // A run writes to one device, seldom more: a short list is enough.
   std::vector<std::pair<uint64_t, bool>> devices_;
   // The folder Folds was asked about last, and its answer.

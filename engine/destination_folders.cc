@@ -77,6 +77,10 @@ FolderState DestinationFolders::Check(std::string_view relative) {
 int DestinationFolders::Create(std::string_view relative) {
   entered_ = false;
   create_error_ = 0;
+  if (dry_run_) {
+    would_make_.emplace_back(relative);
+    return 0;
+  }
   int error = 0;
   if (!cursor_.has_root()) {
     error = root_.Create(keep_going_);
@@ -91,6 +95,15 @@ int DestinationFolders::Create(std::string_view relative) {
     failed_relative_ = relative;
   }
   return error;
+}
+
+bool DestinationFolders::WouldMake(std::string_view relative) const {
+  return std::any_of(would_make_.begin(), would_make_.end(),
+                     [relative](const std::string& made) {
+                       return relative.starts_with(made) &&
+                              (made.empty() || relative.size() == made.size() ||
+                               relative[made.size()] == kSeparator);
+                     });
 }
 
 Handle DestinationFolders::Root() const {
@@ -118,7 +131,7 @@ int DestinationFolders::List() {
     // the file from under the copy it interrupted.
     if ((entry.type == EntryType::kFile || entry.type == EntryType::kLink ||
          entry.type == EntryType::kUnknown) &&
-        !IsOwnTempName(entry.name))
+        !IsOwnTempName(entry.name) && !dry_run_)
       platform_.Remove(cursor_.current(), entry.name);
     return true;
   });

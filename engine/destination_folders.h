@@ -71,6 +71,14 @@ class DestinationFolders {
   /// copy nothing.
   bool in_use() const { return in_use_; }
 
+  /// From now on nothing is written: Create makes no folder and only
+  /// remembers that the run would have made it (WouldMake), and copies left
+  /// behind by a killed run stay where they are.
+  void SetDryRun() { dry_run_ = true; }
+  /// True in a dry run when `relative` is a folder Create was asked to make,
+  /// or lies below one: missing, yet the run would have made it.
+  bool WouldMake(std::string_view relative) const;
+
   /// The folder entered last; valid after Enter gave 0.
   Handle current() const { return cursor_.current(); }
   /// A file lookup of `name` in the current folder, without following a
@@ -117,6 +125,9 @@ class DestinationFolders {
   const std::function<int(Handle)> not_source_;
   const std::function<bool()>* keep_going_ = nullptr;
   bool in_use_ = false;
+  bool dry_run_ = false;
+  // In a dry run, the folders Create was asked to make.
+  std::vector<std::string> would_make_;
   // The folder Create failed on last, and why.
   int create_error_ = 0;
   std::string failed_relative_;

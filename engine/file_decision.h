@@ -73,6 +73,9 @@ struct FileDecision {
   /// kCopy: the name is a further name of a group copied earlier in the run
   /// (kHardLink), or a file of its own that may start a group.
   bool starts_group = false;
+  /// kCopy: what the copy makes; a dry run makes no job, and takes the
+  /// decision as this copy made.
+  CopyKind kind = CopyKind::kFile;
   /// kCopy: the device of the destination folder, when known.
   std::optional<uint64_t> device;
   std::optional<CopyTicket> copy;

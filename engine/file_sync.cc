@@ -143,19 +143,22 @@ bool FileSync::ReachFolder(const PathParts& parts, bool* refused) {
   // folder that won, which the same name opens where case is ignored.
   *refused = FolderClash(parts.folder);
   if (StopRequested()) return false;
-  if (!*refused) folders_.Reach(parts.folder, source_, destination_.Root());
+  // A dry run leaves every folder's bits and times as they are.
+  if (!*refused && !dry_run_)
+    folders_.Reach(parts.folder, source_, destination_.Root());
   if (!Covers(state_.LastCheckedFolder, destination_folder_)) {
     state_.LastCheckedFolder = destination_folder_;
     Say(kCheckingFolder + destination_folder_);
     if (destination_.Check(parts.folder) == FolderState::kMissing &&
         !*refused) {
       Say(kCreatingFolder + destination_folder_);
-      // A folder that cannot be made shows as failed copies of its files.
+      // A folder that cannot be made shows as failed copies of its files;
+      // a dry run only notes that it would be made.
       (void)destination_.Create(parts.folder);
     }
   }
   if (destination_.in_use()) return false;
-  if (!*refused) folders_.Made(destination_.Root());
+  if (!*refused && !dry_run_) folders_.Made(destination_.Root());
   return !StopRequested();
 }
 
@@ -189,8 +192,7 @@ void FileSync::DecideFolder(FileDecision& decision) {
   }
   // Nothing but the folder itself: a folder that cannot be made is a failed
   // copy of it.
-  const int error =
-      refused ? kErrorCaseClash : destination_.EnterForCopy(parts.folder);
+  const int error = refused ? kErrorCaseClash : EnterForCopy(parts.folder);
   if (error != 0)
     CopyFailed(WithoutTrailingSlashes(decision.source_path),
                WithoutTrailingSlashes(DestinationPath(decision.source_path)),
@@ -251,23 +253,25 @@ void FileSync::MakeJob(FileDecision& decision, const PathParts& parts,
   job.kind = decision.source.type == EntryType::kLink ? CopyKind::kLink
              : group != nullptr                       ? CopyKind::kHardLink
                                                       : CopyKind::kFile;
-  int error =
-      case_clash ? kErrorCaseClash : destination_.EnterForCopy(parts.folder);
+  int error = case_clash ? kErrorCaseClash : EnterForCopy(parts.folder);
   // The copy replaces the entry of its name itself, a file or a link, never
   // what a link points to; a folder cannot be replaced by a file.
   if (error == 0 && destination_.ListedType(job.name) == EntryType::kFolder)
     error = EISDIR;
-  if (error == 0)
+  if (error == 0 && !dry_run_)
     error =
         HoldFolder(destination_.current(), parts.folder, &destination_held_);
   if (error == 0) error = source_root_error_;
   if (error == 0 && job.kind == CopyKind::kLink) {
     error = source_.MoveTo(parts.folder);
-    if (error == 0)
+    if (error == 0 && !dry_run_)
       error = HoldFolder(source_.current(), parts.folder, &source_held_);
     job.source_folder = source_held_.folder;
   }
-  if (error == 0 && job.kind == CopyKind::kHardLink) {
+  // In a dry run the group's copy made in this run is not there to reach;
+  // the run would have made it.
+  if (error == 0 && job.kind == CopyKind::kHardLink &&
+      !(dry_run_ && group->fresh)) {
     // The group's copy, reached from the root: the run has moved on since.
     const std::string_view relative = group->relative;
     const size_t name = static_cast<size_t>(lastslash(relative));
@@ -287,6 +291,13 @@ void FileSync::MakeJob(FileDecision& decision, const PathParts& parts,
     decision.error = error;
     return;
   }
+  decision.relative = parts.relative;
+  decision.starts_group = group == nullptr && !case_clash;
+  decision.kind = job.kind;
+  decision.outcome = FileOutcome::kCopy;
+  decision.replaces = destination_.Holds(job.name);
+  // A dry run hands out no job: the copy is taken as made.
+  if (dry_run_) return;
   job.open_error = open_error;
   job.destination_folder = destination_held_.folder;
   job.folder_hands_on = destination_.HandsOnAttributes();
@@ -301,11 +312,12 @@ void FileSync::MakeJob(FileDecision& decision, const PathParts& parts,
     job.versions = versions_;
     job.version_folder = parts.folder;
   }
-  decision.relative = parts.relative;
-  decision.starts_group = group == nullptr && !case_clash;
-  decision.outcome = FileOutcome::kCopy;
-  decision.replaces = destination_.Holds(job.name);
   decision.copy.emplace(CopyTicket{std::move(job), CopyOutcome{}, false});
+}
+
+int FileSync::EnterForCopy(std::string_view relative) {
+  const int error = destination_.EnterForCopy(relative);
+  return error == ENOENT && destination_.WouldMake(relative) ? 0 : error;
 }
 
 int FileSync::HoldFolder(Handle cursor_handle, std::string_view relative,
@@ -333,6 +345,11 @@ void FileSync::Show(const FileDecision& decision) {
 
 int FileSync::TakeResult(FileDecision& decision) {
   int error = decision.error;
+  // A dry run's copy, taken as made: a new file starts its group, a further
+  // name is linked to the group's copy.
+  if (!decision.copy && decision.outcome == FileOutcome::kCopy &&
+      (decision.starts_group || decision.kind == CopyKind::kHardLink))
+    NameDone(decision.relative, decision.source, decision.starts_group, {});
   if (decision.copy) {
     const CopyOutcome& copied = decision.copy->outcome;
     const CopyJob& job = decision.copy->job;
@@ -378,6 +395,12 @@ bool FileSync::JudgedByTheDrive(std::string_view source_path) const {
 
 bool FileSync::LeavesFolders(std::string_view source_path) const {
   return folders_.Leaves(Split(source_path).folder);
+}
+
+void FileSync::SetDryRun() {
+  dry_run_ = true;
+  destination_.SetDryRun();
+  case_names_.SetLookFirst();
 }
 
 void FileSync::SetKeepGoing(const std::function<bool()>* keep_going) {
@@ -428,17 +451,24 @@ bool FileSync::UpToDate(const PathParts& parts, const FileInfo& source,
     // A further name, unchanged while it still names the group's copy.
     NameDone(parts.relative, source, false, there.info.id);
     return true;
-  } else if (*group != nullptr && (!there.found || MakesLinks())) {
+  } else if (*group != nullptr && (!there.found || MakesLinks(there.info))) {
     if (there.found) *line = kDifferentFile;
   } else if (there.found) {
     // Where the destination has no links, every name is a file of its own.
     *group = nullptr;
     // Only differing times need the step, and learning it may take a
-    // probe: equal times on an exact file system cost nothing more.
-    const int64_t step =
-        there.info.mtime == source.mtime
-            ? kExactTimes
-            : time_steps_.Step(there.info.id.device, destination_.current());
+    // probe: equal times on an exact file system cost nothing more. A dry
+    // run, which writes as little as it may, makes no probe either where
+    // the answer is the same at every step: the lengths differ, or the
+    // times by the coarsest step or more.
+    const bool step_matters =
+        there.info.mtime != source.mtime &&
+        (!dry_run_ ||
+         (there.info.size == source.size &&
+          SameTimeAtStep(there.info.mtime, source.mtime, kCoarsestTimeStep)));
+    const int64_t step = step_matters ? time_steps_.Step(there.info.id.device,
+                                                         destination_.current())
+                                      : kExactTimes;
     // The copy found under a clashing name is another file's.
     if (!case_clash && SameFile(FileLookup{true, source, name}, there, step) &&
         RefreshStatus(parts, source, there) == 0) {
@@ -525,11 +555,16 @@ void FileSync::NameDone(const std::string_view relative, const FileInfo& source,
   }
 }
 
-bool FileSync::MakesLinks() {
+bool FileSync::MakesLinks(const FileInfo& found) {
   const std::optional<uint64_t> device = destination_.device();
   if (!device) return false;
   for (const auto& [known, links] : link_devices_)
     if (known == *device) return links;
+  // A dry run takes a file with several names as the answer.
+  if (dry_run_ && found.links > 1) {
+    link_devices_.emplace_back(*device, true);
+    return true;
+  }
   // Learnt once per device with two names for one new file.
   const Handle here = destination_.current();
   ScopedHandle probe(platform_);
@@ -594,6 +629,8 @@ int FileSync::RefreshStatus(const PathParts& parts, const FileInfo& source,
     std::sort(theirs.begin(), theirs.end(), ByName);
     return ours == theirs ? 0 : kErrorSourceChanged;
   }
+  // A dry run takes the change as made.
+  if (dry_run_) return 0;
   error = RefreshStatusAt(platform_, source_.current(), name, source,
                           destination_.current(), name, there.info);
   if (error != 0) return error;
@@ -611,7 +648,9 @@ int FileSync::RefreshStatus(const PathParts& parts, const FileInfo& source,
 
 int FileSync::RefreshLink(const std::string& name, const FileInfo& source,
                           const FileInfo& there) {
-  // The link itself, never what it points to.
+  // The link itself, never what it points to. A dry run takes the change
+  // as made.
+  if (dry_run_) return 0;
   const uint64_t device = there.id.device;
   int error = 0;
   if ((there.owner != source.owner || there.group != source.group) &&
@@ -658,8 +697,10 @@ void FileSync::RespellStored(const PathParts& parts,
   // Should it fail, the copy goes on under the drive's spelling, and the
   // next run tries again.
   const std::string name(parts.name);
+  // A dry run takes the rename as made.
   if (destination_.Enter(parts.folder) == 0 &&
-      RespellStoredName(platform_, destination_.current(), stored, name) == 0)
+      (dry_run_ ||
+       RespellStoredName(platform_, destination_.current(), stored, name) == 0))
     destination_.Renamed(stored, name);
 }
 
@@ -679,8 +720,9 @@ void FileSync::CopyFailed(const std::string& source_path,
   }
   ++failed_copies_;
   lists_.lp3(kCopyErrorPrefix + destination_path);
+  // A dry run leaves the copy log as it was.
   const int log_error =
-      AppendCopyLog(platform_, copy_log_path_, destination_path);
+      dry_run_ ? 0 : AppendCopyLog(platform_, copy_log_path_, destination_path);
   Failure failure{.call = "copy",
                   .path = destination_path,
                   .source_path = source_path,

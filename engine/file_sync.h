@@ -154,6 +154,15 @@ class FileSync {
   /// keeps nothing).
   void SetVersionKeeper(VersionKeeper* keeper) { versions_ = keeper; }
 
+  /// Makes this a dry run: every path is decided and shown as the run would
+  /// decide and show it, a copy to make taken as made, and nothing is
+  /// written. No folder is made or finished, no job handed out, no copy
+  /// log line written; an unchanged copy is not brought up to date, nor a
+  /// stored spelling renamed. How an existing destination keeps names,
+  /// times and links is learned from what it holds where that tells;
+  /// elsewhere its probes still run, leaving nothing behind.
+  void SetDryRun();
+
  private:
   struct PathParts {
     std::string_view relative;  // below the source root
@@ -196,8 +205,8 @@ class FileSync {
   void NameDone(const std::string_view relative, const FileInfo& source,
                 bool fresh, const FileId& copy);
   /// True when the destination folder's file system can give a file more
-  /// than one name.
-  bool MakesLinks();
+  /// than one name; `found` is an entry found in that folder.
+  bool MakesLinks(const FileInfo& found);
   /// Brings the owner, group and bits of the unchanged copy `there` of
   /// `parts` up to its source's when they differ, as far as its device keeps
   /// them, and its attributes when its source's status changed after the
@@ -233,6 +242,9 @@ class FileSync {
   bool UpToDate(const PathParts& parts, const FileInfo& source,
                 const AheadStatus* ahead, bool case_clash, LinkGroup** group,
                 const char** line);
+  /// Enters the destination folder `relative` for a copy: 0 also for a
+  /// folder that a dry run would have made.
+  int EnterForCopy(std::string_view relative);
   /// Opens the source file for its copy into `*in`.
   int OpenSource(const PathParts& parts, ScopedHandle* in);
   void DecideFolder(FileDecision& decision);
@@ -269,6 +281,7 @@ class FileSync {
   std::string folder_relative_;
   std::string destination_folder_;
   int64_t failed_copies_ = 0;
+  bool dry_run_ = false;
   const std::function<bool()>* keep_going_ = nullptr;
   VersionKeeper* versions_ = nullptr;
   // The decision being made, which keeps its lines until they are shown.

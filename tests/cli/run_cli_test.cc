@@ -63,6 +63,7 @@ std::string Describe(const std::vector<std::string>& args) {
   if (request.exclude_caches) text += " c";
   if (request.keep_days) text += " k:" + std::to_string(*request.keep_days);
   if (request.check_attributes) text += " a";
+  if (request.dry_run) text += " d";
   return text;
 }
 
@@ -114,6 +115,9 @@ TEST(ParseCliArguments, TakesEachAcceptedFormAndRefusesEverythingElse) {
       // Attributes compared for every file, with folders or a profile.
       {{"--check-attributes", "--incremental", "/a", "/b"}, "run /a /b i a"},
       {{"--profile=w", "--check-attributes"}, "profile w a"},
+      // A dry run, with folders or a profile.
+      {{"/a", "--dry-run", "--show-files", "/b"}, "run /a /b s d"},
+      {{"--dry-run", "--profile=w"}, "profile w d"},
       {{"/a", "/b", "--exclude-from"}, "error: --exclude-from needs a FILE"},
       // Days earlier versions are kept for.
       {{"--keep-versions", "30", "/a", "/b"}, "run /a /b k:30"},
@@ -276,8 +280,23 @@ TEST_F(RunCliTest, EachFailedCopySaysWhyOnOneLineAndTheSummaryCountsReasons) {
   WriteFile(dst_ + "/sub/deeper", "in the way");
   std::filesystem::create_symlink("elsewhere", dst_ + "/ok.txt");
 
+  // A dry run shows the same lines and counts the same failures, and
+  // writes nothing: no copy log, and the link stays.
+  const std::string log = CopyLogPath(program_.root());
+  EXPECT_EQ(Run({"--dry-run", "--show-files", src_, dst_}), kExitCopyFailed);
+  const std::vector<std::string> dry_out = OutLines();
+  std::vector<std::string> dry_err = SplitLines(err_.str());
+  EXPECT_FALSE(std::filesystem::exists(log));
+  EXPECT_TRUE(std::filesystem::is_symlink(dst_ + "/ok.txt"));
+  ASSERT_EQ(dry_err.size(), 5u) << err_.str();
+  EXPECT_EQ(dry_err.end()[-2],
+            "ferrybox-cli: 3 copies would fail (Is a directory: 2, Not a "
+            "directory: 1)");
+  EXPECT_EQ(dry_err.back(), "ferrybox-cli: dry run: nothing was written");
+
   EXPECT_EQ(Run({"--show-files", src_, dst_}), kExitCopyFailed);
   const std::vector<std::string> out = OutLines();
+  EXPECT_EQ(WithoutTimes(dry_out), WithoutTimes(out));
   for (size_t i = 0; i + 1 < out.size(); ++i) {
     EXPECT_FALSE(out[i].starts_with("Finished")) << out[i];
     EXPECT_EQ(out[i].find('\x1b'), std::string::npos) << out[i];
@@ -289,7 +308,6 @@ TEST_F(RunCliTest, EachFailedCopySaysWhyOnOneLineAndTheSummaryCountsReasons) {
       out_.str().find("\nError copying file: " + dst_ + "/" + shown + "\n"),
       std::string::npos)
       << out_.str();
-  const std::string log = CopyLogPath(program_.root());
   EXPECT_EQ(SplitLines(ReadFile(log)).size(), 3u);
   EXPECT_EQ(ReadFile(dst_ + "/ok.txt"), "ok");
   EXPECT_TRUE(std::filesystem::is_regular_file(
@@ -302,6 +320,8 @@ TEST_F(RunCliTest, EachFailedCopySaysWhyOnOneLineAndTheSummaryCountsReasons) {
             "directory: 1); the copy log lists them: " +
                 log);
   err.pop_back();
+  dry_err.resize(3);
+  EXPECT_EQ(dry_err, err);
   const auto line = [this](const std::string& name, const char* reason) {
     return "ferrybox-cli: cannot copy " + src_ + "/" + name + " to " + dst_ +
            "/" + name + ": " + reason;

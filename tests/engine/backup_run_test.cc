@@ -12,6 +12,7 @@
 #include <tuple>
 
 #include "engine/copy_log.h"
+#include "engine/file_sync.h"
 #include "engine/message_lists.h"
 #include "tests/support/run_fixture.h"
 #include "tests/support/test_platforms.h"
@@ -176,6 +177,60 @@ TEST_F(RunTest, TellsEachFileAndTheOutcomeAsFacts) {
   Go();
   EXPECT_EQ(run->LastOutcome(),
             (RunOutcome{RunRefusal::kNone, false, 3, 3, 3, 1, {}}));
+}
+
+// A dry run shows the lines, figures and outcome of the run that follows
+// it, full or incremental, into a destination still to be made; it writes
+// nothing at all, not even the destination root or the copy log.
+TEST_F(RunTest, ADryRunShowsWhatTheRunThatFollowsShowsAndWritesNothing) {
+  struct Shown {
+    std::vector<std::string> lists[3];
+    std::string figures[3];
+    RunOutcome outcome;
+  };
+  for (const bool incremental : {false, true}) {
+    const std::string name = incremental ? "incremental" : "full";
+    SCOPED_TRACE(name);
+    UseCase(name);
+    tree.Write(name + "/src/top", "x");
+    tree.Write(name + "/src/locked", "l");
+    tree.Write(name + "/src/a/b/deep", "dd");
+    tree.MakeFolder(name + "/src/a/empty");
+    ASSERT_EQ(link(Src("top").c_str(), Src("a/second").c_str()), 0);
+    ASSERT_EQ(symlink("top", Src("a/link").c_str()), 0);
+    testing::FaultyPlatform platform;
+    platform.fail_kind = testing::FaultyPlatform::Kind::kOpen;
+    platform.fail_name = "locked";
+    platform.fail_error = EACCES;
+    window.keep_days = 2;
+    const auto go = [&](bool dry_run) {
+      for (std::vector<std::string>& list : window.list) list.clear();
+      UsePlatform(platform, RunOptions{.dry_run = dry_run});
+      Go(incremental);
+      Shown shown;
+      for (int i = 0; i < 3; ++i) shown.lists[i] = window.list[i];
+      // The first and last lines tell the time.
+      shown.lists[2].erase(shown.lists[2].begin());
+      shown.lists[2].pop_back();
+      for (FigureBox box :
+           {FigureBox::kText3, FigureBox::kText4, FigureBox::kText5})
+        shown.figures[static_cast<int>(box)] = Figure(box);
+      shown.outcome = run->LastOutcome();
+      return shown;
+    };
+    const Shown dry = go(true);
+    EXPECT_EQ(platform.writes(), std::vector<std::string>{});
+    EXPECT_FALSE(testing::Exists(Dst()));
+    const Shown real = go(false);
+    EXPECT_EQ(testing::ReadFile(Dst("a/b/deep")), "dd");
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(dry.lists[i], real.lists[i]);
+      EXPECT_EQ(dry.figures[i], real.figures[i]);
+    }
+    EXPECT_EQ(dry.outcome, real.outcome);
+    EXPECT_EQ(real.outcome.failed_copies, 1);
+    EXPECT_EQ(Count(real.lists[1], kNewFile), 5);
+  }
 }
 
 TEST_F(RunTest, EveryRefusalWritesItsLineAndADestinationInsideIsLeftOut) {

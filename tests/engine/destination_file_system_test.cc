@@ -201,6 +201,29 @@ TEST_F(ClashTest, AFoldingFolderOnADeviceThatKeepsCaseKeepsTheStoredName) {
   }
 }
 
+// A dry run learns from the names a drive stores that it ignores case, and
+// shows what the run that follows shows: the copy of a file whose name
+// changed only in case taken as renamed, nothing to update.
+TEST_F(ClashTest, ADryRunLearnsFromTheStoredNamesThatTheDriveIgnoresCase) {
+  tree.Write("src/Photo.JPG", "photo");
+  UsePlatform(simulated);
+  Go();
+  std::filesystem::rename(Src("Photo.JPG"), Src("photo.jpg"));
+  std::vector<std::string> shown[2];
+  for (const bool dry_run : {true, false}) {
+    UsePlatform(simulated, RunOptions{.dry_run = dry_run});
+    const std::vector<std::string> writes = simulated.writes();
+    Go(true);
+    shown[dry_run] = List2();
+    if (dry_run) {
+      EXPECT_EQ(simulated.writes(), writes);
+    }
+  }
+  EXPECT_EQ(shown[true], shown[false]);
+  EXPECT_EQ(Count(shown[true], kDifferentFile), 0);
+  EXPECT_EQ(testing::Entries(Dst()), std::set<std::string>{"photo.jpg"});
+}
+
 // Which names are one is the drive's to say; the run groups them so that
 // the first in byte order (here always the first of a pair) is kept.
 TEST_F(ClashTest, NamesTheDriveTakesAsOneClashAndOthersAreCopiedApart) {

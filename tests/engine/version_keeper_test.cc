@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/file_sync.h"
 #include "platform/environment.h"
 #include "tests/support/image_mount.h"
 #include "tests/support/run_fixture.h"
@@ -257,6 +258,45 @@ TEST_F(VersionTest, ARestoreTheOtherWayRoundLeavesTheHistoryOut) {
     EXPECT_EQ(line.find(std::string("/") + kVersionsFolder + "/2"),
               std::string::npos)
         << line;
+}
+
+// A dry run over a backup with versions on, a file changed and an old
+// version due for pruning keeps and prunes nothing, and writes nothing at
+// all: every entry of the backup stays as it was, its times and bits too,
+// the folders' included. The names the drive stores tell that it keeps
+// case, and the lengths or times that the files changed (by more than any
+// step a drive keeps times in), without a probe.
+TEST_F(VersionTest, ADryRunKeepsAndPrunesNothing) {
+  tree.Write("src/f.txt", "one");
+  tree.Write("src/sub/same.txt", "same");
+  window.keep_days = 2;
+  Go();
+  tree.Write("dst/.ferrybox-versions/2001-02-03 04.05.06Z/f.txt", "old");
+  tree.Write("src/f.txt", "changed");
+  tree.Write("src/sub/same.txt", "SAME");
+  testing::SetMtimeNs(Src("sub/same.txt"),
+                      MtimeNs(Dst("sub/same.txt")) - int64_t{3'000'000'000});
+  ASSERT_EQ(chmod(Src("sub").c_str(), 0750), 0);
+  const auto backup = [this] {
+    std::vector<std::string> entries;
+    std::set<std::string> paths = testing::Entries(Dst(), true);
+    paths.insert("");
+    for (const std::string& path : paths) {
+      const std::string full = Dst(path);
+      entries.push_back(path + " " + std::to_string(Mode(full)) + " " +
+                        std::to_string(MtimeNs(full)));
+      if (!fs::is_directory(full)) entries.back() += " " + ReadFile(full);
+    }
+    return entries;
+  };
+  const std::vector<std::string> before = backup();
+  FaultyPlatform platform;
+  UsePlatform(platform, RunOptions{.dry_run = true});
+  Go(/*incremental=*/true);
+  EXPECT_EQ(backup(), before);
+  EXPECT_EQ(platform.writes(), std::vector<std::string>{});
+  EXPECT_EQ(Count(List2(), kDifferentFile), 2);
+  EXPECT_EQ(run->LastOutcome().files_copied, 2);
 }
 
 TEST(VersionStamp, NamesOfRunFoldersAreRecognised) {

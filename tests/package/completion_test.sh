@@ -53,7 +53,8 @@ cd "$scratch/cwd" || exit 1
 
 export HOME=$scratch/home XDG_CONFIG_HOME=$scratch/xdg PATH=/usr/bin:/bin
 all_options=(--incremental --show-files --profile --exclude --exclude-from
-  --exclude-caches --check-attributes --keep-versions --help --version --)
+  --exclude-caches --check-attributes --keep-versions --dry-run --help
+  --version --)
 portable_profiles=(nightly 'two words' old.prf.bak a.prf.prf .hidden)
 p=$portable/ferrybox-cli
 
@@ -65,6 +66,7 @@ check ferrybox-cli --incremental a '=>' alpha
 check ferrybox-cli --exclude a '=>'
 check ferrybox-cli --exclude-from a '=>' alpha afile
 check ferrybox-cli --exclude-c '=>' --exclude-caches
+check ferrybox-cli --dr '=>' --dry-run
 # Days: a few usual numbers.
 check ferrybox-cli --keep-versions 3 '=>' 30
 check ferrybox-cli --incremental -- - '=>' -dash

@@ -27,7 +27,8 @@ namespace ferrybox::testing {
 /// copy as a write and a read. Remove and Close fail only by a fault of
 /// their own kind (a failed Close closes all the same) and call no hook;
 /// StartWriteBack never fails; leases fail only as `lease_error` says,
-/// locks never.
+/// locks never. Every call that changes what a file system holds, locks or
+/// flushes it is recorded once more among `writes()`.
 class FaultyPlatform : public Platform {
  public:
   // clang-format off
@@ -84,6 +85,13 @@ class FaultyPlatform : public Platform {
     std::lock_guard lock(mutex_);
     return calls_;
   }
+  /// Every call so far that writes, as "<what> <name>": create, write,
+  /// set-times, set-mode, set-owner, attribute, link, rename, mkdir, remove,
+  /// lock, sync, flush.
+  std::vector<std::string> writes() const {
+    std::lock_guard lock(mutex_);
+    return writes_;
+  }
   /// The name or path the `index`th call was given.
   std::string PathAt(size_t index) const {
     const std::string call = calls().at(index);
@@ -92,6 +100,7 @@ class FaultyPlatform : public Platform {
 
   int Open(Handle dir, const std::string& name, OpenMode mode,
            Handle* out) override {
+    if (mode == OpenMode::kCreateExclusive) Wrote("create", name);
     return Opened(
         Pass(Kind::kOpen, name, &Platform::Open, dir, name, mode, out), name,
         out);
@@ -119,11 +128,13 @@ class FaultyPlatform : public Platform {
                 Limited(size), got);
   }
   int Write(Handle file, const char* buffer, size_t size) override {
+    Wrote("write", NameOf(file));
     if (int error = Fail(Kind::kWrite, NameOf(file))) return error;
     return base_.Write(file, buffer, size);
   }
   int CopyRange(Handle from, Handle to, int64_t size,
                 int64_t* copied) override {
+    Wrote("write", NameOf(to));
     if (int error = Fail(Kind::kWrite, NameOf(to))) return error;
     if (int error = Fail(Kind::kRead, NameOf(from))) return error;
     return base_.CopyRange(from, to, static_cast<int64_t>(Limited(size)),
@@ -131,11 +142,13 @@ class FaultyPlatform : public Platform {
   }
   int Finish(Handle file, uint32_t mode, FileTime atime, FileTime mtime,
              FileTime* stored_mtime) override {
+    Wrote("set-times", NameOf(file));
     return Pass(Kind::kSetTimes, NameOf(file), &Platform::Finish, file, mode,
                 atime, mtime, stored_mtime);
   }
   int SetTimes(Handle dir, const std::string& name, FileTime atime,
                FileTime mtime, FileTime* stored_mtime) override {
+    Wrote("set-times", Named(dir, name));
     return Pass(Kind::kSetTimes, name, &Platform::SetTimes, dir, name, atime,
                 mtime, stored_mtime);
   }
@@ -148,27 +161,35 @@ class FaultyPlatform : public Platform {
     return error != 0 ? error : base_.TakeReadLease(file);
   }
   int EndReadLease(Handle file) override { return base_.EndReadLease(file); }
-  int LockFolder(Handle dir) override { return base_.LockFolder(dir); }
+  int LockFolder(Handle dir) override {
+    Wrote("lock", NameOf(dir));
+    return base_.LockFolder(dir);
+  }
   int Rename(Handle dir, const std::string& from,
              const std::string& to) override {
+    Wrote("rename", to);
     if (int error = Fail(Kind::kRename, to, from + " -> " + to)) return error;
     return base_.Rename(dir, from, to);
   }
   int MakeFolder(Handle dir, const std::string& name) override {
+    Wrote("mkdir", name);
     return Pass(Kind::kMkdir, name, &Platform::MakeFolder, dir, name);
   }
   int Remove(Handle dir, const std::string& name) override {
+    Wrote("remove", name);
     if (int error = Cleanup(Kind::kRemove, name)) return error;
     return base_.Remove(dir, name);
   }
   int MoveEntry(Handle from_dir, const std::string& from, Handle to_dir,
                 const std::string& to) override {
     std::lock_guard lock(mutex_);
+    Wrote("rename", to);
     if (int error = Fail(Kind::kRename, to, from + " => " + to)) return error;
     return base_.MoveEntry(from_dir, from, to_dir, to);
   }
   int RemoveFolder(Handle dir, const std::string& name) override {
     std::lock_guard lock(mutex_);
+    Wrote("remove", name);
     if (int error = Cleanup(Kind::kRemove, name)) return error;
     return base_.RemoveFolder(dir, name);
   }
@@ -192,6 +213,7 @@ class FaultyPlatform : public Platform {
   }
   int OpenForWriting(const std::string& path, WriteMode mode,
                      Handle* out) override {
+    Wrote("create", path);
     return Opened(
         Pass(Kind::kCreate, path, &Platform::OpenForWriting, path, mode, out),
         path, out);
@@ -200,9 +222,11 @@ class FaultyPlatform : public Platform {
     return Pass(Kind::kStatus, NameOf(file), &Platform::Status, file, status);
   }
   int Sync(Handle file) override {
+    Wrote("sync", NameOf(file));
     return Pass(Kind::kSync, NameOf(file), &Platform::Sync, file);
   }
   int LockFile(Handle file, bool exclusive, bool wait) override {
+    Wrote("lock", NameOf(file));
     return base_.LockFile(file, exclusive, wait);
   }
   int ReadLink(Handle dir, const std::string& name,
@@ -211,6 +235,7 @@ class FaultyPlatform : public Platform {
   }
   int MakeLink(Handle dir, const std::string& name, const std::string& target,
                Handle* out) override {
+    Wrote("link", name);
     return Opened(
         Pass(Kind::kOpen, name, &Platform::MakeLink, dir, name, target, out),
         name, out);
@@ -218,10 +243,12 @@ class FaultyPlatform : public Platform {
   bool MayChangeOwners() override { return base_.MayChangeOwners(); }
   int SetOwner(Handle dir, const std::string& name, uint32_t owner,
                uint32_t group) override {
+    Wrote("set-owner", Named(dir, name));
     return Pass(Kind::kSetOwner, Named(dir, name), &Platform::SetOwner, dir,
                 name, owner, group);
   }
   int MakePrivateFolder(Handle dir, const std::string& name) override {
+    Wrote("mkdir", name);
     return Pass(Kind::kMkdir, name, &Platform::MakePrivateFolder, dir, name);
   }
   int Seek(Handle file, int64_t offset, SeekTo to, int64_t* position) override {
@@ -229,6 +256,7 @@ class FaultyPlatform : public Platform {
                 position);
   }
   int SetLength(Handle file, int64_t length) override {
+    Wrote("write", NameOf(file));
     return Pass(Kind::kWrite, NameOf(file), &Platform::SetLength, file, length);
   }
   int ListAttributes(Handle dir, const std::string& name,
@@ -244,20 +272,24 @@ class FaultyPlatform : public Platform {
   int SetAttribute(Handle dir, const std::string& name,
                    const std::string& attribute,
                    const std::string& value) override {
+    Wrote("attribute", Named(dir, name));
     return Pass(Kind::kAttributes, Named(dir, name), &Platform::SetAttribute,
                 dir, name, attribute, value);
   }
   int RemoveAttribute(Handle dir, const std::string& name,
                       const std::string& attribute) override {
+    Wrote("attribute", Named(dir, name));
     return Pass(Kind::kAttributes, Named(dir, name), &Platform::RemoveAttribute,
                 dir, name, attribute);
   }
   int SetMode(Handle dir, const std::string& name, uint32_t mode) override {
+    Wrote("set-mode", Named(dir, name));
     return Pass(Kind::kSetTimes, Named(dir, name), &Platform::SetMode, dir,
                 name, mode);
   }
   int MakeHardLink(Handle from_dir, const std::string& from_name, Handle to_dir,
                    const std::string& to_name) override {
+    Wrote("link", to_name);
     return Pass(Kind::kOpen, to_name, &Platform::MakeHardLink, from_dir,
                 from_name, to_dir, to_name);
   }
@@ -270,6 +302,7 @@ class FaultyPlatform : public Platform {
     return Pass(Kind::kStat, name, &Platform::StoredName, dir, name, stored);
   }
   int SyncFileSystem(Handle dir) override {
+    Wrote("flush", NameOf(dir));
     return Pass(Kind::kFlush, NameOf(dir), &Platform::SyncFileSystem, dir);
   }
 
@@ -311,6 +344,10 @@ class FaultyPlatform : public Platform {
         "create",    "status", "sync",  "close", "remove"};
     calls_.push_back(kNames[static_cast<int>(kind)] + (" " + name));
   }
+  void Wrote(const char* what, const std::string& name) {
+    std::lock_guard lock(mutex_);
+    writes_.push_back(what + (" " + name));
+  }
   int Opened(int error, const std::string& name, Handle* out) {
     std::lock_guard lock(mutex_);
     if (error == 0) names_[*out] = name;
@@ -347,6 +384,7 @@ class FaultyPlatform : public Platform {
   int nth_ = 0;
   std::map<Handle, std::string> names_;
   std::vector<std::string> calls_;
+  std::vector<std::string> writes_;
 };
 
 /// Names looked up or opened also find entries differing only in case: in
