@@ -9,10 +9,10 @@
 #include "engine/attributes.h"
 #include "engine/copy_log.h"
 #include "engine/file_copy.h"
-#include "engine/folder_scan.h"
 #include "engine/folder_walk.h"
 #include "engine/keep_owner.h"
 #include "engine/link_copy.h"
+#include "engine/path_names.h"
 #include "platform/scoped_handle.h"
 #include "platform/temp_name.h"
 

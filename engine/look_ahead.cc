@@ -7,7 +7,7 @@
 #include <charconv>
 
 #include "engine/folder_cursor.h"
-#include "engine/folder_scan.h"
+#include "engine/path_names.h"
 #include "platform/environment.h"
 #include "platform/failure.h"
 

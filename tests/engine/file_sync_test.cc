@@ -14,8 +14,8 @@
 #include <filesystem>
 #include <tuple>
 
-#include "engine/folder_scan.h"
 #include "engine/link_copy.h"
+#include "engine/path_names.h"
 #include "platform/folder_of.h"
 #include "tests/support/run_fixture.h"
 #include "tests/support/test_platforms.h"

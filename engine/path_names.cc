@@ -1,0 +1,16 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "engine/path_names.h"
+
+namespace ferrybox {
+
+std::string TrailingSlash(const std::string& strFolder) {
+  if (strFolder.empty() || strFolder.back() == kSeparator) return strFolder;
+  return strFolder + kSeparator;
+}
+
+int lastslash(std::string_view fname) {
+  const size_t pos = fname.rfind(kSeparator);
+  return pos == std::string_view::npos ? 0 : static_cast<int>(pos) + 1;
+}
+
+}  // namespace ferrybox
