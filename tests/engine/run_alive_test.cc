@@ -186,9 +186,12 @@ TEST(CopyControlTest, IsAskedBeforeEveryChunkButTheLast) {
       0);
   int asks = 0;
   const CopyControl go_on{[&asks] { return ++asks > 0; }};
+  ScopedHandle in(platform);
+  FileInfo source;
+  ASSERT_EQ(OpenSourceFile(platform, dir.get(), "source", &in, &source), 0);
   CopyResult result;
-  EXPECT_EQ(CopyFileAt(platform, dir.get(), "source", dir.get(), "copy",
-                       &result, &go_on),
+  EXPECT_EQ(CopyOpenFile(platform, in.get(), source, dir.get(), "copy",
+                         /*folder_hands_on=*/false, &result, &go_on),
             0);
   EXPECT_EQ(asks, 2);  // 8 + 8 MiB, and the last 4 MiB are never broken off
   EXPECT_EQ(testing::ReadFile(tree.Path("copy")).size(), 20 * kMiB);
