@@ -198,7 +198,7 @@ TEST_F(Form1StopsInTime, StopOrCloseDuringASlowScanEndsItAndCopiesNothing) {
     });
     RunOutcome stopped;
     stopped.stopped = true;
-    EXPECT_EQ(form().run().LastOutcome(), stopped);
+    EXPECT_EQ(Form1Seams::Run(form()).LastOutcome(), stopped);
     EXPECT_FALSE(testing::Exists(tree_.Path("dst")));
     EXPECT_EQ(Edit("Text3")->text(), "0");
     EXPECT_EQ(LastLine("List3").starts_with("Finished....in :"), !close);
@@ -226,7 +226,7 @@ TEST_F(Form1StopsInTime, AGoHeldBackDuringTheScanIsDroppedByStop) {
   QTest::qWait(300);
   RunOutcome stopped;
   stopped.stopped = true;
-  EXPECT_EQ(form().run().LastOutcome(), stopped);
+  EXPECT_EQ(Form1Seams::Run(form()).LastOutcome(), stopped);
   EXPECT_FALSE(testing::Exists(tree_.Path("dst")));
 }
 

@@ -35,8 +35,8 @@ class Form1Settings : public Form1Fixture {
  protected:
   void SetUp() override {
     Form1Fixture::SetUp();
-    form().SetDialogs(&dialogs_);
-    form().SetEndProgram([this] { ++end_calls_; });
+    Form1Seams::SetDialogs(form(), &dialogs_);
+    Form1Seams::SetEndProgram(form(), [this] { ++end_calls_; });
   }
   std::string At(const char* name) { return program().Path(name); }
   QListWidget* List4() { return Child<QListWidget>("List4"); }
@@ -412,7 +412,7 @@ TEST_F(Form1Fixture, AHeldKeyClicksOnceAndAnswersNothingItOpened) {
   form().Form_Load();
   const std::string earlier = "/s\r\n/d\r\n 1 \r\n 1 \r\n 0 \r\n";
   const std::string profile = program().Path("profiles/p.prf");
-  form().SetEndProgram([] {});
+  Form1Seams::SetEndProgram(form(), [] {});
   form().show();
   form().activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&form(), 3000));
