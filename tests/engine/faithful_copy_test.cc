@@ -30,6 +30,7 @@ namespace ferrybox {
 namespace {
 
 using testing::FaultyPlatform;
+using testing::ForwardingPlatform;
 using testing::kOtherUser;
 using testing::Mode;
 using testing::MtimeNs;
@@ -258,14 +259,14 @@ TEST_F(FaithfulTest,
 
 // A destination that has no room for a large attribute, as ext4 for one
 // of 20 KB.
-class NoRoomForLargeAttributes : public FaultyPlatform {
+class NoRoomForLargeAttributes : public ForwardingPlatform {
  public:
   size_t room = 0;
   int SetAttribute(Handle dir, const std::string& name,
                    const std::string& attribute,
                    const std::string& value) override {
     if (value.size() > room) return ENOSPC;
-    return FaultyPlatform::SetAttribute(dir, name, attribute, value);
+    return ForwardingPlatform::SetAttribute(dir, name, attribute, value);
   }
 };
 
