@@ -29,7 +29,7 @@ using testing::SetMtimeNs;
 
 using SyncTest = RunFixture;
 
-struct stat Status(const std::string& path) {
+struct stat StatFollowingLinks(const std::string& path) {
   struct stat st {};
   stat(path.c_str(), &st);
   return st;
@@ -169,7 +169,8 @@ TEST_F(SyncTest, TimesBeyondANanosecondCountAreKeptExactlyAndLeftAlone) {
   Go();
   for (const struct timespec& time : times) {
     SCOPED_TRACE(time.tv_sec);
-    const struct stat copy = Status(Dst(std::to_string(time.tv_sec)));
+    const struct stat copy =
+        StatFollowingLinks(Dst(std::to_string(time.tv_sec)));
     EXPECT_EQ(copy.st_mtim.tv_sec, time.tv_sec);
     EXPECT_EQ(copy.st_mtim.tv_nsec, time.tv_nsec);
   }
@@ -327,9 +328,10 @@ TEST_F(SyncTest, HolesStayHolesInFullAndIncrementalRuns) {
       SCOPED_TRACE(name);
       // A few KiB each, as the source: 1 GiB of zeros would take 2 million.
       const std::string copy = Dst(name);
-      EXPECT_LE(Status(copy).st_blocks, Status(Src(name)).st_blocks + 16);
+      EXPECT_LE(StatFollowingLinks(copy).st_blocks,
+                StatFollowingLinks(Src(name)).st_blocks + 16);
       if (incremental) continue;
-      EXPECT_EQ(Status(copy).st_size, size);
+      EXPECT_EQ(StatFollowingLinks(copy).st_size, size);
       for (int64_t offset : offsets) {
         EXPECT_EQ(At(copy, offset).substr(0, 4), kData) << offset;
         if (offset > 4096) {
@@ -391,10 +393,11 @@ TEST_F(SyncTest, ShortReadsWithoutAKernelCopyGiveAWholeExactCopy) {
     for (const char* name : {"whole", "sparse"}) {
       SCOPED_TRACE(name);
       EXPECT_TRUE(ReadFile(Dst(name)) == ReadFile(Src(name)));
-      EXPECT_EQ(Status(Dst(name)).st_size, Status(Src(name)).st_size);
+      EXPECT_EQ(StatFollowingLinks(Dst(name)).st_size,
+                StatFollowingLinks(Src(name)).st_size);
     }
-    EXPECT_LE(Status(Dst("sparse")).st_blocks,
-              Status(Src("sparse")).st_blocks + 16);
+    EXPECT_LE(StatFollowingLinks(Dst("sparse")).st_blocks,
+              StatFollowingLinks(Src("sparse")).st_blocks + 16);
   }
 }
 
