@@ -13,4 +13,9 @@ int lastslash(std::string_view fname) {
   return pos == std::string_view::npos ? 0 : static_cast<int>(pos) + 1;
 }
 
+FolderAndName SplitRelative(std::string_view relative) {
+  const size_t cut = static_cast<size_t>(lastslash(relative));
+  return {relative.substr(0, cut == 0 ? 0 : cut - 1), relative.substr(cut)};
+}
+
 }  // namespace ferrybox

@@ -19,6 +19,15 @@ std::string TrailingSlash(const std::string& strFolder);
 /// none.
 int lastslash(std::string_view fname);
 
+/// A path below a root, cut at its last separator.
+struct FolderAndName {
+  std::string_view folder;  ///< all before it; empty for a name in the root
+  std::string_view name;    ///< all after it
+};
+/// Cuts `relative` at its last separator (lastslash). The parts point into
+/// `relative`.
+FolderAndName SplitRelative(std::string_view relative);
+
 }  // namespace ferrybox
 
 #endif  // FERRYBOX_ENGINE_PATH_NAMES_H_
