@@ -251,7 +251,9 @@ TEST_F(SyncTest, IncrementalRunsCompareLinkTargetsAndReplaceEitherKind) {
   ASSERT_EQ(
       utimensat(AT_FDCWD, Src("same").c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
   const bool root = geteuid() == 0;
-  if (root) ASSERT_EQ(lchown(Src("same").c_str(), 4242, 4243), 0);
+  if (root) {
+    ASSERT_EQ(lchown(Src("same").c_str(), 4242, 4243), 0);
+  }
   // A link a killed run left under a temporary name goes.
   const std::string left = Dst(".~ferrybox-0123456789abcdef-7.part");
   ASSERT_EQ(symlink("old", left.c_str()), 0);

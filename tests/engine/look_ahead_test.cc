@@ -448,7 +448,7 @@ TEST_F(LookAheadTest, StopWhileWaitingForAFileReadAheadEndsTheRun) {
   };
   Go();
   EXPECT_EQ(run->LastOutcome(),
-            (RunOutcome{RunRefusal::kNone, true, 10, 0, 0, 0, {}}));
+            (RunOutcome{RunRefusal::kNone, true, 10, 0, 0, 0, {}, 0, {}}));
   EXPECT_TRUE(List3().back().starts_with("Finished....in :"));
   EXPECT_TRUE(!std::filesystem::exists(Dst()) ||
               std::filesystem::is_empty(Dst()));

@@ -8,8 +8,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <mutex>
 #include <filesystem>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -101,7 +101,7 @@ TEST_F(BigFileTest,
     Go();
     EXPECT_LT(chunks, kChunks) << "the copy was not broken off";
     // Not a failed copy, and not a copy made; the first has none to keep.
-    RunOutcome broken{RunRefusal::kNone, true, 1, 1, 0, 0, {Src("big")}};
+    RunOutcome broken{RunRefusal::kNone, true, 1, 1, 0, 0, {Src("big")}, 0, {}};
     if (first) {
       EXPECT_EQ(testing::Entries(Dst()), std::set<std::string>{});
       broken.abandoned_without_copy = {Src("big")};
@@ -150,8 +150,9 @@ TEST_F(RunAliveTest, AStopWithCopiesInFlightEndsTheSmallOnesAndBreaksOffBig) {
   Go();
   EXPECT_TRUE(slow.stopped);
   // Every copy in flight shown; the broken-off one is no copy made.
-  EXPECT_EQ(run->LastOutcome(),
-            (RunOutcome{RunRefusal::kNone, true, 4, 4, 3, 0, {Src("big")}}));
+  EXPECT_EQ(
+      run->LastOutcome(),
+      (RunOutcome{RunRefusal::kNone, true, 4, 4, 3, 0, {Src("big")}, 0, {}}));
   EXPECT_TRUE(testing::ReadFile(Dst("big")) == "earlier copy");
   for (const char* name : {"z/s1", "z/s2", "z/s3"})
     EXPECT_EQ(testing::ReadFile(Dst(name)), name);

@@ -302,7 +302,8 @@ TEST_F(Form1Alive, AFailedCopySaysWhyByItsLine) {
   QToolTip::hideText();
   list3->setFocus();
   list3->SelectLine(row);
-  QContextMenuEvent menu_key(QContextMenuEvent::Keyboard, QPoint());
+  QContextMenuEvent menu_key(QContextMenuEvent::Keyboard, QPoint(),
+                             list3->mapToGlobal(QPoint()));
   QApplication::sendEvent(list3, &menu_key);
   EXPECT_EQ(QToolTip::text(), "Permission denied");
   // The copy log holds the line as it was.
