@@ -11,11 +11,11 @@
 #include "cli/progress_line.h"
 #include "engine/backup_run.h"
 #include "engine/copy_log.h"
-#include "engine/folder_scan.h"
 #include "engine/message_lists.h"
 #include "settings/options_file.h"
 #include "settings/profile.h"
 #include "settings/profile_name.h"
+#include "settings/profiles_folder.h"
 #include "settings/text_file.h"
 #include "settings/version.h"
 

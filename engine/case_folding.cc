@@ -7,8 +7,8 @@
 
 #include <algorithm>
 
-#include "engine/folder_scan.h"
 #include "engine/folder_walk.h"
+#include "engine/path_names.h"
 #include "platform/failure.h"
 #include "platform/scoped_handle.h"
 #include "platform/temp_name.h"

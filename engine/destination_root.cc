@@ -5,8 +5,8 @@
 
 #include <algorithm>
 
-#include "engine/folder_scan.h"
 #include "engine/folder_walk.h"
+#include "engine/path_names.h"
 #include "platform/failure.h"
 
 namespace ferrybox {

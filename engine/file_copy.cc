@@ -244,17 +244,4 @@ int RefreshStatusAt(Platform& platform, Handle source_dir,
   return error;
 }
 
-int CopyFileAt(Platform& platform, Handle source_dir,
-               const std::string& source_name, Handle destination_dir,
-               const std::string& destination_name, CopyResult* result,
-               const CopyControl* control) {
-  ScopedHandle in(platform);
-  FileInfo source;
-  int error = OpenSourceFile(platform, source_dir, source_name, &in, &source);
-  if (error != 0) return error;
-  return CopyOpenFile(
-      platform, in.get(), source, destination_dir, destination_name,
-      HandsOnAttributes(platform, destination_dir), result, control);
-}
-
 }  // namespace ferrybox

@@ -73,12 +73,6 @@ int CopyOpenFile(Platform& platform, Handle in, const FileInfo& source,
                  const CopyControl* control = nullptr,
                  ReplacedEntry* replaced = nullptr);
 
-/// OpenSourceFile and CopyOpenFile in one.
-int CopyFileAt(Platform& platform, Handle source_dir,
-               const std::string& source_name, Handle destination_dir,
-               const std::string& destination_name, CopyResult* result,
-               const CopyControl* control = nullptr);
-
 /// Brings the owner and group (where the process may change owners), the
 /// permission bits and the extended attributes of the copy
 /// `destination_name` in `destination_dir` (whose status is `destination`)

@@ -9,10 +9,10 @@
 #include "engine/attributes.h"
 #include "engine/copy_log.h"
 #include "engine/file_copy.h"
-#include "engine/folder_scan.h"
 #include "engine/folder_walk.h"
 #include "engine/keep_owner.h"
 #include "engine/link_copy.h"
+#include "engine/path_names.h"
 #include "platform/scoped_handle.h"
 #include "platform/temp_name.h"
 
@@ -92,9 +92,9 @@ FileSync::PathParts FileSync::Split(std::string_view source_path) const {
   } else {
     parts.relative = source_path;
   }
-  const size_t name = static_cast<size_t>(lastslash(parts.relative));
-  parts.folder = parts.relative.substr(0, name == 0 ? 0 : name - 1);
-  parts.name = parts.relative.substr(name);
+  const FolderAndName cut = SplitRelative(parts.relative);
+  parts.folder = cut.folder;
+  parts.name = cut.name;
   return parts;
 }
 
@@ -273,14 +273,12 @@ void FileSync::MakeJob(FileDecision& decision, const PathParts& parts,
   if (error == 0 && job.kind == CopyKind::kHardLink &&
       !(dry_run_ && group->fresh)) {
     // The group's copy, reached from the root: the run has moved on since.
-    const std::string_view relative = group->relative;
-    const size_t name = static_cast<size_t>(lastslash(relative));
+    const FolderAndName cut = SplitRelative(group->relative);
     auto folder = std::make_shared<ScopedHandle>(platform_);
-    if (WalkFolders(platform_, destination_.Root(),
-                    relative.substr(0, name == 0 ? 0 : name - 1), WalkRules{},
+    if (WalkFolders(platform_, destination_.Root(), cut.folder, WalkRules{},
                     folder->out()) == 0) {
       job.group_folder = std::move(folder);
-      job.group_name = relative.substr(name);
+      job.group_name = cut.name;
     } else {
       job.kind = CopyKind::kFile;
     }
@@ -500,8 +498,7 @@ bool FileSync::FolderClash(std::string_view folder) {
   std::string_view level = folder;
   int error = destination_.Enter(level);
   while (error == ENOENT && !level.empty()) {
-    const size_t name = static_cast<size_t>(lastslash(level));
-    level = level.substr(0, name == 0 ? 0 : name - 1);
+    level = SplitRelative(level).folder;
     error = destination_.Enter(level);
   }
   if (error == ENOENT && destination_.Create(level) == 0) error = 0;

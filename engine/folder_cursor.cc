@@ -3,8 +3,8 @@
 
 #include <errno.h>
 
-#include "engine/folder_scan.h"
 #include "engine/folder_walk.h"
+#include "engine/path_names.h"
 
 namespace ferrybox {
 

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/folder_finish.h"
 
-#include "engine/folder_scan.h"
 #include "engine/folder_walk.h"
 #include "engine/keep_owner.h"
+#include "engine/path_names.h"
 #include "engine/work_ahead.h"
 
 namespace ferrybox {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <utility>
 
+#include "engine/path_names.h"
 #include "engine/work_ahead.h"
 #include "platform/scoped_handle.h"
 #include "platform/temp_name.h"
@@ -278,46 +279,6 @@ class Walker {
 };
 
 }  // namespace
-
-std::string TrailingSlash(const std::string& strFolder) {
-  if (strFolder.empty() || strFolder.back() == kSeparator) return strFolder;
-  return strFolder + kSeparator;
-}
-
-int lastslash(std::string_view fname) {
-  const size_t pos = fname.rfind(kSeparator);
-  return pos == std::string_view::npos ? 0 : static_cast<int>(pos) + 1;
-}
-
-bool FileExists(Platform& platform, const std::string& path) {
-  if (path.empty()) return false;
-  FileInfo info;
-  return platform.Stat(kWorkingFolder, path, true, &info) == 0 &&
-         info.type == EntryType::kFile;
-}
-
-std::vector<std::string> ListFiles_p(Platform& platform,
-                                     const std::string& Path,
-                                     const std::string& extension) {
-  std::vector<std::string> names;
-  ScopedHandle dir(platform);
-  if (platform.Open(kWorkingFolder, Path.empty() ? "." : Path,
-                    OpenMode::kFolder, dir.out()) != 0)
-    return names;
-  std::vector<DirEntry> entries;
-  FileId self;
-  // A listing cut short still gives the names it reached.
-  (void)platform.ListFolder(dir.get(), &entries, &self);
-  for (DirEntry& entry : entries) {
-    if (entry.name.find(extension) == std::string::npos) continue;
-    int error = 0;
-    if (ResolvedType(platform, dir.get(), entry, /*keep_links=*/false,
-                     &error) != EntryType::kFile)
-      continue;
-    names.push_back(std::move(entry.name));
-  }
-  return names;
-}
 
 void RecursiveDir(Platform& platform, std::vector<std::string>& colFiles,
                   std::string& strFolder, const ScanOptions& options) {

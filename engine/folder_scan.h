@@ -1,40 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Walking folders and the small path routines built on the separator.
+// Walking folders: collecting the files of a tree in order.
 #ifndef FERRYBOX_ENGINE_FOLDER_SCAN_H_
 #define FERRYBOX_ENGINE_FOLDER_SCAN_H_
 
 #include <chrono>
 #include <functional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "engine/leave_out.h"
 #include "platform/platform.h"
 
 namespace ferrybox {
-
-/// The only path separator the program writes.
-inline constexpr char kSeparator = '/';
-
-/// `strFolder` with a separator at its end; an empty string stays empty and
-/// a path already ending in one is given back unchanged.
-std::string TrailingSlash(const std::string& strFolder);
-
-/// The 1-based position of the last separator in `fname`, 0 when there is
-/// none.
-int lastslash(std::string_view fname);
-
-/// True when `path` names a regular file (or a link to one) whose length can
-/// be read. Every error is false.
-bool FileExists(Platform& platform, const std::string& path);
-
-/// The names of the regular files in the folder `Path` whose names contain
-/// `extension` (exact, case-sensitive), in listing order. A folder that
-/// cannot be listed gives no names.
-std::vector<std::string> ListFiles_p(Platform& platform,
-                                     const std::string& Path,
-                                     const std::string& extension);
 
 /// The longest a walk goes on without calling ScanOptions::keep_alive.
 inline constexpr std::chrono::milliseconds kScanKeepAliveInterval{100};

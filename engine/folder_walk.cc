@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "engine/folder_scan.h"
+#include "engine/path_names.h"
 #include "platform/failure.h"
 #include "platform/scoped_handle.h"
 

@@ -5,6 +5,7 @@
 #include <set>
 #include <utility>
 
+#include "engine/path_names.h"
 #include "platform/name_match.h"
 #include "platform/scoped_handle.h"
 #include "platform/utf8.h"
@@ -138,9 +139,7 @@ LeaveOutList::LeaveOutList(const LeaveOutOptions& options)
 
 LeaveOutVerdict LeaveOutList::Check(std::string_view relative) const {
   if (patterns_.empty()) return LeaveOutVerdict::kKeep;
-  const size_t cut = relative.rfind('/');
-  const std::string name(
-      cut == std::string_view::npos ? relative : relative.substr(cut + 1));
+  const std::string name(SplitRelative(relative).name);
   std::vector<std::string> names;
   if (anchored_) {
     size_t start = 0;

@@ -7,7 +7,7 @@
 #include <charconv>
 
 #include "engine/folder_cursor.h"
-#include "engine/folder_scan.h"
+#include "engine/path_names.h"
 #include "platform/environment.h"
 #include "platform/failure.h"
 
@@ -100,9 +100,8 @@ void LookAhead::Read(Reader& reader, size_t index) {
             : reader.destination.OpenRootAt(roots_.destination_root);
   }
   const std::string_view relative = path.substr(prefix.size());
-  const size_t cut = static_cast<size_t>(lastslash(relative));
-  const std::string_view folder = relative.substr(0, cut == 0 ? 0 : cut - 1);
-  const std::string name(relative.substr(cut));
+  const auto [folder, leaf] = SplitRelative(relative);
+  const std::string name(leaf);
   // A run that ends waits for the reads under way: on a share each level
   // and each status is a round trip, so none begins once it ends.
   const std::function<bool()> keep_going = [this] {

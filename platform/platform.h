@@ -103,7 +103,7 @@ enum class SeekTo {
 };
 
 /// Every operating-system call the program makes on files goes through
-/// here, so that a test can wrap it and fail the Nth call of a kind. Each
+/// here, so that a test can wrap it and fail chosen calls. Each
 /// method reports failure as an errno value (0 for success) and never throws.
 /// Names are resolved relative to the folder handle `dir` (kWorkingFolder for
 /// the process's working folder; an absolute name ignores `dir`), so paths
@@ -112,15 +112,6 @@ enum class SeekTo {
 /// The program's own files (the settings file, the profiles, the copy log)
 /// are reached by path: a path given with kWorkingFolder, or the calls
 /// OpenForReading, OpenForWriting, Status, Sync and LockFile below.
-///
-/// Kinds, for fault injection: ListFolder is "list"; Stat is "stat"; Open and
-/// OpenForReading are "open"; OpenForWriting is "create"; Status is
-/// "status"; Read is "read"; Write and CopyRange are "write"; Sync is
-/// "sync"; Finish and SetTimes are "set-times"; Rename is "rename";
-/// MakeFolder is "mkdir". Remove ("remove") and Close ("close") only clean
-/// up. The lease and lock calls have no kind:
-/// a refused lease or lock is a state of the file system, not a fault. The
-/// methods added for links, owners, holes and flushing are listed with each.
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -206,13 +197,12 @@ class Platform {
 
   /// Moves the entry `from` in `from_dir` (a link as itself) to `to` in
   /// `to_dir` on the same file system, never replacing anything: EEXIST
-  /// when `to` is taken. Kind "rename".
+  /// when `to` is taken.
   [[nodiscard]] virtual int MoveEntry(Handle from_dir, const std::string& from,
                                       Handle to_dir, const std::string& to) = 0;
 
   /// Removes the empty folder `name` from `dir`; ENOTEMPTY when it holds
-  /// anything, ENOTDIR when it is no folder (a link to one included). Kind
-  /// "remove".
+  /// anything, ENOTDIR when it is no folder (a link to one included).
   virtual int RemoveFolder(Handle dir, const std::string& name) = 0;
 
   /// Closes a handle from Open, OpenForReading or OpenForWriting, which is
@@ -245,12 +235,12 @@ class Platform {
   /// until it is closed; a second call converts it. Without `wait` fails
   /// with EWOULDBLOCK while another open file (in this process or another)
   /// holds a lock that conflicts; another errno where the file system keeps
-  /// no such locks. No kind.
+  /// no such locks.
   [[nodiscard]] virtual int LockFile(Handle file, bool exclusive,
                                      bool wait) = 0;
 
   /// The target text of the link `name` in `dir`. EINVAL when `name` is not
-  /// a link. Kind "read".
+  /// a link.
   [[nodiscard]] virtual int ReadLink(Handle dir, const std::string& name,
                                      std::string* target) = 0;
 
@@ -258,7 +248,7 @@ class Platform {
   /// when the name is taken, whatever the entry is) and opens the link
   /// itself, never its target, so that Stat, SetOwner and SetTimes with an
   /// empty name act on that very link. EEXIST too when what the name holds
-  /// once opened is not the link just made. Kind "open".
+  /// once opened is not the link just made.
   [[nodiscard]] virtual int MakeLink(Handle dir, const std::string& name,
                                      const std::string& target,
                                      Handle* out) = 0;
@@ -268,24 +258,22 @@ class Platform {
   virtual bool MayChangeOwners() = 0;
 
   /// Gives `name` in `dir` (an empty `name`: `dir` itself) the owner and
-  /// group given, never following a link. Kind "set-owner".
+  /// group given, never following a link.
   [[nodiscard]] virtual int SetOwner(Handle dir, const std::string& name,
                                      uint32_t owner, uint32_t group) = 0;
 
-  /// Creates the folder `name` in `dir`, open to its owner only. Kind
-  /// "mkdir".
+  /// Creates the folder `name` in `dir`, open to its owner only.
   [[nodiscard]] virtual int MakePrivateFolder(Handle dir,
                                               const std::string& name) = 0;
 
   /// Moves the position of `file` as `to` says and reports it. kData fails
   /// with ENXIO when no data lies at or after `offset`; a file system that
   /// does not tell holes from data reports the whole file as data, and one
-  /// that cannot seek by them fails with EINVAL. Kind "read".
+  /// that cannot seek by them fails with EINVAL.
   [[nodiscard]] virtual int Seek(Handle file, int64_t offset, SeekTo to,
                                  int64_t* position) = 0;
 
   /// Makes the open file `length` bytes long; what it grows by is a hole.
-  /// Kind "write".
   [[nodiscard]] virtual int SetLength(Handle file, int64_t length) = 0;
 
   /// Starts writing what the open file holds in memory to its disk, without
@@ -296,7 +284,7 @@ class Platform {
   /// The names of the extended attributes of `name` in `dir` (an empty
   /// `name`: `dir` itself), never following a link, in `*names`. Access
   /// control lists and file capabilities are attributes too. ENOTSUP where
-  /// the file system keeps none. Kind "attributes", as are the three below.
+  /// the file system keeps none.
   [[nodiscard]] virtual int ListAttributes(Handle dir, const std::string& name,
                                            std::vector<std::string>* names) = 0;
 
@@ -319,7 +307,7 @@ class Platform {
 
   /// Gives `name` in `dir` the permission bits `mode`, never following a
   /// link (EOPNOTSUPP for a link). EPERM, ENOSYS or ENOTSUP where the file
-  /// system keeps no permission bits. Kind "set-times", as Finish.
+  /// system keeps no permission bits.
   [[nodiscard]] virtual int SetMode(Handle dir, const std::string& name,
                                     uint32_t mode) = 0;
 
@@ -327,7 +315,7 @@ class Platform {
   /// `from_dir` (a hard link; a link in `from_name` is not followed). EEXIST
   /// when `to_name` is taken; EPERM, ENOTSUP or ENOSYS where the file system
   /// has no hard links; EMLINK when the file has as many names as it may;
-  /// EXDEV across file systems. Kind "open".
+  /// EXDEV across file systems.
   [[nodiscard]] virtual int MakeHardLink(Handle from_dir,
                                          const std::string& from_name,
                                          Handle to_dir,
@@ -337,20 +325,18 @@ class Platform {
   /// to letter case by a flag of the folder's own (the casefold attribute
   /// of ext4 and f2fs). Returns 0; another errno (ENOTTY, EOPNOTSUPP) where
   /// the file system keeps no flags per folder, and only a probe can tell.
-  /// No kind: a state of the file system.
   [[nodiscard]] virtual int FolderFoldsCase(Handle dir, bool* folds) = 0;
 
   /// The name under which the folder open as `dir` stores the entry that
   /// `name` leads to there, never following a link: `name` itself, or the
   /// spelling stored where the file system takes several as one (letter
   /// case, the forms of Unicode); empty when the entry is found but its
-  /// stored name cannot be told. ENOENT when `name` leads to nothing. Kind
-  /// "stat".
+  /// stored name cannot be told. ENOENT when `name` leads to nothing.
   [[nodiscard]] virtual int StoredName(Handle dir, const std::string& name,
                                        std::string* stored) = 0;
 
   /// Writes everything the file system that holds `dir` keeps in memory to
-  /// its disk, and waits until it is there. Kind "flush".
+  /// its disk, and waits until it is there.
   [[nodiscard]] virtual int SyncFileSystem(Handle dir) = 0;
 };
 

@@ -45,10 +45,6 @@ class Form1 : public QWidget, public Window {
         QWidget* parent = nullptr);
   ~Form1() override;
 
-  const std::string& program_folder() const { return program_folder_; }
-
-  MessageLists& lists() { return lists_; }
-
   // Window, as the engine sees it. The folder boxes give the bytes of the
   // names they show (see ShownName).
   std::string Text1() const override;
@@ -146,8 +142,6 @@ class Form1 : public QWidget, public Window {
 
   // --- Backup run (form1_run.cc) ---
  public:
-  /// The run's state and the run itself ("Go", "Stop", "Pause Copying").
-  BackupRun& run() { return *run_; }
   /// The program is ending: every run under way stops before its next file
   /// and unwinds. Used by "Exit" and by closing the window.
   void AbandonRun();
@@ -178,15 +172,6 @@ class Form1 : public QWidget, public Window {
   void Command4_Click();
   void Command5_Click();
 
-  /// Answers every message box and folder dialog from now on; the window's
-  /// own Qt dialogs when never set or set to nullptr. Not owned.
-  void SetDialogs(Dialogs* dialogs) { dialogs_ = dialogs; }
-  /// What "Exit" calls last to end the program: abandons a run under way
-  /// and leaves the event loop, unless replaced.
-  void SetEndProgram(std::function<void()> end_program) {
-    end_program_ = std::move(end_program);
-  }
-
  private:
   Dialogs& dialogs();
   /// Refills List4 from the profiles folder, nothing selected.
@@ -199,7 +184,11 @@ class Form1 : public QWidget, public Window {
   // the options were set anew.
   bool options_file_damaged_ = false;
   QtDialogs qt_dialogs_{this};
+  // Answers every message box and folder dialog instead of qt_dialogs_
+  // when set. Not owned.
   Dialogs* dialogs_ = nullptr;
+  // What "Exit" calls last to end the program: abandons a run under way and
+  // leaves the event loop.
   std::function<void()> end_program_;
 
   // --- Version check (form1_update.cc) ---
@@ -217,17 +206,6 @@ class Form1 : public QWidget, public Window {
   /// ends the check without a further word.
   void CheckNewVersion(const std::string& address);
 
-  /// The maker's web server, FERRYBOX_UPDATE_SITE unless set here.
-  void SetUpdateSite(std::string site) { update_site_ = std::move(site); }
-  /// Replaces the desktop's URL opener, which opens the download page.
-  void SetUrlOpener(UrlOpener opener) { open_url_ = std::move(opener); }
-  /// How long the version page may take to arrive, and the pause after it
-  /// has arrived.
-  void SetVersionCheckTiming(std::chrono::milliseconds page_limit,
-                             std::chrono::milliseconds settle_pause);
-  /// The new-version notice; null until a check first needs it.
-  Form9* notice() const { return Form9_; }
-
  private:
   /// Words the check's verdict in List3 and offers a newer version.
   void VersionJudged(VersionVerdict verdict);
@@ -244,10 +222,18 @@ class Form1 : public QWidget, public Window {
   bool VersionChecked_ = false;
   // The answer given in the new-version notice: true for "Yes, Download".
   bool DownloadWanted_ = false;
+  // The maker's web server.
   std::string update_site_ = FERRYBOX_UPDATE_SITE;
+  // Opens the download page: the desktop's browser.
   UrlOpener open_url_;
   UpdateChecker* update_checker_ = nullptr;
+  // The new-version notice; null until a check first needs it.
   Form9* Form9_ = nullptr;
+
+  // The window tests answer its dialogs, keep "Exit" from ending them, point
+  // the version check at a loopback server and see the pages it opens
+  // (tests/ui/form1_fixture.h).
+  friend class Form1Seams;
 };
 
 }  // namespace ferrybox

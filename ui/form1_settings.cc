@@ -9,7 +9,6 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 
-#include "engine/folder_scan.h"
 #include "platform/platform.h"
 #include "settings/options_file.h"
 #include "settings/profile.h"

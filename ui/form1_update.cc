@@ -19,11 +19,6 @@ void Form1::ConnectUpdateHandlers() {
   connect(Timer3, &QTimer::timeout, this, &Form1::Timer3_Timer);
 }
 
-void Form1::SetVersionCheckTiming(std::chrono::milliseconds page_limit,
-                                  std::chrono::milliseconds settle_pause) {
-  update_checker_->SetTiming(page_limit, settle_pause);
-}
-
 void Form1::Timer3_Timer() {
   ++UpdateTicks_;
   if (UpdateTicks_ == 3 && !VersionChecked_) {
@@ -36,7 +31,7 @@ void Form1::Timer3_Timer() {
 }
 
 void Form1::CheckNewVersion(const std::string& address) {
-  lists().lp3("Checking for new version");
+  lists_.lp3("Checking for new version");
   update_checker_->Start(address, VersionText_);
 }
 
@@ -45,10 +40,10 @@ void Form1::VersionJudged(VersionVerdict verdict) {
     case VersionVerdict::kNoMarker:
       return;
     case VersionVerdict::kNotNewer:
-      lists().lp3("Already at highest version");
+      lists_.lp3("Already at highest version");
       return;
     case VersionVerdict::kNewer:
-      lists().lp3("New version to download");
+      lists_.lp3("New version to download");
       if (Form9_ == nullptr) {
         Form9_ = new Form9(*this);
         connect(Form9_, &Form9::AnswerGiven, this, &Form1::NoticeAnswered);

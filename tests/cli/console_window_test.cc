@@ -21,8 +21,8 @@ TEST(ConsoleWindowTest, ProgressLineIsRedrawnAtMostTenTimesASecond) {
   std::ostringstream out, err;
   ProgressLine progress(err, /*is_terminal=*/true);
   std::chrono::steady_clock::time_point now{std::chrono::seconds(1000)};
-  ConsoleWindow window({"/src", "/dst", 1, 0, 0}, out, false, err, progress,
-                       [&now] { return now; });
+  ConsoleWindow window({"/src", "/dst", 1, 0, 0, {}, 0, false}, out, false, err,
+                       progress, [&now] { return now; });
   const auto file = [&window](int64_t handled) {
     window.FileStarted({20000, handled, 7, 3 * 1024 * 1000});
   };

@@ -116,10 +116,9 @@ TEST_F(RunTest, StopOrPauseClickedAtTheUpdateAfterFile101) {
     EXPECT_EQ(waits, clicks == kStop ? 0 : 5);
     const int64_t handled = stopped ? 101 : kFiles;
     EXPECT_EQ(Figure(FigureBox::kText3), std::to_string(handled));
-    EXPECT_EQ(
-        run->LastOutcome(),
-        (RunOutcome{
-            RunRefusal::kNone, stopped, kFiles, handled, handled, 0, {}}));
+    const RunOutcome outcome{
+        RunRefusal::kNone, stopped, kFiles, handled, handled, 0, {}, 0, {}};
+    EXPECT_EQ(run->LastOutcome(), outcome);
     EXPECT_EQ(Count(List3(), "Finished....in :"), 1);
     EXPECT_FALSE(window.paused_shown);
   }
@@ -165,18 +164,18 @@ TEST_F(RunTest, TellsEachFileAndTheOutcomeAsFacts) {
             (std::vector<RunProgress>{
                 {3, 1, 0, 0}, {3, 2, 1, 1500}, {3, 3, 2, 3000}}));
   EXPECT_EQ(run->LastOutcome(),
-            (RunOutcome{RunRefusal::kNone, false, 3, 3, 3, 0, {}}));
+            (RunOutcome{RunRefusal::kNone, false, 3, 3, 3, 0, {}, 0, {}}));
   // Incremental and unchanged: every file is handled, none copied.
   Go(true);
   EXPECT_EQ(run->LastOutcome(),
-            (RunOutcome{RunRefusal::kNone, false, 3, 3, 0, 0, {}}));
+            (RunOutcome{RunRefusal::kNone, false, 3, 3, 0, 0, {}, 0, {}}));
   // A copy that fails was handed to the copy all the same: a folder stands
   // where the file goes.
   std::filesystem::remove(Dst("f1"));
   tree.Write("dst/f1/in the way", "");
   Go();
   EXPECT_EQ(run->LastOutcome(),
-            (RunOutcome{RunRefusal::kNone, false, 3, 3, 3, 1, {}}));
+            (RunOutcome{RunRefusal::kNone, false, 3, 3, 3, 1, {}, 0, {}}));
 }
 
 // A dry run shows the lines, figures and outcome of the run that follows
@@ -273,7 +272,8 @@ TEST_F(RunTest, EveryRefusalWritesItsLineAndADestinationInsideIsLeftOut) {
     Go();
     EXPECT_EQ(List3().end()[-2], line);
     EXPECT_TRUE(List3().back().starts_with("Finished....in :"));
-    EXPECT_EQ(run->LastOutcome(), (RunOutcome{refusal, false, 0, 0, 0, 0, {}}));
+    EXPECT_EQ(run->LastOutcome(),
+              (RunOutcome{refusal, false, 0, 0, 0, 0, {}, 0, {}}));
     EXPECT_EQ(window.phases, std::vector<std::string>{"scan"});
     EXPECT_FALSE(testing::Exists(Dst()));
     EXPECT_FALSE(testing::Exists(Src("new")));

@@ -270,9 +270,10 @@ TEST_F(ClashTest, NamesTheDriveTakesAsOneClashAndOthersAreCopiedApart) {
       SCOPED_TRACE(pair.other);
       EXPECT_EQ(ReadFile(Dst(pair.kept)), pair.kept + std::to_string(reverse));
       EXPECT_EQ(testing::Exists(Dst(pair.other)), !pair.one);
-      if (!pair.one)
+      if (!pair.one) {
         EXPECT_EQ(ReadFile(Dst(pair.other)),
                   pair.other + std::to_string(reverse));
+      }
     }
   }
 }

@@ -30,16 +30,38 @@ namespace ferrybox {
 namespace {
 
 using testing::FaultyPlatform;
+using testing::ForwardingPlatform;
 using testing::kOtherUser;
 using testing::Mode;
 using testing::MtimeNs;
 using testing::ReadFile;
 using Kind = FaultyPlatform::Kind;
 
-struct stat Status(const std::string& path) {
+struct stat StatNotFollowingLinks(const std::string& path) {
   struct stat st {};
   lstat(path.c_str(), &st);
   return st;
+}
+
+// Returns once the clock that stamps status changes has moved on since the
+// call (it moves in ticks of a few ms), so that a change made then counts as
+// later than everything done before; false after 2 s. `probe` is a file
+// whose bits it sets to read that clock.
+bool StatusClockTicks(const std::string& probe) {
+  const auto stamp = [&probe] {
+    struct stat st {};
+    if (chmod(probe.c_str(), 0600) != 0 || stat(probe.c_str(), &st) != 0)
+      return std::pair<time_t, long>{};
+    return std::pair<time_t, long>{st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+  };
+  const auto before = stamp();
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (stamp() != before) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
 }
 
 std::map<std::string, std::string> Attributes(const std::string& path) {
@@ -129,31 +151,36 @@ TEST_F(FaithfulTest, NamesSharingAFileShareOneInTheBackupThroughEveryChange) {
        {kNewFile + Dst("a"), kNewFile + Dst("alone"), kNewFile + Dst("h/b"),
         kNewFile + Dst("h/c"), kNewFile + Dst("other")},
        {{"a", "h/b", "h/c"}, {"alone"}, {"g/d"}, {"other"}},
-       true},
+       true,
+       {}},
       {"",
        true,
        {},
        {{"a", "h/b", "h/c"}, {"alone"}, {"g/d"}, {"other"}},
-       false},
+       false,
+       {}},
       // A new name for the group: linked, no content copied.
       {"ln src/a src/g/d",
        true,
        {kNewFile + Dst("g/d")},
        {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}},
-       false},
+       false,
+       {}},
       // Split off in the source with the same length and time: the copy
       // keeps sharing while its content is up to date.
       {"cp -p src/h/c src/h/c2 && mv src/h/c2 src/h/c",
        true,
        {},
        {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}},
-       false},
+       false,
+       {}},
       // Split off in the backup: linked again.
       {"cp -p dst/h/b dst/h/b2 && mv dst/h/b2 dst/h/b",
        true,
        {kDifferentFile + Dst("h/b")},
        {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}},
-       false},
+       false,
+       {}},
       // A snapshot of the backup survives an incremental run.
       {"cp -al dst snap",
        true,
@@ -182,10 +209,10 @@ TEST_F(FaithfulTest, NamesSharingAFileShareOneInTheBackupThroughEveryChange) {
     std::map<ino_t, std::set<std::string>> by_file;
     std::set<std::string> in_snapshot;
     for (const std::string& name : names) {
-      by_file[Status(Dst(name)).st_ino].insert(name);
+      by_file[StatNotFollowingLinks(Dst(name)).st_ino].insert(name);
       if (testing::Exists(Dst(name)) &&
-          Status(Dst(name)).st_ino ==
-              Status(tree.root() + "/snap/" + name).st_ino)
+          StatNotFollowingLinks(Dst(name)).st_ino ==
+              StatNotFollowingLinks(tree.root() + "/snap/" + name).st_ino)
         in_snapshot.insert(name);
     }
     std::set<std::set<std::string>> groups;
@@ -228,16 +255,16 @@ TEST_F(FaithfulTest,
     EXPECT_FALSE(Attributes(Src(name)).empty());
     EXPECT_EQ(Attributes(Dst(name)), Attributes(Src(name)));
     EXPECT_EQ(Mode(Dst(name)), Mode(Src(name)));
-    EXPECT_EQ(Status(Dst(name)).st_uid, Status(Src(name)).st_uid);
+    EXPECT_EQ(StatNotFollowingLinks(Dst(name)).st_uid,
+              StatNotFollowingLinks(Src(name)).st_uid);
   };
   Go();
   for (const char* name : {"noted", "tool", "shared"}) expect_kept(name);
 
   // Changed after the backup, content and times untouched: carried over
-  // without a copy or a line. Status-change times move with the kernel's
-  // clock tick, a few ms.
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  const ino_t noted = Status(Dst("noted")).st_ino;
+  // without a copy or a line.
+  ASSERT_TRUE(StatusClockTicks(tree.Write("clock", "")));
+  const ino_t noted = StatNotFollowingLinks(Dst("noted")).st_ino;
   const int64_t mtime = MtimeNs(Dst("noted"));
   ASSERT_EQ(chmod(Src("noted").c_str(), 0600), 0);
   ASSERT_TRUE(Shell("setfacl -m u:4242:r '" + Src("shared/plain") + "'"));
@@ -246,7 +273,7 @@ TEST_F(FaithfulTest,
   for (const char* name : {"noted", "shared/plain", "shared"})
     expect_kept(name);
   EXPECT_EQ(CopyLines(), std::vector<std::string>{});
-  EXPECT_EQ(Status(Dst("noted")).st_ino, noted);
+  EXPECT_EQ(StatNotFollowingLinks(Dst("noted")).st_ino, noted);
   EXPECT_EQ(MtimeNs(Dst("noted")), mtime);
   EXPECT_EQ(Count(List3(), "Error"), 0);
 
@@ -258,14 +285,14 @@ TEST_F(FaithfulTest,
 
 // A destination that has no room for a large attribute, as ext4 for one
 // of 20 KB.
-class NoRoomForLargeAttributes : public FaultyPlatform {
+class NoRoomForLargeAttributes : public ForwardingPlatform {
  public:
   size_t room = 0;
   int SetAttribute(Handle dir, const std::string& name,
                    const std::string& attribute,
                    const std::string& value) override {
     if (value.size() > room) return ENOSPC;
-    return FaultyPlatform::SetAttribute(dir, name, attribute, value);
+    return ForwardingPlatform::SetAttribute(dir, name, attribute, value);
   }
 };
 
@@ -297,7 +324,7 @@ TEST_F(FaithfulTest, AnAttributeWithoutRoomFailsTheFileButItsContentIsKept) {
 
   // Once the source changes, a later run tries again, without copying the
   // content.
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(StatusClockTicks(tree.Write("clock", "")));
   platform.room = value.size();
   value.back() = 'w';  // the same value again changes nothing
   ASSERT_EQ(
@@ -342,19 +369,21 @@ TEST_F(FaithfulTest, ARestoreIntoTheOriginalBringsBackWhatChangedThere) {
     window.text1 = Dst();
     window.text2 = Src("");
     window.check_attributes = change.check_attributes;
-    const ino_t inode = Status(Src("secret.txt")).st_ino;
+    const ino_t inode = StatNotFollowingLinks(Src("secret.txt")).st_ino;
     Go(true);
     window.text1 = Src("");
     window.text2 = Dst();
     EXPECT_EQ(CopyLines(), std::vector<std::string>{});
     EXPECT_EQ(Count(List3(), "Error"), 0);
-    EXPECT_EQ(Status(Src("secret.txt")).st_ino, inode);
+    EXPECT_EQ(StatNotFollowingLinks(Src("secret.txt")).st_ino, inode);
     for (const char* name : {"secret.txt", "tool"}) {
       SCOPED_TRACE(name);
       EXPECT_EQ(Attributes(Src(name)), Attributes(Dst(name)));
       EXPECT_EQ(Mode(Src(name)), Mode(Dst(name)));
-      EXPECT_EQ(Status(Src(name)).st_uid, Status(Dst(name)).st_uid);
-      EXPECT_EQ(Status(Src(name)).st_gid, Status(Dst(name)).st_gid);
+      EXPECT_EQ(StatNotFollowingLinks(Src(name)).st_uid,
+                StatNotFollowingLinks(Dst(name)).st_uid);
+      EXPECT_EQ(StatNotFollowingLinks(Src(name)).st_gid,
+                StatNotFollowingLinks(Dst(name)).st_gid);
     }
   }
   window.check_attributes = false;
@@ -413,8 +442,10 @@ TEST_F(FolderTest, EachFolderGetsItsSourceBitsTimeAndAsRootOwnerInAnyOrder) {
       SCOPED_TRACE(folder);
       EXPECT_EQ(Mode(Dst(folder)), mode);
       EXPECT_EQ(MtimeNs(Dst(folder)), MtimeNs(Src(folder)));
-      EXPECT_EQ(Status(Dst(folder)).st_uid, Status(Src(folder)).st_uid);
-      EXPECT_EQ(Status(Dst(folder)).st_gid, Status(Src(folder)).st_gid);
+      EXPECT_EQ(StatNotFollowingLinks(Dst(folder)).st_uid,
+                StatNotFollowingLinks(Src(folder)).st_uid);
+      EXPECT_EQ(StatNotFollowingLinks(Dst(folder)).st_gid,
+                StatNotFollowingLinks(Src(folder)).st_gid);
     }
   }
 }
@@ -555,7 +586,7 @@ TEST_F(FolderTest, ASecondUserBacksUpReadOnlyFoldersAgainAndKeepsNoRootSetId) {
   ASSERT_TRUE(backup(false));
   EXPECT_EQ(Mode(Dst("ro")), 0555u);
   EXPECT_EQ(Mode(Dst("tool")), 0755u);
-  EXPECT_EQ(Status(Dst("tool")).st_uid, kOtherUser);
+  EXPECT_EQ(StatNotFollowingLinks(Dst("tool")).st_uid, kOtherUser);
   // Changed inside a read-only folder, and a new subfolder in it.
   ASSERT_EQ(chmod(Src("ro").c_str(), 0755), 0);
   tree.Write("src/ro/f", "second");

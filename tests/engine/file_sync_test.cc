@@ -14,8 +14,8 @@
 #include <filesystem>
 #include <tuple>
 
-#include "engine/folder_scan.h"
 #include "engine/link_copy.h"
+#include "engine/path_names.h"
 #include "platform/folder_of.h"
 #include "tests/support/run_fixture.h"
 #include "tests/support/test_platforms.h"
@@ -29,7 +29,7 @@ using testing::SetMtimeNs;
 
 using SyncTest = RunFixture;
 
-struct stat Status(const std::string& path) {
+struct stat StatFollowingLinks(const std::string& path) {
   struct stat st {};
   stat(path.c_str(), &st);
   return st;
@@ -169,7 +169,8 @@ TEST_F(SyncTest, TimesBeyondANanosecondCountAreKeptExactlyAndLeftAlone) {
   Go();
   for (const struct timespec& time : times) {
     SCOPED_TRACE(time.tv_sec);
-    const struct stat copy = Status(Dst(std::to_string(time.tv_sec)));
+    const struct stat copy =
+        StatFollowingLinks(Dst(std::to_string(time.tv_sec)));
     EXPECT_EQ(copy.st_mtim.tv_sec, time.tv_sec);
     EXPECT_EQ(copy.st_mtim.tv_nsec, time.tv_nsec);
   }
@@ -250,7 +251,9 @@ TEST_F(SyncTest, IncrementalRunsCompareLinkTargetsAndReplaceEitherKind) {
   ASSERT_EQ(
       utimensat(AT_FDCWD, Src("same").c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
   const bool root = geteuid() == 0;
-  if (root) ASSERT_EQ(lchown(Src("same").c_str(), 4242, 4243), 0);
+  if (root) {
+    ASSERT_EQ(lchown(Src("same").c_str(), 4242, 4243), 0);
+  }
   // A link a killed run left under a temporary name goes.
   const std::string left = Dst(".~ferrybox-0123456789abcdef-7.part");
   ASSERT_EQ(symlink("old", left.c_str()), 0);
@@ -327,9 +330,10 @@ TEST_F(SyncTest, HolesStayHolesInFullAndIncrementalRuns) {
       SCOPED_TRACE(name);
       // A few KiB each, as the source: 1 GiB of zeros would take 2 million.
       const std::string copy = Dst(name);
-      EXPECT_LE(Status(copy).st_blocks, Status(Src(name)).st_blocks + 16);
+      EXPECT_LE(StatFollowingLinks(copy).st_blocks,
+                StatFollowingLinks(Src(name)).st_blocks + 16);
       if (incremental) continue;
-      EXPECT_EQ(Status(copy).st_size, size);
+      EXPECT_EQ(StatFollowingLinks(copy).st_size, size);
       for (int64_t offset : offsets) {
         EXPECT_EQ(At(copy, offset).substr(0, 4), kData) << offset;
         if (offset > 4096) {
@@ -391,10 +395,11 @@ TEST_F(SyncTest, ShortReadsWithoutAKernelCopyGiveAWholeExactCopy) {
     for (const char* name : {"whole", "sparse"}) {
       SCOPED_TRACE(name);
       EXPECT_TRUE(ReadFile(Dst(name)) == ReadFile(Src(name)));
-      EXPECT_EQ(Status(Dst(name)).st_size, Status(Src(name)).st_size);
+      EXPECT_EQ(StatFollowingLinks(Dst(name)).st_size,
+                StatFollowingLinks(Src(name)).st_size);
     }
-    EXPECT_LE(Status(Dst("sparse")).st_blocks,
-              Status(Src("sparse")).st_blocks + 16);
+    EXPECT_LE(StatFollowingLinks(Dst("sparse")).st_blocks,
+              StatFollowingLinks(Src("sparse")).st_blocks + 16);
   }
 }
 

@@ -8,8 +8,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <mutex>
 #include <filesystem>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -101,7 +101,7 @@ TEST_F(BigFileTest,
     Go();
     EXPECT_LT(chunks, kChunks) << "the copy was not broken off";
     // Not a failed copy, and not a copy made; the first has none to keep.
-    RunOutcome broken{RunRefusal::kNone, true, 1, 1, 0, 0, {Src("big")}};
+    RunOutcome broken{RunRefusal::kNone, true, 1, 1, 0, 0, {Src("big")}, 0, {}};
     if (first) {
       EXPECT_EQ(testing::Entries(Dst()), std::set<std::string>{});
       broken.abandoned_without_copy = {Src("big")};
@@ -119,7 +119,7 @@ TEST_F(RunAliveTest, AStopWithCopiesInFlightEndsTheSmallOnesAndBreaksOffBig) {
   // "big" is copied slowly, a sixth at a time; the three small files after
   // it are each held once their copy has begun, until the stop comes as
   // the last of the four begins.
-  class InFlightPlatform : public testing::FaultyPlatform {
+  class InFlightPlatform : public testing::ForwardingPlatform {
    public:
     std::function<void()> stop;
     int CopyRange(Handle from, Handle to, int64_t size,
@@ -134,8 +134,8 @@ TEST_F(RunAliveTest, AStopWithCopiesInFlightEndsTheSmallOnesAndBreaksOffBig) {
       if (size > kMiB) std::this_thread::sleep_for(milliseconds(40));
       for (int wait = 0; size <= kMiB && !stopped && wait < 400; ++wait)
         std::this_thread::sleep_for(milliseconds(5));
-      return FaultyPlatform::CopyRange(from, to, std::min(size, 2 * kMiB),
-                                       copied);
+      return ForwardingPlatform::CopyRange(from, to, std::min(size, 2 * kMiB),
+                                           copied);
     }
     std::mutex mutex;
     std::set<Handle> copies;
@@ -150,8 +150,9 @@ TEST_F(RunAliveTest, AStopWithCopiesInFlightEndsTheSmallOnesAndBreaksOffBig) {
   Go();
   EXPECT_TRUE(slow.stopped);
   // Every copy in flight shown; the broken-off one is no copy made.
-  EXPECT_EQ(run->LastOutcome(),
-            (RunOutcome{RunRefusal::kNone, true, 4, 4, 3, 0, {Src("big")}}));
+  EXPECT_EQ(
+      run->LastOutcome(),
+      (RunOutcome{RunRefusal::kNone, true, 4, 4, 3, 0, {Src("big")}, 0, {}}));
   EXPECT_TRUE(testing::ReadFile(Dst("big")) == "earlier copy");
   for (const char* name : {"z/s1", "z/s2", "z/s3"})
     EXPECT_EQ(testing::ReadFile(Dst(name)), name);
@@ -186,9 +187,12 @@ TEST(CopyControlTest, IsAskedBeforeEveryChunkButTheLast) {
       0);
   int asks = 0;
   const CopyControl go_on{[&asks] { return ++asks > 0; }};
+  ScopedHandle in(platform);
+  FileInfo source;
+  ASSERT_EQ(OpenSourceFile(platform, dir.get(), "source", &in, &source), 0);
   CopyResult result;
-  EXPECT_EQ(CopyFileAt(platform, dir.get(), "source", dir.get(), "copy",
-                       &result, &go_on),
+  EXPECT_EQ(CopyOpenFile(platform, in.get(), source, dir.get(), "copy",
+                         /*folder_hands_on=*/false, &result, &go_on),
             0);
   EXPECT_EQ(asks, 2);  // 8 + 8 MiB, and the last 4 MiB are never broken off
   EXPECT_EQ(testing::ReadFile(tree.Path("copy")).size(), 20 * kMiB);
@@ -196,7 +200,7 @@ TEST(CopyControlTest, IsAskedBeforeEveryChunkButTheLast) {
 
 /// Holds every flush until released (at most 10 s), and tells when the
 /// flush's thread has let go of its handle.
-class SlowFlushPlatform : public testing::FaultyPlatform {
+class SlowFlushPlatform : public testing::ForwardingPlatform {
  public:
   std::atomic<bool> flushing{false};
   std::atomic<bool> release{false};
@@ -212,12 +216,12 @@ class SlowFlushPlatform : public testing::FaultyPlatform {
     flushing = true;
     for (int wait = 0; wait < 1000 && !release; ++wait)
       std::this_thread::sleep_for(milliseconds(10));
-    const int error = FaultyPlatform::SyncFileSystem(dir);
+    const int error = ForwardingPlatform::SyncFileSystem(dir);
     flushing = false;
     return error;
   }
   int Close(Handle handle) override {
-    const int error = FaultyPlatform::Close(handle);
+    const int error = ForwardingPlatform::Close(handle);
     if (handle == flush_handle_) done = true;
     return error;
   }

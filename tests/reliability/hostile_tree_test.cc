@@ -43,8 +43,9 @@ TEST_F(ScenarioTest, SpecialFilesAreNeverOpenedAndLinksAreCopiedAsLinks) {
     EXPECT_FALSE(kind == Kind::kOpen &&
                  (name == "pipe" || name == "socket" || name == "device"));
     if (kind == Kind::kOpen && name == "later_pipe" &&
-        unlink(Src(name).c_str()) == 0)
+        unlink(Src(name).c_str()) == 0) {
       ASSERT_EQ(mkfifo(Src(name).c_str(), 0644), 0);
+    }
   };
   std::atomic<bool> ended = false, waited = false;
   std::thread writer([&] {

@@ -130,7 +130,9 @@ class ScenarioTest : public RunFixture {
                   (before.count(path) && before.at(path) == file) ||
                   (src.count(path) && src.at(path) == file))
           << path << " is neither its earlier copy nor its source";
-    if (most > 0) EXPECT_LT(unfinished, most) << "no unfinished copy left";
+    if (most > 0) {
+      EXPECT_LT(unfinished, most) << "no unfinished copy left";
+    }
     EXPECT_EQ(faults.open_handles(), 0u);
   }
   /// Without faults, an incremental run completes the backup for good.

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Platforms for tests: one that fails chosen calls, one that ignores case.
+// Platforms for tests: one that passes every call on, one that fails chosen
+// calls, one that ignores case.
 #ifndef FERRYBOX_TESTS_SUPPORT_TEST_PLATFORMS_H_
 #define FERRYBOX_TESTS_SUPPORT_TEST_PLATFORMS_H_
 
@@ -19,17 +20,163 @@
 
 namespace ferrybox::testing {
 
+/// Passes every call on to the system's platform unchanged. A fake derives
+/// from it and overrides only the calls it changes.
+class ForwardingPlatform : public Platform {
+ public:
+  using Platform::Write;
+
+  int Open(Handle dir, const std::string& name, OpenMode mode,
+           Handle* out) override {
+    return base_.Open(dir, name, mode, out);
+  }
+  int ListFolder(Handle dir, std::vector<DirEntry>* entries,
+                 FileId* self) override {
+    return base_.ListFolder(dir, entries, self);
+  }
+  int Stat(Handle dir, const std::string& name, bool follow_link,
+           FileInfo* info) override {
+    return base_.Stat(dir, name, follow_link, info);
+  }
+  int Read(Handle file, char* buffer, size_t size, size_t* got) override {
+    return base_.Read(file, buffer, size, got);
+  }
+  int Write(Handle file, const char* buffer, size_t size) override {
+    return base_.Write(file, buffer, size);
+  }
+  int CopyRange(Handle from, Handle to, int64_t size,
+                int64_t* copied) override {
+    return base_.CopyRange(from, to, size, copied);
+  }
+  int Finish(Handle file, uint32_t mode, FileTime atime, FileTime mtime,
+             FileTime* stored_mtime) override {
+    return base_.Finish(file, mode, atime, mtime, stored_mtime);
+  }
+  int SetTimes(Handle dir, const std::string& name, FileTime atime,
+               FileTime mtime, FileTime* stored_mtime) override {
+    return base_.SetTimes(dir, name, atime, mtime, stored_mtime);
+  }
+  int TakeReadLease(Handle file) override { return base_.TakeReadLease(file); }
+  int EndReadLease(Handle file) override { return base_.EndReadLease(file); }
+  int LockFolder(Handle dir) override { return base_.LockFolder(dir); }
+  int Rename(Handle dir, const std::string& from,
+             const std::string& to) override {
+    return base_.Rename(dir, from, to);
+  }
+  int MakeFolder(Handle dir, const std::string& name) override {
+    return base_.MakeFolder(dir, name);
+  }
+  int Remove(Handle dir, const std::string& name) override {
+    return base_.Remove(dir, name);
+  }
+  int MoveEntry(Handle from_dir, const std::string& from, Handle to_dir,
+                const std::string& to) override {
+    return base_.MoveEntry(from_dir, from, to_dir, to);
+  }
+  int RemoveFolder(Handle dir, const std::string& name) override {
+    return base_.RemoveFolder(dir, name);
+  }
+  int Close(Handle handle) override { return base_.Close(handle); }
+  int Duplicate(Handle handle, Handle* out) override {
+    return base_.Duplicate(handle, out);
+  }
+  int OpenForReading(const std::string& path, Handle* out) override {
+    return base_.OpenForReading(path, out);
+  }
+  int OpenForWriting(const std::string& path, WriteMode mode,
+                     Handle* out) override {
+    return base_.OpenForWriting(path, mode, out);
+  }
+  int Status(Handle file, FileStatus* status) override {
+    return base_.Status(file, status);
+  }
+  int Sync(Handle file) override { return base_.Sync(file); }
+  int LockFile(Handle file, bool exclusive, bool wait) override {
+    return base_.LockFile(file, exclusive, wait);
+  }
+  int ReadLink(Handle dir, const std::string& name,
+               std::string* target) override {
+    return base_.ReadLink(dir, name, target);
+  }
+  int MakeLink(Handle dir, const std::string& name, const std::string& target,
+               Handle* out) override {
+    return base_.MakeLink(dir, name, target, out);
+  }
+  bool MayChangeOwners() override { return base_.MayChangeOwners(); }
+  int SetOwner(Handle dir, const std::string& name, uint32_t owner,
+               uint32_t group) override {
+    return base_.SetOwner(dir, name, owner, group);
+  }
+  int MakePrivateFolder(Handle dir, const std::string& name) override {
+    return base_.MakePrivateFolder(dir, name);
+  }
+  int Seek(Handle file, int64_t offset, SeekTo to, int64_t* position) override {
+    return base_.Seek(file, offset, to, position);
+  }
+  int SetLength(Handle file, int64_t length) override {
+    return base_.SetLength(file, length);
+  }
+  void StartWriteBack(Handle file) override { base_.StartWriteBack(file); }
+  int ListAttributes(Handle dir, const std::string& name,
+                     std::vector<std::string>* names) override {
+    return base_.ListAttributes(dir, name, names);
+  }
+  int GetAttribute(Handle dir, const std::string& name,
+                   const std::string& attribute, std::string* value) override {
+    return base_.GetAttribute(dir, name, attribute, value);
+  }
+  int SetAttribute(Handle dir, const std::string& name,
+                   const std::string& attribute,
+                   const std::string& value) override {
+    return base_.SetAttribute(dir, name, attribute, value);
+  }
+  int RemoveAttribute(Handle dir, const std::string& name,
+                      const std::string& attribute) override {
+    return base_.RemoveAttribute(dir, name, attribute);
+  }
+  int SetMode(Handle dir, const std::string& name, uint32_t mode) override {
+    return base_.SetMode(dir, name, mode);
+  }
+  int MakeHardLink(Handle from_dir, const std::string& from_name, Handle to_dir,
+                   const std::string& to_name) override {
+    return base_.MakeHardLink(from_dir, from_name, to_dir, to_name);
+  }
+  int FolderFoldsCase(Handle dir, bool* folds) override {
+    return base_.FolderFoldsCase(dir, folds);
+  }
+  int StoredName(Handle dir, const std::string& name,
+                 std::string* stored) override {
+    return base_.StoredName(dir, name, stored);
+  }
+  int SyncFileSystem(Handle dir) override { return base_.SyncFileSystem(dir); }
+
+ protected:
+  /// The system's platform, where every call ends.
+  Platform& base() { return base_; }
+
+ private:
+  Platform& base_ = DefaultPlatform();
+};
+
 /// Passes calls on, except those a fault fails, and records each as
-/// "<kind> <name>" (kinds as platform.h names them). Calls on a handle count
-/// under the name or path it was opened with (a link made, under its name),
-/// a rename under its new name (recorded as "rename FROM -> TO", a move
-/// from folder to folder as "rename FROM => TO"), a kernel
-/// copy as a write and a read. Remove and Close fail only by a fault of
-/// their own kind (a failed Close closes all the same) and call no hook;
-/// StartWriteBack never fails; leases fail only as `lease_error` says,
-/// locks never. Every call that changes what a file system holds, locks or
-/// flushes it is recorded once more among `writes()`.
-class FaultyPlatform : public Platform {
+/// "<kind> <name>". The kinds: ListFolder is "list"; Stat and StoredName
+/// "stat"; Open, OpenForReading, MakeLink and MakeHardLink "open";
+/// OpenForWriting "create"; Status "status"; Read, ReadLink and Seek "read";
+/// Write, SetLength and a kernel copy "write" (the copy a "read" too); Sync
+/// "sync"; Finish, SetTimes and SetMode "set-times"; Rename and MoveEntry
+/// "rename"; MakeFolder and MakePrivateFolder "mkdir"; SetOwner "set-owner";
+/// the four attribute calls "attributes"; SyncFileSystem "flush"; Remove
+/// and RemoveFolder "remove"; Close "close". Leases, locks, the case flag
+/// of a folder, StartWriteBack and MayChangeOwners have no kind: a refused
+/// lease or lock is a state of the file system, not a fault. Calls on a
+/// handle count under the name or path it was opened with (a link made,
+/// under its name), a rename under its new name (recorded as
+/// "rename FROM -> TO", a move from folder to folder as
+/// "rename FROM => TO"). Remove and Close fail only by a fault of their own
+/// kind (a failed Close closes all the same) and call no hook; leases fail
+/// only as `lease_error` says. Every call that changes what a file system
+/// holds, locks or flushes it is recorded once more among `writes()`.
+class FaultyPlatform : public ForwardingPlatform {
  public:
   // clang-format off
   enum class Kind { kNone, kList, kStat, kOpen, kRead, kWrite, kSetTimes,
@@ -108,7 +255,7 @@ class FaultyPlatform : public Platform {
   int ListFolder(Handle dir, std::vector<DirEntry>* entries,
                  FileId* self) override {
     if (int error = Fail(Kind::kList, NameOf(dir))) return error;
-    const int error = base_.ListFolder(dir, entries, self);
+    const int error = base().ListFolder(dir, entries, self);
     if (hide_entry_types)
       for (DirEntry& entry : *entries) entry.type = EntryType::kUnknown;
     return error;
@@ -116,7 +263,7 @@ class FaultyPlatform : public Platform {
   int Stat(Handle dir, const std::string& name, bool follow_link,
            FileInfo* info) override {
     if (int error = Fail(Kind::kStat, Named(dir, name))) return error;
-    const int error = base_.Stat(dir, name, follow_link, info);
+    const int error = base().Stat(dir, name, follow_link, info);
     std::lock_guard lock(mutex_);
     if (error == 0) info->ctime.seconds -= status_age_s;
     if (error == 0 && frozen_ctime_s != 0)
@@ -130,15 +277,15 @@ class FaultyPlatform : public Platform {
   int Write(Handle file, const char* buffer, size_t size) override {
     Wrote("write", NameOf(file));
     if (int error = Fail(Kind::kWrite, NameOf(file))) return error;
-    return base_.Write(file, buffer, size);
+    return base().Write(file, buffer, size);
   }
   int CopyRange(Handle from, Handle to, int64_t size,
                 int64_t* copied) override {
     Wrote("write", NameOf(to));
     if (int error = Fail(Kind::kWrite, NameOf(to))) return error;
     if (int error = Fail(Kind::kRead, NameOf(from))) return error;
-    return base_.CopyRange(from, to, static_cast<int64_t>(Limited(size)),
-                           copied);
+    return base().CopyRange(from, to, static_cast<int64_t>(Limited(size)),
+                            copied);
   }
   int Finish(Handle file, uint32_t mode, FileTime atime, FileTime mtime,
              FileTime* stored_mtime) override {
@@ -158,18 +305,17 @@ class FaultyPlatform : public Platform {
       std::lock_guard lock(mutex_);
       error = lease_error;
     }
-    return error != 0 ? error : base_.TakeReadLease(file);
+    return error != 0 ? error : base().TakeReadLease(file);
   }
-  int EndReadLease(Handle file) override { return base_.EndReadLease(file); }
   int LockFolder(Handle dir) override {
     Wrote("lock", NameOf(dir));
-    return base_.LockFolder(dir);
+    return base().LockFolder(dir);
   }
   int Rename(Handle dir, const std::string& from,
              const std::string& to) override {
     Wrote("rename", to);
     if (int error = Fail(Kind::kRename, to, from + " -> " + to)) return error;
-    return base_.Rename(dir, from, to);
+    return base().Rename(dir, from, to);
   }
   int MakeFolder(Handle dir, const std::string& name) override {
     Wrote("mkdir", name);
@@ -178,20 +324,18 @@ class FaultyPlatform : public Platform {
   int Remove(Handle dir, const std::string& name) override {
     Wrote("remove", name);
     if (int error = Cleanup(Kind::kRemove, name)) return error;
-    return base_.Remove(dir, name);
+    return base().Remove(dir, name);
   }
   int MoveEntry(Handle from_dir, const std::string& from, Handle to_dir,
                 const std::string& to) override {
-    std::lock_guard lock(mutex_);
     Wrote("rename", to);
     if (int error = Fail(Kind::kRename, to, from + " => " + to)) return error;
-    return base_.MoveEntry(from_dir, from, to_dir, to);
+    return base().MoveEntry(from_dir, from, to_dir, to);
   }
   int RemoveFolder(Handle dir, const std::string& name) override {
-    std::lock_guard lock(mutex_);
     Wrote("remove", name);
     if (int error = Cleanup(Kind::kRemove, name)) return error;
-    return base_.RemoveFolder(dir, name);
+    return base().RemoveFolder(dir, name);
   }
   int Close(Handle handle) override {
     int error = 0;
@@ -200,12 +344,12 @@ class FaultyPlatform : public Platform {
       error = Cleanup(Kind::kClose, NameOf(handle));
       names_.erase(handle);
     }
-    const int closed = base_.Close(handle);
+    const int closed = base().Close(handle);
     return error != 0 ? error : closed;
   }
   int Duplicate(Handle handle, Handle* out) override {
     const std::string name = NameOf(handle);
-    return Opened(base_.Duplicate(handle, out), name, out);
+    return Opened(base().Duplicate(handle, out), name, out);
   }
   int OpenForReading(const std::string& path, Handle* out) override {
     return Opened(Pass(Kind::kOpen, path, &Platform::OpenForReading, path, out),
@@ -227,7 +371,7 @@ class FaultyPlatform : public Platform {
   }
   int LockFile(Handle file, bool exclusive, bool wait) override {
     Wrote("lock", NameOf(file));
-    return base_.LockFile(file, exclusive, wait);
+    return base().LockFile(file, exclusive, wait);
   }
   int ReadLink(Handle dir, const std::string& name,
                std::string* target) override {
@@ -240,7 +384,6 @@ class FaultyPlatform : public Platform {
         Pass(Kind::kOpen, name, &Platform::MakeLink, dir, name, target, out),
         name, out);
   }
-  bool MayChangeOwners() override { return base_.MayChangeOwners(); }
   int SetOwner(Handle dir, const std::string& name, uint32_t owner,
                uint32_t group) override {
     Wrote("set-owner", Named(dir, name));
@@ -293,10 +436,6 @@ class FaultyPlatform : public Platform {
     return Pass(Kind::kOpen, to_name, &Platform::MakeHardLink, from_dir,
                 from_name, to_dir, to_name);
   }
-  void StartWriteBack(Handle file) override { base_.StartWriteBack(file); }
-  int FolderFoldsCase(Handle dir, bool* folds) override {
-    return base_.FolderFoldsCase(dir, folds);
-  }
   int StoredName(Handle dir, const std::string& name,
                  std::string* stored) override {
     return Pass(Kind::kStat, name, &Platform::StoredName, dir, name, stored);
@@ -312,7 +451,7 @@ class FaultyPlatform : public Platform {
   template <typename Call, typename... Args>
   int Pass(Kind kind, const std::string& name, Call call, Args&&... args) {
     if (int error = Fail(kind, name)) return error;
-    return (base_.*call)(std::forward<Args>(args)...);
+    return (base().*call)(std::forward<Args>(args)...);
   }
   // A call on `dir` itself names no entry.
   std::string Named(Handle dir, const std::string& name) const {
@@ -374,7 +513,6 @@ class FaultyPlatform : public Platform {
     return it == names_.end() ? std::string() : it->second;
   }
 
-  Platform& base_ = DefaultPlatform();
   // A run reads files ahead and copies on threads of its own; the hooks and
   // counters see one call at a time, and a hook may call in again. The
   // calls themselves are made outside it.
@@ -455,7 +593,7 @@ class CaseFoldingPlatform : public FaultyPlatform {
       return name;
     std::vector<DirEntry> entries;
     FileId self;
-    if (DefaultPlatform().ListFolder(dir, &entries, &self) != 0) return name;
+    if (base().ListFolder(dir, &entries, &self) != 0) return name;
     for (const DirEntry& entry : entries)
       if (entry.name == name) return name;
     for (const DirEntry& entry : entries)

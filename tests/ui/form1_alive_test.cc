@@ -198,7 +198,7 @@ TEST_F(Form1StopsInTime, StopOrCloseDuringASlowScanEndsItAndCopiesNothing) {
     });
     RunOutcome stopped;
     stopped.stopped = true;
-    EXPECT_EQ(form().run().LastOutcome(), stopped);
+    EXPECT_EQ(Form1Seams::Run(form()).LastOutcome(), stopped);
     EXPECT_FALSE(testing::Exists(tree_.Path("dst")));
     EXPECT_EQ(Edit("Text3")->text(), "0");
     EXPECT_EQ(LastLine("List3").starts_with("Finished....in :"), !close);
@@ -226,7 +226,7 @@ TEST_F(Form1StopsInTime, AGoHeldBackDuringTheScanIsDroppedByStop) {
   QTest::qWait(300);
   RunOutcome stopped;
   stopped.stopped = true;
-  EXPECT_EQ(form().run().LastOutcome(), stopped);
+  EXPECT_EQ(Form1Seams::Run(form()).LastOutcome(), stopped);
   EXPECT_FALSE(testing::Exists(tree_.Path("dst")));
 }
 
@@ -302,7 +302,8 @@ TEST_F(Form1Alive, AFailedCopySaysWhyByItsLine) {
   QToolTip::hideText();
   list3->setFocus();
   list3->SelectLine(row);
-  QContextMenuEvent menu_key(QContextMenuEvent::Keyboard, QPoint());
+  QContextMenuEvent menu_key(QContextMenuEvent::Keyboard, QPoint(),
+                             list3->mapToGlobal(QPoint()));
   QApplication::sendEvent(list3, &menu_key);
   EXPECT_EQ(QToolTip::text(), "Permission denied");
   // The copy log holds the line as it was.

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,12 +26,36 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 
 namespace ferrybox {
 
+/// What only the window tests set and read in a Form1.
+class Form1Seams {
+ public:
+  /// Every message box and folder dialog is answered by `dialogs` (not
+  /// owned) from now on.
+  static void SetDialogs(Form1& form, Dialogs* dialogs) {
+    form.dialogs_ = dialogs;
+  }
+  /// "Exit" calls `end_program` last instead of ending the program.
+  static void SetEndProgram(Form1& form, std::function<void()> end_program) {
+    form.end_program_ = std::move(end_program);
+  }
+  /// The version check asks `site` instead of the maker's web server.
+  static void SetUpdateSite(Form1& form, std::string site) {
+    form.update_site_ = std::move(site);
+  }
+  /// The download page is opened by `opener` instead of the browser.
+  static void SetUrlOpener(Form1& form, Form1::UrlOpener opener) {
+    form.open_url_ = std::move(opener);
+  }
+  static BackupRun& Run(Form1& form) { return *form.run_; }
+  static MessageLists& Lists(Form1& form) { return form.lists_; }
+};
+
 class Form1Fixture : public ::testing::Test {
  protected:
   void SetUp() override {
     form_ = std::make_unique<Form1>(program_.root(), RunPlatform());
     // A closed loopback port: no test reaches out to the real update site.
-    form_->SetUpdateSite("http://127.0.0.1:9");
+    Form1Seams::SetUpdateSite(*form_, "http://127.0.0.1:9");
   }
   // A test that ended the program leaves a quit pending; it ends here.
   void TearDown() override {

@@ -3,6 +3,7 @@
 #include <qpa/qwindowsysteminterface.h>
 #include <sys/resource.h>
 
+#include <QDialog>
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
@@ -35,8 +36,8 @@ class Form1Settings : public Form1Fixture {
  protected:
   void SetUp() override {
     Form1Fixture::SetUp();
-    form().SetDialogs(&dialogs_);
-    form().SetEndProgram([this] { ++end_calls_; });
+    Form1Seams::SetDialogs(form(), &dialogs_);
+    Form1Seams::SetEndProgram(form(), [this] { ++end_calls_; });
   }
   std::string At(const char* name) { return program().Path(name); }
   QListWidget* List4() { return Child<QListWidget>("List4"); }
@@ -438,7 +439,7 @@ TEST_F(Form1Fixture, AHeldKeyClicksOnceAndAnswersNothingItOpened) {
   form().Form_Load();
   const std::string earlier = "/s\r\n/d\r\n 1 \r\n 1 \r\n 0 \r\n";
   const std::string profile = program().Path("profiles/p.prf");
-  form().SetEndProgram([] {});
+  Form1Seams::SetEndProgram(form(), [] {});
   form().show();
   form().activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&form(), 3000));
@@ -540,6 +541,54 @@ TEST_F(Form1Fixture, ACancelledFolderDialogLeavesItsBoxAsItWas) {
   }
   EXPECT_EQ(form().Text1() + "|" + form().Text2(),
             "/kept/source|/kept/destination");
+}
+
+// Alt and a mnemonic held down in a dialog: the first press acts, the
+// repeats (marked, or as an X server sends them) do not. A key clicks a
+// button 100 ms after its last press: the repeats come more slowly, as
+// with a slow repeat rate.
+TEST_F(Form1Fixture, AHeldMnemonicActsOnce) {
+  form().show();
+  form().activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form(), 3000));
+  ulong time = 1000;
+  for (const bool marked : {true, false}) {
+    SCOPED_TRACE(marked ? "marked" : "X");
+    bool ticked = false;
+    QTimer::singleShot(0, &form(), [&] {
+      QWidget* dialog = QApplication::activeModalWidget();
+      ASSERT_NE(dialog, nullptr);
+      // Active, and its own widget has the keyboard.
+      ASSERT_TRUE(QTest::qWaitFor(
+          [dialog] {
+            const QWidget* focus = QApplication::focusWidget();
+            return focus != nullptr && focus->window() == dialog;
+          },
+          3000));
+      const auto send = [&](QEvent::Type type, int key, bool repeat) {
+        QWindowSystemInterface::handleKeyEvent<
+            QWindowSystemInterface::SynchronousDelivery>(
+            dialog->windowHandle(), time, type, key, Qt::AltModifier,
+            key == Qt::Key_C ? "c" : "", repeat);
+      };
+      time += 1000;
+      send(QEvent::KeyPress, Qt::Key_Alt, false);
+      send(QEvent::KeyPress, Qt::Key_C, false);
+      for (int repeat = 0; repeat < 3; ++repeat) {
+        QTest::qWait(150);
+        time += 150;
+        send(QEvent::KeyRelease, Qt::Key_C, marked);
+        send(QEvent::KeyPress, Qt::Key_C, marked);
+      }
+      send(QEvent::KeyRelease, Qt::Key_C, false);
+      send(QEvent::KeyRelease, Qt::Key_Alt, false);
+      QTest::qWait(200);
+      ticked = dialog->findChild<QCheckBox*>("LeaveOutCaches")->isChecked();
+      static_cast<QDialog*>(dialog)->reject();
+    });
+    Button("OptionsButton")->click();
+    EXPECT_TRUE(ticked);
+  }
 }
 
 }  // namespace

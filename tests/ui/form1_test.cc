@@ -77,7 +77,8 @@ TEST_F(Form1Fixture, OpensWithItsWholeTextsZeroFiguresEmptyListsAndTabOrder) {
 
 TEST_F(Form1Fixture, LinesAndFiguresShowOnceTheEventLoopRuns) {
   form().show();
-  for (int i = 0; i < 200; ++i) form().lists().lp3("line " + std::to_string(i));
+  for (int i = 0; i < 200; ++i)
+    Form1Seams::Lists(form()).lp3("line " + std::to_string(i));
   form().SetFigure(FigureBox::kText5, "12Mb");
   QApplication::processEvents();
   EXPECT_EQ(Edit("Text5")->text(), "12Mb");
@@ -89,8 +90,8 @@ TEST_F(Form1Fixture, LinesAndFiguresShowOnceTheEventLoopRuns) {
 
 TEST_F(Form1Fixture, EnterAndKeypadEnterClickAButtonOnceEvenWhenHeld) {
   ScriptedDialogs dialogs;
-  form().SetDialogs(&dialogs);
-  form().SetEndProgram([] {});
+  Form1Seams::SetDialogs(form(), &dialogs);
+  Form1Seams::SetEndProgram(form(), [] {});
   Edit("Text1")->clear();  // "Go" is then refused at once
   for (const char* name : {"Command2", "Command3", "Command4", "Command5",
                            "Command6", "Command10", "Command11"}) {

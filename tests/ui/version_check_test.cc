@@ -29,11 +29,12 @@ class VersionCheckTest : public Form1Fixture {
   void SetUp() override {
     Form1Fixture::SetUp();
     ASSERT_TRUE(server_.listening());
-    Child<QTimer>("Timer3")->stop();         // ticks come from the tests only
-    form().Form_Load();                      // the version, 1.1.28
-    form().SetUpdateSite(server_.Url("/"));  // no doubled separator
-    form().SetVersionCheckTiming(std::chrono::seconds(5), {});
-    form().SetUrlOpener([this](const std::string& address) {
+    Child<QTimer>("Timer3")->stop();  // ticks come from the tests only
+    form().Form_Load();               // the version, 1.1.28
+    Form1Seams::SetUpdateSite(form(), server_.Url("/"));  // no doubled "/"
+    Child<UpdateChecker>("UpdateChecker")
+        ->SetTiming(std::chrono::seconds(5), {});
+    Form1Seams::SetUrlOpener(form(), [this](const std::string& address) {
       opened_.push_back(address);
       return true;
     });
@@ -72,7 +73,7 @@ TEST_F(VersionCheckTest, ANewerVersionIsAnnouncedAndOnlyYesOpensItsPage) {
   for (const auto& a : answers) {
     opened_.clear();
     EXPECT_EQ(CheckPage({200, "<p>Latest: version@1129</p>"}), kNewer);
-    Form9* notice = form().notice();
+    Form9* notice = form().findChild<Form9*>("Form9");
     ASSERT_NE(notice, nullptr);
     EXPECT_TRUE(notice->isVisible()) << a.answer;
     QSignalSpy answers(notice, &Form9::AnswerGiven);
@@ -87,14 +88,15 @@ TEST_F(VersionCheckTest, ANewerVersionIsAnnouncedAndOnlyYesOpensItsPage) {
 }
 
 TEST_F(VersionCheckTest, WithoutANewerVersionNoNoticeOpens) {
-  form().SetVersionCheckTiming(std::chrono::milliseconds(300), {});
+  Child<UpdateChecker>("UpdateChecker")
+      ->SetTiming(std::chrono::milliseconds(300), {});
   EXPECT_EQ(CheckPage({200, "<p>version@1128</p>"}), kUpToDate);
   for (const Reply& reply :
        {Reply(200, "no marker, Version@9999"), Reply::Never()})
     EXPECT_EQ(CheckPage(reply), kFailed) << reply.body.data();
   // Nothing listens on the port, whatever the page would have said.
   EXPECT_EQ(CheckPage({200, "version@1129"}, "http://127.0.0.1:9/v"), kFailed);
-  EXPECT_EQ(form().notice(), nullptr);
+  EXPECT_EQ(form().findChild<Form9*>("Form9"), nullptr);
 }
 
 TEST_F(VersionCheckTest, TheThirdTickStartsTheOnlyCheck) {
@@ -117,7 +119,8 @@ TEST_F(VersionCheckTest, TheThirdTickStartsTheOnlyCheck) {
 TEST_F(VersionCheckTest, ABackupRunIsNotHeldUpByACheckWaitingForItsPage) {
   server_.Set("/version.htm", Reply::Never());
   // Far longer than the run takes, even on a busy machine.
-  form().SetVersionCheckTiming(std::chrono::seconds(15), {});
+  Child<UpdateChecker>("UpdateChecker")
+      ->SetTiming(std::chrono::seconds(15), {});
   testing::TempTree tree;
   // Past the 101st file the run handles events, whatever time has passed.
   for (int i = 0; i < 120; ++i) tree.Write("src/f" + std::to_string(i), "x");
