@@ -12,8 +12,10 @@
 #   incremental  no-change incremental run, warm cache
 #   cold         no-change incremental run, page cache dropped before every
 #                run (root only)
-#   share        no-change incremental run onto a destination that answers
-#                each metadata request after 1 ms (FUSE)
+#   share        onto a destination that answers each metadata request after
+#                1 ms (FUSE): a no-change incremental run, and a full backup
+#                into an empty folder against cp -a && sync -f, the two taking
+#                turns
 #   window       the window program on a real X server (Xvfb)
 #   memory       peak memory at 200,000 files
 #   leave-out    no-change incremental run of the small tree leaving out
@@ -425,9 +427,10 @@ fi
 
 # A share one round trip away: the complete backup of the 2,000-file tree,
 # mounted again through a passthrough that waits 1 ms before answering each
-# metadata request. The source stays local.
+# metadata request, then a folder for full backups mounted the same way.
+# The source stays local.
 share_note=
-mount_slow_share() {
+mount_slow_share() { # the folder mounted
   local log_file=$scratch/slowfs.log
   if [ ! -c /dev/fuse ]; then
     share_note="skipped: no /dev/fuse"
@@ -442,7 +445,7 @@ mount_slow_share() {
     return
   fi
   mkdir -p "$slow_mount"
-  /usr/bin/python3 "$root/bench/slowfs.py" "$complete/share" "$slow_mount" 1 \
+  /usr/bin/python3 "$root/bench/slowfs.py" "$1" "$slow_mount" 1 \
     >"$log_file" 2>&1 &
   slowfs_pid=$!
   for _ in $(seq 100); do
@@ -456,7 +459,7 @@ mount_slow_share() {
 }
 if selected share; then
   log "no-change incremental run onto a share 1 ms away, 2,000 files"
-  mount_slow_share
+  mount_slow_share "$complete/share"
 fi
 if selected share && [ -z "$share_note" ]; then
   src=$trees/share
@@ -467,6 +470,51 @@ if selected share && [ -z "$share_note" ]; then
     "$(q "$cli") --incremental $(q "$src") $(q "$slow_mount")" \
     "${extra[@]}" \
     -n "rsync -a" "rsync -a $(q "$src")/ $(q "$slow_mount")/"
+  unmount_slow_share
+fi
+
+# Full backups onto the share, each into an empty folder: the last one is
+# moved aside on the backing folder, outside the timed part and without
+# the share's delays (removing 2,000 files through it takes seconds). Each
+# round times every command once, the commands taking turns to go first.
+share_full_rounds=$((runs < 3 ? 3 : runs))
+if selected share && [ -z "$share_note" ]; then
+  log "full backup onto a share 1 ms away, 2,000 files ($share_full_rounds rounds)"
+  share_backing=$scratch/share-full
+  mkdir -p "$share_backing"
+  mount_slow_share "$share_backing"
+fi
+if selected share && [ -z "$share_note" ]; then
+  src=$trees/share
+  share_dst=$slow_mount/dst
+  share_fb=(ferrybox-cli "$(q "$cli") $(q "$src") $(q "$share_dst")")
+  share_cp=("cp -a && sync -f"
+    "cp -a $(q "$src")/. $(q "$share_dst") && sync -f $(q "$share_dst")")
+  baseline_args ferrybox-cli "$(q "$src") $(q "$share_dst")"
+  for ((round = 1; round <= share_full_rounds; round++)); do
+    if ((round % 2)); then
+      order=(-n "${share_fb[0]}" "${share_fb[1]}" "${extra[@]}"
+        -n "${share_cp[0]}" "${share_cp[1]}")
+    else
+      order=(-n "${share_cp[0]}" "${share_cp[1]}" "${extra[@]}"
+        -n "${share_fb[0]}" "${share_fb[1]}")
+    fi
+    hyperfine --style basic --runs 1 \
+      --prepare "$(q "$fresh") $(q "$share_backing/dst") $(q "$trash")" \
+      --export-csv "$results/share-full-round-$round.csv" "${order[@]}" >&2
+  done
+  # The rounds' times, as one table in hyperfine's columns.
+  {
+    echo "command,mean,stddev,median"
+    for name in "${share_fb[0]}" "${share_cp[0]}" "baseline ${share_fb[0]}"; do
+      awk -F, -v name="$name" 'FNR > 1 && $1 == name { print $4 }' \
+        "$results"/share-full-round-*.csv | sort -g |
+        awk -v name="$name" '{ t[NR] = $1 }
+          END { if (!NR) exit
+                m = NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2
+                printf "%s,,,%s\n", name, m }'
+    done
+  } >"$results/share-full.csv"
   unmount_slow_share
 fi
 
@@ -587,6 +635,15 @@ target() {
       echo "passthrough that keeps no attributes); the source is local."
       echo
       one_tree_table share share
+      echo
+      echo "Full backup of the share tree into an empty folder on the share;"
+      echo "medians of $share_full_rounds rounds, the commands taking turns to go first."
+      echo
+      echo "| tree | ferrybox-cli | cp -a && sync -f | ÷ cp -a && sync -f |"
+      echo "|---|---:|---:|---:|"
+      f=$(median share-full ferrybox-cli)
+      c=$(median share-full "cp -a && sync -f")
+      echo "| share | $(secs "$f") | $(secs "$c") | $(ratio "$f" "$c") |"
     fi
   fi
   if selected window; then
@@ -675,6 +732,7 @@ target() {
     done
     selected cold && against "cold cache" cold "ferrybox-cli --incremental"
     selected share && against share share "ferrybox-cli --incremental"
+    selected share && against "full onto the share" share-full ferrybox-cli
     if selected memory; then
       base_per_file=$(awk -v h="$base_huge_kb" -v t="$base_tiny_kb" \
         -v n="$huge_files" 'BEGIN { printf "%.0f", (h - t) * 1024 / n }')
@@ -713,6 +771,12 @@ target() {
       "$(median share "rsync -a")")
   target "no-change incremental, share 1 ms away ≤ 0.25 × rsync -a" share \
     "$share_note" "$x" 0.25
+  x=
+  selected share && [ -z "$share_note" ] &&
+    x=$(ratio "$(median share-full ferrybox-cli)" \
+      "$(median share-full "cp -a && sync -f")")
+  target "full, share tree onto the share 1 ms away ≤ 0.5 × cp -a && sync -f" \
+    share "$share_note" "$x" 0.5
   for ticked in clear ticked; do
     x=
     selected window &&

@@ -63,7 +63,7 @@ struct CopyJob {
   /// Where the entry the job replaces is kept first, when the run keeps
   /// earlier versions: the run's keeper, and the destination folder below
   /// the root.
-  const VersionKeeper* versions = nullptr;
+  VersionKeeper* versions = nullptr;
   std::string version_folder;
 };
 

@@ -213,9 +213,66 @@ int VersionKeeper::OpenLevels(const std::string& folder,
   return error;
 }
 
+int VersionKeeper::OpenPlace(const std::string& folder,
+                             std::shared_ptr<Place>* out) {
+  {
+    std::lock_guard lock(mutex_);
+    for (auto it = places_.begin(); it != places_.end(); ++it) {
+      if (it->first != folder) continue;
+      places_.splice(places_.begin(), places_, it);
+      *out = it->second;
+      return 0;
+    }
+  }
+  auto place = std::make_shared<Place>(platform_);
+  const int error = OpenLevels(folder, &place->handle);
+  if (error != 0) return error;
+  // The one let go of, closed outside the lock once no copy holds it.
+  std::shared_ptr<Place> dropped;
+  std::lock_guard lock(mutex_);
+  for (auto it = places_.begin(); it != places_.end(); ++it) {
+    if (it->first != folder) continue;
+    // Another copy opened it meanwhile: share its flushes.
+    dropped = std::move(place);
+    *out = it->second;
+    return 0;
+  }
+  places_.emplace_front(folder, place);
+  if (places_.size() > kPlaces) {
+    dropped = std::move(places_.back().second);
+    places_.pop_back();
+  }
+  *out = std::move(place);
+  return 0;
+}
+
+int VersionKeeper::Flush(Place& place) {
+  std::unique_lock lock(mutex_);
+  // A flush under way may have begun before the caller's entry was made:
+  // only the next one counts.
+  const uint64_t wanted = place.begun + 1;
+  while (place.ended < wanted) {
+    if (place.flushing) {
+      flushed_.wait(lock);
+      continue;
+    }
+    place.flushing = true;
+    const uint64_t number = ++place.begun;
+    lock.unlock();
+    const int error = platform_.Sync(place.handle.get());
+    lock.lock();
+    place.flushing = false;
+    place.ended = number;
+    // A folder that failed to reach the disk once is not trusted again.
+    if (place.error == 0) place.error = error;
+    flushed_.notify_all();
+  }
+  return place.error;
+}
+
 int VersionKeeper::Keep(Handle dir, const std::string& temporary,
                         const std::string& name, const std::string& folder,
-                        bool* moved) const {
+                        bool* moved) {
   *moved = false;
   FileInfo earlier;
   int error = platform_.Stat(dir, name, false, &earlier);
@@ -245,33 +302,42 @@ int VersionKeeper::Keep(Handle dir, const std::string& temporary,
   // Where no version can be kept, nothing is replaced.
   if (ready_error_ != 0 || !run_folder_.valid())
     return ready_error_ != 0 ? ready_error_ : EBADF;
-  ScopedHandle place(platform_);
-  error = OpenLevels(folder, &place);
+  std::shared_ptr<Place> place;
+  error = OpenPlace(folder, &place);
   if (error != 0) return error;
+  const Handle held = place->handle.get();
   // A version is never replaced: both calls fail where the name is taken.
-  error = platform_.MakeHardLink(dir, name, place.get(), name);
+  error = platform_.MakeHardLink(dir, name, held, name);
   if (NoFurtherName(error)) {
-    error = platform_.MoveEntry(dir, name, place.get(), name);
+    error = platform_.MoveEntry(dir, name, held, name);
     *moved = error == 0;
   }
   // The version's entry is on the disk before the name it came from can be
   // given to the new entry.
-  if (error == 0) error = platform_.Sync(place.get());
+  if (error == 0) error = Flush(*place);
   if (error != 0 && *moved) {
-    (void)platform_.MoveEntry(place.get(), name, dir, name);
+    (void)platform_.MoveEntry(held, name, dir, name);
     *moved = false;
   }
   return error;
 }
 
 void VersionKeeper::PutBack(Handle dir, const std::string& name,
-                            const std::string& folder) const {
-  ScopedHandle place(platform_);
-  if (OpenLevels(folder, &place) == 0)
-    (void)platform_.MoveEntry(place.get(), name, dir, name);
+                            const std::string& folder) {
+  std::shared_ptr<Place> place;
+  if (OpenPlace(folder, &place) == 0)
+    (void)platform_.MoveEntry(place->handle.get(), name, dir, name);
 }
 
 Failure VersionKeeper::Prune(Handle destination_root, int days, int64_t now) {
+  {
+    // No copy is in flight any more: let go of the folders before removing.
+    std::list<std::pair<std::string, std::shared_ptr<Place>>> held;
+    {
+      std::lock_guard lock(mutex_);
+      held.swap(places_);
+    }
+  }
   ScopedHandle versions(platform_);
   int error = platform_.Open(destination_root, kVersionsFolder,
                              OpenMode::kFolderNoFollow, versions.out());

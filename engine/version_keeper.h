@@ -4,9 +4,14 @@
 #ifndef FERRYBOX_ENGINE_VERSION_KEEPER_H_
 #define FERRYBOX_ENGINE_VERSION_KEEPER_H_
 
+#include <condition_variable>
 #include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/failure.h"
 #include "platform/install_by_rename.h"
@@ -59,13 +64,13 @@ class VersionKeeper {
   /// has them, otherwise moved there (`*moved` then true, and the caller
   /// moves it back should its install fail). The version's entry is
   /// flushed to the disk before this returns. Returns 0 or why the version
-  /// could not be kept. Safe on any thread once Ready succeeded.
+  /// could not be kept. Safe on any thread once Ready returned, several at
+  /// once.
   int Keep(Handle dir, const std::string& temporary, const std::string& name,
-           const std::string& folder, bool* moved) const;
+           const std::string& folder, bool* moved);
   /// Moves the version of `folder`/`name` that Keep moved back to `name`
   /// in `dir`.
-  void PutBack(Handle dir, const std::string& name,
-               const std::string& folder) const;
+  void PutBack(Handle dir, const std::string& name, const std::string& folder);
 
   /// After the run, in the destination root open as `destination_root`:
   /// removes this run's folder when it kept nothing, empty
@@ -77,9 +82,32 @@ class VersionKeeper {
   Failure Prune(Handle destination_root, int days, int64_t now);
 
  private:
+  /// A folder below this run's folder, held open while copies keep versions
+  /// in it, and its flushes: one at a time, each shared by every version
+  /// made in the folder before it began.
+  struct Place {
+    explicit Place(Platform& platform) : handle(platform) {}
+    ScopedHandle handle;
+    // Under `mutex_`: flushes begun and ended, whether one is under way,
+    // the first that failed.
+    uint64_t begun = 0;
+    uint64_t ended = 0;
+    bool flushing = false;
+    int error = 0;
+  };
+  /// The folders held open at most: the copies in flight keep their
+  /// versions in a few folders at a time.
+  static constexpr size_t kPlaces = 8;
+
   /// Opens (and makes, owner-only) the folders of `folder` below this
   /// run's folder.
   int OpenLevels(const std::string& folder, ScopedHandle* out) const;
+  /// The folder `folder` below this run's folder, held open from the first
+  /// call for it while it is among the last few asked for.
+  int OpenPlace(const std::string& folder, std::shared_ptr<Place>* out);
+  /// Returns once a flush of `place` begun after this call has ended, so
+  /// that every entry made in it before is on the disk; 0 or why not.
+  int Flush(Place& place);
 
   Platform& platform_;
   Handle root_ = kNoHandle;
@@ -89,20 +117,26 @@ class VersionKeeper {
   ScopedHandle versions_;
   ScopedHandle run_folder_;
   std::string run_folder_name_;
+  // Guards `places_` and the flush counts of every Place; no call to the
+  // platform is made under it.
+  std::mutex mutex_;
+  std::condition_variable flushed_;
+  // The folders held open, the one asked for last first.
+  std::list<std::pair<std::string, std::shared_ptr<Place>>> places_;
 };
 
 /// One install's keeping of the entry it replaces, for InstallByRename.
 class KeptVersion : public ReplacedEntry {
  public:
   /// `keeper` null keeps nothing.
-  KeptVersion(const VersionKeeper* keeper, std::string folder)
+  KeptVersion(VersionKeeper* keeper, std::string folder)
       : keeper_(keeper), folder_(std::move(folder)) {}
   int Keep(Handle dir, const std::string& temporary,
            const std::string& name) override;
   void Restore(Handle dir, const std::string& name) override;
 
  private:
-  const VersionKeeper* keeper_;
+  VersionKeeper* keeper_;
   std::string folder_;
   bool moved_ = false;
 };

@@ -7,9 +7,11 @@
 #include <sys/xattr.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/file_sync.h"
@@ -136,14 +138,27 @@ TEST_F(VersionTest, KeepsTheEarlierCopyOnlyWhenItsContentMayDiffer) {
   }
 }
 
+// Flushes that take a while, so that copies in flight meet one under way.
+class SlowFlushes : public FaultyPlatform {
+ public:
+  int Sync(Handle file) override {
+    const int error = FaultyPlatform::Sync(file);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return error;
+  }
+};
+
 // The moment between keeping and replacing: a kill there leaves the
-// earlier copy both under its name and in its version folder, and the
-// version is on the disk before the name is given away.
+// earlier copy both under its name and in its version folder, and every
+// version is on the disk before its name is given away, copies in flight
+// sharing flushes or not.
 TEST_F(VersionTest, TheVersionIsFlushedBeforeTheNameIsReplaced) {
-  tree.Write("src/f.txt", "one");
+  std::vector<std::string> names = {"f.txt"};
+  for (int i = 0; i < 16; ++i) names.push_back("g" + std::to_string(i));
+  for (const std::string& name : names) tree.Write("src/" + name, "one");
   Go();
-  tree.Write("src/f.txt", "second");
-  FaultyPlatform platform;
+  for (const std::string& name : names) tree.Write("src/" + name, "second");
+  SlowFlushes platform;
   UsePlatform(platform);
   window.keep_days = 3;
   bool seen = false;
@@ -161,16 +176,23 @@ TEST_F(VersionTest, TheVersionIsFlushedBeforeTheNameIsReplaced) {
   ASSERT_TRUE(seen);
   EXPECT_EQ(ReadFile(Dst("f.txt")), "one");
   const std::vector<std::string> calls = platform.calls();
-  const auto rename =
-      std::find_if(calls.begin(), calls.end(), [](const std::string& call) {
-        return call.starts_with("rename ") && call.ends_with("-> f.txt");
-      });
-  ASSERT_NE(rename, calls.end());
-  const auto flush =
-      std::find_if(calls.begin(), rename, [](const std::string& call) {
-        return call.starts_with("sync ") && IsVersionStamp(call.substr(5));
-      });
-  EXPECT_NE(flush, rename) << "no flush of the version folder before";
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    const auto rename =
+        std::find_if(calls.begin(), calls.end(), [&](const std::string& call) {
+          return call.starts_with("rename ") && call.ends_with("-> " + name);
+        });
+    ASSERT_NE(rename, calls.end());
+    // The last call naming it before: the version's link.
+    const auto link = std::find(std::make_reverse_iterator(rename),
+                                calls.rend(), "open " + name);
+    ASSERT_NE(link, calls.rend());
+    const auto flush =
+        std::find_if(link.base(), rename, [](const std::string& call) {
+          return call.starts_with("sync ") && IsVersionStamp(call.substr(5));
+        });
+    EXPECT_NE(flush, rename) << "no flush of the version folder between";
+  }
 }
 
 TEST_F(VersionTest, AVersionThatCannotBeKeptLeavesTheEarlierCopy) {
