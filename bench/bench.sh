@@ -261,7 +261,10 @@ if selected versions; then
   cp -a "$src" "$touched"
   find "$touched" -type f -exec touch -m -d 2020-01-01 {} +
   replace_dst=$scratch/replace-dst
-  prepare="$(q "$fresh") $(q "$replace_dst") $(q "$trash") && cp -a $(q "$complete/small")/. $(q "$replace_dst")"
+  # The earlier backup is on the disk before each run, as last night's is:
+  # otherwise a run keeping nothing replaces copies never written out,
+  # while one keeping them must write them first.
+  prepare="$(q "$fresh") $(q "$replace_dst") $(q "$trash") && cp -a $(q "$complete/small")/. $(q "$replace_dst") && sync -f $(q "$replace_dst")"
   hyper versions-all --warmup 1 --prepare "$prepare" \
     -n "ferrybox-cli --incremental" \
     "$(q "$cli") --incremental $(q "$touched") $(q "$replace_dst")" \
