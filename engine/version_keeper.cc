@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "engine/folder_walk.h"
 #include "platform/environment.h"
 
 namespace ferrybox {
@@ -190,26 +191,17 @@ int VersionKeeper::Ready(Handle destination_root) {
 
 int VersionKeeper::OpenLevels(const std::string& folder,
                               ScopedHandle* out) const {
-  ScopedHandle current(platform_);
-  int error = platform_.Duplicate(run_folder_.get(), current.out());
-  size_t at = 0;
-  while (error == 0 && at < folder.size()) {
-    size_t end = folder.find('/', at);
-    if (end == std::string::npos) end = folder.size();
-    const std::string level = folder.substr(at, end - at);
-    at = end + 1;
-    if (level.empty()) continue;
-    // Copies in flight at once may make the same level: whoever is second
-    // finds it made.
-    error = platform_.MakePrivateFolder(current.get(), level);
-    if (error == EEXIST) error = 0;
-    ScopedHandle next(platform_);
-    if (error == 0)
-      error = platform_.Open(current.get(), level, OpenMode::kFolderNoFollow,
-                             next.out());
-    if (error == 0) current = std::move(next);
-  }
-  if (error == 0) *out = std::move(current);
+  // The run's folder itself is open already.
+  if (folder.empty()) return platform_.Duplicate(run_folder_.get(), out->out());
+  // Copies in flight at once may make the same level: whoever is second
+  // finds it made.
+  WalkRules rules;
+  rules.create_missing = true;
+  rules.owner_only = true;
+  ScopedHandle opened(platform_);
+  const int error =
+      WalkFolders(platform_, run_folder_.get(), folder, rules, opened.out());
+  if (error == 0) *out = std::move(opened);
   return error;
 }
 

@@ -3,6 +3,7 @@
 
 #include <utility>
 
+#include "platform/folder_of.h"
 #include "platform/scoped_handle.h"
 #include "settings/profile.h"
 
@@ -15,13 +16,7 @@ void EnsureProfilesFolder(Platform& platform,
   if (platform.Stat(kWorkingFolder, folder, true, &info) == 0 &&
       (info.type == EntryType::kFolder || info.type == EntryType::kFile))
     return;
-  // Each level from the top down; one that exists fails with EEXIST, and a
-  // level that cannot be made leaves the deeper ones failing too.
-  for (std::size_t slash = folder.find('/', 1);;
-       slash = folder.find('/', slash + 1)) {
-    (void)platform.MakeFolder(kWorkingFolder, folder.substr(0, slash));
-    if (slash == std::string::npos) return;
-  }
+  MakeMissingLevels(platform, folder, false);
 }
 
 bool FileExists(Platform& platform, const std::string& path) {

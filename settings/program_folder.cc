@@ -33,20 +33,6 @@ std::string UserConfigFolder(const ProgramFolderInputs& inputs) {
   return "";
 }
 
-// Creates the missing levels of `folder` owner-only, as the XDG rules ask
-// for configuration folders: the profiles name the user's folders and the
-// copy log names their files. Existing levels are left as they are.
-void MakeOwnerOnlyFolders(Platform& files, const std::string& folder) {
-  for (std::size_t slash = folder.find('/', 1);;
-       slash = folder.find('/', slash + 1)) {
-    const std::string level = folder.substr(0, slash);
-    // A failure (EEXIST above all) is not final: the next level, or the
-    // first save, reports what matters.
-    (void)files.MakePrivateFolder(kWorkingFolder, level);
-    if (slash == std::string::npos) return;
-  }
-}
-
 }  // namespace
 
 bool IsInstalledExecutable(const std::string& executable) {
@@ -73,7 +59,9 @@ std::string ChooseProgramFolder(Platform& files,
   if (!config_folder.empty()) {
     // A folder that cannot be made is still the right place: start-up
     // then finds no settings and a save reports its failure.
-    MakeOwnerOnlyFolders(files, config_folder);
+    // Owner-only, as the XDG rules ask for configuration folders: the
+    // profiles name the user's folders and the copy log names their files.
+    MakeMissingLevels(files, config_folder, true);
     return config_folder;
   }
   return executable_folder.empty() ? "." : executable_folder;
