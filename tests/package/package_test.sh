@@ -3,27 +3,45 @@
 # Builds the Debian package as `make package` does and checks what a user
 # gets from it: the file list, the control fields, programs that run, and
 # desktop entry, software-centre metadata and manual pages that their own
-# tools accept, and Debian's own checkers, lintian and hardening-check.
-# Usage: package_test.sh CPACK CPACK_CONFIG VERSION [hardened]
+# tools accept, Debian's own checkers, lintian and hardening-check, and the
+# scheduled-backup units. Each step is a test of its own, so that each has
+# its own time limit; `build` makes the package the others check.
+# Usage: package_test.sh build DIR CPACK CPACK_CONFIG VERSION
+#        package_test.sh contents|lintian|schedule DIR VERSION [hardened]
 set -u
 export LC_ALL=C
-cpack=$1
-config=$2
-version=$3
-hardened=${4:-}
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+step=$1
+dir=$2
 failures=0
 fail() {
   echo "FAIL: $*"
   failures=$((failures + 1))
 }
 
-"$cpack" --config "$config" -B "$scratch" >"$scratch/cpack.log" 2>&1 ||
-  { cat "$scratch/cpack.log"; echo "FAIL: cpack"; exit 1; }
-deb=$scratch/ferrybox_${version}_$(dpkg --print-architecture).deb
-[[ -f $deb ]] || { ls "$scratch"; echo "FAIL: no $deb"; exit 1; }
+if [[ $step == build ]]; then
+  cpack=$3
+  config=$4
+  version=$5
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  "$cpack" --config "$config" -B "$dir" >"$dir/cpack.log" 2>&1 ||
+    { cat "$dir/cpack.log"; echo "FAIL: cpack"; exit 1; }
+  deb=$dir/ferrybox_${version}_$(dpkg --print-architecture).deb
+  [[ -f $deb ]] || { ls "$dir"; echo "FAIL: no $deb"; exit 1; }
+  dpkg-deb -x "$deb" "$dir/root" || { echo "FAIL: dpkg-deb -x"; exit 1; }
+  exit 0
+fi
 
+version=$3
+hardened=${4:-}
+deb=$dir/ferrybox_${version}_$(dpkg --print-architecture).deb
+root=$dir/root
+[[ -f $deb && -d $root ]] || { echo "FAIL: no package in $dir"; exit 1; }
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+case $step in
+contents)
 # Exactly these files, owned by root, programs executable and nothing else,
 # and nothing outside /usr.
 expected="-rwxr-xr-x root/root ./usr/bin/ferrybox
@@ -58,8 +76,6 @@ for dependency in libc6 libstdc++6 libqt6core6 libqt6widgets6 \
     fail "Depends lacks $dependency: $(field Depends)"
 done
 
-root=$scratch/root
-dpkg-deb -x "$deb" "$root"
 [[ $("$root/usr/bin/ferrybox-cli" --version) == "$version" ]] ||
   fail "ferrybox-cli --version"
 desktop-file-validate \
@@ -68,23 +84,6 @@ desktop-file-validate \
 # Also checks that the metadata names a desktop entry the package holds.
 appstreamcli validate-tree --no-net --strict "$root" >"$scratch/as.log" 2>&1 ||
   { cat "$scratch/as.log"; fail "appstreamcli validate-tree"; }
-# Every tag lintian finds fails, but those the package overrides with their
-# reasons. Left out: misspelt words lintian reads in the programs' machine
-# code, which come and go from build to build, and in a debug or sanitizer
-# build the hardening it is meant to lack.
-suppress=spelling-error-in-binary
-[[ $hardened == hardened ]] ||
-  suppress+=,hardening-no-bindnow,hardening-no-fortify-functions
-lintian -I -E --pedantic --fail-on error,warning,info,pedantic,experimental \
-  --suppress-tags "$suppress" "$deb" >"$scratch/lintian.log" 2>&1 ||
-  { cat "$scratch/lintian.log"; fail "lintian"; }
-# Not control-flow protection: the C start-up files of Debian 12 lack its
-# marking, so no program linked with them has it.
-if [[ $hardened == hardened ]]; then
-  hardening-check --nocfprotection "$root"/usr/bin/* \
-    >"$scratch/hardening.log" 2>&1 ||
-    { cat "$scratch/hardening.log"; fail "hardening-check"; }
-fi
 bash -n "$root/usr/share/bash-completion/completions/ferrybox-cli" ||
   fail "the completion is not valid bash"
 
@@ -106,11 +105,38 @@ for option in $("$root/usr/bin/ferrybox-cli" --help |
     fail "ferrybox-cli.1 does not describe $option"
 done
 
-# shellcheck source-path=SCRIPTDIR source=schedule_checks.sh
-source "$(dirname "$0")/schedule_checks.sh"
+;;
+lintian)
+# Every tag lintian finds fails, but those the package overrides with their
+# reasons. Left out: misspelt words lintian reads in the programs' machine
+# code, which come and go from build to build, and in a debug or sanitizer
+# build the hardening it is meant to lack.
+suppress=spelling-error-in-binary
+[[ $hardened == hardened ]] ||
+  suppress+=,hardening-no-bindnow,hardening-no-fortify-functions
+lintian -I -E --pedantic --fail-on error,warning,info,pedantic,experimental \
+  --suppress-tags "$suppress" "$deb" >"$scratch/lintian.log" 2>&1 ||
+  { cat "$scratch/lintian.log"; fail "lintian"; }
+# Not control-flow protection: the C start-up files of Debian 12 lack its
+# marking, so no program linked with them has it.
+if [[ $hardened == hardened ]]; then
+  hardening-check --nocfprotection "$root"/usr/bin/* \
+    >"$scratch/hardening.log" 2>&1 ||
+    { cat "$scratch/hardening.log"; fail "hardening-check"; }
+fi
+;;
+schedule)
+  # shellcheck source-path=SCRIPTDIR source=schedule_checks.sh
+  source "$(dirname "$0")/schedule_checks.sh"
+  ;;
+*)
+  echo "FAIL: no step $step"
+  exit 2
+  ;;
+esac
 
 if ((failures > 0)); then
   echo "$failures package checks failed"
   exit 1
 fi
-echo "all package checks passed"
+echo "all $step checks passed"
