@@ -193,6 +193,17 @@ baseline_args() {
   [ -z "$baseline" ] || extra=(-n "baseline $1" "$(q "$baseline") $2")
 }
 
+# One round of ferrybox-cli against another command, in `order`: ROUND,
+# then the name and command of each. The two take turns to go first, the
+# baseline's arguments (`extra`) right after ferrybox-cli's.
+turn_order() {
+  if (($1 % 2)); then
+    order=(-n "$2" "$3" "${extra[@]}" -n "$4" "$5")
+  else
+    order=(-n "$4" "$5" "${extra[@]}" -n "$2" "$3")
+  fi
+}
+
 hyper() {
   local name=$1
   shift
@@ -405,13 +416,7 @@ if selected cold && [ -z "$cold_note" ]; then
   # Each command once untimed, so that every timed run finds nothing to do.
   sh -c "${cold_rs[1]} && ${cold_fb[1]}" >/dev/null
   for ((round = 1; round <= cold_rounds; round++)); do
-    if ((round % 2)); then
-      order=(-n "${cold_fb[0]}" "${cold_fb[1]}" "${extra[@]}"
-        -n "${cold_rs[0]}" "${cold_rs[1]}")
-    else
-      order=(-n "${cold_rs[0]}" "${cold_rs[1]}" "${extra[@]}"
-        -n "${cold_fb[0]}" "${cold_fb[1]}")
-    fi
+    turn_order "$round" "${cold_fb[@]}" "${cold_rs[@]}"
     hyperfine --style basic --runs 1 --prepare "$drop_caches" \
       --export-csv "$results/cold-round-$round.csv" "${order[@]}" >&2
   done
@@ -495,13 +500,7 @@ if selected share && [ -z "$share_note" ]; then
     "cp -a $(q "$src")/. $(q "$share_dst") && sync -f $(q "$share_dst")")
   baseline_args ferrybox-cli "$(q "$src") $(q "$share_dst")"
   for ((round = 1; round <= share_full_rounds; round++)); do
-    if ((round % 2)); then
-      order=(-n "${share_fb[0]}" "${share_fb[1]}" "${extra[@]}"
-        -n "${share_cp[0]}" "${share_cp[1]}")
-    else
-      order=(-n "${share_cp[0]}" "${share_cp[1]}" "${extra[@]}"
-        -n "${share_fb[0]}" "${share_fb[1]}")
-    fi
+    turn_order "$round" "${share_fb[@]}" "${share_cp[@]}"
     hyperfine --style basic --runs 1 \
       --prepare "$(q "$fresh") $(q "$share_backing/dst") $(q "$trash")" \
       --export-csv "$results/share-full-round-$round.csv" "${order[@]}" >&2
