@@ -59,8 +59,10 @@ class CopyPipeline {
   size_t copies() const { return copies_; }
 
   /// Begins `ticket`'s job, on a thread of its own when one could be
-  /// started, else at once on the caller's. `ticket` stays where it is
-  /// until it is done.
+  /// started, else at once on the caller's. A small file is copied at once
+  /// on the caller's thread too while the copies made lately took less
+  /// than handing one to a thread costs. `ticket` stays where it is until
+  /// it is done.
   void Submit(CopyTicket* ticket);
   /// Waits at most `wait` for `ticket` to be done; true once it is.
   bool WaitFor(CopyTicket& ticket, std::chrono::milliseconds wait);
@@ -69,6 +71,8 @@ class CopyPipeline {
 
  private:
   void Work();
+  /// Runs `ticket`'s job on this thread and marks it done.
+  void Copy(CopyTicket* ticket, bool handed_over);
 
   Platform& platform_;
   const CopyControl* const control_;
@@ -82,6 +86,9 @@ class CopyPipeline {
   size_t unfinished_ = 0;
   size_t idle_ = 0;
   bool ending_ = false;
+  // Under `mutex_`: how long copies took lately, a running average. It
+  // begins as slow, so that the first copies are handed over.
+  std::chrono::nanoseconds typical_copy_ = std::chrono::milliseconds(2);
   // Only the run's thread starts threads.
   std::vector<std::thread> threads_;
 };
