@@ -30,7 +30,6 @@ namespace ferrybox {
 namespace {
 
 using testing::FaultyPlatform;
-using testing::ForwardingPlatform;
 using testing::kOtherUser;
 using testing::Mode;
 using testing::MtimeNs;
@@ -285,14 +284,14 @@ TEST_F(FaithfulTest,
 
 // A destination that has no room for a large attribute, as ext4 for one
 // of 20 KB.
-class NoRoomForLargeAttributes : public ForwardingPlatform {
+class NoRoomForLargeAttributes : public testing::FaultyPlatform {
  public:
   size_t room = 0;
   int SetAttribute(Handle dir, const std::string& name,
                    const std::string& attribute,
                    const std::string& value) override {
     if (value.size() > room) return ENOSPC;
-    return ForwardingPlatform::SetAttribute(dir, name, attribute, value);
+    return FaultyPlatform::SetAttribute(dir, name, attribute, value);
   }
 };
 

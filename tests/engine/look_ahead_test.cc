@@ -259,7 +259,7 @@ TEST_F(LookAheadTest, FilesChangedBeforeTheirTurnAreCopiedAsTheyAreThen) {
 
 // Each copy's temporary file stays a moment; the most found at once is
 // recorded, and where `full`, a copy that finds another's has no room.
-class InFlightPlatform : public testing::ForwardingPlatform {
+class InFlightPlatform : public testing::FaultyPlatform {
  public:
   std::string folder;
   bool full = false;
@@ -268,14 +268,14 @@ class InFlightPlatform : public testing::ForwardingPlatform {
   int Open(Handle dir, const std::string& name, OpenMode mode,
            Handle* out) override {
     if (mode != OpenMode::kCreateExclusive || !IsTempName(name))
-      return ForwardingPlatform::Open(dir, name, mode, out);
+      return FaultyPlatform::Open(dir, name, mode, out);
     {
       std::lock_guard lock(mutex_);
       size_t at_once = 1;
       for (const std::string& entry : testing::Entries(folder))
         if (IsTempName(entry)) ++at_once;
       if (full && at_once > 1) return ENOSPC;
-      const int error = ForwardingPlatform::Open(dir, name, mode, out);
+      const int error = FaultyPlatform::Open(dir, name, mode, out);
       if (error != 0) return error;
       most_at_once = std::max<size_t>(most_at_once, at_once);
     }

@@ -119,7 +119,7 @@ TEST_F(RunAliveTest, AStopWithCopiesInFlightEndsTheSmallOnesAndBreaksOffBig) {
   // "big" is copied slowly, a sixth at a time; the three small files after
   // it are each held once their copy has begun, until the stop comes as
   // the last of the four begins.
-  class InFlightPlatform : public testing::ForwardingPlatform {
+  class InFlightPlatform : public testing::FaultyPlatform {
    public:
     std::function<void()> stop;
     int CopyRange(Handle from, Handle to, int64_t size,
@@ -134,8 +134,8 @@ TEST_F(RunAliveTest, AStopWithCopiesInFlightEndsTheSmallOnesAndBreaksOffBig) {
       if (size > kMiB) std::this_thread::sleep_for(milliseconds(40));
       for (int wait = 0; size <= kMiB && !stopped && wait < 400; ++wait)
         std::this_thread::sleep_for(milliseconds(5));
-      return ForwardingPlatform::CopyRange(from, to, std::min(size, 2 * kMiB),
-                                           copied);
+      return FaultyPlatform::CopyRange(from, to, std::min(size, 2 * kMiB),
+                                       copied);
     }
     std::mutex mutex;
     std::set<Handle> copies;
@@ -200,7 +200,7 @@ TEST(CopyControlTest, IsAskedBeforeEveryChunkButTheLast) {
 
 /// Holds every flush until released (at most 10 s), and tells when the
 /// flush's thread has let go of its handle.
-class SlowFlushPlatform : public testing::ForwardingPlatform {
+class SlowFlushPlatform : public testing::FaultyPlatform {
  public:
   std::atomic<bool> flushing{false};
   std::atomic<bool> release{false};
@@ -216,12 +216,12 @@ class SlowFlushPlatform : public testing::ForwardingPlatform {
     flushing = true;
     for (int wait = 0; wait < 1000 && !release; ++wait)
       std::this_thread::sleep_for(milliseconds(10));
-    const int error = ForwardingPlatform::SyncFileSystem(dir);
+    const int error = FaultyPlatform::SyncFileSystem(dir);
     flushing = false;
     return error;
   }
   int Close(Handle handle) override {
-    const int error = ForwardingPlatform::Close(handle);
+    const int error = FaultyPlatform::Close(handle);
     if (handle == flush_handle_) done = true;
     return error;
   }

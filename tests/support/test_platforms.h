@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Platforms for tests: one that passes every call on, one that fails chosen
+// Platforms for tests: one that passes every call on and fails chosen
 // calls, one that ignores case.
 #ifndef FERRYBOX_TESTS_SUPPORT_TEST_PLATFORMS_H_
 #define FERRYBOX_TESTS_SUPPORT_TEST_PLATFORMS_H_
@@ -20,144 +20,6 @@
 
 namespace ferrybox::testing {
 
-/// Passes every call on to the system's platform unchanged. A fake derives
-/// from it and overrides only the calls it changes.
-class ForwardingPlatform : public Platform {
- public:
-  using Platform::Write;
-
-  int Open(Handle dir, const std::string& name, OpenMode mode,
-           Handle* out) override {
-    return base_.Open(dir, name, mode, out);
-  }
-  int ListFolder(Handle dir, std::vector<DirEntry>* entries,
-                 FileId* self) override {
-    return base_.ListFolder(dir, entries, self);
-  }
-  int Stat(Handle dir, const std::string& name, bool follow_link,
-           FileInfo* info) override {
-    return base_.Stat(dir, name, follow_link, info);
-  }
-  int Read(Handle file, char* buffer, size_t size, size_t* got) override {
-    return base_.Read(file, buffer, size, got);
-  }
-  int Write(Handle file, const char* buffer, size_t size) override {
-    return base_.Write(file, buffer, size);
-  }
-  int CopyRange(Handle from, Handle to, int64_t size,
-                int64_t* copied) override {
-    return base_.CopyRange(from, to, size, copied);
-  }
-  int Finish(Handle file, uint32_t mode, FileTime atime, FileTime mtime,
-             FileTime* stored_mtime) override {
-    return base_.Finish(file, mode, atime, mtime, stored_mtime);
-  }
-  int SetTimes(Handle dir, const std::string& name, FileTime atime,
-               FileTime mtime, FileTime* stored_mtime) override {
-    return base_.SetTimes(dir, name, atime, mtime, stored_mtime);
-  }
-  int TakeReadLease(Handle file) override { return base_.TakeReadLease(file); }
-  int EndReadLease(Handle file) override { return base_.EndReadLease(file); }
-  int LockFolder(Handle dir) override { return base_.LockFolder(dir); }
-  int Rename(Handle dir, const std::string& from,
-             const std::string& to) override {
-    return base_.Rename(dir, from, to);
-  }
-  int MakeFolder(Handle dir, const std::string& name) override {
-    return base_.MakeFolder(dir, name);
-  }
-  int Remove(Handle dir, const std::string& name) override {
-    return base_.Remove(dir, name);
-  }
-  int MoveEntry(Handle from_dir, const std::string& from, Handle to_dir,
-                const std::string& to) override {
-    return base_.MoveEntry(from_dir, from, to_dir, to);
-  }
-  int RemoveFolder(Handle dir, const std::string& name) override {
-    return base_.RemoveFolder(dir, name);
-  }
-  int Close(Handle handle) override { return base_.Close(handle); }
-  int Duplicate(Handle handle, Handle* out) override {
-    return base_.Duplicate(handle, out);
-  }
-  int OpenForReading(const std::string& path, Handle* out) override {
-    return base_.OpenForReading(path, out);
-  }
-  int OpenForWriting(const std::string& path, WriteMode mode,
-                     Handle* out) override {
-    return base_.OpenForWriting(path, mode, out);
-  }
-  int Status(Handle file, FileStatus* status) override {
-    return base_.Status(file, status);
-  }
-  int Sync(Handle file) override { return base_.Sync(file); }
-  int LockFile(Handle file, bool exclusive, bool wait) override {
-    return base_.LockFile(file, exclusive, wait);
-  }
-  int ReadLink(Handle dir, const std::string& name,
-               std::string* target) override {
-    return base_.ReadLink(dir, name, target);
-  }
-  int MakeLink(Handle dir, const std::string& name, const std::string& target,
-               Handle* out) override {
-    return base_.MakeLink(dir, name, target, out);
-  }
-  bool MayChangeOwners() override { return base_.MayChangeOwners(); }
-  int SetOwner(Handle dir, const std::string& name, uint32_t owner,
-               uint32_t group) override {
-    return base_.SetOwner(dir, name, owner, group);
-  }
-  int MakePrivateFolder(Handle dir, const std::string& name) override {
-    return base_.MakePrivateFolder(dir, name);
-  }
-  int Seek(Handle file, int64_t offset, SeekTo to, int64_t* position) override {
-    return base_.Seek(file, offset, to, position);
-  }
-  int SetLength(Handle file, int64_t length) override {
-    return base_.SetLength(file, length);
-  }
-  void StartWriteBack(Handle file) override { base_.StartWriteBack(file); }
-  int ListAttributes(Handle dir, const std::string& name,
-                     std::vector<std::string>* names) override {
-    return base_.ListAttributes(dir, name, names);
-  }
-  int GetAttribute(Handle dir, const std::string& name,
-                   const std::string& attribute, std::string* value) override {
-    return base_.GetAttribute(dir, name, attribute, value);
-  }
-  int SetAttribute(Handle dir, const std::string& name,
-                   const std::string& attribute,
-                   const std::string& value) override {
-    return base_.SetAttribute(dir, name, attribute, value);
-  }
-  int RemoveAttribute(Handle dir, const std::string& name,
-                      const std::string& attribute) override {
-    return base_.RemoveAttribute(dir, name, attribute);
-  }
-  int SetMode(Handle dir, const std::string& name, uint32_t mode) override {
-    return base_.SetMode(dir, name, mode);
-  }
-  int MakeHardLink(Handle from_dir, const std::string& from_name, Handle to_dir,
-                   const std::string& to_name) override {
-    return base_.MakeHardLink(from_dir, from_name, to_dir, to_name);
-  }
-  int FolderFoldsCase(Handle dir, bool* folds) override {
-    return base_.FolderFoldsCase(dir, folds);
-  }
-  int StoredName(Handle dir, const std::string& name,
-                 std::string* stored) override {
-    return base_.StoredName(dir, name, stored);
-  }
-  int SyncFileSystem(Handle dir) override { return base_.SyncFileSystem(dir); }
-
- protected:
-  /// The system's platform, where every call ends.
-  Platform& base() { return base_; }
-
- private:
-  Platform& base_ = DefaultPlatform();
-};
-
 /// Passes calls on, except those a fault fails, and records each as
 /// "<kind> <name>". The kinds: ListFolder is "list"; Stat and StoredName
 /// "stat"; Open, OpenForReading, MakeLink and MakeHardLink "open";
@@ -176,14 +38,15 @@ class ForwardingPlatform : public Platform {
 /// kind (a failed Close closes all the same) and call no hook; leases fail
 /// only as `lease_error` says. Every call that changes what a file system
 /// holds, locks or flushes it is recorded once more among `writes()`.
-class FaultyPlatform : public ForwardingPlatform {
+/// A fake derives from it and overrides only the calls it changes.
+class FaultyPlatform : public Platform {
  public:
+  using Platform::Write;
   // clang-format off
   enum class Kind { kNone, kList, kStat, kOpen, kRead, kWrite, kSetTimes,
                     kRename, kMkdir, kFlush, kSetOwner, kAttributes,
                     kCreate, kStatus, kSync, kClose, kRemove };
   // clang-format on
-  using Platform::Write;
 
   /// Every call of `fail_kind` on a name containing `fail_name` fails.
   Kind fail_kind = Kind::kNone;
@@ -444,8 +307,19 @@ class FaultyPlatform : public ForwardingPlatform {
     Wrote("flush", NameOf(dir));
     return Pass(Kind::kFlush, NameOf(dir), &Platform::SyncFileSystem, dir);
   }
+  int EndReadLease(Handle file) override { return base_.EndReadLease(file); }
+  bool MayChangeOwners() override { return base_.MayChangeOwners(); }
+  void StartWriteBack(Handle file) override { base_.StartWriteBack(file); }
+  int FolderFoldsCase(Handle dir, bool* folds) override {
+    return base_.FolderFoldsCase(dir, folds);
+  }
+
+ protected:
+  /// The system's platform, where every call ends.
+  Platform& base() { return base_; }
 
  private:
+  Platform& base_ = DefaultPlatform();
   // Fails the call or passes it on to the system's platform; the call itself
   // is made outside the lock, so that copies on several threads overlap.
   template <typename Call, typename... Args>
