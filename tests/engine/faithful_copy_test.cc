@@ -131,8 +131,10 @@ TEST_F(FaithfulTest, NamesSharingAFileShareOneInTheBackupThroughEveryChange) {
   tree.MakeFolder("src/h");
   for (const char* name : {"h/b", "h/c"})
     ASSERT_EQ(link(Src("a").c_str(), Src(name).c_str()), 0);
-  const std::vector<std::string> names = {"a",   "h/b",   "h/c",
-                                          "g/d", "alone", "other"};
+  // A file of its own, whose new names come first.
+  tree.Write("src/h/e", "shared");
+  const std::vector<std::string> names = {"a",     "h/b",   "h/c", "g/d",
+                                          "alone", "other", "h/e", "e"};
   FaultyPlatform platform;
   UsePlatform(platform);
   const struct {
@@ -148,52 +150,68 @@ TEST_F(FaithfulTest, NamesSharingAFileShareOneInTheBackupThroughEveryChange) {
       {"",
        false,
        {kNewFile + Dst("a"), kNewFile + Dst("alone"), kNewFile + Dst("h/b"),
-        kNewFile + Dst("h/c"), kNewFile + Dst("other")},
-       {{"a", "h/b", "h/c"}, {"alone"}, {"g/d"}, {"other"}},
+        kNewFile + Dst("h/c"), kNewFile + Dst("h/e"), kNewFile + Dst("other")},
+       {{"a", "h/b", "h/c"}, {"alone"}, {"g/d", "e"}, {"other"}, {"h/e"}},
        true,
        {}},
       {"",
        true,
        {},
-       {{"a", "h/b", "h/c"}, {"alone"}, {"g/d"}, {"other"}},
+       {{"a", "h/b", "h/c"}, {"alone"}, {"g/d", "e"}, {"other"}, {"h/e"}},
        false,
        {}},
       // A new name for the group: linked, no content copied.
       {"ln src/a src/g/d",
        true,
        {kNewFile + Dst("g/d")},
-       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}},
+       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"e"}, {"other"}, {"h/e"}},
        false,
+       {}},
+      // A new name met before every name of its group in the backup (a
+      // folder's files come first): linked to the later name's copy.
+      {"ln src/h/e src/e",
+       true,
+       {kNewFile + Dst("e")},
+       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}, {"h/e", "e"}},
+       false,
+       {}},
+      // ... only while that copy is up to date: otherwise the content is
+      // copied, and the later name linked to it.
+      {"rm dst/e && touch -d 2001-01-01 dst/h/e",
+       true,
+       {kDifferentFile + Dst("h/e"), kNewFile + Dst("e")},
+       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}, {"h/e", "e"}},
+       true,
        {}},
       // Split off in the source with the same length and time: the copy
       // keeps sharing while its content is up to date.
       {"cp -p src/h/c src/h/c2 && mv src/h/c2 src/h/c",
        true,
        {},
-       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}},
+       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}, {"h/e", "e"}},
        false,
        {}},
       // Split off in the backup: linked again.
       {"cp -p dst/h/b dst/h/b2 && mv dst/h/b2 dst/h/b",
        true,
        {kDifferentFile + Dst("h/b")},
-       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}},
+       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}, {"h/e", "e"}},
        false,
        {}},
       // A snapshot of the backup survives an incremental run.
       {"cp -al dst snap",
        true,
        {},
-       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}},
+       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}, {"h/e", "e"}},
        false,
-       {"a", "h/b", "h/c", "g/d", "alone", "other"}},
+       {"a", "h/b", "h/c", "g/d", "alone", "other", "h/e", "e"}},
       // A change of bits lands on a file of its own: only that name splits.
       {"chmod 600 src/alone",
        true,
        {kDifferentFile + Dst("alone")},
-       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}},
+       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}, {"h/e", "e"}},
        true,
-       {"a", "h/b", "h/c", "g/d", "other"}},
+       {"a", "h/b", "h/c", "g/d", "other", "h/e", "e"}},
   };
   for (const auto& step : steps) {
     SCOPED_TRACE(step.change);
