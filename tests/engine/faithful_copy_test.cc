@@ -146,6 +146,8 @@ TEST_F(FaithfulTest, NamesSharingAFileShareOneInTheBackupThroughEveryChange) {
     // Names whose copy is still the file of their name in "snap", a
     // snapshot of the backup made with cp -al.
     std::set<std::string> in_snapshot;
+    // Run in the tree as the run opens src/e, once it decided it.
+    const char* as_e_opens = "";
   } steps[] = {
       {"",
        false,
@@ -212,12 +214,28 @@ TEST_F(FaithfulTest, NamesSharingAFileShareOneInTheBackupThroughEveryChange) {
        {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}, {"h/e", "e"}},
        true,
        {"a", "h/b", "h/c", "g/d", "other", "h/e", "e"}},
+      // The later copy a new name is to be linked to is replaced after the
+      // name was decided: never linked to what took its place.
+      {"rm dst/e",
+       true,
+       {kDifferentFile + Dst("h/e"), kNewFile + Dst("e")},
+       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}, {"h/e"}, {"e"}},
+       true,
+       {"a", "h/b", "h/c", "g/d", "other"},
+       "echo else > dst/x && mv dst/x dst/h/e"},
   };
   for (const auto& step : steps) {
     SCOPED_TRACE(step.change);
     ASSERT_TRUE(Shell("cd '" + tree.root() + "' && true " +
                       (*step.change ? std::string("&& ") + step.change : "")));
     const size_t calls = platform.calls().size();
+    // Read ahead, h/e's copy would be taken as it was before the change.
+    if (*step.as_e_opens) UsePlatform(platform, RunOptions{.look_ahead = 0});
+    platform.before_call = [&, ran = false](Kind kind,
+                                            const std::string& name) mutable {
+      if (kind == Kind::kOpen && name == "e" && *step.as_e_opens && !ran)
+        ran = Shell("cd '" + tree.root() + "' && " + step.as_e_opens);
+    };
     Go(step.incremental);
     std::vector<std::string> lines = CopyLines();
     std::sort(lines.begin(), lines.end());
