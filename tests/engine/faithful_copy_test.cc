@@ -18,6 +18,7 @@
 #include <set>
 #include <thread>
 #include <tuple>
+#include <utility>
 
 #include "engine/folder_finish.h"
 #include "platform/temp_name.h"
@@ -148,6 +149,8 @@ TEST_F(FaithfulTest, NamesSharingAFileShareOneInTheBackupThroughEveryChange) {
     std::set<std::string> in_snapshot;
     // Run in the tree as the run opens src/e, once it decided it.
     const char* as_e_opens = "";
+    // "Stop" clicked in the window while the later names are read.
+    bool stop_while_reading = false;
   } steps[] = {
       {"",
        false,
@@ -170,8 +173,18 @@ TEST_F(FaithfulTest, NamesSharingAFileShareOneInTheBackupThroughEveryChange) {
        false,
        {}},
       // A new name met before every name of its group in the backup (a
-      // folder's files come first): linked to the later name's copy.
+      // folder's files come first): the later names are read, and a stop
+      // ends the reading at once ...
       {"ln src/h/e src/e",
+       true,
+       {},
+       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}, {"h/e"}, {"e"}},
+       false,
+       {},
+       "",
+       true},
+      // ... else it is linked to the later name's copy.
+      {"",
        true,
        {kNewFile + Dst("e")},
        {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}, {"h/e", "e"}},
@@ -229,14 +242,33 @@ TEST_F(FaithfulTest, NamesSharingAFileShareOneInTheBackupThroughEveryChange) {
     ASSERT_TRUE(Shell("cd '" + tree.root() + "' && true " +
                       (*step.change ? std::string("&& ") + step.change : "")));
     const size_t calls = platform.calls().size();
-    // Read ahead, h/e's copy would be taken as it was before the change.
-    if (*step.as_e_opens) UsePlatform(platform, RunOptions{.look_ahead = 0});
-    platform.before_call = [&, ran = false](Kind kind,
-                                            const std::string& name) mutable {
+    // Not read ahead: h/e's copy would be taken as it was before the change,
+    // and the names in folders would be read on other threads.
+    RunOptions options;
+    if (*step.as_e_opens || step.stop_while_reading) options.look_ahead = 0;
+    UsePlatform(platform, options);
+    bool ran = false;
+    bool reading = false;
+    bool stopped = false;
+    int read_after_stop = 0;
+    platform.before_call = [&](Kind kind, const std::string& name) {
       if (kind == Kind::kOpen && name == "e" && *step.as_e_opens && !ran)
         ran = Shell("cd '" + tree.root() + "' && " + step.as_e_opens);
+      // The names in folders are read only once src/e is decided.
+      if (step.stop_while_reading && kind == Kind::kStat &&
+          (name == "b" || name == "c" || name == "d")) {
+        read_after_stop += stopped;
+        // Slow enough that the window's events are due after it.
+        if (!std::exchange(reading, true))
+          std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      }
+    };
+    window.on_process_events = [&] {
+      if (reading && !std::exchange(stopped, true)) run->Command2_Click();
     };
     Go(step.incremental);
+    EXPECT_EQ(read_after_stop, 0);
+    EXPECT_EQ(stopped, step.stop_while_reading);
     std::vector<std::string> lines = CopyLines();
     std::sort(lines.begin(), lines.end());
     EXPECT_EQ(lines, step.lines);
@@ -261,11 +293,14 @@ TEST_F(FaithfulTest, NamesSharingAFileShareOneInTheBackupThroughEveryChange) {
       written = written || platform.calls()[call].starts_with("write ");
     EXPECT_EQ(written, step.copies_content);
     for (const std::string& name : names) {
-      if (name != "alone" && name != "other" && testing::Exists(Src(name))) {
+      if (name != "alone" && name != "other" && testing::Exists(Src(name)) &&
+          testing::Exists(Dst(name))) {
         EXPECT_EQ(ReadFile(Dst(name)), "shared");
       }
     }
   }
+  window.on_process_events = nullptr;
+  platform.before_call = nullptr;
   EXPECT_EQ(Mode(Dst("alone")), 0600u);
   EXPECT_NE(Mode(tree.root() + "/snap/alone"), 0600u);
 }
