@@ -304,7 +304,10 @@ void BackupRun::StartRun(RunState& run) {
     WaitWhilePaused(run);
     return !Stopped(run);
   };
-  if (run.sync) run.sync->SetKeepGoing(&run.keep_going);
+  if (run.sync) {
+    run.sync->SetKeepGoing(&run.keep_going);
+    run.sync->SetCollected(&run.files, &run.while_waiting);
+  }
   run.copies.emplace(platform_, &run.copy_control, copies_);
   run.start_time = clock_();
   if (run.sync) StartLookAhead(*run.sync, run.files, &run.ahead);
@@ -428,8 +431,8 @@ bool BackupRun::DecideOne(RunState& run, size_t index) {
     if (run.ended || !MayBegin(run)) return false;
     if (run.decided.empty()) ShowBegun(run, path);
   }
-  run.decided.push_back(
-      std::make_unique<FileDecision>(sync.Decide(path, error, source, read)));
+  run.decided.push_back(std::make_unique<FileDecision>(
+      sync.Decide(path, error, source, read, index)));
   FileDecision& decision = *run.decided.back();
   if (decision.copy) run.copies->Submit(&*decision.copy);
   if (decision.outcome == FileOutcome::kLeftByStop ||

@@ -71,11 +71,12 @@ CopyOutcome RunJob(Platform& platform, CopyJob& job,
       return outcome;
     }
     case CopyKind::kHardLink:
-      // Where the destination cannot link (FAT, exFAT, a share), the name
-      // is copied as a file of its own.
+      // Where the destination cannot link (FAT, exFAT, a share), or the
+      // group's copy is no longer the file the run found, the name is copied
+      // as a file of its own.
       if (InstallHardLink(platform, job.group_folder->get(), job.group_name,
-                          job.destination_folder->get(), job.name,
-                          &kept) == 0) {
+                          job.destination_folder->get(), job.name, &kept,
+                          job.group_copy) == 0) {
         job.in.reset();
         CopyOutcome outcome;
         outcome.source = job.decided;
@@ -95,14 +96,29 @@ CopyOutcome RunJob(Platform& platform, CopyJob& job,
 
 int InstallHardLink(Platform& platform, Handle first_folder,
                     const std::string& first, Handle folder,
-                    const std::string& name, ReplacedEntry* replaced) {
+                    const std::string& name, ReplacedEntry* replaced,
+                    const std::optional<FileId>& expected) {
   return InstallByRename(
              platform, folder, name,
              [&](const std::string& temporary, Handle*) {
                return platform.MakeHardLink(first_folder, first, folder,
                                             temporary);
              },
-             [](Handle, const std::string&) { return Failure{}; }, replaced)
+             [&](Handle, const std::string& temporary) {
+               // Told by the new name itself: whatever took the first
+               // name's place meanwhile, the name is put in place only as
+               // a name of the file expected.
+               FileInfo linked;
+               if (!expected) return Failure{};
+               int error = platform.Stat(folder, temporary, false, &linked);
+               if (error == 0 && linked.id != *expected)
+                 error = kErrorSourceChanged;
+               return error == 0 ? Failure{}
+                                 : Failure{.call = "link",
+                                           .path = temporary,
+                                           .error = error};
+             },
+             replaced)
       .error;
 }
 

@@ -51,9 +51,11 @@ struct CopyJob {
   /// and bits from `in` as it is when the copy begins; this only tells
   /// whether the file changed since (for a link, its status as read).
   FileInfo decided;
-  /// kHardLink: the folder and name of the group's copy.
+  /// kHardLink: the folder and name of the group's copy, and the file it
+  /// was found to be when the run found it rather than made it.
   SharedFolder group_folder;
   std::string group_name;
+  std::optional<FileId> group_copy;
   /// Whether a file made in the destination folder starts with attributes
   /// (HandsOnAttributes).
   bool folder_hands_on = false;
@@ -96,10 +98,13 @@ CopyOutcome RunCopyJob(Platform& platform, CopyJob& job,
 /// A further name for the entry `first` in `first_folder`, put at `name` in
 /// `folder` under a temporary name and renamed into place, so that the
 /// earlier entry stays should anything fail; `replaced`, when given, keeps
-/// that entry first. Returns 0 or why not.
+/// that entry first. With `expected`, the entry must still be that file
+/// (kErrorSourceChanged otherwise, and nothing is put in place). Returns 0
+/// or why not.
 int InstallHardLink(Platform& platform, Handle first_folder,
                     const std::string& first, Handle folder,
-                    const std::string& name, ReplacedEntry* replaced = nullptr);
+                    const std::string& name, ReplacedEntry* replaced = nullptr,
+                    const std::optional<FileId>& expected = std::nullopt);
 
 }  // namespace ferrybox
 

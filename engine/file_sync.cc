@@ -163,9 +163,10 @@ bool FileSync::ReachFolder(const PathParts& parts, bool* refused) {
 }
 
 FileDecision FileSync::Decide(const std::string& source_path, int status_error,
-                              const FileInfo& source,
-                              const AheadStatus* ahead) {
+                              const FileInfo& source, const AheadStatus* ahead,
+                              size_t position) {
   FileDecision decision;
+  position_ = position;
   decision.source_path = source_path;
   decision.source = source;
   deciding_ = &decision;
@@ -279,6 +280,7 @@ void FileSync::MakeJob(FileDecision& decision, const PathParts& parts,
                     folder->out()) == 0) {
       job.group_folder = std::move(folder);
       job.group_name = cut.name;
+      if (!group->fresh) job.group_copy = group->destination;
     } else {
       job.kind = CopyKind::kFile;
     }
@@ -451,7 +453,12 @@ bool FileSync::UpToDate(const PathParts& parts, const FileInfo& source,
     return true;
   } else if (*group != nullptr && (!there.found || MakesLinks(there.info))) {
     if (there.found) *line = kDifferentFile;
-  } else if (there.found) {
+  } else if (!there.found) {
+    // A new name met before every name of its file in the backup.
+    if (!case_clash && InLinkGroup(source) &&
+        destination_.Enter(parts.folder) == 0 && MakesLinks(there.info))
+      *group = LaterCopy(parts, source);
+  } else {
     // Where the destination has no links, every name is a file of its own.
     *group = nullptr;
     // Only differing times need the step, and learning it may take a
@@ -550,6 +557,51 @@ void FileSync::NameDone(const std::string_view relative, const FileInfo& source,
   } else if (--found->second.names_left == 0) {
     link_groups_.erase(found);
   }
+}
+
+FileSync::LinkGroup* FileSync::LaterCopy(const PathParts& parts,
+                                         const FileInfo& source) {
+  if (collected_ == nullptr || while_waiting_ == nullptr ||
+      source_root_error_ != 0)
+    return nullptr;
+  // Paid only by a run that meets such a name, once.
+  if (!later_names_) {
+    later_names_.emplace(platform_, *collected_, source_prefix_,
+                         source_.root());
+    if (!later_names_->Read(position_, *while_waiting_)) return nullptr;
+  }
+  for (const size_t later : later_names_->After(source.id, position_)) {
+    if (StopRequested()) return nullptr;
+    const PathParts other = Split((*collected_)[later]);
+    if (other.relative == parts.relative) continue;
+    const std::string name(other.name);
+    // Still a name of this file, and its copy up to date by the comparison
+    // its own turn makes, under exactly its name.
+    FileInfo now;
+    if (source_.MoveTo(other.folder) != 0 ||
+        platform_.Stat(source_.current(), name, false, &now) != 0 ||
+        now.type != EntryType::kFile || now.id != source.id ||
+        destination_.Enter(other.folder) != 0)
+      continue;
+    const FileLookup there = destination_.Lookup(name);
+    if (!there.found || there.info.type != EntryType::kFile ||
+        there.stored_name != name)
+      continue;
+    const int64_t step =
+        there.info.mtime == now.mtime
+            ? kExactTimes
+            : time_steps_.Step(there.info.id.device, destination_.current());
+    if (!SameFile(FileLookup{true, now, name}, there, step) ||
+        RefreshStatus(other, now, there) != 0)
+      continue;
+    // Every name is counted as it is linked or found, this one too.
+    return &link_groups_
+                .insert_or_assign(source.id,
+                                  LinkGroup{std::string(other.relative),
+                                            there.info.id, false, source.links})
+                .first->second;
+  }
+  return nullptr;
 }
 
 bool FileSync::MakesLinks(const FileInfo& found) {

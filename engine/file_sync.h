@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -18,6 +19,7 @@
 #include "engine/file_decision.h"
 #include "engine/folder_cursor.h"
 #include "engine/folder_finish.h"
+#include "engine/later_names.h"
 #include "engine/look_ahead.h"
 #include "engine/message_lists.h"
 #include "engine/time_step.h"
@@ -86,12 +88,15 @@ class FileSync {
   /// becomes a job that links it to that copy, where the destination can.
   /// An unchanged copy whose bits, owner or group differ from its source's,
   /// or whose source's status changed after the copy's (its attributes),
-  /// gets them at once, without a copy or a line (RefreshStatus). Lines and
-  /// failures met on the way are kept in the decision, for Show. A stop before
-  /// the file is begun leaves it kLeftByStop.
+  /// gets them at once, without a copy or a line (RefreshStatus). A new
+  /// name of a file whose other names all come later (at `position` in the
+  /// list given to SetCollected) is linked to the copy of one of them, where
+  /// that copy is up to date (LaterCopy). Lines and failures met on the way
+  /// are kept in the decision, for Show. A stop before the file is begun
+  /// leaves it kLeftByStop.
   FileDecision Decide(const std::string& source_path, int status_error,
                       const FileInfo& source,
-                      const AheadStatus* ahead = nullptr);
+                      const AheadStatus* ahead = nullptr, size_t position = 0);
 
   /// Shows what `decision` holds to show before its copy's result: the
   /// folders' lines and failures, and the copy's own line.
@@ -127,6 +132,17 @@ class FileSync {
   /// reached, made or made ready (after a stop no folder is) and before
   /// each file is begun. Not owned; nullptr asks nothing.
   void SetKeepGoing(const std::function<bool()>* keep_going);
+
+  /// The run's collected list, whose later names a new name of a file with
+  /// several names may be linked to, and what the run asks while it waits
+  /// (handling the window's events and a pause; false after a stop), asked
+  /// between the files of the pass that finds them. Neither is owned;
+  /// without them no later name is looked for.
+  void SetCollected(const std::vector<std::string>* files,
+                    const std::function<bool()>* while_waiting) {
+    collected_ = files;
+    while_waiting_ = while_waiting;
+  }
 
   /// Gives every destination folder still being worked in its source
   /// folder's permissions, times and owner; the run has no more files.
@@ -204,6 +220,13 @@ class FileSync {
   /// (`fresh`) or the entry `copy`.
   void NameDone(const std::string_view relative, const FileInfo& source,
                 bool fresh, const FileId& copy);
+  /// For the new name `parts` of `source`, whose group the run has not met
+  /// yet: the group of the first later name of the same file whose copy its
+  /// own turn would find up to date (SameFile, RefreshStatus, which it
+  /// does now), recorded with that copy for the names to come; nullptr when
+  /// there is none. The later names are read once per run, when first
+  /// needed. Leaves the current folders elsewhere.
+  LinkGroup* LaterCopy(const PathParts& parts, const FileInfo& source);
   /// True when the destination folder's file system can give a file more
   /// than one name; `found` is an entry found in that folder.
   bool MakesLinks(const FileInfo& found);
@@ -283,6 +306,11 @@ class FileSync {
   int64_t failed_copies_ = 0;
   bool dry_run_ = false;
   const std::function<bool()>* keep_going_ = nullptr;
+  // The collected list and the position of the path being decided in it.
+  const std::vector<std::string>* collected_ = nullptr;
+  const std::function<bool()>* while_waiting_ = nullptr;
+  size_t position_ = 0;
+  std::optional<LaterNames> later_names_;
   VersionKeeper* versions_ = nullptr;
   // The decision being made, which keeps its lines until they are shown.
   FileDecision* deciding_ = nullptr;

@@ -18,6 +18,7 @@
 #include <set>
 #include <thread>
 #include <tuple>
+#include <utility>
 
 #include "engine/folder_finish.h"
 #include "platform/temp_name.h"
@@ -131,8 +132,10 @@ TEST_F(FaithfulTest, NamesSharingAFileShareOneInTheBackupThroughEveryChange) {
   tree.MakeFolder("src/h");
   for (const char* name : {"h/b", "h/c"})
     ASSERT_EQ(link(Src("a").c_str(), Src(name).c_str()), 0);
-  const std::vector<std::string> names = {"a",   "h/b",   "h/c",
-                                          "g/d", "alone", "other"};
+  // A file of its own, whose new names come first.
+  tree.Write("src/h/e", "shared");
+  const std::vector<std::string> names = {"a",     "h/b",   "h/c", "g/d",
+                                          "alone", "other", "h/e", "e"};
   FaultyPlatform platform;
   UsePlatform(platform);
   const struct {
@@ -144,63 +147,128 @@ TEST_F(FaithfulTest, NamesSharingAFileShareOneInTheBackupThroughEveryChange) {
     // Names whose copy is still the file of their name in "snap", a
     // snapshot of the backup made with cp -al.
     std::set<std::string> in_snapshot;
+    // Run in the tree as the run opens src/e, once it decided it.
+    const char* as_e_opens = "";
+    // "Stop" clicked in the window while the later names are read.
+    bool stop_while_reading = false;
   } steps[] = {
       {"",
        false,
        {kNewFile + Dst("a"), kNewFile + Dst("alone"), kNewFile + Dst("h/b"),
-        kNewFile + Dst("h/c"), kNewFile + Dst("other")},
-       {{"a", "h/b", "h/c"}, {"alone"}, {"g/d"}, {"other"}},
+        kNewFile + Dst("h/c"), kNewFile + Dst("h/e"), kNewFile + Dst("other")},
+       {{"a", "h/b", "h/c"}, {"alone"}, {"g/d", "e"}, {"other"}, {"h/e"}},
        true,
        {}},
       {"",
        true,
        {},
-       {{"a", "h/b", "h/c"}, {"alone"}, {"g/d"}, {"other"}},
+       {{"a", "h/b", "h/c"}, {"alone"}, {"g/d", "e"}, {"other"}, {"h/e"}},
        false,
        {}},
       // A new name for the group: linked, no content copied.
       {"ln src/a src/g/d",
        true,
        {kNewFile + Dst("g/d")},
-       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}},
+       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"e"}, {"other"}, {"h/e"}},
        false,
+       {}},
+      // A new name met before every name of its group in the backup (a
+      // folder's files come first): the later names are read, and a stop
+      // ends the reading at once ...
+      {"ln src/h/e src/e",
+       true,
+       {},
+       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}, {"h/e"}, {"e"}},
+       false,
+       {},
+       "",
+       true},
+      // ... else it is linked to the later name's copy.
+      {"",
+       true,
+       {kNewFile + Dst("e")},
+       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}, {"h/e", "e"}},
+       false,
+       {}},
+      // ... only while that copy is up to date: otherwise the content is
+      // copied, and the later name linked to it.
+      {"rm dst/e && touch -d 2001-01-01 dst/h/e",
+       true,
+       {kDifferentFile + Dst("h/e"), kNewFile + Dst("e")},
+       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}, {"h/e", "e"}},
+       true,
        {}},
       // Split off in the source with the same length and time: the copy
       // keeps sharing while its content is up to date.
       {"cp -p src/h/c src/h/c2 && mv src/h/c2 src/h/c",
        true,
        {},
-       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}},
+       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}, {"h/e", "e"}},
        false,
        {}},
       // Split off in the backup: linked again.
       {"cp -p dst/h/b dst/h/b2 && mv dst/h/b2 dst/h/b",
        true,
        {kDifferentFile + Dst("h/b")},
-       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}},
+       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}, {"h/e", "e"}},
        false,
        {}},
       // A snapshot of the backup survives an incremental run.
       {"cp -al dst snap",
        true,
        {},
-       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}},
+       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}, {"h/e", "e"}},
        false,
-       {"a", "h/b", "h/c", "g/d", "alone", "other"}},
+       {"a", "h/b", "h/c", "g/d", "alone", "other", "h/e", "e"}},
       // A change of bits lands on a file of its own: only that name splits.
       {"chmod 600 src/alone",
        true,
        {kDifferentFile + Dst("alone")},
-       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}},
+       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}, {"h/e", "e"}},
        true,
-       {"a", "h/b", "h/c", "g/d", "other"}},
+       {"a", "h/b", "h/c", "g/d", "other", "h/e", "e"}},
+      // The later copy a new name is to be linked to is replaced after the
+      // name was decided: never linked to what took its place.
+      {"rm dst/e",
+       true,
+       {kDifferentFile + Dst("h/e"), kNewFile + Dst("e")},
+       {{"a", "h/b", "h/c", "g/d"}, {"alone"}, {"other"}, {"h/e"}, {"e"}},
+       true,
+       {"a", "h/b", "h/c", "g/d", "other"},
+       "echo else > dst/x && mv dst/x dst/h/e"},
   };
   for (const auto& step : steps) {
     SCOPED_TRACE(step.change);
     ASSERT_TRUE(Shell("cd '" + tree.root() + "' && true " +
                       (*step.change ? std::string("&& ") + step.change : "")));
     const size_t calls = platform.calls().size();
+    // Not read ahead: h/e's copy would be taken as it was before the change,
+    // and the names in folders would be read on other threads.
+    RunOptions options;
+    if (*step.as_e_opens || step.stop_while_reading) options.look_ahead = 0;
+    UsePlatform(platform, options);
+    bool ran = false;
+    bool reading = false;
+    bool stopped = false;
+    int read_after_stop = 0;
+    platform.before_call = [&](Kind kind, const std::string& name) {
+      if (kind == Kind::kOpen && name == "e" && *step.as_e_opens && !ran)
+        ran = Shell("cd '" + tree.root() + "' && " + step.as_e_opens);
+      // The names in folders are read only once src/e is decided.
+      if (step.stop_while_reading && kind == Kind::kStat &&
+          (name == "b" || name == "c" || name == "d")) {
+        read_after_stop += stopped;
+        // Slow enough that the window's events are due after it.
+        if (!std::exchange(reading, true))
+          std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      }
+    };
+    window.on_process_events = [&] {
+      if (reading && !std::exchange(stopped, true)) run->Command2_Click();
+    };
     Go(step.incremental);
+    EXPECT_EQ(read_after_stop, 0);
+    EXPECT_EQ(stopped, step.stop_while_reading);
     std::vector<std::string> lines = CopyLines();
     std::sort(lines.begin(), lines.end());
     EXPECT_EQ(lines, step.lines);
@@ -225,11 +293,14 @@ TEST_F(FaithfulTest, NamesSharingAFileShareOneInTheBackupThroughEveryChange) {
       written = written || platform.calls()[call].starts_with("write ");
     EXPECT_EQ(written, step.copies_content);
     for (const std::string& name : names) {
-      if (name != "alone" && name != "other" && testing::Exists(Src(name))) {
+      if (name != "alone" && name != "other" && testing::Exists(Src(name)) &&
+          testing::Exists(Dst(name))) {
         EXPECT_EQ(ReadFile(Dst(name)), "shared");
       }
     }
   }
+  window.on_process_events = nullptr;
+  platform.before_call = nullptr;
   EXPECT_EQ(Mode(Dst("alone")), 0600u);
   EXPECT_NE(Mode(tree.root() + "/snap/alone"), 0600u);
 }
