@@ -458,24 +458,37 @@ void BackupRun::MakeRoom(RunState& run) {
   for (;;) {
     TakeResults(run, /*all=*/false);
     if (run.ended) return;
-    const bool room = run.copies->WaitForRoom(kWaitSlice);
-    if (room && run.decided.size() < kDecidedAhead) return;
-    if (room)
-      TakeFront(run);
-    else
+    if (run.decided.size() < kDecidedAhead && run.copies->HasRoom()) return;
+    if (pause_flag_) {
+      // Paused, the run takes nothing back until resumed or stopped.
+      WaitWhilePaused(run);
+      if (!Going()) return;
+    } else if (!run.copies->WaitForRoom(kWaitSlice)) {
       HandleEventsWhenDue(run);
+    }
   }
 }
 
 void BackupRun::TakeResults(RunState& run, bool all) {
+  if (all && !run.decided.empty())
+    while (!run.copies->WaitForAll(kWaitSlice)) HandleEventsWhenDue(run);
   while (!run.decided.empty()) {
     // Paused, the run shows no more files, even those already copied.
     if (!all && pause_flag_) return;
-    ShowFront(run);
     FileDecision& front = *run.decided.front();
-    if (!all && front.copy &&
-        !run.copies->WaitFor(*front.copy, std::chrono::milliseconds(0)))
-      return;
+    const bool done =
+        !front.copy ||
+        run.copies->WaitFor(*front.copy, std::chrono::milliseconds(0));
+    if (done && front.copy && !front.copy->outcome.begun && !run.front_shown) {
+      // Handed over, and a stop came before its copy was begun: the run
+      // ended before this file.
+      run.decided.pop_front();
+      run.front_begun = false;
+      run.outcome.stopped = true;
+      continue;
+    }
+    ShowFront(run);
+    if (!all && !done) return;
     TakeFront(run);
   }
 }

@@ -86,6 +86,8 @@ struct CopyOutcome {
   /// The source is still the file the run decided on (the same file, not
   /// one put in its place since).
   bool same_file = true;
+  /// False when a stop came before the job was begun: nothing was done.
+  bool begun = true;
 };
 
 /// Makes the copy `job` describes: a file's content, owner, bits,

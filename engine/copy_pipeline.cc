@@ -2,29 +2,34 @@
 #include "engine/copy_pipeline.h"
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <string>
 #include <system_error>
 
 #include "platform/environment.h"
+#include "platform/failure.h"
 
 namespace ferrybox {
 namespace {
 
 // Copies at once by default. On a share one round trip away four copies
 // took under half the time of one (2,000 files, 1 ms; eight did no
-// better); on a local disk the run's own thread is the limit, and four
-// cost no more than one.
+// better). On a local disk more threads than processors only contend for
+// the same folders, so more are started only while copies are slow.
 constexpr size_t kCopies = 4;
 constexpr size_t kMostCopies = 8;
 // Handing a copy to a thread and taking its outcome back costs about 45 us
 // on a 2-CPU machine (two wake-ups and two context switches): more than a
-// small copy on a local disk takes, which the run then makes itself, and
-// far less than one on a share, whose copies stay in flight. Only small
-// files, so that the run never holds its events back for long.
+// small copy on a local disk takes. So jobs are handed over a batch at a
+// time, and with one copy at a time the run makes a small one itself while
+// copies are quick; only small files, so that the run never holds its
+// events back for long.
+constexpr size_t kBatch = 16;
 constexpr std::chrono::microseconds kHandOver{200};
 constexpr int64_t kSmallCopy = 256 * 1024;
+// A local copy of a small file takes well under a millisecond; one on a
+// share, a few round trips.
+constexpr std::chrono::milliseconds kHeld{2};
 
 }  // namespace
 
@@ -57,45 +62,122 @@ CopyPipeline::~CopyPipeline() {
 }
 
 void CopyPipeline::Submit(CopyTicket* ticket) {
-  bool here = false;
-  bool start_thread = false;
-  {
-    std::lock_guard lock(mutex_);
-    ++unfinished_;
-    here = ticket->job.decided.size <= kSmallCopy && typical_copy_ < kHandOver;
-    if (!here) {
-      queue_.push_back(ticket);
-      // A thread per copy in flight, started the first time one is wanted.
-      start_thread = queue_.size() > idle_ && threads_.size() < copies_;
+  if (copies_ == 1) {
+    bool here = false;
+    {
+      std::lock_guard lock(mutex_);
+      here =
+          ticket->job.decided.size <= kSmallCopy && typical_copy_ < kHandOver;
+      if (here) ++unfinished_;
+    }
+    if (here) {
+      Copy(ticket, false);
+      return;
     }
   }
-  if (start_thread) {
+  pending_.push_back(ticket);
+  if (copies_ == 1 || pending_.size() >= kBatch) HandOver();
+}
+
+bool CopyPipeline::HasRoom() {
+  std::lock_guard lock(mutex_);
+  return pending_.size() + unfinished_ < kMostHanded;
+}
+
+void CopyPipeline::HandOver() {
+  size_t start = 0;
+  bool wake = false;
+  {
+    std::lock_guard lock(mutex_);
+    if (!pending_.empty()) {
+      queue_.insert(queue_.end(), pending_.begin(), pending_.end());
+      unfinished_ += pending_.size();
+      wake = idle_ > 0;
+    }
+    start = ThreadsWanted();
+  }
+  pending_.clear();
+  for (; start > 0; --start) {
     try {
       threads_.emplace_back([this] { Work(); });
     } catch (const std::system_error&) {
       // Out of threads: the copies go on with those there are.
+      break;
     }
   }
-  if (!here && !threads_.empty()) {
-    work_.notify_one();
-    return;
+  if (wake) work_.notify_all();
+  if (!threads_.empty()) return;
+  // Not one thread: the run makes the copies itself.
+  for (;;) {
+    CopyTicket* ticket = nullptr;
+    {
+      std::lock_guard lock(mutex_);
+      if (queue_.empty()) return;
+      ticket = queue_.front();
+      queue_.pop_front();
+    }
+    Copy(ticket, false);
   }
-  if (!here) {
-    // Not one thread: the run makes the copy itself.
-    std::lock_guard lock(mutex_);
-    queue_.pop_back();
-  }
-  Copy(ticket, false);
+}
+
+size_t CopyPipeline::ThreadsWanted() const {
+  if (queue_.size() <= idle_ || threads_.size() >= copies_) return 0;
+  const size_t wanted =
+      std::min(queue_.size() - idle_, copies_ - threads_.size());
+  // As many threads as processors at first; more only while every thread
+  // has been held in its copy for a while (a share, a slow disk), when one
+  // more keeps one more request under way.
+  const size_t first = std::min(
+      copies_, std::max<size_t>(std::thread::hardware_concurrency(), 2));
+  if (threads_.size() < first) return std::min(wanted, first - threads_.size());
+  const bool held = busy_ == threads_.size() &&
+                    std::chrono::steady_clock::now() - last_begun_ >= kHeld;
+  return held ? wanted : 0;
 }
 
 bool CopyPipeline::WaitFor(CopyTicket& ticket, std::chrono::milliseconds wait) {
+  if (wait.count() > 0) HandOver();
   std::unique_lock lock(mutex_);
-  return done_.wait_for(lock, wait, [&ticket] { return ticket.done; });
+  if (ticket.done || wait.count() == 0) return ticket.done;
+  awaited_ = &ticket;
+  const bool done =
+      done_.wait_for(lock, Slice(wait), [&ticket] { return ticket.done; });
+  awaited_ = nullptr;
+  return done;
 }
 
 bool CopyPipeline::WaitForRoom(std::chrono::milliseconds wait) {
+  HandOver();
+  size_t unfinished = 0;
+  {
+    std::lock_guard lock(mutex_);
+    unfinished = unfinished_;
+  }
+  // Woken once for half the jobs, not once for each.
+  return WaitUntilLeft(unfinished / 2, wait);
+}
+
+bool CopyPipeline::WaitForAll(std::chrono::milliseconds wait) {
+  HandOver();
+  return WaitUntilLeft(0, wait);
+}
+
+bool CopyPipeline::WaitUntilLeft(size_t left, std::chrono::milliseconds wait) {
   std::unique_lock lock(mutex_);
-  return done_.wait_for(lock, wait, [this] { return unfinished_ < copies_; });
+  if (unfinished_ <= left) return true;
+  awaited_left_ = left;
+  const bool room = done_.wait_for(
+      lock, Slice(wait), [this, left] { return unfinished_ <= left; });
+  awaited_left_ = kNobodyWaits;
+  return room;
+}
+
+std::chrono::milliseconds CopyPipeline::Slice(
+    std::chrono::milliseconds wait) const {
+  // While jobs wait for a thread that may yet be started, the run looks
+  // again soon whether the threads are all held (ThreadsWanted).
+  const bool more = threads_.size() < copies_ && queue_.size() > idle_;
+  return more ? std::min(wait, kHeld * 2) : wait;
 }
 
 void CopyPipeline::Work() {
@@ -107,6 +189,8 @@ void CopyPipeline::Work() {
     if (queue_.empty()) return;  // ending, with nothing handed over
     CopyTicket* ticket = queue_.front();
     queue_.pop_front();
+    ++busy_;
+    last_begun_ = std::chrono::steady_clock::now();
     lock.unlock();
     Copy(ticket, true);
     lock.lock();
@@ -115,16 +199,31 @@ void CopyPipeline::Work() {
 
 void CopyPipeline::Copy(CopyTicket* ticket, bool handed_over) {
   const auto began = std::chrono::steady_clock::now();
-  CopyOutcome outcome = RunCopyJob(platform_, ticket->job, control_);
+  // A job handed over before a stop is not begun after it; a pause holds
+  // it here.
+  CopyOutcome outcome;
+  const bool go = !handed_over || control_ == nullptr ||
+                  !control_->keep_going || control_->keep_going();
+  if (go)
+    outcome = RunCopyJob(platform_, ticket->job, control_);
+  else {
+    outcome.error = kErrorStopped;
+    outcome.begun = false;
+  }
   const auto took = std::chrono::steady_clock::now() - began;
+  bool wake = false;
   {
     std::lock_guard lock(mutex_);
     ticket->outcome = std::move(outcome);
     ticket->done = true;
     --unfinished_;
-    typical_copy_ += (took - typical_copy_) / 8;
+    if (handed_over) --busy_;
+    if (go) typical_copy_ += (took - typical_copy_) / 8;
+    wake = handed_over &&
+           (awaited_ == ticket ||
+            (awaited_left_ != kNobodyWaits && unfinished_ <= awaited_left_));
   }
-  if (handed_over) done_.notify_all();
+  if (wake) done_.notify_all();
 }
 
 }  // namespace ferrybox

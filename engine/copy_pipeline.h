@@ -40,16 +40,20 @@ class PauseGate {
   bool paused_ = false;
 };
 
-/// Runs copy jobs on up to `copies` threads. The run hands a job over only
-/// when it has decided its file and there is room (fewer than `copies`
-/// unfinished); a job is begun at once, never queued behind others. The
-/// run takes the outcomes back in its own order.
+/// Runs copy jobs on up to `copies` threads, taken up in the order the
+/// run hands them over; the run takes the outcomes back in its own order.
+/// Jobs are handed over a batch at a time: waking a thread for each small
+/// copy would cost more than the copy. A job handed over is begun only
+/// while the run goes on (a stop or a pause holds it), so that after a stop
+/// nothing more is begun.
 ///
 /// One mutex guards the queue and the tickets' `done`; one condition
-/// variable wakes the threads, another the run. No job runs under the lock.
+/// variable wakes the threads, another the run, and only when what it
+/// waits for has come. No job runs under the lock.
 class CopyPipeline {
  public:
-  /// `control` is asked between the chunks of every copy; it outlives this.
+  /// `control` is asked before every job and between the chunks of every
+  /// copy; it outlives this.
   CopyPipeline(Platform& platform, const CopyControl* control, size_t copies);
   /// Waits for the jobs under way, one per thread.
   ~CopyPipeline();
@@ -58,34 +62,59 @@ class CopyPipeline {
 
   size_t copies() const { return copies_; }
 
-  /// Begins `ticket`'s job, on a thread of its own when one could be
-  /// started, else at once on the caller's. A small file is copied at once
-  /// on the caller's thread too while the copies made lately took less
-  /// than handing one to a thread costs. `ticket` stays where it is until
-  /// it is done.
+  /// Hands `ticket`'s job over, or with one copy at a time makes a small
+  /// one at once on the caller's thread while copies are quick. `ticket`
+  /// stays where it is until it is done.
   void Submit(CopyTicket* ticket);
-  /// Waits at most `wait` for `ticket` to be done; true once it is.
+  /// Whether another job may be handed over without waiting.
+  bool HasRoom();
+  /// Waits at most `wait` for `ticket` to be done; true once it is. With no
+  /// wait, only looks.
   bool WaitFor(CopyTicket& ticket, std::chrono::milliseconds wait);
-  /// Waits at most `wait` until another job may be handed over.
+  /// Waits at most `wait` until half the jobs handed over are done; true
+  /// once there is room.
   bool WaitForRoom(std::chrono::milliseconds wait);
+  /// Waits at most `wait` until every job handed over is done.
+  bool WaitForAll(std::chrono::milliseconds wait);
 
  private:
+  static constexpr size_t kMostHanded = 32;
+  static constexpr size_t kNobodyWaits = static_cast<size_t>(-1);
+
+  /// Hands the jobs gathered so far to the threads.
+  void HandOver();
+  /// How many more threads to start now (under the lock).
+  size_t ThreadsWanted() const;
+  /// How long the run waits for `wait` before it looks again (under the
+  /// lock).
+  std::chrono::milliseconds Slice(std::chrono::milliseconds wait) const;
+  /// Waits at most `wait` until at most `left` jobs are unfinished.
+  bool WaitUntilLeft(size_t left, std::chrono::milliseconds wait);
   void Work();
-  /// Runs `ticket`'s job on this thread and marks it done.
+  /// Runs `ticket`'s job on this thread (unless a stop came first) and
+  /// marks it done.
   void Copy(CopyTicket* ticket, bool handed_over);
 
   Platform& platform_;
   const CopyControl* const control_;
   const size_t copies_;
+  // The run's own: jobs not yet handed over.
+  std::vector<CopyTicket*> pending_;
   std::mutex mutex_;
   std::condition_variable work_;
   std::condition_variable done_;
   // Under `mutex_`: jobs handed over and not yet taken up by a thread, jobs
-  // handed over and not done, threads waiting for a job, the end.
+  // handed over and not done, threads waiting for a job, the end, what the
+  // run waits for (a ticket, or how few jobs left unfinished).
   std::deque<CopyTicket*> queue_;
   size_t unfinished_ = 0;
   size_t idle_ = 0;
   bool ending_ = false;
+  const CopyTicket* awaited_ = nullptr;
+  // Under `mutex_`: threads in a job, and when the last job was begun.
+  size_t busy_ = 0;
+  std::chrono::steady_clock::time_point last_begun_;
+  size_t awaited_left_ = kNobodyWaits;
   // Under `mutex_`: how long copies took lately, a running average. It
   // begins as slow, so that the first copies are handed over.
   std::chrono::nanoseconds typical_copy_ = std::chrono::milliseconds(2);
