@@ -50,7 +50,9 @@ CopyPipeline::CopyPipeline(Platform& platform, const CopyControl* control,
                            size_t copies)
     : platform_(platform),
       control_(control),
-      copies_(std::clamp<size_t>(copies, 1, kMostCopies)) {}
+      copies_(std::clamp<size_t>(copies, 1, kMostCopies)),
+      first_threads_(std::min(
+          copies_, std::max<size_t>(std::thread::hardware_concurrency(), 2))) {}
 
 CopyPipeline::~CopyPipeline() {
   {
@@ -127,9 +129,8 @@ size_t CopyPipeline::ThreadsWanted() const {
   // As many threads as processors at first; more only while every thread
   // has been held in its copy for a while (a share, a slow disk), when one
   // more keeps one more request under way.
-  const size_t first = std::min(
-      copies_, std::max<size_t>(std::thread::hardware_concurrency(), 2));
-  if (threads_.size() < first) return std::min(wanted, first - threads_.size());
+  if (threads_.size() < first_threads_)
+    return std::min(wanted, first_threads_ - threads_.size());
   const bool held = busy_ == threads_.size() &&
                     std::chrono::steady_clock::now() - last_begun_ >= kHeld;
   return held ? wanted : 0;
@@ -140,8 +141,7 @@ bool CopyPipeline::WaitFor(CopyTicket& ticket, std::chrono::milliseconds wait) {
   std::unique_lock lock(mutex_);
   if (ticket.done || wait.count() == 0) return ticket.done;
   awaited_ = &ticket;
-  const bool done =
-      done_.wait_for(lock, Slice(wait), [&ticket] { return ticket.done; });
+  const bool done = Wait(lock, wait, [&ticket] { return ticket.done; });
   awaited_ = nullptr;
   return done;
 }
@@ -166,18 +166,24 @@ bool CopyPipeline::WaitUntilLeft(size_t left, std::chrono::milliseconds wait) {
   std::unique_lock lock(mutex_);
   if (unfinished_ <= left) return true;
   awaited_left_ = left;
-  const bool room = done_.wait_for(
-      lock, Slice(wait), [this, left] { return unfinished_ <= left; });
+  const bool room =
+      Wait(lock, wait, [this, left] { return unfinished_ <= left; });
   awaited_left_ = kNobodyWaits;
   return room;
 }
 
-std::chrono::milliseconds CopyPipeline::Slice(
-    std::chrono::milliseconds wait) const {
-  // While jobs wait for a thread that may yet be started, the run looks
-  // again soon whether the threads are all held (ThreadsWanted).
-  const bool more = threads_.size() < copies_ && queue_.size() > idle_;
-  return more ? std::min(wait, kHeld * 2) : wait;
+template <typename Done>
+bool CopyPipeline::Wait(std::unique_lock<std::mutex>& lock,
+                        std::chrono::milliseconds wait, Done done) {
+  const auto until = std::chrono::steady_clock::now() + wait;
+  // While a thread may yet be started, the run looks every kHeld whether
+  // the threads are all held, and comes back to start one (HandOver).
+  while (threads_.size() < copies_) {
+    const auto next = std::chrono::steady_clock::now() + kHeld;
+    if (done_.wait_until(lock, std::min(next, until), done)) return true;
+    if (next >= until || ThreadsWanted() > 0) return false;
+  }
+  return done_.wait_until(lock, until, done);
 }
 
 void CopyPipeline::Work() {

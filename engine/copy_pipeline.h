@@ -85,9 +85,11 @@ class CopyPipeline {
   void HandOver();
   /// How many more threads to start now (under the lock).
   size_t ThreadsWanted() const;
-  /// How long the run waits for `wait` before it looks again (under the
-  /// lock).
-  std::chrono::milliseconds Slice(std::chrono::milliseconds wait) const;
+  /// Waits under `lock` at most `wait` until `done()`; false also when
+  /// another thread is wanted, for the caller to start it.
+  template <typename Done>
+  bool Wait(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds wait,
+            Done done);
   /// Waits at most `wait` until at most `left` jobs are unfinished.
   bool WaitUntilLeft(size_t left, std::chrono::milliseconds wait);
   void Work();
@@ -98,6 +100,8 @@ class CopyPipeline {
   Platform& platform_;
   const CopyControl* const control_;
   const size_t copies_;
+  // Threads started at once when wanted: one per processor.
+  const size_t first_threads_;
   // The run's own: jobs not yet handed over.
   std::vector<CopyTicket*> pending_;
   std::mutex mutex_;
