@@ -160,6 +160,34 @@ TEST_F(RunAliveTest, AStopWithCopiesInFlightEndsTheSmallOnesAndBreaksOffBig) {
     EXPECT_FALSE(IsTempName(entry.substr(entry.rfind('/') + 1))) << entry;
 }
 
+TEST_F(RunAliveTest, AStopBeginsNoCopyHandedOverAndNotYetBegun) {
+  // Twelve small copies handed over together to two threads; the stop
+  // comes as the first is made. Those already begun end, and are copies
+  // made; the others are not begun, nor shown, nor named.
+  class StoppingPlatform : public testing::FaultyPlatform {
+   public:
+    std::function<void()> stop;
+    std::atomic<int> copies{0};
+    int CopyRange(Handle from, Handle to, int64_t size,
+                  int64_t* copied) override {
+      if (copies++ == 0) stop();
+      return FaultyPlatform::CopyRange(from, to, size, copied);
+    }
+  } platform;
+  platform.stop = [this] { run->Command2_Click(); };
+  for (int i = 0; i < 12; ++i) tree.Write("src/f" + std::to_string(i), "new");
+  UsePlatform(platform, {.copies = 2});
+  Go();
+  const RunOutcome outcome = run->LastOutcome();
+  EXPECT_TRUE(outcome.stopped);
+  EXPECT_LE(platform.copies, 2);
+  EXPECT_EQ(outcome.files_copied, platform.copies);
+  EXPECT_EQ(outcome.abandoned_files, std::vector<std::string>{});
+  EXPECT_EQ(testing::Entries(Dst()).size(),
+            static_cast<size_t>(platform.copies));
+  EXPECT_EQ(Count(List2(), kNewFile), platform.copies);
+}
+
 TEST_F(BigFileTest, AGoDuringItsCopyRunsASecondRunAndTheCopyStillCompletes) {
   bool nested = false;
   window.on_process_events = [&] {
