@@ -146,7 +146,8 @@ class Walker {
         case EntryType::kLink:
           // An unfinished copy, found where a tree that holds a backup is
           // itself backed up, is not worth a copy.
-          if (!IsTempName(entry.name)) files_.push_back(folder + entry.name);
+          if (!IsTempName(entry.name))
+            files_.push_back(JoinedPath(folder, entry.name));
           break;
         case EntryType::kFolder:
           subfolders->push_back(std::move(entry.name));

@@ -8,6 +8,13 @@ std::string TrailingSlash(const std::string& strFolder) {
   return strFolder + kSeparator;
 }
 
+std::string JoinedPath(std::string_view folder, std::string_view name) {
+  std::string path;
+  path.reserve(folder.size() + name.size());
+  path.append(folder).append(name);
+  return path;
+}
+
 int lastslash(std::string_view fname) {
   const size_t pos = fname.rfind(kSeparator);
   return pos == std::string_view::npos ? 0 : static_cast<int>(pos) + 1;
