@@ -408,6 +408,7 @@ void Form1::RequestPaint() {
 }
 
 void Form1::FlushDisplay() {
+  last_paint_ = std::chrono::steady_clock::now();
   QWidget* changed[7];
   FlushDisplay(changed);
 }
@@ -437,8 +438,18 @@ int Form1::FlushDisplay(QWidget* changed[7]) {
 
 void Form1::ProcessEvents() {
   input_hold_->Release();
-  FlushDisplay();
+  // A run hands the event loop a turn far more often than a display frame
+  // (every 101st file): what changed since the last paint waits for the
+  // frame's end, or for the run to return to the loop.
+  const bool held_back =
+      paint_timer_->isActive() &&
+      std::chrono::steady_clock::now() - last_paint_ < kFrame;
+  if (held_back)
+    paint_timer_->stop();
+  else
+    FlushDisplay();
   QApplication::processEvents();
+  if (held_back) paint_timer_->start();
 }
 
 void Form1::KeepAlive() {
