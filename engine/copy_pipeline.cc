@@ -148,22 +148,19 @@ bool CopyPipeline::WaitFor(CopyTicket& ticket, std::chrono::milliseconds wait) {
 
 bool CopyPipeline::WaitForRoom(std::chrono::milliseconds wait) {
   HandOver();
-  size_t unfinished = 0;
-  {
-    std::lock_guard lock(mutex_);
-    unfinished = unfinished_;
-  }
+  std::unique_lock lock(mutex_);
   // Woken once for half the jobs, not once for each.
-  return WaitUntilLeft(unfinished / 2, wait);
+  return WaitUntilLeft(lock, unfinished_ / 2, wait);
 }
 
 bool CopyPipeline::WaitForAll(std::chrono::milliseconds wait) {
   HandOver();
-  return WaitUntilLeft(0, wait);
+  std::unique_lock lock(mutex_);
+  return WaitUntilLeft(lock, 0, wait);
 }
 
-bool CopyPipeline::WaitUntilLeft(size_t left, std::chrono::milliseconds wait) {
-  std::unique_lock lock(mutex_);
+bool CopyPipeline::WaitUntilLeft(std::unique_lock<std::mutex>& lock,
+                                 size_t left, std::chrono::milliseconds wait) {
   if (unfinished_ <= left) return true;
   awaited_left_ = left;
   const bool room =
@@ -178,7 +175,7 @@ bool CopyPipeline::Wait(std::unique_lock<std::mutex>& lock,
   const auto until = std::chrono::steady_clock::now() + wait;
   // While a thread may yet be started, the run looks every kHeld whether
   // the threads are all held, and comes back to start one (HandOver).
-  while (threads_.size() < copies_) {
+  while (threads_.size() < copies_ && queue_.size() > idle_) {
     const auto next = std::chrono::steady_clock::now() + kHeld;
     if (done_.wait_until(lock, std::min(next, until), done)) return true;
     if (next >= until || ThreadsWanted() > 0) return false;
@@ -207,12 +204,12 @@ void CopyPipeline::Copy(CopyTicket* ticket, bool handed_over) {
   const auto began = std::chrono::steady_clock::now();
   // A job handed over before a stop is not begun after it; a pause holds
   // it here.
-  CopyOutcome outcome;
   const bool go = !handed_over || control_ == nullptr ||
                   !control_->keep_going || control_->keep_going();
-  if (go)
+  CopyOutcome outcome;
+  if (go) {
     outcome = RunCopyJob(platform_, ticket->job, control_);
-  else {
+  } else {
     outcome.error = kErrorStopped;
     outcome.begun = false;
   }

@@ -90,8 +90,10 @@ class CopyPipeline {
   template <typename Done>
   bool Wait(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds wait,
             Done done);
-  /// Waits at most `wait` until at most `left` jobs are unfinished.
-  bool WaitUntilLeft(size_t left, std::chrono::milliseconds wait);
+  /// Waits under `lock` at most `wait` until at most `left` jobs are
+  /// unfinished.
+  bool WaitUntilLeft(std::unique_lock<std::mutex>& lock, size_t left,
+                     std::chrono::milliseconds wait);
   void Work();
   /// Runs `ticket`'s job on this thread (unless a stop came first) and
   /// marks it done.
@@ -115,10 +117,10 @@ class CopyPipeline {
   size_t idle_ = 0;
   bool ending_ = false;
   const CopyTicket* awaited_ = nullptr;
+  size_t awaited_left_ = kNobodyWaits;
   // Under `mutex_`: threads in a job, and when the last job was begun.
   size_t busy_ = 0;
   std::chrono::steady_clock::time_point last_begun_;
-  size_t awaited_left_ = kNobodyWaits;
   // Under `mutex_`: how long copies took lately, a running average. It
   // begins as slow, so that the first copies are handed over.
   std::chrono::nanoseconds typical_copy_ = std::chrono::milliseconds(2);
