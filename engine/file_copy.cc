@@ -131,6 +131,19 @@ int CopyMode(Platform& platform, Handle dir, const std::string& name,
   return 0;
 }
 
+// The bits a copy is made with, before any of its content is written. Until
+// its owner and group are set it belongs to whoever makes the backup, in a
+// group that may not be the source's, so its group and everyone else get
+// only what the finished copy gives both its group and everyone else:
+// nobody may read it who could not read the finished copy. Its maker may
+// always read and write it. Where the folder hands on a default access
+// control list, the list decides, so the copy starts private.
+uint32_t MadeBits(const FileInfo& source, bool folder_hands_on) {
+  if (folder_hands_on) return 0600;
+  const uint32_t both = (source.mode >> 3) & source.mode & 07;
+  return 0600 | (source.mode & 0700) | both << 3 | both;
+}
+
 // Gives the copy `out` the attributes of `in`. Content first: one the
 // destination will not keep is told in `result`, and the copy stands.
 int KeepAttributes(Platform& platform, Handle in, Handle out,
@@ -148,12 +161,14 @@ int KeepAttributes(Platform& platform, Handle in, Handle out,
 }
 
 // Fills the new copy `out`, made under the name `temporary` in
-// `destination_dir`, from the source `in` that `watch` keeps an eye on:
-// data, owner, bits, times, attributes.
+// `destination_dir` with the status `made`, from the source `in` that
+// `watch` keeps an eye on: data, owner, bits, times, attributes. Owner and
+// bits the copy was made with already are not set again.
 int FillCopy(Platform& platform, Handle in, const FileInfo& source,
              SourceWatch& watch, Handle destination_dir,
-             const std::string& temporary, Handle out, bool folder_hands_on,
-             CopyResult* result, const CopyControl* control) {
+             const std::string& temporary, Handle out, const FileInfo& made,
+             bool folder_hands_on, CopyResult* result,
+             const CopyControl* control) {
   int error = CopyData(platform, in, out, source, control);
   if (error == 0 && watch.read_twice()) {
     // Whoever holds the file open for writing may write through a mapping
@@ -171,12 +186,18 @@ int FillCopy(Platform& platform, Handle in, const FileInfo& source,
   // run flushes. Not for small ones: written one by one they cost far more
   // than the flush that writes them all together.
   if (error == 0 && source.size >= kWriteBackFrom) platform.StartWriteBack(out);
-  if (error == 0) error = KeepOwner(platform, out, "", source);
+  const bool known = made.type == EntryType::kFile;
+  if (error == 0 &&
+      !(known && made.owner == source.owner && made.group == source.group))
+    error = KeepOwner(platform, out, "", source);
   uint32_t mode = 0;
   if (error == 0) error = CopyMode(platform, out, "", source, &mode);
+  // Made without a set-id bit, the copy keeps its bits through a change of
+  // owner.
   if (error == 0)
     error = platform.Finish(
-        out, mode, source.atime, source.mtime,
+        out, known && made.mode == mode ? std::nullopt : std::optional(mode),
+        source.atime, source.mtime,
         result && result->read_back ? &result->stored_mtime : nullptr);
   // After the bits: setting them would recompute an access control list's
   // mask.
@@ -205,15 +226,17 @@ int CopyOpenFile(Platform& platform, Handle in, const FileInfo& source,
   int error = watch.Begin();
   if (error != 0) return error;
 
+  FileInfo made;
   const Failure failure = InstallByRename(
       platform, destination_dir, destination_name,
       [&](const std::string& temporary, Handle* out) {
-        return platform.Open(destination_dir, temporary,
-                             OpenMode::kCreateExclusive, out);
+        return platform.CreateFile(destination_dir, temporary,
+                                   MadeBits(source, folder_hands_on), out,
+                                   &made);
       },
       [&](Handle out, const std::string& temporary) {
         return Failure{.error = FillCopy(platform, in, source, watch,
-                                         destination_dir, temporary, out,
+                                         destination_dir, temporary, out, made,
                                          folder_hands_on, result, control)};
       },
       replaced);

@@ -56,9 +56,10 @@ int OpenSourceFile(Platform& platform, Handle dir, const std::string& name,
 /// its owner and group where the process may change owners; a set-user-id or
 /// set-group-id bit is dropped where the copy's owner or group differs from the
 /// source's. The copy is written under a new temporary name, created
-/// exclusively and readable by the owner only, and renamed over
-/// `destination_name` only when complete; on any failure the temporary file is
-/// removed and whatever stood at `destination_name` is left as it was. A copy
+/// exclusively and readable by nobody who could not read the finished copy,
+/// and renamed over `destination_name` only when complete; on any failure the
+/// temporary file is removed and whatever stood at `destination_name` is left
+/// as it was. Owner and bits the copy was made with are not set again. A copy
 /// that may mix two versions of the source fails, as SourceWatch tells. A copy
 /// that `control` (when given) breaks off fails with kErrorStopped, cleaned up
 /// like any other failure. `folder_hands_on` is HandsOnAttributes of

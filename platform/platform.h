@@ -4,6 +4,7 @@
 #define FERRYBOX_PLATFORM_PLATFORM_H_
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -120,6 +121,17 @@ class Platform {
   [[nodiscard]] virtual int Open(Handle dir, const std::string& name,
                                  OpenMode mode, Handle* out) = 0;
 
+  /// Makes the new file `name` in `dir` for writing, exclusively (EEXIST
+  /// when the name is taken, whatever the entry is), with the permission
+  /// bits `bits` less the umask (or as the folder's default access list
+  /// says). `*made` then tells the type, owner, group and bits the file
+  /// system gave it, as the system knows them already: a share is not asked
+  /// again; its type is kUnknown where they cannot be told. On success
+  /// `*out` holds a handle for Close.
+  [[nodiscard]] virtual int CreateFile(Handle dir, const std::string& name,
+                                       uint32_t bits, Handle* out,
+                                       FileInfo* made) = 0;
+
   /// Lists the folder open as `dir` in one pass, without "." and "..", in
   /// the order the file system gives. `*self` receives the folder's own
   /// identity.
@@ -152,11 +164,13 @@ class Platform {
                                       int64_t* copied) = 0;
 
   /// Completes a written file or a finished folder: sets its permission bits
-  /// (where the file system keeps any: FAT keeps none) and its times, then,
-  /// when `stored_mtime` is given, reports the last-modified time the file
-  /// system actually stored, which may be coarser.
-  [[nodiscard]] virtual int Finish(Handle file, uint32_t mode, FileTime atime,
-                                   FileTime mtime, FileTime* stored_mtime) = 0;
+  /// when `mode` is given (where the file system keeps any: FAT keeps none)
+  /// and its times, then, when `stored_mtime` is given, reports the
+  /// last-modified time the file system actually stored, which may be
+  /// coarser.
+  [[nodiscard]] virtual int Finish(Handle file, std::optional<uint32_t> mode,
+                                   FileTime atime, FileTime mtime,
+                                   FileTime* stored_mtime) = 0;
 
   /// Sets the times of `name` in `dir` (a link itself, never its target; an
   /// empty `name`: `dir` itself), then, when `stored_mtime` is given, reports

@@ -163,6 +163,29 @@ class PosixPlatform : public Platform {
     return 0;
   }
 
+  int CreateFile(Handle dir, const std::string& name, uint32_t bits,
+                 Handle* out, FileInfo* made) override {
+    const int fd =
+        openat(Fd(dir), name.c_str(),
+               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
+               static_cast<mode_t>(bits & 0777));
+    if (fd < 0) return errno;
+    *out = fd;
+    // What the create's answer told: a share keeps it without a round trip.
+    *made = FileInfo{};
+    struct statx st;
+    if (statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC,
+              STATX_TYPE | STATX_MODE | STATX_UID | STATX_GID, &st) == 0 &&
+        (st.stx_mask & (STATX_TYPE | STATX_MODE | STATX_UID | STATX_GID)) ==
+            (STATX_TYPE | STATX_MODE | STATX_UID | STATX_GID)) {
+      made->type = TypeOfMode(st.stx_mode);
+      made->mode = st.stx_mode & 07777;
+      made->owner = st.stx_uid;
+      made->group = st.stx_gid;
+    }
+    return 0;
+  }
+
   int ListFolder(Handle dir, std::vector<DirEntry>* entries,
                  FileId* self) override {
     struct stat st;
@@ -252,9 +275,9 @@ class PosixPlatform : public Platform {
     }
   }
 
-  int Finish(Handle file, uint32_t mode, FileTime atime, FileTime mtime,
-             FileTime* stored_mtime) override {
-    if (fchmod(file, static_cast<mode_t>(mode & 07777)) != 0 &&
+  int Finish(Handle file, std::optional<uint32_t> mode, FileTime atime,
+             FileTime mtime, FileTime* stored_mtime) override {
+    if (mode && fchmod(file, static_cast<mode_t>(*mode & 07777)) != 0 &&
         !KeepsNoPermissions(errno))
       return errno;
     struct timespec times[2] = {Timespec(atime), Timespec(mtime)};

@@ -379,8 +379,8 @@ constexpr FileTime kEven{1'700'000'000, 0};  // a 2 s boundary, as on FAT
 class RoundingPlatform : public FaultyPlatform {
  public:
   explicit RoundingPlatform(int64_t step) : step_(step) {}
-  int Finish(Handle file, uint32_t mode, FileTime atime, FileTime mtime,
-             FileTime* stored_mtime) override {
+  int Finish(Handle file, std::optional<uint32_t> mode, FileTime atime,
+             FileTime mtime, FileTime* stored_mtime) override {
     if (step_ < kSecond) {
       mtime.nanoseconds -= mtime.nanoseconds % step_;
     } else {

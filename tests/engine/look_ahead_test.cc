@@ -265,17 +265,17 @@ class InFlightPlatform : public testing::FaultyPlatform {
   bool full = false;
   std::atomic<size_t> most_at_once{0};
 
-  int Open(Handle dir, const std::string& name, OpenMode mode,
-           Handle* out) override {
-    if (mode != OpenMode::kCreateExclusive || !IsTempName(name))
-      return FaultyPlatform::Open(dir, name, mode, out);
+  int CreateFile(Handle dir, const std::string& name, uint32_t bits,
+                 Handle* out, FileInfo* made) override {
+    if (!IsTempName(name))
+      return FaultyPlatform::CreateFile(dir, name, bits, out, made);
     {
       std::lock_guard lock(mutex_);
       size_t at_once = 1;
       for (const std::string& entry : testing::Entries(folder))
         if (IsTempName(entry)) ++at_once;
       if (full && at_once > 1) return ENOSPC;
-      const int error = FaultyPlatform::Open(dir, name, mode, out);
+      const int error = FaultyPlatform::CreateFile(dir, name, bits, out, made);
       if (error != 0) return error;
       most_at_once = std::max<size_t>(most_at_once, at_once);
     }

@@ -75,7 +75,11 @@ TEST_P(FaultScenarios, EachFaultFailsItsFilesOnlyAndIsRepairedLater) {
   // Root's copies keep their owner; a disk that fails to is no refusal.
   if (geteuid() == 0)
     scenarios.push_back(
-        {on(Kind::kRead, "c.txt", fail(Kind::kSetOwner, 1, EIO, temp)),
+        {[&,
+          arm = on(Kind::kRead, "c.txt", fail(Kind::kSetOwner, 1, EIO, temp))] {
+           EXPECT_EQ(lchown(Src("sub/c.txt").c_str(), 4242, 4243), 0);
+           arm();
+         },
          {"sub/c.txt"}});
   int number = 0;
   for (const auto& [arm, failed] : scenarios) {

@@ -151,22 +151,29 @@ TEST_F(ScenarioTest, LinksPlantedInTheBackupNeverRedirectAWrite) {
 TEST_F(ScenarioTest, CopiesNeverGiveAwayAccessNorTakeAName) {
   // Root's copies keep their owner, and with it their set-id bits; a copy
   // whose owner the destination refused would hand others' set-id programs
-  // root's rights: it loses them.
+  // root's rights: it loses them. Until its owner is set, a copy's group
+  // (root's) may read no more of it than everyone else may: nothing here.
   const bool root = geteuid() == 0;
   const struct {
     const char* name;
     uid_t owner;
     gid_t group;
-    unsigned copied;
+    unsigned mode, copied;
     uid_t copied_owner;
-  } files[] = {{"theirs", 4242, 4243, 06755, root ? 4242u : geteuid()},
-               {"refused", 4242, 4243, root ? 0755u : 06755u, geteuid()},
-               {"ours", geteuid(), getegid(), 06755, geteuid()}};
+    gid_t copied_group;
+  } files[] = {
+      {"theirs", 4242, 4243, 06750, 06750, root ? 4242u : geteuid(),
+       root ? 4243u : getegid()},
+      {"refused", 4242, 4243, 06750, root ? 0750u : 06750u, geteuid(),
+       getegid()},
+      {"ours", geteuid(), getegid(), 06750, 06750, geteuid(), getegid()},
+      {"our-group", geteuid(), 4243, 04710, 04710, geteuid(),
+       root ? 4243u : getegid()}};
   for (const auto& file : files) {
     WriteSrc(file.name, "#!/bin/sh\n");
     ASSERT_EQ(root ? chown(Src(file.name).c_str(), file.owner, file.group) : 0,
               0);
-    ASSERT_EQ(chmod(Src(file.name).c_str(), 06755), 0);
+    ASSERT_EQ(chmod(Src(file.name).c_str(), file.mode), 0);
   }
   // The first name picked for a copy is taken by someone just before.
   tree.MakeFolder("case/dst");
@@ -183,12 +190,13 @@ TEST_F(ScenarioTest, CopiesNeverGiveAwayAccessNorTakeAName) {
   Go();
   ExpectFailures({});
   EXPECT_EQ(ReadFile(Dst(taken)), "someone's");
-  EXPECT_EQ(modes_when_complete, std::vector<unsigned>(3, 0600));
+  EXPECT_EQ(modes_when_complete, std::vector<unsigned>(4, 0700));
   for (const auto& file : files) {
     EXPECT_EQ(testing::Mode(Dst(file.name)), file.copied) << file.name;
     struct stat st;
     ASSERT_EQ(lstat(Dst(file.name).c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, file.copied_owner) << file.name;
+    EXPECT_EQ(st.st_gid, file.copied_group) << file.name;
   }
 }
 

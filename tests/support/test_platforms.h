@@ -22,8 +22,9 @@ namespace ferrybox::testing {
 
 /// Passes calls on, except those a fault fails, and records each as
 /// "<kind> <name>". The kinds: ListFolder is "list"; Stat and StoredName
-/// "stat"; Open, OpenForReading, MakeLink and MakeHardLink "open";
-/// OpenForWriting "create"; Status "status"; Read, ReadLink and Seek "read";
+/// "stat"; Open, CreateFile, OpenForReading, MakeLink and MakeHardLink
+/// "open"; OpenForWriting "create"; Status "status"; Read, ReadLink and Seek
+/// "read";
 /// Write, SetLength and a kernel copy "write" (the copy a "read" too); Sync
 /// "sync"; Finish, SetTimes and SetMode "set-times"; Rename and MoveEntry
 /// "rename"; MakeFolder and MakePrivateFolder "mkdir"; SetOwner "set-owner";
@@ -115,6 +116,13 @@ class FaultyPlatform : public Platform {
         Pass(Kind::kOpen, name, &Platform::Open, dir, name, mode, out), name,
         out);
   }
+  int CreateFile(Handle dir, const std::string& name, uint32_t bits,
+                 Handle* out, FileInfo* made) override {
+    Wrote("create", name);
+    return Opened(Pass(Kind::kOpen, name, &Platform::CreateFile, dir, name,
+                       bits, out, made),
+                  name, out);
+  }
   int ListFolder(Handle dir, std::vector<DirEntry>* entries,
                  FileId* self) override {
     if (int error = Fail(Kind::kList, NameOf(dir))) return error;
@@ -150,8 +158,8 @@ class FaultyPlatform : public Platform {
     return base().CopyRange(from, to, static_cast<int64_t>(Limited(size)),
                             copied);
   }
-  int Finish(Handle file, uint32_t mode, FileTime atime, FileTime mtime,
-             FileTime* stored_mtime) override {
+  int Finish(Handle file, std::optional<uint32_t> mode, FileTime atime,
+             FileTime mtime, FileTime* stored_mtime) override {
     Wrote("set-times", NameOf(file));
     return Pass(Kind::kSetTimes, NameOf(file), &Platform::Finish, file, mode,
                 atime, mtime, stored_mtime);
@@ -424,6 +432,10 @@ class CaseFoldingPlatform : public FaultyPlatform {
   int Open(Handle dir, const std::string& name, OpenMode mode,
            Handle* out) override {
     return FaultyPlatform::Open(dir, Stored(dir, name), mode, out);
+  }
+  int CreateFile(Handle dir, const std::string& name, uint32_t bits,
+                 Handle* out, FileInfo* made) override {
+    return FaultyPlatform::CreateFile(dir, Stored(dir, name), bits, out, made);
   }
   int Stat(Handle dir, const std::string& name, bool follow_link,
            FileInfo* info) override {
