@@ -188,14 +188,20 @@ void BackupRun::StartLookAhead(FileSync& sync,
 }
 
 void BackupRun::FinishOnDisk(FileSync& sync, const std::string& source_root,
-                             const std::string& destination_root) {
+                             const std::string& destination_root,
+                             EarlyFlush* early) {
   // Finished means on the disk, for a stopped run too: a drive unplugged
   // after the closing line holds every copy the run reported. A stopped
   // run finishes only the folders that safety needs.
   sync.FinishFolders(stop_flag_);
+  if (early != nullptr) early->Stop();
   const Handle root = sync.DestinationRootHandle();
-  const int error =
+  int error =
       root == kNoHandle ? 0 : FlushToDisk(platform_, root, window_, abandoned_);
+  // A failure an early flush met, this one does not meet again. An early
+  // flush under way has ended with this one, which waited for all it wrote.
+  const int early_error = early != nullptr && !abandoned_ ? early->Finish() : 0;
+  if (error == 0) error = early_error;
   if (error != 0 && !abandoned_)
     sync.CopyFailed(source_root, destination_root, error);
 }
@@ -249,6 +255,8 @@ struct BackupRun::RunState {
   std::function<bool()> while_waiting;
   double start_time = 0;
   std::optional<LookAhead> ahead;
+  // Started with the first copy, ended by the flush at the end.
+  std::optional<EarlyFlush> early_flush;
   // Decisions no longer made: a stop, or the destination lost.
   bool ended = false;
   // The files decided and not yet taken back, in file order; whether the
@@ -434,7 +442,12 @@ bool BackupRun::DecideOne(RunState& run, size_t index) {
   run.decided.push_back(std::make_unique<FileDecision>(
       sync.Decide(path, error, source, read, index)));
   FileDecision& decision = *run.decided.back();
-  if (decision.copy) run.copies->Submit(&*decision.copy);
+  if (decision.copy) {
+    run.copies->Submit(&*decision.copy);
+    if (!run.early_flush && !dry_run_ &&
+        sync.DestinationRootHandle() != kNoHandle)
+      run.early_flush.emplace(platform_, sync.DestinationRootHandle());
+  }
   if (decision.outcome == FileOutcome::kLeftByStop ||
       decision.outcome == FileOutcome::kDestinationLost)
     run.ended = true;
@@ -598,7 +611,8 @@ void BackupRun::FinishRun(RunState& run) {
   if (run.ahead) run.ahead->Stop();
   run.copies.reset();
   if (run.sync && !abandoned_ && !dry_run_ && !run.sync->DestinationInUse())
-    FinishOnDisk(*run.sync, run.source_root, run.destination_root);
+    FinishOnDisk(*run.sync, run.source_root, run.destination_root,
+                 run.early_flush ? &*run.early_flush : nullptr);
   run.ahead.reset();
   RunOutcome& outcome = run.outcome;
   if (abandoned_) {

@@ -22,6 +22,8 @@
 
 namespace ferrybox {
 
+class EarlyFlush;
+
 /// Lines a run writes to List3 instead of copying when its folders cannot
 /// make a backup.
 inline constexpr char kSourceNotFullPath[] =
@@ -164,9 +166,10 @@ class BackupRun {
   void StartLookAhead(FileSync& sync, const std::vector<std::string>& files,
                       std::optional<LookAhead>* ahead);
   /// Gives the destination folders their attributes and flushes the
-  /// destination to its disk; a failed flush is a failed copy of the root.
+  /// destination to its disk; a failed flush, this one or an `early` one,
+  /// is a failed copy of the root.
   void FinishOnDisk(FileSync& sync, const std::string& source_root,
-                    const std::string& destination_root);
+                    const std::string& destination_root, EarlyFlush* early);
   void ShowFigures(double elapsed, bool closing);
 
   Window& window_;

@@ -7,8 +7,10 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <thread>
 
 #include "engine/copy_pipeline.h"
+#include "engine/flush.h"
 #include "tests/reliability/scenario_fixture.h"
 #include "tests/support/child_process.h"
 
@@ -71,6 +73,16 @@ TEST_P(FaultScenarios, EachFaultFailsItsFilesOnlyAndIsRepairedLater) {
       {on(Kind::kRead, "link", fail(Kind::kRename, 1, EIO, "link")), {"link"}},
       // The disk did not take what the run wrote: no silent "Finished".
       {fail(Kind::kFlush, 1, EIO, ""), {""}},
+      // Nor what an early flush wrote, while a copy held the run up: the
+      // flush at the end does not meet that failure again.
+      {[&, refuse = fail(Kind::kFlush, 1, EIO, ""),
+        slow =
+            on(Kind::kRead, "c.txt",
+               [] { std::this_thread::sleep_for(kEarlyFlushInterval * 2); })] {
+         refuse();
+         slow();
+       },
+       {""}},
   };
   // Root's copies keep their owner; a disk that fails to is no refusal.
   if (geteuid() == 0)
