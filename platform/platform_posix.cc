@@ -128,6 +128,9 @@ int ReadSized(Call call, std::string* out) {
   return ERANGE;
 }
 
+// A new file for writing, never through a link nor over another entry.
+constexpr int kCreateNew = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY;
+
 class PosixPlatform : public Platform {
  public:
   int Open(Handle dir, const std::string& name, OpenMode mode,
@@ -146,7 +149,7 @@ class PosixPlatform : public Platform {
         flags |= O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW;
         break;
       case OpenMode::kCreateExclusive:
-        flags |= O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY;
+        flags |= kCreateNew;
         create_mode = 0600;
         break;
     }
@@ -165,19 +168,17 @@ class PosixPlatform : public Platform {
 
   int CreateFile(Handle dir, const std::string& name, uint32_t bits,
                  Handle* out, FileInfo* made) override {
-    const int fd =
-        openat(Fd(dir), name.c_str(),
-               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
-               static_cast<mode_t>(bits & 0777));
+    const int fd = openat(Fd(dir), name.c_str(), kCreateNew | O_CLOEXEC,
+                          static_cast<mode_t>(bits & 0777));
     if (fd < 0) return errno;
     *out = fd;
     // What the create's answer told: a share keeps it without a round trip.
     *made = FileInfo{};
+    constexpr unsigned kWanted =
+        STATX_TYPE | STATX_MODE | STATX_UID | STATX_GID;
     struct statx st;
-    if (statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC,
-              STATX_TYPE | STATX_MODE | STATX_UID | STATX_GID, &st) == 0 &&
-        (st.stx_mask & (STATX_TYPE | STATX_MODE | STATX_UID | STATX_GID)) ==
-            (STATX_TYPE | STATX_MODE | STATX_UID | STATX_GID)) {
+    if (statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, kWanted, &st) == 0 &&
+        (st.stx_mask & kWanted) == kWanted) {
       made->type = TypeOfMode(st.stx_mode);
       made->mode = st.stx_mode & 07777;
       made->owner = st.stx_uid;
